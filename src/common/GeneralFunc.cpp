@@ -1,0 +1,148 @@
+#include "common/GeneralFunc.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+bool fileExists(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    return info.exists() && !info.isDir();
+}
+
+static qsizetype lastSeparator(const QString &path)
+{
+    return std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
+}
+
+QString fileNameOf(const QString &path)
+{
+    return path.mid(lastSeparator(path) + 1);
+}
+
+QString folderOf(const QString &path)
+{
+    const qsizetype sep = lastSeparator(path);
+    return sep < 0 ? QString() : path.left(sep + 1);
+}
+
+bool isWholeNumber(const QString &text)
+{
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    if (t.startsWith(u'+'))
+        ++i;
+    if (i >= t.size())
+        return false;
+    for (; i < t.size(); ++i)
+        if (t[i] < u'0' || t[i] > u'9')
+            return false;
+    return true;
+}
+
+bool isAllDigits(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (QChar c : text)
+        if (c < u'0' || c > u'9')
+            return false;
+    return true;
+}
+
+qint64 roundUp(double value)
+{
+    return static_cast<qint64>(std::ceil(value));
+}
+
+QString secondsToHms(qint64 seconds)
+{
+    if (seconds < 0)
+        seconds = 0;
+    const qint64 h = seconds / 3600;
+    const qint64 m = (seconds / 60) % 60;
+    const qint64 s = seconds % 60;
+    return u"%1:%2:%3"_s.arg(h, 2, 10, QChar(u'0')).arg(m, 2, 10, QChar(u'0')).arg(s, 2, 10, QChar(u'0'));
+}
+
+void WaitWithEvents(int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, int(std::max<qint64>(1, deadline.remainingTime())));
+        if (!deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents,
+                                            int(std::min<qint64>(10, deadline.remainingTime())));
+    }
+}
+
+QString oldestFileIn(const QString &folder)
+{
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System,
+                                                           QDir::Name);
+    QString oldest;
+    QDateTime oldestTime;
+    for (const QFileInfo &f : files) {
+        const QDateTime t = f.lastModified();
+        if (oldest.isEmpty() || t < oldestTime) {
+            oldest = f.absoluteFilePath();
+            oldestTime = t;
+        }
+    }
+    return oldest;
+}
+
+QString withoutLineBreaks(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out)
+        if (c == u'\r' || c == u'\n' || c == QChar(0))
+            c = u' ';
+    return out;
+}
+
+QString writeFileAtomically(const QString &path, const QByteArray &data, bool privateFile)
+{
+    const QFileInfo target(path);
+    QTemporaryFile tmp(target.absolutePath() + u'/' + target.fileName() + u".XXXXXX.tmp"_s);
+    tmp.setAutoRemove(true);
+    if (!tmp.open())
+        return u"cannot create a temporary file beside %1: %2"_s.arg(path, tmp.errorString());
+    if (!privateFile)
+        tmp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                           | QFileDevice::ReadOther);
+    if (tmp.write(data) != data.size() || !tmp.flush())
+        return u"cannot write %1: %2"_s.arg(path, tmp.errorString());
+#ifdef Q_OS_UNIX
+    ::fsync(tmp.handle());
+#endif
+    const QString tmpName = tmp.fileName();
+    tmp.close();
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(tmpName.toStdU16String()),
+                            std::filesystem::path(path.toStdU16String()), ec);
+    if (ec)
+        return u"cannot replace %1: %2"_s.arg(path, QString::fromStdString(ec.message()));
+    tmp.setAutoRemove(false);
+    return {};
+}
+
+} // namespace tessaly

@@ -1,0 +1,85 @@
+// The program log: one model of lines that the log pane shows and the log
+// file is written from. Every subsystem adds lines through AddLog.
+#pragma once
+
+#include <QAbstractListModel>
+#include <QString>
+#include <QTime>
+#include <QVector>
+
+#include <functional>
+
+namespace tessaly {
+
+// Colours are 24-bit values in blue-green-red order.
+namespace LogColour {
+inline constexpr quint32 Black = 0;        // ordinary
+inline constexpr quint32 Red = 255;        // failures
+inline constexpr quint32 Blue = 16711680;  // server replies, closed connections, phases
+inline constexpr quint32 Green = 32768;    // an item posted
+inline constexpr quint32 Orange = 4227327; // stopped by the user, file removal
+} // namespace LogColour
+
+struct LogLine
+{
+    QTime time;
+    int thread = 0; // 0 = general line, n >= 1 = connection n
+    QString text;   // without line breaks
+    quint32 colour = LogColour::Black;
+    bool bold = false;
+
+    // "hh:mm:ss: text" or "hh:mm:ss: Thread n -> text"
+    QString formatted() const;
+};
+
+class LogModel : public QAbstractListModel
+{
+    Q_OBJECT
+public:
+    enum Roles { ColourRole = Qt::UserRole + 1, BoldRole, ThreadRole, TextRole };
+
+    explicit LogModel(QObject *parent = nullptr);
+
+    void add(int thread, const QString &text, quint32 colour, bool bold);
+    void clear();
+
+    int count() const { return int(lines_.size()); }
+    const LogLine &line(int i) const { return lines_.at(i); }
+    const QVector<LogLine> &lines() const { return lines_; }
+
+    // Called with every new line (headless runs copy the log to standard output).
+    void setListener(std::function<void(const LogLine &)> listener) { listener_ = std::move(listener); }
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+
+private:
+    QVector<LogLine> lines_;
+    std::function<void(const LogLine &)> listener_;
+};
+
+// The process-wide log.
+LogModel &logModel();
+
+// Appends one line to the log; thread 0 selects the general format.
+void AddLog(int thread, const QString &text, quint32 colour = LogColour::Black, bool bold = false);
+
+enum class ErrorOwner { Form, Module };
+
+// "Error n (description) on line l in procedure p of Form|Module name", red.
+QString errorLineText(int number, const QString &description, int line, const QString &procedure,
+                      ErrorOwner owner, const QString &ownerName);
+void LogError(int number, const QString &description, int line, const QString &procedure,
+              ErrorOwner owner, const QString &ownerName, const QString &tail = {});
+
+// Error numbers the program reports in its error lines.
+namespace ErrorCode {
+inline constexpr int TypeMismatch = 13;
+inline constexpr int FileNotFound = 53;
+inline constexpr int FileIo = 57;
+inline constexpr int PermissionDenied = 70;
+inline constexpr int PathNotFound = 76;
+inline constexpr int BadData = 5;
+} // namespace ErrorCode
+
+} // namespace tessaly

@@ -1,0 +1,62 @@
+#include "platform/ProgramFolder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+namespace {
+QString g_folder;
+
+bool writable(const QString &folder)
+{
+    if (!QDir().mkpath(folder))
+        return false;
+    QTemporaryFile probe(folder + u"/.write-test-XXXXXX"_s);
+    return probe.open();
+}
+
+QString chooseFolder()
+{
+    const QString home = qEnvironmentVariable("TESSALY_HOME");
+    if (!home.isEmpty()) {
+        const QString abs = QDir(home).absolutePath();
+        QDir().mkpath(abs);
+        return abs;
+    }
+    QString exeFolder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                     : QDir::currentPath();
+    if (writable(exeFolder))
+        return QDir(exeFolder).absolutePath();
+    QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty())
+        data = QDir::homePath() + u"/.local/share"_s;
+    const QString perUser = data + u"/TessalyPoster"_s;
+    QDir().mkpath(perUser);
+    return perUser;
+}
+} // namespace
+
+QString programFolder()
+{
+    if (g_folder.isEmpty())
+        g_folder = QDir::cleanPath(chooseFolder());
+    return g_folder;
+}
+
+QString inProgramFolder(const QString &name)
+{
+    return programFolder() + u'/' + name;
+}
+
+void resetProgramFolder()
+{
+    g_folder.clear();
+}
+
+} // namespace tessaly

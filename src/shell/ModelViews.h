@@ -1,0 +1,30 @@
+// Presentation layers over the core models: icons, colours and fonts are
+// added here so that the models stay free of any user-interface code.
+#pragma once
+
+#include <QIdentityProxyModel>
+
+namespace tessaly {
+
+// The upload queue with a state icon in the subject column.
+class UploadListProxy : public QIdentityProxyModel
+{
+    Q_OBJECT
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex &index, int role) const override;
+};
+
+// The log with each line's colour and weight.
+class LogViewProxy : public QIdentityProxyModel
+{
+    Q_OBJECT
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex &index, int role) const override;
+};
+
+// 24-bit blue-green-red value as a colour.
+QColor colourFromBgr(quint32 bgr);
+
+} // namespace tessaly

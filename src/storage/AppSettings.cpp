@@ -1,0 +1,343 @@
+#include "storage/AppSettings.h"
+
+#include "common/GeneralFunc.h"
+#include "common/Log.h"
+#include "platform/ProgramFolder.h"
+#include "storage/ProfileFile.h"
+
+#include <QFile>
+
+#include <limits>
+#include <variant>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+namespace {
+
+enum class Kind { Text, Int16, Port, Int32, Float, Column };
+
+struct KeyDef
+{
+    const char16_t *name;
+    Kind kind;
+    std::variant<QString AppSettings::*, int AppSettings::*, double AppSettings::*> field;
+};
+
+using S = AppSettings;
+const KeyDef kKeys[] = {
+    {u"Server", Kind::Text, &S::Server},
+    {u"Port", Kind::Port, &S::Port},
+    {u"Username", Kind::Text, &S::Username},
+    {u"Password", Kind::Text, &S::Password},
+    {u"Login", Kind::Int16, &S::Login},
+    {u"Connections", Kind::Int16, &S::Connections},
+    {u"Nickname", Kind::Text, &S::Nickname},
+    {u"Email", Kind::Text, &S::Email},
+    {u"MaxLines", Kind::Int32, &S::MaxLines},
+    {u"Subject", Kind::Text, &S::Subject},
+    {u"WindowState", Kind::Text, &S::WindowState},
+    {u"MaxSpeed", Kind::Int32, &S::MaxSpeed},
+    {u"LastPath", Kind::Text, &S::LastPath},
+    {u"EnableSSL", Kind::Int16, &S::EnableSSL},
+    {u"SplitterPos1", Kind::Float, &S::SplitterPos1},
+    {u"SplitterPos2", Kind::Float, &S::SplitterPos2},
+    {u"ConfirmSubject", Kind::Int32, &S::ConfirmSubject},
+    {u"KeepGroups", Kind::Int32, &S::KeepGroups},
+    {u"GroupNames", Kind::Text, &S::GroupNames},
+    {u"EnableNZB", Kind::Int32, &S::EnableNZB},
+    {u"Language", Kind::Text, &S::Language},
+    {u"RemoveFiles", Kind::Int32, &S::RemoveFiles},
+    {u"CheckUpdates", Kind::Int32, &S::CheckUpdates},
+    {u"HideSeparators", Kind::Int32, &S::HideSeparators},
+    {u"StoreRarPar", Kind::Int32, &S::StoreRarPar},
+    {u"SpeedScheduler", Kind::Int32, &S::SpeedScheduler},
+    {u"SpeedItems", Kind::Text, &S::SpeedItems},
+    {u"LimitSpeed", Kind::Int32, &S::LimitSpeed},
+    {u"Column1", Kind::Column, &S::Column1},
+    {u"Column2", Kind::Column, &S::Column2},
+    {u"Column3", Kind::Column, &S::Column3},
+    {u"Column4", Kind::Column, &S::Column4},
+    {u"Column5", Kind::Column, &S::Column5},
+    {u"Column6", Kind::Column, &S::Column6},
+    {u"Column7", Kind::Column, &S::Column7},
+    {u"Column8", Kind::Column, &S::Column8},
+    {u"Column9", Kind::Column, &S::Column9},
+    {u"NoUpload", Kind::Int16, &S::NoUpload},
+    {u"RemoveFromDisk", Kind::Int16, &S::RemoveFromDisk},
+    {u"BytesMB", Kind::Int32, &S::BytesMB},
+    {u"RarSplitSize", Kind::Text, &S::RarSplitSize},
+    {u"RarCompression", Kind::Int32, &S::RarCompression},
+    {u"CreateZip", Kind::Int32, &S::CreateZip},
+    {u"OldNamingScheme", Kind::Int32, &S::OldNamingScheme},
+    {u"CalcEfficient", Kind::Int32, &S::CalcEfficient},
+    {u"Redundancy", Kind::Int32, &S::Redundancy},
+    {u"UniformSize", Kind::Int32, &S::UniformSize},
+};
+
+const KeyDef *findKey(const QString &name)
+{
+    for (const KeyDef &k : kKeys)
+        if (name.compare(QStringView(k.name), Qt::CaseInsensitive) == 0)
+            return &k;
+    return nullptr;
+}
+
+std::function<void()> g_tunnelStarter;
+
+// Strict conversion of the whole text to an integer within [lo, hi].
+bool toInteger(const QString &text, qint64 lo, qint64 hi, int *out)
+{
+    bool ok = false;
+    const qint64 v = text.trimmed().toLongLong(&ok, 10);
+    if (!ok || v < lo || v > hi)
+        return false;
+    *out = int(v);
+    return true;
+}
+
+// The leading decimal number of a text; 0 without one.
+int leadingNumber(const QString &text)
+{
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    if (i < t.size() && (t[i] == u'-' || t[i] == u'+'))
+        ++i;
+    while (i < t.size() && t[i].isDigit() && t[i].unicode() < 128)
+        ++i;
+    bool ok = false;
+    const qint64 v = t.left(i).toLongLong(&ok);
+    if (!ok)
+        return 0;
+    return int(std::clamp<qint64>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+// Reads one key into the settings; an empty result means success.
+QString readKey(AppSettings &s, const KeyDef &k, const QString &raw)
+{
+    const QString bad = u"Type mismatch: "_s + QStringView(k.name) + u" = \""_s + raw + u'"';
+    switch (k.kind) {
+    case Kind::Text:
+        s.*std::get<QString AppSettings::*>(k.field) = raw;
+        return {};
+    case Kind::Int16:
+        return toInteger(raw, -32768, 32767, &(s.*std::get<int AppSettings::*>(k.field))) ? QString() : bad;
+    case Kind::Port:
+        return toInteger(raw, 0, 65535, &(s.*std::get<int AppSettings::*>(k.field))) ? QString() : bad;
+    case Kind::Int32:
+        return toInteger(raw, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(),
+                         &(s.*std::get<int AppSettings::*>(k.field)))
+            ? QString()
+            : bad;
+    case Kind::Float: {
+        bool ok = false;
+        const double v = raw.trimmed().toDouble(&ok);
+        if (!ok)
+            return bad;
+        s.*std::get<double AppSettings::*>(k.field) = v;
+        return {};
+    }
+    case Kind::Column:
+        s.*std::get<int AppSettings::*>(k.field) = leadingNumber(raw);
+        return {};
+    }
+    return bad;
+}
+
+} // namespace
+
+AppSettings defaultSettings()
+{
+    AppSettings d;
+    d.Nickname = QString::fromUtf16(kDefaultNickname);
+    d.Email = QString::fromUtf16(kDefaultEmail);
+    d.LastPath = programFolder();
+    return d;
+}
+
+namespace {
+
+QString languageFile(const QString &name)
+{
+    return inProgramFolder(u"Languages/"_s + name + u".lng"_s);
+}
+
+int g_readDepth = 0;
+
+} // namespace
+
+void AppSettings::setMaxLines(int lines)
+{
+    MaxLines = lines;
+    PartSize = qint64(lines) * 128;
+}
+
+void AppSettings::setSpeedItems(const QString &items)
+{
+    SpeedItems = items;
+    speedHours = items.split(u'|', Qt::SkipEmptyParts);
+}
+
+QString AppSettings::fileText(const QString &key) const
+{
+    const KeyDef *k = findKey(key);
+    if (!k)
+        return {};
+    if (k->kind == Kind::Text) {
+        const QString &v = this->*std::get<QString AppSettings::*>(k->field);
+        return k->field == decltype(k->field)(&S::Password) ? scramblePassword(v) : v;
+    }
+    if (k->kind == Kind::Float)
+        return QString::number(this->*std::get<double AppSettings::*>(k->field), 'g', 15);
+    return QString::number(this->*std::get<int AppSettings::*>(k->field));
+}
+
+QStringList settingsKeys()
+{
+    QStringList keys;
+    for (const KeyDef &k : kKeys)
+        keys.append(QString::fromUtf16(k.name));
+    return keys;
+}
+
+AppSettings &appSettings()
+{
+    static AppSettings settings = [] {
+        AppSettings s;
+        s.Nickname = QString::fromUtf16(kDefaultNickname);
+        s.Email = QString::fromUtf16(kDefaultEmail);
+        return s;
+    }();
+    return settings;
+}
+
+ProfileFile settingsFile()
+{
+    return ProfileFile(inProgramFolder(u"Settings.ini"_s), true);
+}
+
+QString scramblePassword(const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    for (char &c : bytes) {
+        const int b = static_cast<unsigned char>(c);
+        if (b >= 48 && b <= 125) {
+            int r = b + 39;
+            if (r > 125)
+                r -= 78;
+            c = static_cast<char>(r);
+        }
+    }
+    return QString::fromUtf8(bytes);
+}
+
+bool ReadINIFile()
+{
+    const ProfileFile file = settingsFile();
+    AppSettings s = defaultSettings();
+    QString failure;
+    int failedLine = 0;
+    int line = 0;
+    for (const KeyDef &k : kKeys) {
+        ++line;
+        failure = readKey(s, k, file.read(QString::fromUtf16(kSettingsSection), QString::fromUtf16(k.name)));
+        if (!failure.isEmpty()) {
+            failedLine = line;
+            break;
+        }
+        if (k.field == decltype(k.field)(&S::Language)) {
+            if (s.Language != u"English"_s && !fileExists(languageFile(s.Language)))
+                s.Language = u"English"_s;
+        } else if (k.field == decltype(k.field)(&S::LimitSpeed)) {
+            s.setSpeedItems(s.SpeedItems);
+        }
+    }
+
+    if (!failure.isEmpty()) {
+        if (g_readDepth > 0) {
+            // The freshly written defaults did not read back (an unwritable
+            // folder): keep the defaults in memory.
+            appSettings() = defaultSettings();
+            return false;
+        }
+        QString tail;
+        const QString bak = file.path() + u".bak"_s;
+        QFile::remove(bak);
+        if (QFile::copy(file.path(), bak))
+            tail = u". The old file was kept as "_s + bak;
+        else
+            tail = u". The old file could not be kept as "_s + bak;
+        ++g_readDepth;
+        writeDefaultSettings();
+        --g_readDepth;
+        LogError(ErrorCode::TypeMismatch, failure, failedLine, u"ReadINIFile"_s, ErrorOwner::Module,
+                 u"modGeneralFunc"_s, tail);
+        return false;
+    }
+
+    s.Password = scramblePassword(s.Password);
+    if (s.WindowState != u"2"_s)
+        s.WindowState = u"0"_s;
+    if (s.Connections < 1)
+        s.Connections = 1;
+    else if (s.Connections >= 100)
+        s.Connections = 99;
+    const QString lines = QString::number(s.MaxLines);
+    if (isWholeNumber(lines))
+        s.MaxLines = std::clamp(s.MaxLines, 1000, 10000);
+    else
+        s.MaxLines = 3000;
+    if (!isWholeNumber(s.RarSplitSize))
+        s.RarSplitSize.clear();
+    if (!isAllDigits(QString::number(s.MaxSpeed)))
+        s.MaxSpeed = 0;
+    if (s.LastPath.isEmpty())
+        s.LastPath = programFolder();
+    s.setMaxLines(s.MaxLines);
+    appSettings() = s;
+
+    if (s.EnableSSL == 1 && g_tunnelStarter)
+        g_tunnelStarter();
+    return true;
+}
+
+bool writeDefaultSettings()
+{
+    const AppSettings d = defaultSettings();
+    QList<QPair<QString, QString>> keys;
+    for (const QString &key : settingsKeys()) {
+        keys.append({key, d.fileText(key)});
+        if (key == u"StoreRarPar"_s) // written twice; the file keeps one entry
+            keys.append({key, d.fileText(key)});
+    }
+    const QString error = settingsFile().write(QString::fromUtf16(kSettingsSection), keys);
+    if (!error.isEmpty())
+        LogError(ErrorCode::FileIo, error, 1, u"WriteDefaults"_s, ErrorOwner::Module, u"modGeneralFunc"_s);
+    return ReadINIFile();
+}
+
+bool loadSettingsAtStartup()
+{
+    if (!fileExists(settingsFile().path())) {
+        writeDefaultSettings();
+        return true;
+    }
+    return ReadINIFile();
+}
+
+QString writeSettingKeys(const QStringList &keys)
+{
+    const AppSettings &s = appSettings();
+    QList<QPair<QString, QString>> values;
+    for (const QString &key : keys)
+        values.append({key, s.fileText(key)});
+    return settingsFile().write(QString::fromUtf16(kSettingsSection), values);
+}
+
+void setTunnelStarter(std::function<void()> starter)
+{
+    g_tunnelStarter = std::move(starter);
+}
+
+} // namespace tessaly

@@ -1,0 +1,107 @@
+// The values of Settings.ini, one field per key, and the routines that read,
+// repair and write them.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace tessaly {
+
+class ProfileFile;
+
+struct AppSettings
+{
+    QString Server;
+    int Port = 119;
+    QString Username;
+    QString Password; // plain in memory, scrambled in the file
+    int Login = 0;
+    int Connections = 1;
+    QString Nickname;
+    QString Email;
+    int MaxLines = 3000;
+    QString Subject;
+    QString WindowState = QStringLiteral("0");
+    int MaxSpeed = 0;
+    QString LastPath;
+    int EnableSSL = 0;
+    double SplitterPos1 = 70;
+    double SplitterPos2 = 20;
+    int ConfirmSubject = 0;
+    int KeepGroups = 0;
+    QString GroupNames;
+    int EnableNZB = 0;
+    QString Language = QStringLiteral("English");
+    int RemoveFiles = 0;
+    int CheckUpdates = 0;
+    int HideSeparators = 0;
+    int StoreRarPar = 0;
+    int SpeedScheduler = 0;
+    QString SpeedItems;
+    int LimitSpeed = 0;
+    int Column1 = 563, Column2 = 119, Column3 = 86, Column4 = 115;
+    int Column5 = 46, Column6 = 286, Column7 = 293, Column8 = 152, Column9 = 105;
+    int NoUpload = 0;
+    int RemoveFromDisk = 0;
+    int BytesMB = 0;
+    QString RarSplitSize;
+    int RarCompression = 0;
+    int CreateZip = 0;
+    int OldNamingScheme = 0;
+    int CalcEfficient = 0;
+    int Redundancy = 0;
+    int UniformSize = 0;
+
+    // Derived values.
+    qint64 PartSize = 3000 * 128; // MaxLines x 128 bytes
+    QStringList speedHours;       // SpeedItems split at "|"
+
+    void setMaxLines(int lines);
+    void setSpeedItems(const QString &items);
+
+    // The key's value as it is written to the file (Password scrambled).
+    QString fileText(const QString &key) const;
+};
+
+inline constexpr auto kSettingsSection = u"Settings";
+inline constexpr auto kDefaultNickname = u"Tessaly";
+inline constexpr auto kDefaultEmail = u"poster@tessaly-poster.example";
+
+// The values written when the file is created (LastPath: the program folder).
+AppSettings defaultSettings();
+
+// Every key in the order the defaults are written.
+QStringList settingsKeys();
+
+// The process-wide settings.
+AppSettings &appSettings();
+
+// Settings.ini in the program folder.
+ProfileFile settingsFile();
+
+// The same routine scrambles and unscrambles.
+QString scramblePassword(const QString &text);
+
+// Reads every key into appSettings() and repairs the values. On a failure the
+// old file is kept as Settings.ini.bak, the defaults are written and read
+// back, a red log line tells what happened, and the result is false.
+bool ReadINIFile();
+
+// Writes every key with its default, then reads the file back.
+bool writeDefaultSettings();
+
+// Start-up: creates the file with defaults when missing, otherwise reads it.
+// Returns false when an existing file could not be read (the caller shows the
+// corrupted-settings message).
+bool loadSettingsAtStartup();
+
+// Writes the named keys from appSettings(), in the order given, with one
+// rewrite of the file. Returns an error text, empty on success.
+QString writeSettingKeys(const QStringList &keys);
+
+// Called after the settings are read when EnableSSL is 1 (starts the tunnel).
+void setTunnelStarter(std::function<void()> starter);
+
+} // namespace tessaly

@@ -1,0 +1,284 @@
+#include "storage/UploadQueue.h"
+
+#include "config/MessageTable.h"
+
+#include <QRandomGenerator>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+UploadQueue::UploadQueue(QObject *parent)
+    : QAbstractTableModel(parent)
+    , items_(1)
+{
+}
+
+void UploadQueue::itemChanged(int index)
+{
+    if (isValidIndex(index))
+        emit dataChanged(this->index(index - 1, 0), this->index(index - 1, ColumnCount - 1));
+}
+
+int UploadQueue::append(const UploadItem &item)
+{
+    const int row = count();
+    beginInsertRows({}, row, row);
+    items_.append(item);
+    endInsertRows();
+    return count();
+}
+
+UploadItem UploadQueue::newItem(const QString &subject, const QString &newsgroups, const QString &path,
+                                int parts, const QString &tag, const QStringList &messageIds)
+{
+    UploadItem it;
+    it.subject = subject;
+    it.icon = int(UploadState::Queued);
+    it.status = msg(28);
+    it.postparts = QString::number(parts) + u'/' + QString::number(parts);
+    it.newsgroups = newsgroups;
+    it.path = path;
+    it.position = 1;
+    it.maxparts = parts;
+    it.tag = tag;
+    it.messageids = messageIds;
+    return it;
+}
+
+void UploadQueue::RemoveArrayItem(int index)
+{
+    if (!isValidIndex(index))
+        return;
+    beginRemoveRows({}, index - 1, index - 1);
+    items_.remove(index);
+    endRemoveRows();
+}
+
+void UploadQueue::MoveUDTItemUp(int index)
+{
+    if (index < 2 || index > count())
+        return;
+    beginMoveRows({}, index - 1, index - 1, {}, index - 2);
+    std::swap(items_[index], items_[index - 1]);
+    endMoveRows();
+}
+
+void UploadQueue::MoveUDTItemDown(int index)
+{
+    if (index < 1 || index >= count())
+        return;
+    beginMoveRows({}, index, index, {}, index - 1);
+    std::swap(items_[index], items_[index + 1]);
+    endMoveRows();
+}
+
+void UploadQueue::MoveUDTItemTop(int index, int target)
+{
+    if (!isValidIndex(index) || !isValidIndex(target) || target >= index)
+        return;
+    beginMoveRows({}, index - 1, index - 1, {}, target - 1);
+    UploadItem moving = std::move(items_[index]);
+    for (int i = index; i > target; --i)
+        items_[i] = std::move(items_[i - 1]);
+    items_[target] = std::move(moving);
+    endMoveRows();
+}
+
+void UploadQueue::MoveUDTItemBottom(int index, int limit)
+{
+    const int dest = limit - 1;
+    if (!isValidIndex(index) || !isValidIndex(dest) || dest <= index)
+        return;
+    beginMoveRows({}, index - 1, index - 1, {}, dest);
+    UploadItem moving = std::move(items_[index]);
+    for (int i = index; i < dest; ++i)
+        items_[i] = std::move(items_[i + 1]);
+    items_[dest] = std::move(moving);
+    endMoveRows();
+}
+
+void UploadQueue::clear()
+{
+    beginResetModel();
+    items_.resize(1);
+    items_[0] = UploadItem();
+    endResetModel();
+}
+
+QString UploadQueue::statusText(UploadState state, int connection)
+{
+    switch (state) {
+    case UploadState::Queued:
+        return msg(66);
+    case UploadState::Paused:
+        return msg(67);
+    case UploadState::Posting:
+        return msg(131) + u' ' + QString::number(connection);
+    case UploadState::PostedOK:
+        return msg(140) + u'!';
+    case UploadState::FileError:
+        return msg(132);
+    }
+    return {};
+}
+
+void UploadQueue::setState(int index, UploadState state, int connection)
+{
+    setState(index, state, statusText(state, connection));
+}
+
+void UploadQueue::setState(int index, UploadState state, const QString &statusText)
+{
+    if (!isValidIndex(index))
+        return;
+    items_[index].icon = int(state);
+    items_[index].status = statusText;
+    itemChanged(index);
+}
+
+bool UploadQueue::pause(int index)
+{
+    if (!isValidIndex(index) || items_[index].state() != UploadState::Queued)
+        return false;
+    setState(index, UploadState::Paused);
+    return true;
+}
+
+bool UploadQueue::requeue(int index)
+{
+    if (!isValidIndex(index) || items_[index].state() == UploadState::PostedOK)
+        return false;
+    setState(index, UploadState::Queued);
+    return true;
+}
+
+int UploadQueue::firstQueued() const
+{
+    for (int i = 1; i <= count(); ++i)
+        if (items_[i].state() == UploadState::Queued)
+            return i;
+    return 0;
+}
+
+bool UploadQueue::hasState(UploadState state) const
+{
+    for (int i = 1; i <= count(); ++i)
+        if (items_[i].state() == state)
+            return true;
+    return false;
+}
+
+QString UploadQueue::decrementedPostparts(const QString &postparts)
+{
+    const qsizetype slash = postparts.indexOf(u'/');
+    const QString left = slash < 0 ? postparts : postparts.left(slash);
+    const QString total = slash < 0 ? QString() : postparts.mid(slash + 1);
+    const qint64 remaining = std::max<qint64>(0, left.trimmed().toLongLong() - 1);
+    return QString::number(remaining) + u'/' + total;
+}
+
+void UploadQueue::countPostedPart(int index)
+{
+    if (!isValidIndex(index))
+        return;
+    items_[index].postparts = decrementedPostparts(items_[index].postparts);
+    itemChanged(index);
+}
+
+void UploadQueue::relabel()
+{
+    for (int i = 1; i <= count(); ++i) {
+        UploadItem &it = items_[i];
+        switch (it.state()) {
+        case UploadState::Queued:
+            it.status = msg(66);
+            break;
+        case UploadState::Paused:
+            it.status = msg(67);
+            break;
+        case UploadState::PostedOK:
+            it.status = msg(69) + u'!';
+            break;
+        case UploadState::FileError:
+            it.status = msg(106);
+            break;
+        case UploadState::Posting:
+            break;
+        }
+    }
+    if (count() > 0)
+        emit dataChanged(index(0, 0), index(count() - 1, ColumnCount - 1));
+}
+
+void UploadQueue::retranslateHeaders()
+{
+    emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+}
+
+QString UploadQueue::MakeCollectionTag()
+{
+    QString tag;
+    auto *rng = QRandomGenerator::global();
+    while (tag.size() < 8) {
+        const int c = int(rng->generateDouble() * 127);
+        if ((c >= 48 && c <= 57) || (c >= 97 && c <= 122))
+            tag += QChar(c);
+    }
+    return tag;
+}
+
+int UploadQueue::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+int UploadQueue::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant UploadQueue::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    const UploadItem &it = items_.at(index.row() + 1);
+    if (role == StateRole)
+        return it.icon;
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    switch (index.column()) {
+    case SubjectColumn:
+        return it.subject;
+    case StatusColumn:
+        return it.status;
+    case PartsColumn:
+        return it.postparts;
+    case NewsgroupsColumn:
+        return it.newsgroups;
+    default:
+        return {};
+    }
+}
+
+QVariant UploadQueue::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    return msg(55 + section);
+}
+
+Qt::ItemFlags UploadQueue::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::ItemIsDropEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+UploadQueue &uploadQueue()
+{
+    static UploadQueue queue;
+    return queue;
+}
+
+} // namespace tessaly

@@ -1,0 +1,98 @@
+#include "common/GeneralFunc.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <utime.h>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+TEST(GeneralFunc, WholeNumberAcceptsOnlyPlainDigits)
+{
+    for (const QString &yes : {u"0"_s, u"3000"_s, u" 42 "_s, u"+7"_s})
+        EXPECT_TRUE(isWholeNumber(yes)) << qPrintable(yes);
+    for (const QString &no : {u""_s, u"-5"_s, u"1.5"_s, u"1,000"_s, u"1E3"_s, u"2d1"_s, u"&H10"_s,
+                              u"&o7"_s, u"abc"_s, u"+"_s, u"12a"_s})
+        EXPECT_FALSE(isWholeNumber(no)) << qPrintable(no);
+}
+
+TEST(GeneralFunc, AllDigits)
+{
+    EXPECT_TRUE(isAllDigits(u"0123456789"_s));
+    EXPECT_FALSE(isAllDigits(u""_s));
+    EXPECT_FALSE(isAllDigits(u" 1"_s));
+    EXPECT_FALSE(isAllDigits(u"-1"_s));
+    EXPECT_FALSE(isAllDigits(u"\u0661"_s)); // an Arabic-Indic digit is not 0-9
+}
+
+TEST(GeneralFunc, SecondsAsHoursMinutesSeconds)
+{
+    EXPECT_EQ(secondsToHms(0), u"00:00:00"_s);
+    EXPECT_EQ(secondsToHms(100000), u"27:46:40"_s);
+    EXPECT_EQ(secondsToHms(400000), u"111:06:40"_s);
+    EXPECT_EQ(secondsToHms(-30), u"00:00:00"_s);
+    EXPECT_EQ(roundUp(2.01), 3);
+    EXPECT_EQ(roundUp(2.0), 2);
+    EXPECT_EQ(megabytesToBytes(3), 3 * 1048576);
+}
+
+TEST(GeneralFunc, PathPieces)
+{
+    EXPECT_EQ(fileNameOf(u"/home/me/a b.bin"_s), u"a b.bin"_s);
+    EXPECT_EQ(folderOf(u"/home/me/a b.bin"_s), u"/home/me/"_s);
+    EXPECT_EQ(fileNameOf(u"C:\\x\\y.rar"_s), u"y.rar"_s);
+    EXPECT_EQ(folderOf(u"plain"_s), QString());
+    EXPECT_EQ(fileNameOf(u"plain"_s), u"plain"_s);
+}
+
+TEST(GeneralFunc, FileExistsIsFalseForFoldersAndMissingFiles)
+{
+    const QString file = test::homeFile(u"f.bin"_s);
+    test::writeAll(file, "x");
+    EXPECT_TRUE(fileExists(file));
+    EXPECT_FALSE(fileExists(test::home()));
+    EXPECT_FALSE(fileExists(test::homeFile(u"missing"_s)));
+    EXPECT_FALSE(fileExists(QString()));
+}
+
+TEST(GeneralFunc, OldestFileByModificationTime)
+{
+    const QString dir = test::homeFile(u"Logs"_s);
+    QDir().mkpath(dir);
+    const char *names[] = {"b.rtf", "a.rtf", "c.rtf"};
+    const long times[] = {2000000000, 1000000000, 1500000000};
+    for (int i = 0; i < 3; ++i) {
+        const QString p = dir + u'/' + QString::fromLatin1(names[i]);
+        test::writeAll(p, "x");
+        utimbuf t{times[i], times[i]};
+        ASSERT_EQ(utime(QFile::encodeName(p).constData(), &t), 0);
+    }
+    QDir().mkpath(dir + u"/sub"_s); // folders do not count
+    EXPECT_EQ(QFileInfo(oldestFileIn(dir)).fileName(), u"a.rtf"_s);
+    EXPECT_EQ(oldestFileIn(test::homeFile(u"none"_s)), QString());
+}
+
+TEST(GeneralFunc, AtomicWriteReplacesWholeAndLeavesNoTemporaryFile)
+{
+    const QString path = test::homeFile(u"state.dat"_s);
+    test::writeAll(path, "old content that is longer");
+    ASSERT_EQ(writeFileAtomically(path, "new", true), QString());
+    EXPECT_EQ(test::readAll(path), QByteArray("new"));
+    EXPECT_EQ(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther
+                                               | QFileDevice::WriteGroup | QFileDevice::WriteOther),
+              QFileDevice::Permissions());
+    EXPECT_EQ(QDir(test::home()).entryList(QDir::Files), QStringList{u"state.dat"_s});
+
+    // A folder that cannot be written reports an error and keeps the old file.
+    EXPECT_NE(writeFileAtomically(test::homeFile(u"no/such/dir/x"_s), "data"), QString());
+}
+
+TEST(GeneralFunc, LineBreaksAndNulBecomeBlanks)
+{
+    EXPECT_EQ(withoutLineBreaks(u"a\r\nb\nc\rd"_s + QChar(0) + u"e"_s), u"a  b c d e"_s);
+}

@@ -1,0 +1,203 @@
+#include "common/Log.h"
+#include "storage/AppSettings.h"
+#include "storage/Newsgroups.h"
+#include "storage/ProfileFile.h"
+#include "support/TestEnvironment.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+namespace {
+
+// A settings file with every default and the given keys changed.
+void settingsWith(const QList<QPair<QString, QString>> &changes)
+{
+    ASSERT_TRUE(writeDefaultSettings());
+    ASSERT_EQ(settingsFile().write(u"Settings"_s, changes), QString());
+    logModel().clear();
+}
+
+int redLines()
+{
+    int n = 0;
+    for (const LogLine &l : logModel().lines())
+        n += l.colour == LogColour::Red;
+    return n;
+}
+
+} // namespace
+
+TEST(AppSettings, MissingFileIsCreatedWithEveryDefault)
+{
+    EXPECT_TRUE(loadSettingsAtStartup());
+    EXPECT_EQ(redLines(), 0);
+
+    const QByteArray file = test::readAll(settingsFile().path());
+    const QStringList keys = settingsKeys();
+    ASSERT_EQ(keys.size(), 47);
+    // Each key once, in the order of the defaults.
+    QList<QByteArray> lines = file.split('\n');
+    lines.removeAll(QByteArray());
+    ASSERT_EQ(lines.size(), 48); // section line + 47 keys
+    EXPECT_EQ(lines[0], QByteArray("[Settings]"));
+    for (int i = 0; i < keys.size(); ++i)
+        EXPECT_TRUE(lines[i + 1].startsWith(QByteArray(keys[i].toUtf8() + '='))) << lines[i + 1].constData();
+
+    const ProfileFile f = settingsFile();
+    const QString s = u"Settings"_s;
+    EXPECT_EQ(f.read(s, u"Port"_s), u"119"_s);
+    EXPECT_EQ(f.read(s, u"Connections"_s), u"1"_s);
+    EXPECT_EQ(f.read(s, u"Nickname"_s), u"Tessaly"_s);
+    EXPECT_EQ(f.read(s, u"MaxLines"_s), u"3000"_s);
+    EXPECT_EQ(f.read(s, u"WindowState"_s), u"0"_s);
+    EXPECT_EQ(f.read(s, u"SplitterPos1"_s), u"70"_s);
+    EXPECT_EQ(f.read(s, u"Language"_s), u"English"_s);
+    EXPECT_EQ(f.read(s, u"Column1"_s), u"563"_s);
+    EXPECT_EQ(f.read(s, u"Column9"_s), u"105"_s);
+    EXPECT_EQ(f.read(s, u"LastPath"_s), test::home());
+    // The placeholder address has a dotted domain, which news servers require.
+    const QString email = f.read(s, u"Email"_s);
+    EXPECT_TRUE(email.section(u'@', 1).contains(u'.')) << qPrintable(email);
+
+    const AppSettings &a = appSettings();
+    EXPECT_EQ(a.Port, 119);
+    EXPECT_EQ(a.PartSize, 384000);
+    EXPECT_EQ(a.Language, u"English"_s);
+    EXPECT_EQ(a.Column5, 46);
+}
+
+TEST(AppSettings, CorruptFileIsKeptAsBackupAndReplacedByDefaults)
+{
+    settingsWith({{u"Server"_s, u"news.example.org"_s}, {u"Port"_s, u"abc"_s}});
+    const QByteArray before = test::readAll(settingsFile().path());
+
+    EXPECT_FALSE(loadSettingsAtStartup());
+
+    EXPECT_EQ(test::readAll(settingsFile().path() + u".bak"_s), before);
+    EXPECT_EQ(settingsFile().read(u"Settings"_s, u"Port"_s), u"119"_s);
+    EXPECT_EQ(settingsFile().read(u"Settings"_s, u"Server"_s), QString());
+    EXPECT_EQ(appSettings().Port, 119);
+    ASSERT_EQ(redLines(), 1);
+    const QString line = logModel().line(logModel().count() - 1).text;
+    EXPECT_TRUE(line.startsWith(u"Error 13 ("_s)) << qPrintable(line);
+    EXPECT_TRUE(line.contains(u") on line 2 in procedure ReadINIFile of Module modGeneralFunc"_s)) << qPrintable(line);
+    EXPECT_TRUE(line.contains(u"Settings.ini.bak"_s)) << qPrintable(line);
+}
+
+TEST(AppSettings, MissingNumericKeyCountsAsCorrupt)
+{
+    settingsWith({});
+    QByteArray data = test::readAll(settingsFile().path());
+    data.replace("MaxLines=3000\n", "");
+    test::writeAll(settingsFile().path(), data);
+    EXPECT_FALSE(ReadINIFile());
+    EXPECT_EQ(settingsFile().read(u"Settings"_s, u"MaxLines"_s), u"3000"_s);
+}
+
+TEST(AppSettings, RepairsOnReading)
+{
+    struct Case
+    {
+        QString key, value;
+        std::function<void(const AppSettings &)> check;
+    };
+    const QList<Case> cases = {
+        {u"Connections"_s, u"0"_s, [](const AppSettings &s) { EXPECT_EQ(s.Connections, 1); }},
+        {u"Connections"_s, u"150"_s, [](const AppSettings &s) { EXPECT_EQ(s.Connections, 99); }},
+        {u"Connections"_s, u"-4"_s, [](const AppSettings &s) { EXPECT_EQ(s.Connections, 1); }},
+        {u"MaxLines"_s, u"999"_s, [](const AppSettings &s) { EXPECT_EQ(s.MaxLines, 1000); EXPECT_EQ(s.PartSize, 128000); }},
+        {u"MaxLines"_s, u"10001"_s, [](const AppSettings &s) { EXPECT_EQ(s.MaxLines, 10000); EXPECT_EQ(s.PartSize, 1280000); }},
+        {u"MaxLines"_s, u"-5"_s, [](const AppSettings &s) { EXPECT_EQ(s.MaxLines, 3000); EXPECT_EQ(s.PartSize, 384000); }},
+        {u"WindowState"_s, u"1"_s, [](const AppSettings &s) { EXPECT_EQ(s.WindowState, u"0"_s); }},
+        {u"WindowState"_s, u"2"_s, [](const AppSettings &s) { EXPECT_EQ(s.WindowState, u"2"_s); }},
+        {u"MaxSpeed"_s, u"-20"_s, [](const AppSettings &s) { EXPECT_EQ(s.MaxSpeed, 0); }},
+        {u"RarSplitSize"_s, u"15.5"_s, [](const AppSettings &s) { EXPECT_EQ(s.RarSplitSize, QString()); }},
+        {u"RarSplitSize"_s, u"15000000"_s, [](const AppSettings &s) { EXPECT_EQ(s.RarSplitSize, u"15000000"_s); }},
+        {u"LastPath"_s, u""_s, [](const AppSettings &s) { EXPECT_EQ(s.LastPath, test::home()); }},
+        {u"Language"_s, u"Klingon"_s, [](const AppSettings &s) { EXPECT_EQ(s.Language, u"English"_s); }},
+        {u"Column3"_s, u"120px"_s, [](const AppSettings &s) { EXPECT_EQ(s.Column3, 120); }},
+        {u"Column4"_s, u"wide"_s, [](const AppSettings &s) { EXPECT_EQ(s.Column4, 0); }},
+        {u"SplitterPos2"_s, u"33.25"_s, [](const AppSettings &s) { EXPECT_DOUBLE_EQ(s.SplitterPos2, 33.25); }},
+        {u"SpeedItems"_s, u"00|09|23|"_s,
+         [](const AppSettings &s) { EXPECT_EQ(s.speedHours, (QStringList{u"00"_s, u"09"_s, u"23"_s})); }},
+        // Ports above 32767 are ordinary TCP ports.
+        {u"Port"_s, u"50000"_s, [](const AppSettings &s) { EXPECT_EQ(s.Port, 50000); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(qPrintable(c.key + u'=' + c.value));
+        settingsWith({{c.key, c.value}});
+        ASSERT_TRUE(ReadINIFile());
+        c.check(appSettings());
+    }
+}
+
+TEST(AppSettings, OutOfRangeNumbersFail)
+{
+    for (const auto &[key, value] : QList<QPair<QString, QString>>{
+             {u"Port"_s, u"65536"_s}, {u"Login"_s, u"40000"_s}, {u"MaxLines"_s, u"99999999999"_s},
+             {u"SplitterPos1"_s, u""_s}}) {
+        SCOPED_TRACE(qPrintable(key + u'=' + value));
+        settingsWith({{key, value}});
+        EXPECT_FALSE(ReadINIFile());
+    }
+}
+
+TEST(AppSettings, LanguageWithExistingFileIsKept)
+{
+    test::writeAll(test::homeFile(u"Languages/Nederlands.lng"_s), "[frmMain]\n");
+    settingsWith({{u"Language"_s, u"Nederlands"_s}});
+    ASSERT_TRUE(ReadINIFile());
+    EXPECT_EQ(appSettings().Language, u"Nederlands"_s);
+}
+
+TEST(AppSettings, LongValueIsCutAt354Characters)
+{
+    settingsWith({{u"Subject"_s, QString(400, u's')}});
+    ASSERT_TRUE(ReadINIFile());
+    EXPECT_EQ(appSettings().Subject, QString(354, u's'));
+}
+
+TEST(AppSettings, PasswordScrambling)
+{
+    EXPECT_EQ(scramblePassword(u"0"_s), u"W"_s);
+    EXPECT_EQ(scramblePassword(u"W"_s), u"0"_s);
+    EXPECT_EQ(scramblePassword(u" !/~"_s), u" !/~"_s); // outside 48..125 stays
+    const QString all = u"Secret pass 123 }{|^&€"_s;
+    EXPECT_EQ(scramblePassword(scramblePassword(all)), all);
+
+    settingsWith({});
+    appSettings().Password = u"hunter2"_s;
+    ASSERT_EQ(writeSettingKeys({u"Password"_s}), QString());
+    EXPECT_EQ(settingsFile().read(u"Settings"_s, u"Password"_s), scramblePassword(u"hunter2"_s));
+    ASSERT_TRUE(ReadINIFile());
+    EXPECT_EQ(appSettings().Password, u"hunter2"_s);
+}
+
+TEST(AppSettings, TunnelStartsOnlyWithSsl)
+{
+    int started = 0;
+    setTunnelStarter([&] { ++started; });
+    settingsWith({});
+    ASSERT_TRUE(ReadINIFile());
+    EXPECT_EQ(started, 0);
+    settingsWith({{u"EnableSSL"_s, u"1"_s}});
+    ASSERT_TRUE(ReadINIFile());
+    EXPECT_EQ(started, 1);
+}
+
+TEST(Newsgroups, LoadSkipsBlanksAndEmptyLines)
+{
+    const QString path = newsgroupsFilePath();
+    EXPECT_TRUE(loadNewsgroups(path).isEmpty());
+    test::writeAll(path, "  alt.binaries.test \r\n\r\nalt.binaries.misc\r\n   \r\n");
+    EXPECT_EQ(loadNewsgroups(path), (QStringList{u"alt.binaries.test"_s, u"alt.binaries.misc"_s}));
+
+    ASSERT_EQ(saveNewsgroups({u"a.b"_s, u"c.d"_s}, path), QString());
+    EXPECT_EQ(test::readAll(path), QByteArray("a.b\r\nc.d\r\n"));
+    test::writeAll(path, "");
+    EXPECT_TRUE(loadNewsgroups(path).isEmpty());
+}

@@ -1,0 +1,212 @@
+#include "config/MessageTable.h"
+#include "storage/UploadQueue.h"
+
+#include <QAbstractItemModelTester>
+#include <QRegularExpression>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+namespace {
+
+class UploadQueueTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        tester_ = std::make_unique<QAbstractItemModelTester>(&q, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    }
+
+    // Items named "1".."n", each with its own path, IDs and numbers.
+    void fill(int n)
+    {
+        for (int i = 1; i <= n; ++i) {
+            UploadItem it = UploadQueue::newItem(QString::number(i), u"alt.test"_s, u"/f/"_s + QString::number(i),
+                                                 i, u"tag"_s + QString::number(i), {});
+            for (int k = 1; k <= i; ++k)
+                it.messageids << u"id%1.%2"_s.arg(i).arg(k);
+            it.position = i;
+            q.append(it);
+        }
+    }
+
+    // The subjects in array order, and the same read through the model's rows.
+    QString order() const
+    {
+        QStringList fromArray, fromRows;
+        for (int i = 1; i <= q.count(); ++i)
+            fromArray << q.item(i).subject;
+        for (int r = 0; r < q.rowCount(); ++r)
+            fromRows << q.data(q.index(r, 0), Qt::DisplayRole).toString();
+        EXPECT_EQ(fromArray, fromRows);
+        return fromArray.join(u',');
+    }
+
+    UploadQueue q;
+    std::unique_ptr<QAbstractItemModelTester> tester_;
+};
+
+} // namespace
+
+TEST_F(UploadQueueTest, NewItemStartsQueuedWithAllParts)
+{
+    const int idx = q.append(UploadQueue::newItem(u"S"_s, u"a.b,c.d"_s, u"/x"_s, 1, u"abcd1234"_s, {u"id1"_s}));
+    EXPECT_EQ(idx, 1);
+    const UploadItem &it = q.item(1);
+    EXPECT_EQ(it.state(), UploadState::Queued);
+    EXPECT_EQ(it.status, u"Queued"_s);
+    EXPECT_EQ(it.postparts, u"1/1"_s);
+    EXPECT_EQ(it.position, 1);
+    EXPECT_EQ(it.maxparts, 1);
+    EXPECT_EQ(it.messageids.size(), 1);
+    EXPECT_EQ(q.data(q.index(0, UploadQueue::NewsgroupsColumn), Qt::DisplayRole).toString(), u"a.b,c.d"_s);
+    EXPECT_EQ(q.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), u"Post Status"_s);
+
+    // The one part is accepted.
+    q.countPostedPart(1);
+    q.setState(1, UploadState::PostedOK);
+    EXPECT_EQ(q.item(1).postparts, u"0/1"_s);
+    EXPECT_EQ(q.item(1).status, u"Posted OK!"_s);
+    q.countPostedPart(1);
+    EXPECT_EQ(q.item(1).postparts, u"0/1"_s); // never below 0
+}
+
+TEST_F(UploadQueueTest, RemoveKeepsRowsAndElementsTogether)
+{
+    fill(3);
+    q.RemoveArrayItem(1);
+    EXPECT_EQ(order(), u"2,3"_s);
+    // Whole records moved: every field, Message-IDs included.
+    EXPECT_EQ(q.item(1).path, u"/f/2"_s);
+    EXPECT_EQ(q.item(1).messageids, (QStringList{u"id2.1"_s, u"id2.2"_s}));
+    EXPECT_EQ(q.item(2).position, 3);
+    q.RemoveArrayItem(2); // the last
+    EXPECT_EQ(order(), u"2"_s);
+    q.RemoveArrayItem(5); // out of range: nothing
+    q.RemoveArrayItem(0);
+    q.RemoveArrayItem(-1);
+    EXPECT_EQ(order(), u"2"_s);
+    q.RemoveArrayItem(1); // the only
+    EXPECT_EQ(q.count(), 0);
+    EXPECT_EQ(q.rowCount(), 0);
+}
+
+TEST_F(UploadQueueTest, MoveSelectionToTopAndBottomKeepsRelativeOrder)
+{
+    fill(5);
+    // The command walks the selection (2, 4) first to last with target 1, 2, ...
+    const QList<int> selected{2, 4};
+    int target = 1;
+    for (int idx : selected)
+        q.MoveUDTItemTop(idx, target++);
+    EXPECT_EQ(order(), u"2,4,1,3,5"_s);
+    EXPECT_EQ(q.item(2).messageids.size(), 4);
+
+    q.clear();
+    fill(5);
+    int limit = q.count() + 1;
+    for (auto it = selected.crbegin(); it != selected.crend(); ++it)
+        q.MoveUDTItemBottom(*it, limit--);
+    EXPECT_EQ(order(), u"1,3,5,2,4"_s);
+}
+
+TEST_F(UploadQueueTest, UpAndDownStopAtTheEdges)
+{
+    fill(3);
+    q.MoveUDTItemUp(1);
+    q.MoveUDTItemDown(3);
+    EXPECT_EQ(order(), u"1,2,3"_s);
+    q.MoveUDTItemUp(3);
+    EXPECT_EQ(order(), u"1,3,2"_s);
+    q.MoveUDTItemDown(1);
+    EXPECT_EQ(order(), u"3,1,2"_s);
+    q.MoveUDTItemUp(0);
+    q.MoveUDTItemDown(4);
+    q.MoveUDTItemTop(1, 1);
+    q.MoveUDTItemBottom(3, 4);
+    EXPECT_EQ(order(), u"3,1,2"_s);
+}
+
+TEST_F(UploadQueueTest, PauseAndRequeueRules)
+{
+    fill(5);
+    q.setState(2, UploadState::Paused);
+    q.setState(3, UploadState::Posting, 4);
+    q.setState(4, UploadState::PostedOK);
+    q.setState(5, UploadState::FileError);
+    EXPECT_EQ(q.item(3).status, u"Upload in Thread 4"_s);
+    EXPECT_EQ(q.item(5).status, u"File not found!"_s);
+
+    for (int i = 1; i <= 5; ++i)
+        q.pause(i);
+    EXPECT_EQ(q.item(1).state(), UploadState::Paused);  // Queued -> Paused
+    EXPECT_EQ(q.item(3).state(), UploadState::Posting); // never touches Posting
+
+    q.item(3).position = 3;
+    q.item(3).postparts = u"1/3"_s;
+    for (int i = 1; i <= 5; ++i)
+        q.requeue(i);
+    EXPECT_EQ(q.item(1).state(), UploadState::Queued);
+    EXPECT_EQ(q.item(2).state(), UploadState::Queued);
+    EXPECT_EQ(q.item(3).state(), UploadState::Queued);
+    EXPECT_EQ(q.item(4).state(), UploadState::PostedOK);
+    EXPECT_EQ(q.item(5).state(), UploadState::Queued);
+    EXPECT_EQ(q.item(5).status, u"Queued"_s);
+    // Re-queueing keeps where the item was.
+    EXPECT_EQ(q.item(3).position, 3);
+    EXPECT_EQ(q.item(3).postparts, u"1/3"_s);
+    EXPECT_EQ(q.item(3).messageids.size(), 3);
+}
+
+TEST_F(UploadQueueTest, FirstQueuedSkipsOtherStates)
+{
+    EXPECT_EQ(q.firstQueued(), 0);
+    fill(3);
+    q.setState(1, UploadState::PostedOK);
+    q.setState(2, UploadState::Paused);
+    EXPECT_EQ(q.firstQueued(), 3);
+    q.setState(3, UploadState::FileError);
+    EXPECT_EQ(q.firstQueued(), 0);
+    EXPECT_TRUE(q.hasState(UploadState::Paused));
+    EXPECT_FALSE(q.hasState(UploadState::Queued));
+}
+
+TEST_F(UploadQueueTest, RelabelFollowsTheMessageTable)
+{
+    fill(4);
+    q.setState(2, UploadState::PostedOK);
+    q.setState(3, UploadState::FileError);
+    q.setState(4, UploadState::Posting, 2);
+    messageTable().setText(66, u"In wachtrij"_s);
+    messageTable().setText(69, u"Gepost"_s);
+    messageTable().setText(106, u"Bestand niet gevonden!"_s);
+    QSignalSpy changed(&q, &QAbstractItemModel::dataChanged);
+    q.relabel();
+    EXPECT_GE(changed.count(), 1);
+    EXPECT_EQ(q.item(1).status, u"In wachtrij"_s);
+    EXPECT_EQ(q.item(2).status, u"Gepost!"_s);
+    EXPECT_EQ(q.item(3).status, u"Bestand niet gevonden!"_s);
+    EXPECT_EQ(q.item(4).status, u"Upload in Thread 2"_s); // kept until the engine writes it
+}
+
+TEST(UploadQueue, CollectionTagShape)
+{
+    const QRegularExpression shape(u"^[0-9a-z]{8}$"_s);
+    QSet<QString> seen;
+    for (int i = 0; i < 500; ++i) {
+        const QString tag = UploadQueue::MakeCollectionTag();
+        EXPECT_TRUE(shape.match(tag).hasMatch()) << qPrintable(tag);
+        seen.insert(tag);
+    }
+    EXPECT_GT(seen.size(), 490); // random, not constant
+}
+
+TEST(UploadQueue, PostpartsArithmetic)
+{
+    EXPECT_EQ(UploadQueue::decrementedPostparts(u"7/9"_s), u"6/9"_s);
+    EXPECT_EQ(UploadQueue::decrementedPostparts(u"0/9"_s), u"0/9"_s);
+    EXPECT_EQ(UploadQueue::decrementedPostparts(u"garbage"_s), u"0/"_s);
+}

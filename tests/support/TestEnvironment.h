@@ -1,0 +1,19 @@
+// Every test case starts from a clean process: a fresh, empty program folder
+// (TESSALY_HOME), the English texts, an empty queue and log, the system clock,
+// and scripted prompts in GUI tests.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace tessaly::test {
+
+// The program folder of the running test case.
+QString home();
+// A path inside it.
+QString homeFile(const QString &name);
+
+QByteArray readAll(const QString &path);
+void writeAll(const QString &path, const QByteArray &data);
+
+} // namespace tessaly::test

@@ -1,0 +1,89 @@
+#include "support/TestEnvironment.h"
+
+#include "common/AppState.h"
+#include "platform/ProgramFolder.h"
+
+#ifdef TESSALY_GUI_TESTS
+#include "shell/Prompts.h"
+#include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace tessaly::test {
+
+namespace {
+std::unique_ptr<QTemporaryDir> g_home;
+
+class ResetListener : public ::testing::EmptyTestEventListener
+{
+    void OnTestStart(const ::testing::TestInfo &) override
+    {
+        g_home = std::make_unique<QTemporaryDir>();
+        qputenv("TESSALY_HOME", g_home->path().toUtf8());
+        resetProcessState();
+#ifdef TESSALY_GUI_TESTS
+        Prompts::reset();
+        Prompts::setMode(PromptMode::Scripted);
+#endif
+    }
+    void OnTestEnd(const ::testing::TestInfo &) override
+    {
+        resetProcessState();
+        g_home.reset();
+    }
+};
+} // namespace
+
+QString home()
+{
+    return g_home ? g_home->path() : QString();
+}
+
+QString homeFile(const QString &name)
+{
+    return home() + QLatin1Char('/') + name;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(data);
+}
+
+} // namespace tessaly::test
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QByteArray dir = QDir::tempPath().toUtf8() + "/tessaly-test-runtime-" + QByteArray::number(getuid());
+        QDir().mkpath(QString::fromUtf8(dir));
+        QFile::setPermissions(QString::fromUtf8(dir), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                          | QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", dir);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    TestApplication app(argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new tessaly::test::ResetListener);
+    return RUN_ALL_TESTS();
+}
