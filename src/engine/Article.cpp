@@ -1,0 +1,174 @@
+#include "engine/Article.h"
+
+#include "common/AppState.h"
+#include "common/GeneralFunc.h"
+#include "common/Log.h"
+#include "engine/Crc32.h"
+#include "engine/yEnc.h"
+#include "storage/AppSettings.h"
+#include "storage/UploadQueue.h"
+
+#include <QFile>
+#include <QUuid>
+
+#include <cstring>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+namespace {
+
+// The raw bytes of the part being composed; reused from part to part.
+std::vector<std::uint8_t> &partBuffer()
+{
+    static std::vector<std::uint8_t> buffer;
+    return buffer;
+}
+
+QByteArray headerText(const QString &text)
+{
+    return withoutLineBreaks(text).toUtf8();
+}
+
+void append(char *&p, const QByteArray &bytes)
+{
+    std::memcpy(p, bytes.constData(), std::size_t(bytes.size()));
+    p += bytes.size();
+}
+
+} // namespace
+
+QString makeMessageId(int part, int total)
+{
+    return u"Part"_s + QString::number(part) + u"of"_s + QString::number(total) + u'.'
+        + QString::fromLatin1(QUuid::createUuid().toRfc4122().toHex().toUpper()) + u'@' + runTag() + u".local"_s;
+}
+
+QStringList makeMessageIds(int total)
+{
+    QStringList ids;
+    ids.reserve(total);
+    for (int k = 1; k <= total; ++k)
+        ids << makeMessageId(k, total);
+    return ids;
+}
+
+qint64 partCount(qint64 fileSize, qint64 partSize)
+{
+    if (fileSize <= 0 || partSize <= 0)
+        return 0;
+    return (fileSize + partSize - 1) / partSize;
+}
+
+ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64 partSize,
+                           const ArticleFields &fields)
+{
+    ChunkResult r;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        r.error = u"cannot open %1: %2"_s.arg(path, file.errorString());
+        return r;
+    }
+    const qint64 size = file.size();
+    const qint64 first = qint64(part - 1) * partSize; // 0-based offset
+    if (totalParts > 0 && partSize > 0 && partCount(size, partSize) != totalParts) {
+        r.error = u"the size of %1 changed since it was queued (%2 bytes now, which is not %3 parts)"_s.arg(path)
+                      .arg(size)
+                      .arg(totalParts);
+        return r;
+    }
+    if (part < 1 || partSize <= 0 || first >= size) {
+        r.status = ChunkResult::BeyondEnd;
+        return r;
+    }
+    const qint64 n = std::min(partSize, size - first);
+
+    std::vector<std::uint8_t> &buf = partBuffer();
+    if (buf.size() < std::size_t(n))
+        buf.resize(std::size_t(n));
+    qint64 got = 0;
+    if (file.seek(first)) {
+        while (got < n) {
+            const qint64 step = file.read(reinterpret_cast<char *>(buf.data()) + got, n - got);
+            if (step <= 0)
+                break;
+            got += step;
+        }
+    }
+    if (got != n) {
+        r.error = u"cannot read part %1 of %2 (%3 of %4 bytes read): %5"_s.arg(part)
+                      .arg(path)
+                      .arg(got)
+                      .arg(n)
+                      .arg(file.error() == QFileDevice::NoError ? u"the file is shorter than when it was queued"_s
+                                                                : file.errorString());
+        return r;
+    }
+    file.close();
+    r.crc = crc::of(buf.data(), std::size_t(n));
+    r.partBytes = n;
+
+    const QByteArray email = headerText(fields.email);
+    const QByteArray head = "From: " + email + " (" + headerText(fields.nickname) + ")\r\n"
+        + "Sender: " + email + "\r\n"
+        + "Newsgroups: " + headerText(fields.newsgroups) + "\r\n"
+        + "Subject: " + headerText(fields.subject) + " (" + QByteArray::number(part) + '/'
+        + QByteArray::number(totalParts) + ")\r\n"
+        + "X-Newsposter: " + headerText(fields.version) + " (" + QString::fromUtf16(kHomePage).toUtf8() + ")\r\n"
+        + "Message-ID: <" + headerText(fields.messageId) + ">\r\n"
+        + "\r\n"
+        + "=ybegin part=" + QByteArray::number(part) + " line=128 size=" + QByteArray::number(size)
+        + " name=" + headerText(fileNameOf(path)) + "\r\n"
+        + "=ypart begin=" + QByteArray::number(first + 1) + " end=" + QByteArray::number(first + n) + "\r\n";
+    const QByteArray tail = "\r\n=yend size=" + QByteArray::number(n) + " part=" + QByteArray::number(part)
+        + " pcrc32=" + crcHex(r.crc) + "\r\n.\r\n";
+
+    // One allocation: headers, then the body encoded in place, then the trailer.
+    r.article = QByteArray(head.size() + qsizetype(yenc::maxEncodedSize(std::size_t(n))) + tail.size(),
+                           Qt::Uninitialized);
+    char *p = r.article.data();
+    append(p, head);
+    p += yenc::encode(buf.data(), std::size_t(n), reinterpret_cast<std::uint8_t *>(p));
+    append(p, tail);
+    r.article.resize(p - r.article.constData());
+    r.status = ChunkResult::Ok;
+    return r;
+}
+
+ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleSlot &slot, bool fillMode)
+{
+    const UploadQueue &queue = uploadQueue();
+    if (!queue.isValidIndex(itemIndex)) {
+        ChunkResult r;
+        r.error = u"no queue item %1"_s.arg(itemIndex);
+        LogError(ErrorCode::BadData, r.error, 1, u"ReadNextChunk"_s, ErrorOwner::Module, u"modGeneralFunc"_s);
+        return r;
+    }
+    const UploadItem &item = queue.item(itemIndex);
+    const AppSettings &s = appSettings();
+
+    QString id;
+    if (!slot.newIdFlag && !fillMode && part >= 1 && part <= item.messageids.size()) {
+        id = item.messageids.at(part - 1);
+    } else {
+        id = makeMessageId(part, item.maxparts);
+        slot.newIdFlag = false;
+    }
+    slot.currentMessageId = id;
+
+    ArticleFields f;
+    f.email = s.Email;
+    f.nickname = s.Nickname;
+    f.newsgroups = item.newsgroups;
+    f.subject = item.subject;
+    f.messageId = id;
+    f.version = versionString();
+    ChunkResult r = composeArticle(path, part, item.maxparts, s.PartSize, f);
+    if (r.status == ChunkResult::FileError)
+        LogError(ErrorCode::FileIo, r.error, 2, u"ReadNextChunk"_s, ErrorOwner::Module, u"modGeneralFunc"_s);
+    return r;
+}
+
+} // namespace tessaly

@@ -1,0 +1,59 @@
+// Composition of one news article: the headers, the yEnc part header, the
+// encoded part of the file and the trailer, as the bytes sent to the server.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace tessaly {
+
+inline constexpr auto kHomePage = u"https://tessaly-poster.example.org/";
+
+// "Part" k "of" T "." 32 hex digits "@" RunTag ".local"
+QString makeMessageId(int part, int total);
+// One Message-ID per part, in part order, for a newly queued item.
+QStringList makeMessageIds(int total);
+// Number of parts of a file of the given size.
+qint64 partCount(qint64 fileSize, qint64 partSize);
+
+struct ArticleFields
+{
+    QString email;
+    QString nickname;
+    QString newsgroups;
+    QString subject;   // without the part counter
+    QString messageId; // without angle brackets
+    QString version;   // "Tessaly Poster v…"
+};
+
+struct ChunkResult
+{
+    enum Status { Ok, BeyondEnd, FileError };
+    Status status = FileError;
+    QByteArray article;
+    QString error;      // for FileError
+    qint64 partBytes = 0;
+    std::uint32_t crc = 0;
+};
+
+// The article of part k (1-based) of a file cut into parts of partSize bytes.
+// A part beyond the end of the file gives BeyondEnd; a file that cannot be
+// opened or read in full gives FileError and no article.
+ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64 partSize,
+                           const ArticleFields &fields);
+
+// What a connection keeps for the article it sends.
+struct ArticleSlot
+{
+    QString currentMessageId;
+    bool newIdFlag = false; // set after a refusal: the next article gets a fresh ID
+};
+
+// The article of part k of queue item itemIndex for one connection: picks the
+// Message-ID (the stored one, or a fresh one after a refusal and in fill
+// mode) and takes the headers from the item and the settings. Failures are
+// logged in red.
+ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleSlot &slot, bool fillMode);
+
+} // namespace tessaly

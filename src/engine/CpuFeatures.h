@@ -1,0 +1,17 @@
+// What the processor offers, asked once.
+#pragma once
+
+#if defined(__x86_64__) || defined(_M_X64)
+#define TESSALY_X86 1
+#else
+#define TESSALY_X86 0
+#endif
+
+namespace tessaly::cpu {
+
+bool hasSse2();
+bool hasAvx2();           // AVX2 with OS support for the wide registers
+bool hasPclmul();         // PCLMULQDQ with SSE4.1
+bool hasVpclmulAvx2();    // VPCLMULQDQ on 256-bit registers
+
+} // namespace tessaly::cpu

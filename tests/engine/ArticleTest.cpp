@@ -1,0 +1,272 @@
+#include "common/AppState.h"
+#include "engine/Article.h"
+#include "engine/Crc32.h"
+#include "storage/AppSettings.h"
+#include "storage/UploadQueue.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+namespace {
+
+QByteArray randomData(qint64 n, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    QByteArray b(n, Qt::Uninitialized);
+    for (char &c : b)
+        c = char(rng.bounded(256));
+    return b;
+}
+
+ArticleFields fields(const QString &id = u"Part1of1.ABC@1.local"_s)
+{
+    ArticleFields f;
+    f.email = u"poster@example.org"_s;
+    f.nickname = u"Tess"_s;
+    f.newsgroups = u"alt.binaries.test,alt.test"_s;
+    f.subject = u"Holiday - [1/1] - \"a.bin\" yEnc"_s;
+    f.messageId = id;
+    f.version = u"Tessaly Poster v1.0.2"_s;
+    return f;
+}
+
+// The header lines of an article (up to the blank line).
+QList<QByteArray> headerLines(const QByteArray &article)
+{
+    return article.left(article.indexOf("\r\n\r\n")).split('\n');
+}
+
+QByteArray line(const QByteArray &article, const QByteArray &prefix)
+{
+    const qsizetype at = article.indexOf(QByteArray("\r\n" + prefix));
+    return at < 0 ? QByteArray() : article.mid(at + 2, article.indexOf("\r\n", at + 2) - at - 2);
+}
+
+class ArticleTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        setRunTag(u"1765000000"_s);
+        appSettings().setMaxLines(1000); // 128000-byte parts
+        appSettings().Email = u"poster@example.org"_s;
+        appSettings().Nickname = u"Tess"_s;
+    }
+
+    int queueFile(const QString &path, int parts)
+    {
+        return uploadQueue().append(UploadQueue::newItem(u"S"_s, u"alt.test"_s, path, parts, u"tag"_s,
+                                                         makeMessageIds(parts)));
+    }
+};
+
+} // namespace
+
+TEST_F(ArticleTest, SmallFileGolden)
+{
+    const QString path = test::homeFile(u"a.bin"_s);
+    // "Hi", a byte that becomes NUL, a byte that becomes "." and a TAB.
+    test::writeAll(path, QByteArray("\x1e\x3f\xd6\x04\xdf", 5));
+    const ChunkResult r = composeArticle(path, 1, 1, 384000, fields());
+    ASSERT_EQ(r.status, ChunkResult::Ok);
+    const QByteArray expected =
+        "From: poster@example.org (Tess)\r\n"
+        "Sender: poster@example.org\r\n"
+        "Newsgroups: alt.binaries.test,alt.test\r\n"
+        "Subject: Holiday - [1/1] - \"a.bin\" yEnc (1/1)\r\n"
+        "X-Newsposter: Tessaly Poster v1.0.2 (https://tessaly-poster.example.org/)\r\n"
+        "Message-ID: <Part1of1.ABC@1.local>\r\n"
+        "\r\n"
+        "=ybegin part=1 line=128 size=5 name=a.bin\r\n"
+        "=ypart begin=1 end=5\r\n"
+        "Hi=@.=I\r\n"
+        "=yend size=5 part=1 pcrc32="
+        + crcHex(crc::of(reinterpret_cast<const std::uint8_t *>("\x1e\x3f\xd6\x04\xdf"), 5)) + "\r\n"
+        ".\r\n";
+    EXPECT_EQ(r.article, expected);
+}
+
+TEST_F(ArticleTest, PartBoundaries)
+{
+    const qint64 P = 128000;
+    const QString exact = test::homeFile(u"exact.bin"_s);
+    test::writeAll(exact, randomData(P, 1));
+    ChunkResult r = composeArticle(exact, 1, 1, P, fields());
+    ASSERT_EQ(r.status, ChunkResult::Ok);
+    EXPECT_TRUE(line(r.article, "=yend").startsWith("=yend size=128000 part=1 pcrc32="));
+    EXPECT_EQ(composeArticle(exact, 2, 1, P, fields()).status, ChunkResult::BeyondEnd);
+
+    const QString plusOne = test::homeFile(u"plus.bin"_s);
+    test::writeAll(plusOne, randomData(P + 1, 2));
+    EXPECT_EQ(partCount(P + 1, P), 2);
+    r = composeArticle(plusOne, 2, 2, P, fields());
+    ASSERT_EQ(r.status, ChunkResult::Ok);
+    EXPECT_EQ(line(r.article, "=ybegin"), "=ybegin part=2 line=128 size=128001 name=plus.bin");
+    EXPECT_EQ(line(r.article, "=ypart"), "=ypart begin=128001 end=128001");
+    EXPECT_EQ(r.partBytes, 1);
+    r = composeArticle(plusOne, 1, 2, P, fields());
+    EXPECT_EQ(line(r.article, "=ypart"), "=ypart begin=1 end=128000");
+    EXPECT_EQ(line(r.article, "=ybegin"), "=ybegin part=1 line=128 size=128001 name=plus.bin");
+}
+
+TEST_F(ArticleTest, LargeSparseFileCarriesRealPositions)
+{
+    const QString path = test::homeFile(u"big.bin"_s);
+    const qint64 size = 3LL * 1024 * 1024 * 1024 + 12345; // sparse: nothing is written
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(size));
+    }
+    const qint64 P = 384000;
+    const int parts = int(partCount(size, P));
+    const ChunkResult r = composeArticle(path, parts, parts, P, fields());
+    ASSERT_EQ(r.status, ChunkResult::Ok);
+    const qint64 begin = qint64(parts - 1) * P + 1;
+    EXPECT_EQ(line(r.article, "=ybegin"), "=ybegin part=" + QByteArray::number(parts)
+                                              + " line=128 size=3221237817 name=big.bin");
+    EXPECT_EQ(line(r.article, "=ypart"), "=ypart begin=" + QByteArray::number(begin) + " end=3221237817");
+    EXPECT_EQ(r.partBytes, size - begin + 1);
+}
+
+TEST_F(ArticleTest, UnreadableOrChangedFilesGiveNoArticle)
+{
+    ChunkResult r = composeArticle(test::homeFile(u"missing.bin"_s), 1, 1, 1000, fields());
+    EXPECT_EQ(r.status, ChunkResult::FileError);
+    EXPECT_TRUE(r.article.isEmpty());
+    EXPECT_FALSE(r.error.isEmpty());
+
+    QDir().mkpath(test::homeFile(u"folder.bin"_s));
+    EXPECT_EQ(composeArticle(test::homeFile(u"folder.bin"_s), 1, 1, 1000, fields()).status, ChunkResult::FileError);
+
+    // Queued with 3 parts, then cut to less than 2: the remaining parts are
+    // not posted from a file that no longer matches the queue.
+    const QString shrunk = test::homeFile(u"shrunk.bin"_s);
+    test::writeAll(shrunk, randomData(1500, 3));
+    r = composeArticle(shrunk, 1, 3, 1000, fields());
+    EXPECT_EQ(r.status, ChunkResult::FileError);
+    EXPECT_TRUE(r.article.isEmpty());
+    EXPECT_TRUE(r.error.contains(u"size"_s)) << qPrintable(r.error);
+}
+
+TEST_F(ArticleTest, HeaderTextCannotBreakLines)
+{
+    const QString path = test::homeFile(u"evil\nname.bin"_s);
+    test::writeAll(path, "data");
+    ArticleFields f = fields();
+    f.subject = u"Nice\r\nNewsgroups: alt.spam"_s;
+    f.newsgroups = u"alt.test\n"_s;
+    f.nickname = u"a"_s + QChar(0) + u"b"_s;
+    f.email = u"x@example.org\r\nPath: evil"_s;
+    const ChunkResult r = composeArticle(path, 1, 1, 1000, f);
+    ASSERT_EQ(r.status, ChunkResult::Ok);
+    const QList<QByteArray> head = headerLines(r.article);
+    ASSERT_EQ(head.size(), 6);
+    const char *prefixes[] = {"From: ", "Sender: ", "Newsgroups: ", "Subject: ", "X-Newsposter: ", "Message-ID: "};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(head[i].startsWith(prefixes[i])) << head[i].constData();
+    EXPECT_EQ(head[3], "Subject: Nice  Newsgroups: alt.spam (1/1)\r");
+    EXPECT_EQ(head[0], "From: x@example.org  Path: evil (a b)\r");
+    EXPECT_EQ(line(r.article, "=ybegin"), "=ybegin part=1 line=128 size=4 name=evil name.bin");
+    EXPECT_EQ(r.article.count("\r\n.\r\n"), 1);
+}
+
+TEST_F(ArticleTest, MessageIdChoice)
+{
+    const QRegularExpression shape(u"^Part(\\d+)of7\\.[0-9A-F]{32}@1765000000\\.local$"_s);
+    const QStringList ids = makeMessageIds(7);
+    ASSERT_EQ(ids.size(), 7);
+    for (int k = 0; k < 7; ++k) {
+        const auto m = shape.match(ids[k]);
+        ASSERT_TRUE(m.hasMatch()) << qPrintable(ids[k]);
+        EXPECT_EQ(m.captured(1).toInt(), k + 1);
+    }
+    EXPECT_NE(ids[0].section(u'.', 1), ids[1].section(u'.', 1));
+
+    const QString path = test::homeFile(u"seven.bin"_s);
+    test::writeAll(path, randomData(128000 * 6 + 10, 4));
+    const int item = queueFile(path, 7);
+    const QStringList stored = uploadQueue().item(item).messageids;
+
+    ArticleSlot slot;
+    ChunkResult r = ReadNextChunk(path, 2, item, slot, false);
+    ASSERT_EQ(r.status, ChunkResult::Ok);
+    EXPECT_EQ(slot.currentMessageId, stored[1]);
+    EXPECT_TRUE(r.article.contains(QByteArray("Message-ID: <" + stored[1].toUtf8() + ">\r\n")));
+    EXPECT_TRUE(r.article.contains("Subject: S (2/7)\r\n"));
+
+    // After a refusal the same part gets a fresh ID, once.
+    slot.newIdFlag = true;
+    r = ReadNextChunk(path, 2, item, slot, false);
+    EXPECT_NE(slot.currentMessageId, stored[1]);
+    EXPECT_TRUE(shape.match(slot.currentMessageId).hasMatch());
+    EXPECT_FALSE(slot.newIdFlag);
+    EXPECT_EQ(uploadQueue().item(item).messageids, stored); // not written back
+    r = ReadNextChunk(path, 3, item, slot, false);
+    EXPECT_EQ(slot.currentMessageId, stored[2]);
+
+    // Fill mode: every article gets a fresh ID.
+    for (int k : {2, 5}) {
+        r = ReadNextChunk(path, k, item, slot, true);
+        ASSERT_EQ(r.status, ChunkResult::Ok);
+        EXPECT_FALSE(stored.contains(slot.currentMessageId));
+        EXPECT_TRUE(slot.currentMessageId.startsWith(u"Part%1of7."_s.arg(k)));
+    }
+
+    // A part beyond the end gives no article; a vanished file logs an error.
+    EXPECT_EQ(ReadNextChunk(path, 8, item, slot, false).status, ChunkResult::BeyondEnd);
+    QFile::remove(path);
+    EXPECT_EQ(ReadNextChunk(path, 1, item, slot, false).status, ChunkResult::FileError);
+}
+
+TEST_F(ArticleTest, IndependentDecoderAcceptsOurArticles)
+{
+    const QString dir = test::homeFile(u"decode"_s);
+    QDir().mkpath(dir);
+    const qint64 P = 128000;
+    struct Case
+    {
+        QString name;
+        QByteArray data;
+    };
+    QByteArray everyByte;
+    for (int rep = 0; rep < 600; ++rep)
+        for (int b = 0; b < 256; ++b)
+            everyByte += char(b);
+    const QList<Case> cases = {
+        {u"one.bin"_s, randomData(1, 7)},
+        {u"small.bin"_s, randomData(1000, 8)},
+        {u"two.bin"_s, randomData(P + 5, 9)},
+        {u"every.bin"_s, everyByte},
+        {u"plain.bin"_s, QByteArray(P, char(0))}, // last body line ends exactly at a line end
+        {u"dots.bin"_s, QByteArray(3000, char(4))},
+    };
+    int articles = 0;
+    for (const Case &c : cases) {
+        const QString src = dir + u'/' + c.name;
+        test::writeAll(src, c.data);
+        const int parts = int(partCount(c.data.size(), P));
+        for (int k = 1; k <= parts; ++k) {
+            const ChunkResult r = composeArticle(src, k, parts, P, fields());
+            ASSERT_EQ(r.status, ChunkResult::Ok);
+            test::writeAll(src + u".part%1.article"_s.arg(k), r.article);
+            ++articles;
+        }
+    }
+    QProcess py;
+    py.setProcessChannelMode(QProcess::MergedChannels);
+    py.start(u"/usr/bin/python3"_s, {QStringLiteral(TESSALY_TESTS_DIR) + u"/engine/decode_articles.py"_s, dir});
+    ASSERT_TRUE(py.waitForFinished(60000));
+    const QString out = QString::fromUtf8(py.readAll());
+    EXPECT_EQ(py.exitCode(), 0) << qPrintable(out);
+    EXPECT_TRUE(out.contains(u"%1 articles decoded"_s.arg(articles))) << qPrintable(out);
+}

@@ -1,0 +1,194 @@
+#include "engine/yEnc.h"
+
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace tessaly;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+Bytes encodeWith(yenc::Kernel k, const Bytes &in)
+{
+    Bytes out(yenc::maxEncodedSize(in.size()));
+    out.resize(yenc::encodeWith(k, in.data(), in.size(), out.data()));
+    return out;
+}
+
+Bytes reference(const Bytes &in)
+{
+    return encodeWith(yenc::Kernel::Scalar, in);
+}
+
+std::string text(const Bytes &b)
+{
+    return std::string(b.begin(), b.end());
+}
+
+Bytes randomBytes(QRandomGenerator &rng, std::size_t n)
+{
+    Bytes b(n);
+    for (auto &x : b)
+        x = std::uint8_t(rng.bounded(256));
+    return b;
+}
+
+// Input byte that encodes to the plain character ch.
+std::uint8_t plain(char ch)
+{
+    return std::uint8_t((std::uint8_t(ch) + 256 - 42) % 256);
+}
+
+constexpr std::uint8_t kNul = 214, kEquals = 19, kTab = 223, kSpace = 246, kDot = 4;
+
+} // namespace
+
+TEST(yEnc, TableEntries)
+{
+    const EncodeTableType &t = EncodeTable();
+    EXPECT_EQ(t[kNul].value, 64);
+    EXPECT_FALSE(t[kNul].safe);
+    EXPECT_EQ(t[kEquals].value, 125);
+    EXPECT_EQ(t[kTab].value, 73);
+    EXPECT_EQ(t[224].value, 74); // LF
+    EXPECT_EQ(t[227].value, 77); // CR
+    EXPECT_TRUE(t[kSpace].safe);
+    EXPECT_TRUE(t[kDot].lineStartEscape);
+    EXPECT_EQ(t[kDot].escapedValue, 110);
+    int safe = 0;
+    for (const EncodeEntry &e : t)
+        safe += e.safe;
+    EXPECT_EQ(safe, 250);
+}
+
+TEST(yEnc, WorkedValues)
+{
+    EXPECT_EQ(text(reference({kNul})), "=@");
+    EXPECT_EQ(text(reference({kEquals})), "=}");
+    EXPECT_EQ(text(reference({plain('a'), kTab, plain('b')})), "a=Ib");
+    EXPECT_EQ(text(reference({kSpace, plain('x'), kSpace})), " x ");
+    EXPECT_EQ(text(reference({kDot, kDot})), "=n.");
+
+    // 128 plain bytes: one full line and its line break.
+    const Bytes line(128, plain('k'));
+    EXPECT_EQ(text(reference(line)), std::string(128, 'k') + "\r\n");
+    // 127 plain bytes and an escape: a line of 129 characters.
+    Bytes longer(127, plain('k'));
+    longer.push_back(kNul);
+    longer.push_back(plain('z'));
+    EXPECT_EQ(text(reference(longer)), std::string(127, 'k') + "=@\r\nz");
+    // "." that starts the second line is escaped, one in the middle is not.
+    Bytes dots(128, plain('k'));
+    dots.push_back(kDot);
+    dots.push_back(kDot);
+    EXPECT_EQ(text(reference(dots)), std::string(128, 'k') + "\r\n=n.");
+    EXPECT_EQ(text(reference({})), "");
+    EXPECT_EQ(yEncode(QByteArray(1, char(kNul))), QByteArray("=@"));
+}
+
+TEST(yEnc, KernelsMatchReferenceOnEveryShortLength)
+{
+    QRandomGenerator rng(12345);
+    for (yenc::Kernel k : yenc::availableKernels()) {
+        SCOPED_TRACE(qPrintable(yenc::kernelName(k)));
+        for (std::size_t n = 0; n <= 4096; ++n) {
+            const Bytes in = randomBytes(rng, n);
+            ASSERT_EQ(encodeWith(k, in), reference(in)) << "length " << n;
+        }
+    }
+}
+
+TEST(yEnc, KernelsMatchReferenceOnLargeAndSkewedBuffers)
+{
+    QRandomGenerator rng(777);
+    std::vector<Bytes> inputs;
+    for (std::size_t n : {384000u, 383999u, 1280000u, 128000u + 17u})
+        inputs.push_back(randomBytes(rng, n));
+    // Mostly bytes that need escaping, and all escapes.
+    Bytes heavy(100000);
+    const std::uint8_t escapes[] = {kNul, kEquals, kTab, 224, 227, kDot};
+    for (auto &x : heavy)
+        x = rng.bounded(4) ? escapes[rng.bounded(6)] : std::uint8_t(rng.bounded(256));
+    inputs.push_back(heavy);
+    inputs.push_back(Bytes(70000, kNul));
+    inputs.push_back(Bytes(70000, kDot));
+    inputs.push_back(Bytes(70000, kSpace));
+    for (yenc::Kernel k : yenc::availableKernels())
+        for (const Bytes &in : inputs)
+            ASSERT_EQ(encodeWith(k, in), reference(in)) << qPrintable(yenc::kernelName(k)) << " n=" << in.size();
+}
+
+TEST(yEnc, KernelsMatchReferenceAtLineEnds)
+{
+    // An escape pair that starts at column 126, 127 or 128 of a line, a "."
+    // at the start of the body and after every line break.
+    for (yenc::Kernel k : yenc::availableKernels()) {
+        SCOPED_TRACE(qPrintable(yenc::kernelName(k)));
+        for (int lead = 0; lead < 160; ++lead) {
+            for (std::uint8_t special : {kNul, kEquals, kTab, kDot}) {
+                Bytes in(std::size_t(lead), plain('k'));
+                in.push_back(special);
+                in.insert(in.end(), 300, plain('m'));
+                in.push_back(special);
+                ASSERT_EQ(encodeWith(k, in), reference(in)) << "lead " << lead;
+            }
+        }
+        Bytes dotted(5000);
+        for (std::size_t i = 0; i < dotted.size(); ++i)
+            dotted[i] = i % 3 ? kDot : plain('k');
+        ASSERT_EQ(encodeWith(k, dotted), reference(dotted));
+        Bytes allDots(5000, kDot);
+        const Bytes out = encodeWith(k, allDots);
+        ASSERT_EQ(out, reference(allDots));
+        EXPECT_EQ(text(out).substr(0, 4), "=n..");
+    }
+}
+
+TEST(yEnc, AllByteValues)
+{
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i)
+        all[std::size_t(i)] = std::uint8_t(i);
+    for (int rep = 0; rep < 3; ++rep)
+        all.insert(all.end(), all.begin(), all.begin() + 256);
+    for (yenc::Kernel k : yenc::availableKernels())
+        ASSERT_EQ(encodeWith(k, all), reference(all)) << qPrintable(yenc::kernelName(k));
+    // Every line of the output is 128 or 129 characters except the last.
+    const std::string out = text(reference(all));
+    std::size_t start = 0, pos;
+    while ((pos = out.find("\r\n", start)) != std::string::npos) {
+        const std::size_t len = pos - start;
+        EXPECT_TRUE(len == 128 || len == 129) << len;
+        start = pos + 2;
+    }
+}
+
+TEST(yEnc, RandomisedDifferentialLoop)
+{
+    // Random lengths, random mixes of plain and special bytes, random seeds.
+    QRandomGenerator rng(20261206);
+    const std::uint8_t specials[] = {kNul, kEquals, kTab, 224, 227, kDot, kSpace};
+    for (int round = 0; round < 3000; ++round) {
+        const std::size_t n = rng.bounded(3000);
+        const int density = int(rng.bounded(100));
+        Bytes in(n);
+        for (auto &x : in)
+            x = int(rng.bounded(100)) < density ? specials[rng.bounded(7)] : std::uint8_t(rng.bounded(256));
+        const Bytes ref = reference(in);
+        for (yenc::Kernel k : yenc::availableKernels())
+            ASSERT_EQ(encodeWith(k, in), ref) << qPrintable(yenc::kernelName(k)) << " round " << round;
+    }
+}
+
+TEST(yEnc, KernelChoice)
+{
+    const yenc::Kernel before = yenc::activeKernel();
+    EXPECT_TRUE(yenc::availableKernels().contains(before));
+    EXPECT_TRUE(yenc::setKernel(yenc::Kernel::Scalar));
+    EXPECT_EQ(yenc::activeKernel(), yenc::Kernel::Scalar);
+    EXPECT_TRUE(yenc::setKernel(before));
+    EXPECT_FALSE(yenc::kernelName(before).isEmpty());
+}
