@@ -63,7 +63,7 @@ qint64 partCount(qint64 fileSize, qint64 partSize)
 }
 
 ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64 partSize,
-                           const ArticleFields &fields)
+                           const ArticleFields &fields, QByteArray recycled)
 {
     ChunkResult r;
     QFile file(path);
@@ -126,8 +126,13 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
         + " pcrc32=" + crcHex(r.crc) + "\r\n.\r\n";
 
     // One allocation: headers, then the body encoded in place, then the trailer.
-    r.article = QByteArray(head.size() + qsizetype(yenc::maxEncodedSize(std::size_t(n))) + tail.size(),
-                           Qt::Uninitialized);
+    const qsizetype capacity = head.size() + qsizetype(yenc::maxEncodedSize(std::size_t(n))) + tail.size();
+    if (recycled.isDetached() && recycled.capacity() >= capacity) {
+        r.article = std::move(recycled);
+        r.article.resize(capacity);
+    } else {
+        r.article = QByteArray(capacity, Qt::Uninitialized);
+    }
     char *p = r.article.data();
     append(p, head);
     p += yenc::encode(buf.data(), std::size_t(n), reinterpret_cast<std::uint8_t *>(p));
@@ -137,7 +142,8 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
     return r;
 }
 
-ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleSlot &slot, bool fillMode)
+ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleSlot &slot, bool fillMode,
+                          QByteArray recycled)
 {
     const UploadQueue &queue = uploadQueue();
     if (!queue.isValidIndex(itemIndex)) {
@@ -165,7 +171,7 @@ ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleS
     f.subject = item.subject;
     f.messageId = id;
     f.version = versionString();
-    ChunkResult r = composeArticle(path, part, item.maxparts, s.PartSize, f);
+    ChunkResult r = composeArticle(path, part, item.maxparts, s.PartSize, f, std::move(recycled));
     if (r.status == ChunkResult::FileError)
         LogError(ErrorCode::FileIo, r.error, 2, u"ReadNextChunk"_s, ErrorOwner::Module, u"modGeneralFunc"_s);
     return r;

@@ -39,9 +39,11 @@ struct ChunkResult
 
 // The article of part k (1-based) of a file cut into parts of partSize bytes.
 // A part beyond the end of the file gives BeyondEnd; a file that cannot be
-// opened or read in full gives FileError and no article.
+// opened or read in full, or whose size no longer gives totalParts parts,
+// gives FileError and no article. A recycled buffer (a previous article
+// nobody else holds any more) is written over instead of allocating anew.
 ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64 partSize,
-                           const ArticleFields &fields);
+                           const ArticleFields &fields, QByteArray recycled = {});
 
 // What a connection keeps for the article it sends.
 struct ArticleSlot
@@ -54,6 +56,7 @@ struct ArticleSlot
 // Message-ID (the stored one, or a fresh one after a refusal and in fill
 // mode) and takes the headers from the item and the settings. Failures are
 // logged in red.
-ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleSlot &slot, bool fillMode);
+ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleSlot &slot, bool fillMode,
+                          QByteArray recycled = {});
 
 } // namespace tessaly
