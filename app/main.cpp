@@ -1,10 +1,10 @@
 #include "common/AppState.h"
+#include "platform/SingleInstance.h"
 #include "shell/MainWindow.h"
 
 #include <QApplication>
 
 #include <cstdio>
-#include <cstdlib>
 
 using namespace Qt::StringLiterals;
 
@@ -28,8 +28,17 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"Tessaly Poster"_s);
     QApplication::setApplicationVersion(tessaly::versionNumber());
-    tessaly::setRunTag(tessaly::makeRunTag());
-    tessaly::MainWindow window;
-    window.show();
+
+    // A second start brings the running window forward and ends at once.
+    tessaly::SingleInstance instance(tessaly::SingleInstance::defaultKey());
+    if (!instance.claim())
+        return 0;
+
+    QStringList commandLine = QApplication::arguments();
+    commandLine.removeFirst();
+    tessaly::MainWindow window(commandLine);
+    QObject::connect(&instance, &tessaly::SingleInstance::activationRequested, &window,
+                     &tessaly::MainWindow::bringToFront);
+    window.Form_Load();
     return QApplication::exec();
 }

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   xvfb xauth fonts-dejavu-core dbus
-  python3 python3-yenc
+  python3 python3-yenc unrtf stunnel4 openssl util-linux
 )
 
 missing=()

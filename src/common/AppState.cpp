@@ -5,6 +5,7 @@
 #include "config/MessageTable.h"
 #include "platform/ProgramFolder.h"
 #include "storage/AppSettings.h"
+#include "storage/ConnectionList.h"
 #include "storage/UploadQueue.h"
 
 using namespace Qt::StringLiterals;
@@ -13,6 +14,17 @@ namespace tessaly {
 
 namespace {
 QString g_runTag;
+bool g_posting = false;
+} // namespace
+
+bool postingInProgress()
+{
+    return g_posting;
+}
+
+void setPostingInProgress(bool posting)
+{
+    g_posting = posting;
 }
 
 QString versionNumber()
@@ -57,6 +69,8 @@ void resetProcessState()
     logModel().clear();
     logModel().setListener({});
     g_runTag.clear();
+    g_posting = false;
+    connectionList().rebuild(0);
 }
 
 } // namespace tessaly

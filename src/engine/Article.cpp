@@ -116,7 +116,7 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
         + "Newsgroups: " + headerText(fields.newsgroups) + "\r\n"
         + "Subject: " + headerText(fields.subject) + " (" + QByteArray::number(part) + '/'
         + QByteArray::number(totalParts) + ")\r\n"
-        + "X-Newsposter: " + headerText(fields.version) + " (" + QString::fromUtf16(kHomePage).toUtf8() + ")\r\n"
+        + "X-Newsposter: " + headerText(fields.version) + " (" + QString::fromUtf16(kHomePageUrl).toUtf8() + ")\r\n"
         + "Message-ID: <" + headerText(fields.messageId) + ">\r\n"
         + "\r\n"
         + "=ybegin part=" + QByteArray::number(part) + " line=128 size=" + QByteArray::number(size)

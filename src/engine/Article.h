@@ -8,8 +8,6 @@
 
 namespace tessaly {
 
-inline constexpr auto kHomePage = u"https://tessaly-poster.example.org/";
-
 // "Part" k "of" T "." 32 hex digits "@" RunTag ".local"
 QString makeMessageId(int part, int total);
 // One Message-ID per part, in part order, for a newly queued item.

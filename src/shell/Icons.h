@@ -10,3 +10,11 @@ QIcon stateIcon(int code);
 QIcon appIcon();
 
 } // namespace tessaly::Icons
+
+namespace tessaly::Icons {
+
+enum class Tool { Start, Stop, AddFiles, Settings, Log, Scheduler, RarPar, About, Tray,
+                  Up, Down, Top, Bottom, Clear, TogglePane };
+QIcon toolIcon(Tool tool);
+
+} // namespace tessaly::Icons

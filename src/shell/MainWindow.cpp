@@ -1,56 +1,655 @@
 #include "shell/MainWindow.h"
 
 #include "common/AppState.h"
+#include "common/Clock.h"
+#include "common/GeneralFunc.h"
 #include "common/Log.h"
+#include "config/MessageTable.h"
+#include "config/SslTunnel.h"
+#include "engine/Crc32.h"
+#include "engine/yEnc.h"
+#include "platform/ProgramFolder.h"
 #include "shell/Icons.h"
 #include "shell/ModelViews.h"
+#include "shell/Prompts.h"
+#include "shell/Splash.h"
+#include "storage/AppSettings.h"
+#include "storage/ConnectionList.h"
+#include "storage/LogFiles.h"
+#include "storage/ProfileFile.h"
+#include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListView>
+#include <QMenuBar>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
 #include <QTreeView>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWindow>
 
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
 
-MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent)
+namespace {
+int g_startupWait = 300;
+
+QToolBar *makeToolbar(const QString &name, QWidget *parent, Qt::ToolButtonStyle style, int iconSize)
 {
-    setWindowTitle(QString::fromUtf16(kAppTitle));
+    auto *bar = new QToolBar(name, parent);
+    bar->setObjectName(name);
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setToolButtonStyle(style);
+    bar->setIconSize(QSize(iconSize, iconSize));
+    return bar;
+}
+
+QString caption(int slot)
+{
+    return msg(slot);
+}
+
+// Percentage of the first pane of a splitter, one decimal.
+double firstPanePercent(const QSplitter *s)
+{
+    const QList<int> sizes = s->sizes();
+    if (sizes.size() < 2 || sizes[0] + sizes[1] <= 0)
+        return 0;
+    return std::round(1000.0 * sizes[0] / (sizes[0] + sizes[1])) / 10.0;
+}
+
+void setFirstPanePercent(QSplitter *s, double percent)
+{
+    if (!(percent > 0 && percent < 100))
+        return;
+    s->setSizes({int(percent * 100), int((100 - percent) * 100)});
+}
+} // namespace
+
+void MainWindow::setStartupWait(int milliseconds)
+{
+    g_startupWait = milliseconds;
+}
+
+MainWindow::MainWindow(const QStringList &commandLine, QWidget *parent)
+    : QMainWindow(parent)
+    , commandLine_(commandLine)
+{
+    setObjectName(u"frmMain"_s);
     setWindowIcon(Icons::appIcon());
-    resize(1100, 700);
+    buildActions();
+    buildMenus();
+    buildToolbars();
+    buildCentralArea();
+    buildStatusBar();
+    LoadMainWindow();
+    QSize size(1180, 760);
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableSize() * 0.94);
+    resize(size);
+}
 
-    auto *splitter = new QSplitter(Qt::Vertical, this);
+MainWindow::~MainWindow() = default;
 
+void MainWindow::buildActions()
+{
+    auto action = [this](Icons::Tool icon, const QString &name) {
+        auto *a = new QAction(Icons::toolIcon(icon), QString(), this);
+        a->setObjectName(name);
+        return a;
+    };
+    actStart = action(Icons::Tool::Start, u"tbStart"_s);
+    actAddFiles = action(Icons::Tool::AddFiles, u"tbAddFiles"_s);
+    actSettings = action(Icons::Tool::Settings, u"tbSettings"_s);
+    actLog = action(Icons::Tool::Log, u"tbLog"_s);
+    actLog->setCheckable(true);
+    actLog->setChecked(true);
+    actScheduler = action(Icons::Tool::Scheduler, u"tbScheduler"_s);
+    actRarPar = action(Icons::Tool::RarPar, u"tbRarPar"_s);
+    actAbout = action(Icons::Tool::About, u"tbAbout"_s);
+    actTray = action(Icons::Tool::Tray, u"tbTray"_s);
+
+    actUp = action(Icons::Tool::Up, u"tbUp"_s);
+    actDown = action(Icons::Tool::Down, u"tbDown"_s);
+    actTop = action(Icons::Tool::Top, u"tbTop"_s);
+    actBottom = action(Icons::Tool::Bottom, u"tbBottom"_s);
+    actClearAll = action(Icons::Tool::Clear, u"tbClearAll"_s);
+    actTogglePane = action(Icons::Tool::TogglePane, u"tbTogglePane"_s);
+
+    // Commands that arrive with the posting, queue and dialog features stay
+    // disabled until then.
+    for (QAction *a : {actStart, actAddFiles, actSettings, actScheduler, actRarPar, actUp, actDown, actTop, actBottom,
+                       actClearAll}) {
+        a->setEnabled(false);
+    }
+
+    connect(actLog, &QAction::toggled, this, [this](bool on) { RTBLog->setVisible(on); });
+    connect(actAbout, &QAction::triggered, this, &MainWindow::showAbout);
+    connect(actTray, &QAction::triggered, this, &MainWindow::sendToTray);
+    connect(actTogglePane, &QAction::triggered, this, [this] {
+        const QList<int> sizes = Splitter2->sizes();
+        if (sizes.value(0) > 0)
+            Splitter2->setSizes({0, sizes.value(0) + sizes.value(1)});
+        else
+            setFirstPanePercent(Splitter2, appSettings().SplitterPos2 > 0 ? appSettings().SplitterPos2 : 20);
+    });
+}
+
+void MainWindow::buildMenus()
+{
+    mnuFile = menuBar()->addMenu(QString());
+    mnuExit = mnuFile->addAction(QString(), this, &QWidget::close);
+    mnuTools = menuBar()->addMenu(QString());
+    mnuAddFiles = mnuTools->addAction(QString());
+    mnuSettings = mnuTools->addAction(QString());
+    mnuTools->addSeparator();
+    mnuUpdates = mnuTools->addAction(QString());
+    mnuAb = menuBar()->addMenu(QString());
+    mnuHelpEN = mnuAb->addAction(QString(), this,
+                                 [] { QDesktopServices::openUrl(QUrl(u"https://tessaly-poster.example.org/help/en/"_s)); });
+    mnuHelpNL = mnuAb->addAction(QString(), this,
+                                 [] { QDesktopServices::openUrl(QUrl(u"https://tessaly-poster.example.org/help/nl/"_s)); });
+    mnuAb->addSeparator();
+    mnuAbout = mnuAb->addAction(QString(), this, &MainWindow::showAbout);
+    mnuAddFiles->setEnabled(false);
+    mnuSettings->setEnabled(false);
+    mnuUpdates->setEnabled(false);
+    mnuExit->setObjectName(u"mnuExit"_s);
+    mnuSettings->setObjectName(u"mnuSettings"_s);
+}
+
+void MainWindow::buildToolbars()
+{
+    Toolbar = makeToolbar(u"Toolbar"_s, this, Qt::ToolButtonTextUnderIcon, 24);
+    const QList<QAction *> buttons{actStart, actAddFiles, actSettings, actLog, actScheduler, actRarPar, actAbout, actTray};
+    for (int i = 0; i < buttons.size(); ++i) {
+        Toolbar->addAction(buttons[i]);
+        if (i + 1 < buttons.size())
+            toolbarSeparators_ << Toolbar->addSeparator();
+    }
+    addToolBar(Qt::TopToolBarArea, Toolbar);
+}
+
+void MainWindow::buildCentralArea()
+{
+    // Upload pane: its toolbar and the list.
+    ContUpload = new QWidget;
+    ContUpload->setObjectName(u"ContUpload"_s);
+    ToolbarUploads = makeToolbar(u"ToolbarUploads"_s, ContUpload, Qt::ToolButtonIconOnly, 16);
+    ToolbarUploads->addAction(actUp);
+    ToolbarUploads->addAction(actDown);
+    ToolbarUploads->addSeparator();
+    ToolbarUploads->addAction(actTop);
+    ToolbarUploads->addAction(actBottom);
+    ToolbarUploads->addSeparator();
+    ToolbarUploads->addAction(actClearAll);
+    ToolbarUploads->addSeparator();
+    ToolbarUploads->addAction(actTogglePane);
     uploadProxy_ = new UploadListProxy(this);
     uploadProxy_->setSourceModel(&uploadQueue());
-    lvwUploads_ = new QTreeView(splitter);
-    lvwUploads_->setObjectName(u"lvwUploads"_s);
-    lvwUploads_->setModel(uploadProxy_);
-    lvwUploads_->setRootIsDecorated(false);
-    lvwUploads_->setUniformRowHeights(true);
-    lvwUploads_->setAlternatingRowColors(true);
-    lvwUploads_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lvwUploads_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvwUploads_->header()->setStretchLastSection(true);
+    lvwUploads = new QTreeView;
+    lvwUploads->setObjectName(u"lvwUploads"_s);
+    lvwUploads->setModel(uploadProxy_);
+    lvwUploads->setRootIsDecorated(false);
+    lvwUploads->setUniformRowHeights(true);
+    lvwUploads->setAlternatingRowColors(true);
+    lvwUploads->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lvwUploads->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvwUploads->setAllColumnsShowFocus(true);
+    lvwUploads->header()->setStretchLastSection(true);
+    auto *uploadLayout = new QVBoxLayout(ContUpload);
+    uploadLayout->setContentsMargins(0, 0, 0, 0);
+    uploadLayout->setSpacing(0);
+    uploadLayout->addWidget(ToolbarUploads);
+    uploadLayout->addWidget(lvwUploads);
+
+    // Rar & Par pane: its toolbar and the job tree with its placeholder node.
+    ContRarPar = new QWidget;
+    ContRarPar->setObjectName(u"ContRarPar"_s);
+    ToolbarRarPar = makeToolbar(u"ToolbarRarPar"_s, ContRarPar, Qt::ToolButtonIconOnly, 16);
+    for (Icons::Tool t : {Icons::Tool::Up, Icons::Tool::Down, Icons::Tool::Top, Icons::Tool::Bottom, Icons::Tool::Clear}) {
+        QAction *a = ToolbarRarPar->addAction(Icons::toolIcon(t), QString());
+        a->setEnabled(false);
+        if (t == Icons::Tool::Down || t == Icons::Tool::Bottom)
+            ToolbarRarPar->addSeparator();
+    }
+    tvwRarPar = new QTreeWidget;
+    tvwRarPar->setObjectName(u"tvwRarPar"_s);
+    tvwRarPar->setHeaderHidden(true);
+    tvwRarPar->addTopLevelItem(new QTreeWidgetItem(QStringList{QString()}));
+    tvwRarPar->topLevelItem(0)->setIcon(0, Icons::toolIcon(Icons::Tool::RarPar));
+    auto *rarParLayout = new QVBoxLayout(ContRarPar);
+    rarParLayout->setContentsMargins(0, 0, 0, 0);
+    rarParLayout->setSpacing(0);
+    rarParLayout->addWidget(ToolbarRarPar);
+    rarParLayout->addWidget(tvwRarPar);
+
+    Splitter2 = new QSplitter(Qt::Horizontal);
+    Splitter2->setObjectName(u"Splitter2"_s);
+    Splitter2->addWidget(ContRarPar);
+    Splitter2->addWidget(ContUpload);
+    Splitter2->setChildrenCollapsible(true);
+
+    // Connections and the log below.
+    connectionProxy_ = new ConnectionListProxy(this);
+    connectionProxy_->setSourceModel(&connectionList());
+    lvwConnections = new QTreeView;
+    lvwConnections->setObjectName(u"lvwConnections"_s);
+    lvwConnections->setModel(connectionProxy_);
+    lvwConnections->setRootIsDecorated(false);
+    lvwConnections->setUniformRowHeights(true);
+    lvwConnections->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvwConnections->setItemDelegate(new ProgressDelegate(lvwConnections));
+    lvwConnections->header()->setStretchLastSection(true);
 
     logProxy_ = new LogViewProxy(this);
     logProxy_->setSourceModel(&logModel());
-    RTBLog_ = new QListView(splitter);
-    RTBLog_->setObjectName(u"RTBLog"_s);
-    RTBLog_->setModel(logProxy_);
-    RTBLog_->setUniformItemSizes(true);
-    RTBLog_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    RTBLog_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connect(logProxy_, &QAbstractItemModel::rowsInserted, RTBLog_, [this] { RTBLog_->scrollToBottom(); });
+    RTBLog = new QListView;
+    RTBLog->setObjectName(u"RTBLog"_s);
+    RTBLog->setModel(logProxy_);
+    RTBLog->setUniformItemSizes(true);
+    RTBLog->setLayoutMode(QListView::Batched);
+    RTBLog->setBatchSize(500);
+    RTBLog->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    RTBLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Follow new lines while the view is at the bottom; coalesce bursts.
+    auto *scrollTimer = new QTimer(this);
+    scrollTimer->setSingleShot(true);
+    scrollTimer->setInterval(0);
+    connect(scrollTimer, &QTimer::timeout, RTBLog, &QListView::scrollToBottom);
+    connect(logProxy_, &QAbstractItemModel::rowsInserted, this, [this, scrollTimer] {
+        QScrollBar *bar = RTBLog->verticalScrollBar();
+        if (bar->value() >= bar->maximum() - 2 && !scrollTimer->isActive())
+            scrollTimer->start();
+    });
 
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 1);
-    setCentralWidget(splitter);
-    statusBar()->showMessage(versionString());
+    logSplitter_ = new QSplitter(Qt::Vertical);
+    logSplitter_->addWidget(lvwConnections);
+    logSplitter_->addWidget(RTBLog);
+    logSplitter_->setSizes({55, 45});
+
+    Splitter1 = new QSplitter(Qt::Vertical);
+    Splitter1->setObjectName(u"Splitter1"_s);
+    Splitter1->addWidget(Splitter2);
+    Splitter1->addWidget(logSplitter_);
+
+    auto *central = new QWidget;
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(4);
+    layout->addWidget(Splitter1, 1);
+    setCentralWidget(central);
+    buildOptionsBar();
+    layout->addWidget(findChild<QWidget *>(u"optionsBar"_s));
+}
+
+void MainWindow::buildOptionsBar()
+{
+    auto *bar = new QWidget(this);
+    bar->setObjectName(u"optionsBar"_s);
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(2, 2, 2, 2);
+    lblSpeed = new QLabel;
+    txtSpeed = new QLineEdit;
+    txtSpeed->setObjectName(u"txtSpeed"_s);
+    txtSpeed->setValidator(new QIntValidator(0, 99999999, txtSpeed));
+    txtSpeed->setMaxLength(8);
+    txtSpeed->setFixedWidth(70);
+    txtSpeed->setAlignment(Qt::AlignRight);
+    lblSpeedUnit = new QLabel(u"kB/s"_s);
+    chkNoUpload = new QCheckBox;
+    chkNoUpload->setObjectName(u"chkNoUpload"_s);
+    chkRemoveFromDisk = new QCheckBox;
+    chkRemoveFromDisk->setObjectName(u"chkRemoveFromDisk"_s);
+    chkOnComplete = new QCheckBox;
+    chkOnComplete->setObjectName(u"chkOnComplete"_s);
+    cboOnComplete = new QComboBox;
+    cboOnComplete->setObjectName(u"cboOnComplete"_s);
+    cboOnComplete->setEnabled(false);
+    connect(chkOnComplete, &QCheckBox::toggled, cboOnComplete, &QWidget::setEnabled);
+
+    row->addWidget(lblSpeed);
+    row->addWidget(txtSpeed);
+    row->addWidget(lblSpeedUnit);
+    row->addSpacing(16);
+    row->addWidget(chkNoUpload);
+    row->addSpacing(8);
+    row->addWidget(chkRemoveFromDisk);
+    row->addSpacing(8);
+    row->addWidget(chkOnComplete);
+    row->addWidget(cboOnComplete);
+    row->addStretch(1);
+}
+
+void MainWindow::buildStatusBar()
+{
+    lblUpSpeed = new QLabel;
+    lblUpSpeed->setObjectName(u"lblUpSpeed"_s);
+    lblRemaining = new QLabel;
+    lblRemaining->setObjectName(u"lblRemaining"_s);
+    statusBar()->addWidget(lblUpSpeed);
+    statusBar()->addWidget(new QLabel(u"   "_s));
+    statusBar()->addWidget(lblRemaining, 1);
+    // The legend of the item states.
+    auto *legend = new QWidget;
+    legend->setObjectName(u"legend"_s);
+    auto *row = new QHBoxLayout(legend);
+    row->setContentsMargins(0, 0, 4, 0);
+    row->setSpacing(4);
+    for (int i = 0; i < 5; ++i) {
+        auto *pic = new QLabel;
+        pic->setPixmap(Icons::stateIcon(i + 1).pixmap(16, 16));
+        auto *label = new QLabel;
+        PicArray << pic;
+        lblArray << label;
+        row->addWidget(pic);
+        row->addWidget(label);
+        row->addSpacing(8);
+    }
+    statusBar()->addPermanentWidget(legend);
+}
+
+void MainWindow::LoadMainWindow()
+{
+    setWindowTitle(QString::fromUtf16(kAppTitle));
+    actStart->setText(caption(postingInProgress() ? 40 : 39));
+    actAddFiles->setText(caption(41));
+    actSettings->setText(caption(42));
+    actLog->setText(caption(43));
+    actScheduler->setText(caption(44));
+    actRarPar->setText(u"Rar && Par"_s);
+    actAbout->setText(caption(45));
+    actTray->setText(caption(46));
+    actUp->setToolTip(u"Move up"_s);
+    actDown->setToolTip(u"Move down"_s);
+    actTop->setToolTip(u"Move to top"_s);
+    actBottom->setToolTip(u"Move to bottom"_s);
+    actClearAll->setText(caption(98));
+    actTogglePane->setToolTip(u"Show or hide the Rar && Par pane"_s);
+
+    mnuFile->setTitle(caption(71));
+    mnuExit->setText(caption(72));
+    mnuTools->setTitle(caption(73));
+    mnuAddFiles->setText(caption(74));
+    mnuSettings->setText(caption(75));
+    mnuUpdates->setText(caption(76));
+    mnuAb->setTitle(caption(77));
+    mnuHelpEN->setText(caption(78));
+    mnuHelpNL->setText(caption(79));
+    mnuAbout->setText(caption(80));
+
+    lblSpeed->setText(caption(54));
+    chkNoUpload->setText(caption(107));
+    chkRemoveFromDisk->setText(caption(108));
+    chkOnComplete->setText(caption(47));
+    const int chosen = std::max(0, cboOnComplete->currentIndex());
+    cboOnComplete->clear();
+    for (int slot = 48; slot <= 53; ++slot)
+        cboOnComplete->addItem(caption(slot));
+    cboOnComplete->setCurrentIndex(chosen);
+    for (int i = 0; i < lblArray.size(); ++i)
+        lblArray[i]->setText(caption(66 + i));
+    tvwRarPar->topLevelItem(0)->setText(0, caption(109));
+    lblUpSpeed->setText(caption(64) + u" 0,0 kB/s"_s);
+    lblRemaining->setText(caption(65) + u" 00:00:00"_s);
+
+    uploadQueue().relabel();
+    uploadQueue().retranslateHeaders();
+    connectionList().relabel();
+}
+
+void MainWindow::wait()
+{
+    if (g_startupWait > 0)
+        WaitWithEvents(g_startupWait);
+}
+
+void MainWindow::step(const QString &splashText)
+{
+    if (frmSplash)
+        frmSplash->setText(splashText);
+}
+
+void MainWindow::Form_Load()
+{
+    setWindowTitle(QString::fromUtf16(kAppTitle));
+    addTrayIcon();
+
+    frmSplash = new SplashWindow(this);
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        frmSplash->move(screen->availableGeometry().center() - frmSplash->rect().center());
+    frmSplash->show();
+    wait();
+
+    sharedCrc().Clear();
+    uploadQueue().clear();
+
+    step(u"Loading yEnc and CRC32 Tables..."_s);
+    (void)EncodeTable();
+    wait();
+
+    AddLog(0, u".:: Tessaly Poster started ::."_s);
+    setRunTag(makeRunTag());
+
+    step(u"Loading application settings..."_s);
+    AddLog(0, u"Loading application settings."_s);
+    wait();
+    setTunnelStarter([] { startTunnel(); });
+    if (fileExists(settingsFile().path())) {
+        settingsReadFailed_ = !ReadINIFile();
+    } else {
+        writeDefaultSettings();
+    }
+    applySettingsToWindow();
+
+    if (fileExists(queueFilePath())) {
+        wait();
+        AddLog(0, u"Loading file data."_s);
+        step(u"Loading file data..."_s);
+        wait();
+        LoadStartXML();
+    }
+
+    tvwRarPar->setVisible(false);
+    LoadRarPar();
+    tvwRarPar->setVisible(true);
+
+    txtSpeed->setText(QString::number(appSettings().MaxSpeed));
+
+    step(u"Setting language..."_s);
+    wait();
+    const QString languageFile = inProgramFolder(u"Languages/"_s + appSettings().Language + u".lng"_s);
+    if (!fileExists(languageFile)) {
+        appSettings().Language = u"English"_s;
+        writeSettingKeys({u"Language"_s});
+        messageTable().SetEnglishLang();
+    }
+    LoadMainWindow();
+
+    applyMenuState();
+    connectionList().rebuild(std::min(appSettings().Connections, int(ConnectionList::MaxConnections)));
+
+    if (appSettings().WindowState == u"2"_s)
+        showMaximized();
+    else
+        show();
+    QCoreApplication::processEvents();
+
+    if (!commandLine_.isEmpty()) {
+        step(u"Loading Commandline Switches..."_s);
+        wait();
+        CheckCMDData(commandLine_);
+    }
+
+    frmSplash->hide();
+    frmSplash->deleteLater();
+    frmSplash = nullptr;
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+
+    if (commandLine_.isEmpty()) {
+        if (appSettings().CheckUpdates == 1) {
+            QCoreApplication::processEvents();
+            AutoUpdateCheck();
+        }
+        if (settingsReadFailed_) {
+            Prompts::message(this,
+                             u"Something went wrong while reading the 'Settings.ini' file (corrupted?). \r\n"
+                             u"A new ini file has been created, but all entered information has been lost. "_s,
+                             PromptIcon::Exclamation);
+        }
+    }
+}
+
+void MainWindow::applySettingsToWindow()
+{
+    const AppSettings &s = appSettings();
+    setFirstPanePercent(Splitter1, s.SplitterPos1);
+    setFirstPanePercent(Splitter2, s.SplitterPos2);
+    chkNoUpload->setChecked(s.NoUpload == 1);
+    chkRemoveFromDisk->setChecked(s.RemoveFromDisk == 1);
+    const int uploadWidths[] = {s.Column1, s.Column2, s.Column3, s.Column4};
+    for (int i = 0; i < 4; ++i)
+        if (uploadWidths[i] > 0)
+            lvwUploads->setColumnWidth(i, uploadWidths[i]);
+    const int connectionWidths[] = {s.Column5, s.Column6, s.Column7, s.Column8, s.Column9};
+    for (int i = 0; i < 5; ++i)
+        if (connectionWidths[i] > 0)
+            lvwConnections->setColumnWidth(i, connectionWidths[i]);
+    // The number column must at least show "RarPar" beside its icon.
+    const int numberWidth = lvwConnections->fontMetrics().horizontalAdvance(u"RarPar"_s) + 40;
+    if (lvwConnections->columnWidth(0) < numberWidth)
+        lvwConnections->setColumnWidth(0, numberWidth);
+    if (s.HideSeparators == 1 && toolbarSeparators_.size() >= 2) {
+        toolbarSeparators_[toolbarSeparators_.size() - 1]->setVisible(false);
+        toolbarSeparators_[toolbarSeparators_.size() - 2]->setVisible(false);
+    }
+}
+
+void MainWindow::applyMenuState()
+{
+    // The list commands come with the queue commands; here only what exists.
+    mnuSettings->setEnabled(false);
+}
+
+bool MainWindow::Form_QueryUnload()
+{
+    if (postingInProgress()) {
+        Prompts::message(this, msg(81), PromptIcon::Exclamation, PromptButtons::Ok, msg(82));
+        return false;
+    }
+
+    AddLog(0, u"Saving file data."_s);
+    SaveQueue();
+    SaveRarPar();
+
+    AddLog(0, u"Saving application settings."_s);
+    AppSettings &s = appSettings();
+    s.MaxSpeed = txtSpeed->text().trimmed().toInt();
+    s.WindowState = isMaximized() ? u"2"_s : (isMinimized() ? u"1"_s : u"0"_s);
+    if (!Splitter1->sizes().isEmpty() && Splitter1->sizes().value(0) + Splitter1->sizes().value(1) > 0)
+        s.SplitterPos1 = firstPanePercent(Splitter1);
+    if (Splitter2->sizes().value(0) > 0)
+        s.SplitterPos2 = firstPanePercent(Splitter2);
+    int *uploadWidths[] = {&s.Column1, &s.Column2, &s.Column3, &s.Column4};
+    for (int i = 0; i < 4; ++i)
+        *uploadWidths[i] = lvwUploads->columnWidth(i);
+    int *connectionWidths[] = {&s.Column5, &s.Column6, &s.Column7, &s.Column8, &s.Column9};
+    for (int i = 0; i < 5; ++i)
+        *connectionWidths[i] = lvwConnections->columnWidth(i);
+    s.NoUpload = chkNoUpload->isChecked() ? 1 : 0;
+    s.RemoveFromDisk = chkRemoveFromDisk->isChecked() ? 1 : 0;
+    const QString error = writeSettingKeys({u"WindowState"_s, u"MaxSpeed"_s, u"LastPath"_s, u"SplitterPos1"_s,
+                                            u"SplitterPos2"_s, u"Column1"_s, u"Column2"_s, u"Column3"_s, u"Column4"_s,
+                                            u"Column5"_s, u"Column6"_s, u"Column7"_s, u"Column8"_s, u"Column9"_s,
+                                            u"NoUpload"_s, u"RemoveFromDisk"_s});
+    if (!error.isEmpty())
+        LogError(ErrorCode::FileIo, error, 3, u"Form_QueryUnload"_s, ErrorOwner::Form, u"frmMain"_s);
+
+    AddLog(0, u".:: Tessaly Poster closed ::."_s);
+    saveLogFile(Clock::instance().now());
+    pruneLogFiles(logsFolder(), 25);
+    stopTunnel();
+    removeTrayIcon();
+    return true;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (Form_QueryUnload())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void MainWindow::bringToFront()
+{
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
+    if (QWindow *w = windowHandle())
+        w->requestActivate();
+}
+
+void MainWindow::sendToTray()
+{
+    // Without a notification area to come back from, minimising keeps the
+    // window reachable.
+    showMinimized();
+}
+
+void MainWindow::showAbout()
+{
+    QDialog about(this);
+    about.setObjectName(u"frmAbout"_s);
+    about.setWindowTitle(msg(80));
+    auto *icon = new QLabel;
+    icon->setPixmap(Icons::appIcon().pixmap(64, 64));
+    auto *name = new QLabel(u"<b style='font-size:16pt'>%1</b>"_s.arg(QString::fromUtf16(kProgramName)));
+    auto *lblVersion = new QLabel(versionNumber());
+    lblVersion->setObjectName(u"lblVersion"_s);
+    auto *lblHyperlink = new QLabel(u"<a href='%1'>%1</a>"_s.arg(QString::fromUtf16(kHomePageUrl)));
+    lblHyperlink->setObjectName(u"lblHyperlink"_s);
+    lblHyperlink->setOpenExternalLinks(true);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
+    connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
+    auto *text = new QVBoxLayout;
+    text->addWidget(name);
+    text->addWidget(lblVersion);
+    text->addWidget(lblHyperlink);
+    auto *top = new QHBoxLayout;
+    top->addWidget(icon);
+    top->addSpacing(12);
+    top->addLayout(text, 1);
+    auto *layout = new QVBoxLayout(&about);
+    layout->addLayout(top);
+    layout->addWidget(buttons);
+    about.exec();
 }
 
 } // namespace tessaly

@@ -1,30 +1,130 @@
-// The main window: the upload list, the log pane and the status bar.
+// The main window: toolbars and menus, the upload list, the job tree, the
+// connection list, the log pane and the option boxes. It runs the start-up
+// sequence when it loads and the shut-down sequence when it closes.
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 
-class QTreeView;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
 class QListView;
+class QMenu;
+class QSplitter;
+class QToolBar;
+class QTreeView;
+class QTreeWidget;
+class QWidget;
 
 namespace tessaly {
 
 class UploadListProxy;
 class LogViewProxy;
+class ConnectionListProxy;
+class SplashWindow;
 
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // commandLine: the arguments after the program name.
+    explicit MainWindow(const QStringList &commandLine = {}, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
-    QTreeView *uploadList() const { return lvwUploads_; }
-    QListView *logPane() const { return RTBLog_; }
+    // The start-up sequence: settings, queue, language, connection rows,
+    // command line; shows the window.
+    void Form_Load();
+    // The shut-down sequence; false (and nothing changed) while posting.
+    bool Form_QueryUnload();
+
+    // Pause between start-up steps so each splash text can be read (tests use 0).
+    static void setStartupWait(int milliseconds);
+
+    // Brings the window to the front (a second start asked for it).
+    void bringToFront();
+    // Every caption, menu, column and legend text from the message table.
+    void LoadMainWindow();
+
+    QTreeView *uploadList() const { return lvwUploads; }
+    QTreeView *connectionView() const { return lvwConnections; }
+    QListView *logPane() const { return RTBLog; }
+    QTreeWidget *jobTree() const { return tvwRarPar; }
+    QLineEdit *speedBox() const { return txtSpeed; }
+    QToolBar *mainToolbar() const { return Toolbar; }
+    QSplitter *splitter1() const { return Splitter1; }
+    QSplitter *splitter2() const { return Splitter2; }
+    QCheckBox *noUploadBox() const { return chkNoUpload; }
+    QCheckBox *removeFromDiskBox() const { return chkRemoveFromDisk; }
+    bool settingsReadFailed() const { return settingsReadFailed_; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
-    QTreeView *lvwUploads_ = nullptr;
-    QListView *RTBLog_ = nullptr;
+    void buildActions();
+    void buildMenus();
+    void buildToolbars();
+    void buildCentralArea();
+    void buildOptionsBar();
+    void buildStatusBar();
+    void applySettingsToWindow();
+    void applyMenuState();
+    void step(const QString &splashText);
+    void wait();
+    void sendToTray();
+    void showAbout();
+
+    // Steps that belong to features still to come; each does nothing yet.
+    void addTrayIcon() {}
+    void removeTrayIcon() {}
+    void LoadRarPar() {}
+    void SaveRarPar() {}
+    void CheckCMDData(const QStringList &) {}
+    void AutoUpdateCheck() {}
+
+    QStringList commandLine_;
+    bool settingsReadFailed_ = false;
+    SplashWindow *frmSplash = nullptr;
+
+    QToolBar *Toolbar = nullptr;
+    QToolBar *ToolbarUploads = nullptr;
+    QToolBar *ToolbarRarPar = nullptr;
+    QTreeView *lvwUploads = nullptr;
+    QTreeView *lvwConnections = nullptr;
+    QListView *RTBLog = nullptr;
+    QTreeWidget *tvwRarPar = nullptr;
+    QSplitter *Splitter1 = nullptr;
+    QSplitter *Splitter2 = nullptr;
+    QSplitter *logSplitter_ = nullptr;
+    QWidget *ContRarPar = nullptr;
+    QWidget *ContUpload = nullptr;
+    QLineEdit *txtSpeed = nullptr;
+    QLabel *lblSpeed = nullptr;
+    QLabel *lblSpeedUnit = nullptr;
+    QCheckBox *chkNoUpload = nullptr;
+    QCheckBox *chkRemoveFromDisk = nullptr;
+    QCheckBox *chkOnComplete = nullptr;
+    QComboBox *cboOnComplete = nullptr;
+    QList<QLabel *> PicArray;
+    QList<QLabel *> lblArray;
+    QLabel *lblUpSpeed = nullptr;
+    QLabel *lblRemaining = nullptr;
+
+    QAction *actStart = nullptr, *actAddFiles = nullptr, *actSettings = nullptr, *actLog = nullptr,
+            *actScheduler = nullptr, *actRarPar = nullptr, *actAbout = nullptr, *actTray = nullptr;
+    QList<QAction *> toolbarSeparators_;
+    QAction *actUp = nullptr, *actDown = nullptr, *actTop = nullptr, *actBottom = nullptr, *actClearAll = nullptr,
+            *actTogglePane = nullptr;
+    QMenu *mnuFile = nullptr, *mnuTools = nullptr, *mnuAb = nullptr;
+    QAction *mnuExit = nullptr, *mnuAddFiles = nullptr, *mnuSettings = nullptr, *mnuUpdates = nullptr,
+            *mnuHelpEN = nullptr, *mnuHelpNL = nullptr, *mnuAbout = nullptr;
+
     UploadListProxy *uploadProxy_ = nullptr;
     LogViewProxy *logProxy_ = nullptr;
+    ConnectionListProxy *connectionProxy_ = nullptr;
 };
 
 } // namespace tessaly

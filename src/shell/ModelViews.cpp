@@ -34,3 +34,44 @@ QVariant LogViewProxy::data(const QModelIndex &index, int role) const
 }
 
 } // namespace tessaly
+
+#include "storage/ConnectionList.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionProgressBar>
+
+namespace tessaly {
+
+QVariant ConnectionListProxy::data(const QModelIndex &index, int role) const
+{
+    if (role == Qt::DecorationRole && index.column() == ConnectionList::NumberColumn)
+        return Icons::stateIcon(QIdentityProxyModel::data(index, ConnectionList::IconRole).toInt());
+    return QIdentityProxyModel::data(index, role);
+}
+
+void ProgressDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    if (index.column() != ConnectionList::ProgressColumn) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionViewItem background = option;
+    initStyleOption(&background, index);
+    background.text.clear();
+    const QWidget *widget = option.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
+
+    QStyleOptionProgressBar bar;
+    bar.rect = option.rect.adjusted(3, 3, -3, -3);
+    bar.minimum = 0;
+    bar.maximum = 100;
+    bar.progress = index.data(ConnectionList::ProgressRole).toInt();
+    bar.textVisible = false;
+    bar.state = option.state | QStyle::State_Horizontal;
+    style->drawControl(QStyle::CE_ProgressBar, &bar, painter, widget);
+}
+
+} // namespace tessaly

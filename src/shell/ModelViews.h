@@ -28,3 +28,27 @@ public:
 QColor colourFromBgr(quint32 bgr);
 
 } // namespace tessaly
+
+#include <QStyledItemDelegate>
+
+namespace tessaly {
+
+// The connection list with the row's icon in its first column.
+class ConnectionListProxy : public QIdentityProxyModel
+{
+    Q_OBJECT
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex &index, int role) const override;
+};
+
+// Paints the "Progress" cell of the connection list as a progress bar.
+class ProgressDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+};
+
+} // namespace tessaly

@@ -1,0 +1,26 @@
+// Queue.dat: the upload queue kept across restarts, as an XML document.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace tessaly {
+
+class UploadQueue;
+
+QString queueFilePath();
+
+// The document for the queue's items, in queue order.
+QByteArray queueDocument(const UploadQueue &queue);
+
+// Rewrites Queue.dat from the process-wide queue (atomically: a crash leaves
+// the previous file whole). Failures are logged; returns whether it was saved.
+bool SaveQueue();
+
+// Appends the items of Queue.dat to the process-wide queue. An unreadable file
+// is renamed to Queue.dat.bad and logged; a missing one is not read at all.
+// Items that were being posted when the file was written come back Queued.
+// Returns the number of items loaded.
+int LoadStartXML();
+
+} // namespace tessaly

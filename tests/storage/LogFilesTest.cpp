@@ -1,0 +1,73 @@
+#include "common/Clock.h"
+#include "common/Log.h"
+#include "storage/LogFiles.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <utime.h>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+TEST(LogFiles, NameFromDateAndTime)
+{
+    EXPECT_EQ(logFileName(QDateTime(QDate(2009, 12, 5), QTime(14, 3, 22))), u"05-12-2009_14.03.22.rtf"_s);
+}
+
+TEST(LogFiles, EmptyLogWritesNoFile)
+{
+    EXPECT_EQ(saveLogFile(QDateTime::currentDateTime()), QString());
+    EXPECT_TRUE(QDir(logsFolder()).entryList(QDir::Files).isEmpty());
+}
+
+TEST(LogFiles, RtfKeepsEveryLineAndColour)
+{
+    AddLog(0, u".:: Tessaly Poster started ::."_s);
+    AddLog(2, u"240 Article posted {braces} \\ backslash"_s, LogColour::Blue);
+    AddLog(0, u"Error 53 (File not found) on line 1"_s, LogColour::Red);
+    AddLog(1, u"Posted OK: Caf\u00e9.bin"_s, LogColour::Green, true);
+    AddLog(0, u"Removed file: /tmp/x"_s, LogColour::Orange);
+    const QString path = saveLogFile(QDateTime(QDate(2026, 12, 6), QTime(9, 0, 1)));
+    ASSERT_EQ(QFileInfo(path).fileName(), u"06-12-2026_09.00.01.rtf"_s);
+
+    const QByteArray rtf = test::readAll(path);
+    EXPECT_TRUE(rtf.startsWith("{\\rtf1"));
+    // Colour table: black, blue, red, green, orange in order of first use.
+    EXPECT_TRUE(rtf.contains("{\\colortbl ;\\red0\\green0\\blue0;\\red0\\green0\\blue255;\\red255\\green0\\blue0;"
+                             "\\red0\\green128\\blue0;\\red255\\green128\\blue64;}"))
+        << rtf.constData();
+    EXPECT_TRUE(rtf.contains("\\cf4\\b ")); // the green line is bold
+
+    // An independent reader gets every line back.
+    QProcess unrtf;
+    unrtf.start(u"unrtf"_s, {u"--text"_s, path});
+    ASSERT_TRUE(unrtf.waitForFinished(20000)) << "unrtf did not run";
+    ASSERT_EQ(unrtf.exitCode(), 0);
+    // unrtf writes the text in the document's 8-bit code page.
+    const QString text = QString::fromLatin1(unrtf.readAllStandardOutput());
+    for (const LogLine &l : logModel().lines())
+        EXPECT_TRUE(text.contains(l.formatted())) << qPrintable(l.formatted()) << "\n" << qPrintable(text);
+}
+
+TEST(LogFiles, PruneKeepsTheNewest)
+{
+    const QString dir = logsFolder();
+    QDir().mkpath(dir);
+    for (int i = 0; i < 26; ++i) {
+        const QString p = dir + u"/old%1.rtf"_s.arg(i, 2, 10, QChar(u'0'));
+        test::writeAll(p, "x");
+        const long t = 1700000000L + i * 60;
+        utimbuf times{t, t};
+        ASSERT_EQ(utime(QFile::encodeName(p).constData(), &times), 0);
+    }
+    pruneLogFiles(dir, 25);
+    const QStringList left = QDir(dir).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(left.size(), 25);
+    EXPECT_FALSE(left.contains(u"old00.rtf"_s));
+    EXPECT_TRUE(left.contains(u"old25.rtf"_s));
+}
