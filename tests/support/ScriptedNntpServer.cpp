@@ -1,32 +1,67 @@
 #include "support/ScriptedNntpServer.h"
 
+#include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace tessaly::test {
+
+struct ScriptedNntpServer::Session
+{
+    QPointer<QTcpSocket> socket;
+    int number = 0;
+    QByteArray buffer;
+    bool inArticle = false;
+    bool authenticated = false;
+    QByteArray pendingUser;
+    QByteArray article;
+    ArticleAction action = ArticleAction::Accept;
+    bool actionChosen = false;
+};
 
 ScriptedNntpServer::ScriptedNntpServer(QObject *parent)
     : QObject(parent)
 {
     connect(&server_, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *s = server_.nextPendingConnection()) {
-            ++connections;
-            s->write(greeting);
-            auto *pending = new QByteArray;
-            connect(s, &QTcpSocket::readyRead, this, [this, s, pending] {
-                pending->append(s->readAll());
-                qsizetype eol;
-                while ((eol = pending->indexOf("\r\n")) >= 0) {
-                    const QByteArray line = pending->left(eol);
-                    pending->remove(0, eol + 2);
-                    onLine(s, line);
+        while (QTcpSocket *sock = server_.nextPendingConnection()) {
+            auto *s = new Session;
+            s->socket = sock;
+            s->number = ++connections;
+            sessions_ << s;
+            QByteArray hello = greetings.isEmpty() ? greeting : greetings.takeFirst();
+            if (!hello.isEmpty()) {
+                if (splitGreeting && hello.size() > 3) {
+                    sock->write(hello.left(3));
+                    sock->flush();
+                    QPointer<QTcpSocket> p(sock);
+                    QTimer::singleShot(30, this, [p, rest = hello.mid(3)] {
+                        if (p)
+                            p->write(rest);
+                    });
+                } else {
+                    sock->write(hello);
                 }
-            });
-            connect(s, &QTcpSocket::disconnected, s, [s, pending] {
-                delete pending;
-                s->deleteLater();
+            }
+            connect(sock, &QTcpSocket::readyRead, this, [this, s] { onData(*s); });
+            connect(sock, &QTcpSocket::disconnected, this, [this, s] {
+                sessions_.removeOne(s);
+                if (s->socket)
+                    s->socket->deleteLater();
+                delete s;
             });
         }
     });
+}
+
+ScriptedNntpServer::~ScriptedNntpServer()
+{
+    for (Session *s : sessions_) {
+        if (s->socket) {
+            s->socket->disconnect(this);
+            s->socket->abort();
+        }
+        delete s;
+    }
 }
 
 bool ScriptedNntpServer::start(const QHostAddress &address, quint16 port)
@@ -34,18 +69,144 @@ bool ScriptedNntpServer::start(const QHostAddress &address, quint16 port)
     return server_.listen(address, port);
 }
 
-void ScriptedNntpServer::onLine(QTcpSocket *socket, const QByteArray &line)
+QList<ReceivedArticle> ScriptedNntpServer::accepted() const
 {
-    received << line;
-    const QByteArray command = line.split(' ').value(0).toUpper();
-    if (command == "QUIT") {
-        socket->write("205 closing connection\r\n");
-        socket->disconnectFromHost();
-    } else if (command == "MODE") {
-        socket->write("200 posting allowed\r\n");
-    } else {
-        socket->write("500 what?\r\n");
+    QList<ReceivedArticle> out;
+    for (const ReceivedArticle &a : articles)
+        if (a.accepted)
+            out << a;
+    return out;
+}
+
+int ScriptedNntpServer::openConnections() const
+{
+    return int(sessions_.size());
+}
+
+void ScriptedNntpServer::onData(Session &s)
+{
+    if (!s.socket)
+        return;
+    const QByteArray got = s.socket->readAll();
+    bytesReceived += got.size();
+    s.buffer += got;
+    for (;;) {
+        if (s.inArticle) {
+            if (!s.actionChosen) {
+                ReceivedArticle probe;
+                probe.connection = s.number;
+                s.action = decide ? decide(probe) : (articleActions.isEmpty() ? ArticleAction::Accept
+                                                                              : articleActions.takeFirst());
+                s.actionChosen = true;
+            }
+            if (s.action == ArticleAction::CloseMidArticle && s.article.size() + s.buffer.size() > 1000) {
+                s.socket->abort();
+                return;
+            }
+            const qsizetype end = s.buffer.indexOf("\r\n.\r\n");
+            const bool onlyDot = s.article.isEmpty() && s.buffer.startsWith(".\r\n");
+            if (end < 0 && !onlyDot) {
+                // Keep the tail that may start the terminator.
+                if (s.buffer.size() > 8) {
+                    const qsizetype keep = 4;
+                    s.article += s.buffer.left(s.buffer.size() - keep);
+                    s.buffer.remove(0, s.buffer.size() - keep);
+                }
+                return;
+            }
+            const qsizetype take = onlyDot ? 0 : end + 2;
+            s.article += s.buffer.left(take);
+            s.buffer.remove(0, take + 3);
+            s.inArticle = false;
+            s.actionChosen = false;
+            finishArticle(s);
+            if (!s.socket)
+                return;
+            continue;
+        }
+        const qsizetype eol = s.buffer.indexOf("\r\n");
+        if (eol < 0)
+            return;
+        const QByteArray line = s.buffer.left(eol);
+        s.buffer.remove(0, eol + 2);
+        onLine(s, line);
+        if (!s.socket)
+            return;
     }
+}
+
+void ScriptedNntpServer::onLine(Session &s, const QByteArray &line)
+{
+    commands << line;
+    const QList<QByteArray> words = line.split(' ');
+    const QByteArray command = words.value(0).toUpper();
+    if (command == "AUTHINFO" && words.value(1).toUpper() == "USER") {
+        s.pendingUser = words.value(2);
+        s.socket->write("381 password required\r\n");
+    } else if (command == "AUTHINFO" && words.value(1).toUpper() == "PASS") {
+        if (s.pendingUser == user && words.value(2) == password) {
+            s.authenticated = true;
+            s.socket->write("281 authentication accepted\r\n");
+        } else {
+            s.socket->write("481 authentication failed\r\n");
+        }
+    } else if (command == "POST") {
+        if (!user.isEmpty() && !s.authenticated) {
+            s.socket->write("480 authentication required\r\n");
+            return;
+        }
+        s.socket->write(postReply);
+        if (postReply.startsWith("340")) {
+            s.inArticle = true;
+            s.article.clear();
+        }
+    } else if (command == "QUIT") {
+        s.socket->write("205 closing connection\r\n");
+        s.socket->disconnectFromHost();
+    } else if (command == "CANCEL") {
+        s.socket->write("500 unknown command\r\n");
+    } else {
+        s.socket->write("500 what?\r\n");
+    }
+}
+
+void ScriptedNntpServer::finishArticle(Session &s)
+{
+    ReceivedArticle a;
+    a.connection = s.number;
+    a.raw = s.article;
+    const qsizetype at = a.raw.indexOf("\r\nMessage-ID: <");
+    if (at >= 0) {
+        const qsizetype start = at + 15;
+        a.messageId = a.raw.mid(start, a.raw.indexOf('>', start) - start);
+    }
+    switch (s.action) {
+    case ArticleAction::Accept:
+        a.accepted = true;
+        s.socket->write("240 article posted ok\r\n");
+        break;
+    case ArticleAction::Refuse435:
+        s.socket->write("435 article not wanted\r\n");
+        break;
+    case ArticleAction::Refuse441:
+        s.socket->write("441 posting failed\r\n");
+        break;
+    case ArticleAction::SplitReply: {
+        a.accepted = true;
+        s.socket->write("24");
+        s.socket->flush();
+        QPointer<QTcpSocket> p(s.socket);
+        QTimer::singleShot(30, this, [p] {
+            if (p)
+                p->write("0 article posted ok\r\n");
+        });
+        break;
+    }
+    case ArticleAction::Stall:
+    case ArticleAction::CloseMidArticle:
+        break;
+    }
+    articles << a;
 }
 
 quint16 freePort(const QHostAddress &address)

@@ -1,38 +1,69 @@
-// A small NNTP server inside the test process: it greets, and answers the
-// commands it is given a script for. Bound to loopback only.
+// An NNTP server inside the test process, bound to loopback. It greets,
+// answers AUTHINFO and POST, reads articles and answers each with what the
+// test scripted: accept, refuse, close in the middle, stay silent, or split
+// its reply over two writes. Accepted articles are kept for checking.
 #pragma once
 
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QQueue>
 #include <QTcpServer>
+
+#include <functional>
 
 class QTcpSocket;
 
 namespace tessaly::test {
+
+enum class ArticleAction { Accept, Refuse435, Refuse441, CloseMidArticle, Stall, SplitReply };
+
+struct ReceivedArticle
+{
+    int connection = 0; // which accepted connection (1-based, in order of arrival)
+    QByteArray raw;     // headers and body as received, without the final "." line
+    QByteArray messageId;
+    bool accepted = false;
+};
 
 class ScriptedNntpServer : public QObject
 {
     Q_OBJECT
 public:
     explicit ScriptedNntpServer(QObject *parent = nullptr);
+    ~ScriptedNntpServer() override;
 
-    // Listens on the address (loopback) and a free port; false when it cannot.
     bool start(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
     quint16 port() const { return server_.serverPort(); }
 
+    // Greeting for each new connection in turn; the default after the queue runs out.
     QByteArray greeting = "200 Tessaly test server ready\r\n";
-    // Lines received from clients, without CR LF.
-    QList<QByteArray> received;
+    QList<QByteArray> greetings;         // an empty entry means: stay silent
+    bool splitGreeting = false;          // send the greeting in two writes
+    QByteArray user, password;           // AUTHINFO required when user is set
+    QByteArray postReply = "340 send article to be posted\r\n";
+    QList<ArticleAction> articleActions;  // per article; Accept after the queue runs out
+    // Decides per article when set (soak tests); overrides articleActions.
+    std::function<ArticleAction(const ReceivedArticle &)> decide;
+
+    QList<QByteArray> commands;           // command lines received (not article text)
+    QList<ReceivedArticle> articles;      // every article received in full
     int connections = 0;
+    qint64 bytesReceived = 0;             // every byte received
+
+    QList<ReceivedArticle> accepted() const;
+    int openConnections() const;
 
 private:
-    void onLine(QTcpSocket *socket, const QByteArray &line);
+    struct Session;
+    void onData(Session &s);
+    void onLine(Session &s, const QByteArray &line);
+    void finishArticle(Session &s);
     QTcpServer server_;
+    QList<Session *> sessions_;
 };
 
-// A free TCP port on the given loopback address.
 quint16 freePort(const QHostAddress &address = QHostAddress::LocalHost);
 
 } // namespace tessaly::test

@@ -1,0 +1,49 @@
+// What the posting engine needs from the window that hosts it. The main
+// window implements it; tests implement it with a recorder. The engine never
+// touches a widget itself.
+#pragma once
+
+#include <QString>
+
+namespace tessaly {
+
+class PostHost
+{
+public:
+    virtual ~PostHost() = default;
+
+    // The speed-limit box ("txtSpeed").
+    virtual QString speedText() const = 0;
+    virtual void setSpeedText(const QString &text) = 0;
+
+    // The option boxes below the lists.
+    virtual bool removeFromDisk() const = 0;
+    virtual bool onCompleteChecked() const = 0;
+    virtual int onCompleteIndex() const = 0;
+
+    // Start/Stop caption, the Settings and Scheduler buttons, the list
+    // buttons and the queue menus follow the posting state.
+    virtual void setPostingControls(bool posting) = 0;
+    // The run has ended: the Scheduler button goes off, menus follow the list.
+    virtual void runEnded() = 0;
+
+    // Status bar panels and the notification-area tooltip.
+    virtual void setStatusTexts(const QString &speed, const QString &remaining) = 0;
+    virtual void setTrayTooltip(const QString &text) = 0;
+
+    // The hour-of-day speed scheduler timer of the main window.
+    virtual void startSpeedScheduler() = 0;
+    virtual void stopSpeedScheduler() = 0;
+
+    // Rar & Par jobs waiting (the job tree has more than its root node).
+    virtual bool jobsWaiting() const = 0;
+    // Presses Start a moment later (tmrStart).
+    virtual void enableStartTimer() = 0;
+    // The on-complete action with its list index (0 close, 1-4 countdown, 5 balloon).
+    virtual void runOnComplete(int index) = 0;
+
+    // Select the row, scroll it into view, deselect it again.
+    virtual void showItem(int index) = 0;
+};
+
+} // namespace tessaly

@@ -1,0 +1,64 @@
+#include "engine/PostStats.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+qint64 roundHalfEven(double value)
+{
+    return qint64(std::nearbyint(value)); // the default rounding mode rounds ties to even
+}
+
+int leadingSpeed(const QString &text)
+{
+    static const QRegularExpression number(u"^\\s*([+-]?\\d+(?:\\.\\d+)?)"_s);
+    const QRegularExpressionMatch m = number.match(text);
+    if (!m.hasMatch())
+        return 0;
+    const double v = m.captured(1).toDouble();
+    if (!(v > -2e9 && v < 2e9))
+        return 0;
+    return int(roundHalfEven(v));
+}
+
+int packetSize(int limitKBps, int activeConnections, int previous)
+{
+    if (limitKBps <= 0)
+        return kUnlimitedPacket;
+    if (activeConnections <= 0)
+        return previous;
+    return int(std::max<qint64>(1, roundHalfEven(double(limitKBps) * 16.0 / activeConnections)));
+}
+
+qint64 encodedPartSize(qint64 partSize)
+{
+    return roundHalfEven(double(partSize) / 100.0 * 3.0 + double(partSize));
+}
+
+QString oneDecimal(double value)
+{
+    return QLocale().toString(value, 'f', 1);
+}
+
+qint64 SpeedRing::push(qint64 bytes)
+{
+    index_ = index_ % 10 + 1;
+    entries_[std::size_t(index_ - 1)] = bytes;
+    qint64 sum = 0;
+    for (qint64 e : entries_)
+        sum += e;
+    return roundHalfEven(double(sum) / 10.0);
+}
+
+void SpeedRing::clear()
+{
+    entries_.fill(0);
+    index_ = 0;
+}
+
+} // namespace tessaly

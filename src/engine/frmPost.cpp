@@ -1,0 +1,694 @@
+#include "engine/frmPost.h"
+
+#include "common/AppState.h"
+#include "common/GeneralFunc.h"
+#include "common/Log.h"
+#include "config/MessageTable.h"
+#include "engine/PostHost.h"
+#include "storage/AppSettings.h"
+#include "storage/ConnectionList.h"
+#include "storage/QueueFile.h"
+#include "storage/UploadQueue.h"
+
+#include <QFile>
+#include <QTcpSocket>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+namespace {
+
+constexpr int kIconOffline = 6, kIconPlain = 7, kIconTunnel = 8, kIconError = 9;
+
+QString connectingText()
+{
+    const AppSettings &s = appSettings();
+    return msg(129) + u' ' + s.Server + u' ' + msg(130) + u' ' + QString::number(s.Port);
+}
+
+bool sslOn()
+{
+    return appSettings().EnableSSL == 1;
+}
+
+} // namespace
+
+PostTimeouts &PostTimeouts::current()
+{
+    static PostTimeouts t;
+    return t;
+}
+
+frmPost::frmPost(PostHost *host, QObject *parent)
+    : QObject(parent)
+    , host_(host)
+{
+    clock_.start();
+    tmrSpeed_.setInterval(PostTimeouts::current().statisticsMs);
+    connect(&tmrSpeed_, &QTimer::timeout, this, &frmPost::statisticsTick);
+    tmrPacketSize_.setSingleShot(true);
+    connect(&tmrPacketSize_, &QTimer::timeout, this, [this] {
+        tmrPacketSize_.stop();
+        computePacketSize();
+    });
+}
+
+frmPost::~frmPost()
+{
+    if (loaded_ && !unloaded_)
+        Form_Unload();
+}
+
+void frmPost::setFillMode(int itemIndex, const QList<int> &parts)
+{
+    fillMode_ = true;
+    fillItem_ = itemIndex;
+    fillParts_ = parts;
+    fillIndex_ = 0;
+}
+
+// ---------------------------------------------------------------- run control
+
+void frmPost::Form_Load()
+{
+    loaded_ = true;
+    const int n = std::clamp(appSettings().Connections, 1, int(ConnectionList::MaxConnections));
+    if (connectionList().connectionCount() != n)
+        connectionList().rebuild(n);
+    for (int i = 1; i <= n; ++i) {
+        auto c = std::make_unique<PostConnection>();
+        PostConnection *pc = c.get();
+        pc->number = i;
+        pc->socket = new QTcpSocket(this);
+        pc->sendTimer = new QTimer(this);
+        pc->sendTimer->setSingleShot(true);
+        pc->sendTimer->setTimerType(Qt::PreciseTimer);
+        pc->restartTimer = new QTimer(this);
+        pc->restartTimer->setSingleShot(true);
+        pc->watchdog = new QTimer(this);
+        pc->watchdog->setSingleShot(true);
+        connect(pc->socket, &QTcpSocket::connected, this, [this, pc] {
+            pc->connecting = false;
+            setPostingInProgress(true);
+            pc->waitingFor = u"the server's greeting"_s;
+            arm(*pc, PostTimeouts::current().replyMs);
+        });
+        connect(pc->socket, &QTcpSocket::readyRead, this, [this, pc] {
+            pc->lineBuffer += pc->socket->readAll();
+            arm(*pc, PostTimeouts::current().replyMs);
+            // Replies are handled line by line, however the data arrived.
+            for (;;) {
+                if (pc->closingByUs || unloaded_)
+                    return;
+                const qsizetype eol = pc->lineBuffer.indexOf('\n');
+                if (eol < 0) {
+                    if (pc->lineBuffer.size() > 65536) // a runaway line is an error, not a memory hog
+                        errorPath(*pc, u"The server sent a line longer than 64 KiB"_s);
+                    return;
+                }
+                QByteArray line = pc->lineBuffer.left(eol);
+                pc->lineBuffer.remove(0, eol + 1);
+                if (line.endsWith('\r'))
+                    line.chop(1);
+                onReply(*pc, line);
+            }
+        });
+        connect(pc->socket, &QTcpSocket::bytesWritten, this, [this, pc](qint64 bytes) { onBytesWritten(*pc, bytes); });
+        connect(pc->socket, &QTcpSocket::errorOccurred, this, [this, pc](QAbstractSocket::SocketError e) {
+            if (pc->closingByUs || unloaded_)
+                return;
+            if (e == QAbstractSocket::RemoteHostClosedError) {
+                serverClosed(*pc);
+                return;
+            }
+            errorPath(*pc, QString::number(int(e)) + u" - "_s + pc->socket->errorString());
+        });
+        connect(pc->sendTimer, &QTimer::timeout, this, [this, pc] { sendTick(*pc); });
+        connect(pc->restartTimer, &QTimer::timeout, this, [this, pc] {
+            pc->restartTimer->stop();
+            connectionList().setAction(pc->number, connectingText());
+            connectionList().setDescription(pc->number, QString());
+            connectStep(*pc, false, false);
+        });
+        connect(pc->watchdog, &QTimer::timeout, this, [this, pc] {
+            if (pc->connecting)
+                errorPath(*pc, u"No connection to the server after %1 s"_s.arg(PostTimeouts::current().connectMs / 1000.0));
+            else
+                errorPath(*pc, u"The server did not answer for %1 s (waiting for %2)"_s.arg(PostTimeouts::current().replyMs / 1000.0)
+                                   .arg(pc->waitingFor));
+        });
+        connections_.push_back(std::move(c));
+    }
+
+    savedSpeedText_ = host_->speedText();
+    if (appSettings().SpeedScheduler == 1)
+        host_->startSpeedScheduler();
+    computePacketSize();
+    tmrSpeed_.start();
+    StartUpload();
+}
+
+void frmPost::StartUpload()
+{
+    setPostingInProgress(true);
+    host_->setPostingControls(true);
+    sentBytes_ = 0;
+    secondBytes_ = 0;
+    encodedPartSize_ = encodedPartSize(appSettings().PartSize);
+    byteTotal_ = 0;
+    if (fillMode_) {
+        byteTotal_ = encodedPartSize_ * fillParts_.size();
+    } else {
+        const UploadQueue &q = uploadQueue();
+        for (int i = 1; i <= q.count(); ++i) {
+            if (q.item(i).state() != UploadState::Queued)
+                continue;
+            const qint64 remaining = q.item(i).postparts.section(u'/', 0, 0).trimmed().toLongLong();
+            if (remaining > 0)
+                byteTotal_ += encodedPartSize_ * remaining;
+        }
+    }
+    Connect();
+}
+
+void frmPost::Connect()
+{
+    finished_ = 0;
+    if (fillMode_) {
+        PostConnection &c = *connections_.front();
+        c.currentItem = fillItem_;
+        connectionList().setAction(1, connectingText());
+        connectStep(c, false, false);
+        return;
+    }
+    for (auto &c : connections_) {
+        connectionList().setAction(c->number, connectingText());
+        connectStep(*c, false, false);
+    }
+}
+
+void frmPost::connectStep(PostConnection &c, bool rewriteAction, bool clearDescription)
+{
+    if (rewriteAction)
+        connectionList().setAction(c.number, connectingText());
+    if (clearDescription)
+        connectionList().setDescription(c.number, QString());
+    closeSocket(c);
+    c.closingByUs = false;
+    c.lineBuffer.clear();
+    c.connecting = true;
+    c.waitingFor = u"the connection"_s;
+    const AppSettings &s = appSettings();
+    if (sslOn()) {
+        connectionList().setIcon(c.number, kIconTunnel);
+        c.socket->connectToHost(u"127.0.0.1"_s, quint16(s.Port));
+    } else {
+        connectionList().setIcon(c.number, kIconPlain);
+        c.socket->connectToHost(s.Server, quint16(s.Port));
+    }
+    arm(c, PostTimeouts::current().connectMs);
+}
+
+void frmPost::reconnectNow(PostConnection &c)
+{
+    // Deferred: the socket may be inside one of its own signals.
+    QPointer<frmPost> self(this);
+    PostConnection *pc = &c;
+    QTimer::singleShot(0, this, [self, pc] {
+        if (self && !self->unloaded_)
+            self->connectStep(*pc, false, false);
+    });
+}
+
+void frmPost::closeSocket(PostConnection &c)
+{
+    c.closingByUs = true;
+    c.watchdog->stop();
+    c.sendTimer->stop();
+    c.socket->abort();
+    c.connecting = false;
+}
+
+void frmPost::arm(PostConnection &c, int ms)
+{
+    c.watchdog->start(ms);
+}
+
+void frmPost::sendCommand(PostConnection &c, const QByteArray &command, const QString &waitingFor)
+{
+    c.waitingFor = waitingFor;
+    c.socket->write(command + "\r\n");
+    arm(c, PostTimeouts::current().replyMs);
+}
+
+// ---------------------------------------------------------------- replies
+
+void frmPost::onReply(PostConnection &c, const QByteArray &line)
+{
+    const QString text = QString::fromUtf8(line);
+    if (text.trimmed().isEmpty())
+        return;
+    const QByteArray code = line.left(4);
+    const AppSettings &s = appSettings();
+
+    if (code == "340 ") {
+        onArticleReady(c);
+    } else if (code == "240 ") {
+        articleAccepted(c);
+    } else if (code == "200 " || code == "201 ") {
+        AddLog(c.number, text, LogColour::Blue);
+        if (s.Login == 1) {
+            connectionList().setAction(c.number, msg(141));
+            sendCommand(c, "AUTHINFO user " + withoutLineBreaks(s.Username).toUtf8(), u"the reply to AUTHINFO user"_s);
+        } else {
+            connectionList().setAction(c.number, msg(142));
+            startArticle(c);
+        }
+        if (fillMode_ && uploadQueue().isValidIndex(c.currentItem))
+            uploadQueue().setState(c.currentItem, uploadQueue().item(c.currentItem).state(),
+                                   msg(131) + u' ' + QString::number(c.number));
+    } else if (code == "205 ") {
+        // The server's farewell.
+    } else if (code == "281 ") {
+        AddLog(c.number, text, LogColour::Blue);
+        connectionList().setAction(c.number, msg(142));
+        startArticle(c);
+    } else if (code == "381 ") {
+        AddLog(c.number, text, LogColour::Blue);
+        sendCommand(c, "AUTHINFO pass " + withoutLineBreaks(s.Password).toUtf8(), u"the reply to AUTHINFO pass"_s);
+    } else if (code == "435 " || code == "441 ") {
+        AddLog(c.number, text, LogColour::Red);
+        c.slot.newIdFlag = true;
+        c.hasArticle = false;
+        c.sendTimer->stop();
+        sendCommand(c, "POST", u"the reply to POST"_s);
+    } else {
+        errorPath(c, text);
+    }
+}
+
+void frmPost::startArticle(PostConnection &c)
+{
+    if (!c.hasArticle && !fillMode_ && c.currentItem == 0) {
+        UploadNextFile(c);
+        return;
+    }
+    sendCommand(c, "POST", u"the reply to POST"_s);
+}
+
+void frmPost::onArticleReady(PostConnection &c)
+{
+    UploadQueue &q = uploadQueue();
+    if (!q.isValidIndex(c.currentItem)) {
+        errorPath(c, u"The server asked for an article, but this connection has none to post"_s);
+        return;
+    }
+    const UploadItem &item = q.item(c.currentItem);
+    int part = item.position;
+    if (fillMode_) {
+        if (fillIndex_ >= fillParts_.size()) {
+            errorPath(c, u"The server asked for an article, but every chosen part was posted"_s);
+            return;
+        }
+        part = fillParts_.at(fillIndex_);
+    }
+    ChunkResult r = ReadNextChunk(item.path, part, c.currentItem, c.slot, fillMode_, std::move(c.article));
+    if (r.status != ChunkResult::Ok) {
+        // Nothing can be posted from this file: mark it and go on with the
+        // next item on a fresh connection (the server waits for an article).
+        const QString why = r.status == ChunkResult::BeyondEnd
+            ? u"part %1 lies beyond the end of the file"_s.arg(part)
+            : r.error;
+        AddLog(c.number, u"Cannot post "_s + item.path + u": "_s + why, LogColour::Red);
+        q.setState(c.currentItem, UploadState::FileError);
+        c.currentItem = 0;
+        c.hasArticle = false;
+        c.article.clear();
+        connectionList().setDescription(c.number, QString());
+        connectionList().setProgress(c.number, 0);
+        if (fillMode_) {
+            Form_Unload();
+            return;
+        }
+        closeSocket(c);
+        reconnectNow(c);
+        return;
+    }
+    c.article = std::move(r.article);
+    connectionList().setDescription(c.number, item.subject + u" ("_s + QString::number(part) + u'/'
+                                                  + QString::number(item.maxparts) + u')');
+    connectionList().setProgress(c.number, 0);
+    c.hasArticle = true;
+    startSendLoop(c);
+}
+
+void frmPost::errorPath(PostConnection &c, const QString &text)
+{
+    AddLog(c.number, text, LogColour::Red);
+    AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+    c.hasArticle = false;
+    closeSocket(c);
+    connectionList().setProgress(c.number, 0);
+    connectionList().setAction(c.number, msg(143));
+    connectionList().setDescription(c.number, text);
+    connectionList().setIcon(c.number, kIconError);
+    if (!fillMode_ && uploadQueue().isValidIndex(c.currentItem)) {
+        if (uploadQueue().item(c.currentItem).state() == UploadState::Posting)
+            uploadQueue().setState(c.currentItem, UploadState::Queued, msg(139));
+        c.currentItem = 0;
+    }
+    c.restartTimer->start(PostTimeouts::current().restartMs);
+}
+
+void frmPost::serverClosed(PostConnection &c)
+{
+    ++finished_;
+    computePacketSize();
+    if (c.hasArticle || (fillMode_ && c.currentItem != 0)) {
+        AddLog(c.number, u"Disconnected while uploading part: "_s
+                             + QString::number(uploadQueue().isValidIndex(c.currentItem)
+                                                   ? uploadQueue().item(c.currentItem).position
+                                                   : 0),
+               LogColour::Red);
+        --finished_;
+        closeSocket(c);
+        reconnectNow(c);
+        return;
+    }
+    if (uploadQueue().isValidIndex(c.currentItem)) {
+        // Closed between articles: the item goes back to the queue and the
+        // connection carries on, so nothing is left half posted.
+        AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+        if (uploadQueue().item(c.currentItem).state() == UploadState::Posting)
+            uploadQueue().setState(c.currentItem, UploadState::Queued, msg(139));
+        c.currentItem = 0;
+        --finished_;
+        closeSocket(c);
+        reconnectNow(c);
+        return;
+    }
+    AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+    closeSocket(c);
+    connectionList().setAction(c.number, msg(133));
+    connectionList().setIcon(c.number, kIconOffline);
+    checkRunEnd();
+}
+
+// ---------------------------------------------------------------- dispatcher
+
+void frmPost::UploadNextFile(PostConnection &c)
+{
+    UploadQueue &q = uploadQueue();
+    for (;;) {
+        const int i = q.firstQueued();
+        if (i == 0)
+            break;
+        if (!fileExists(q.item(i).path)) {
+            q.setState(i, UploadState::FileError);
+            continue;
+        }
+        q.setState(i, UploadState::Posting, c.number);
+        host_->showItem(i);
+        c.currentItem = i;
+        c.hasArticle = false;
+        connectionList().setProgress(c.number, 0);
+        connectionList().setDescription(c.number, QString());
+        if (c.socket->state() == QAbstractSocket::ConnectedState) {
+            sendCommand(c, "POST", u"the reply to POST"_s);
+        } else {
+            closeSocket(c);
+            reconnectNow(c);
+        }
+        return;
+    }
+
+    // No work left for this connection: retire it.
+    AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+    c.hasArticle = false;
+    c.currentItem = 0;
+    closeSocket(c);
+    c.restartTimer->stop();
+    ++finished_;
+    connectionList().setAction(c.number, msg(133));
+    connectionList().setIcon(c.number, kIconOffline);
+    computePacketSize();
+    checkRunEnd();
+}
+
+void frmPost::checkRunEnd()
+{
+    UploadQueue &q = uploadQueue();
+    int done = 0;
+    for (int i = 1; i <= q.count(); ++i) {
+        const UploadState st = q.item(i).state();
+        done += st == UploadState::Paused || st == UploadState::PostedOK || st == UploadState::FileError;
+    }
+    const bool queueDone = done == q.count();
+    if (unloaded_ || (finished_ < int(connections_.size()) && !queueDone))
+        return;
+
+    // The run has ended.
+    host_->runEnded();
+    if (appSettings().RemoveFiles == 1) {
+        for (int i = q.count(); i >= 1; --i)
+            if (q.item(i).state() == UploadState::PostedOK)
+                removeFinishedItem(i);
+        SaveQueue();
+    }
+    const bool jobs = host_->jobsWaiting();
+    const bool onComplete = !jobs && host_->onCompleteChecked();
+    const int action = host_->onCompleteIndex();
+    Form_Unload();
+    if (jobs)
+        host_->enableStartTimer();
+    else if (onComplete)
+        host_->runOnComplete(action);
+}
+
+void frmPost::removeFinishedItem(int index)
+{
+    uploadQueue().RemoveArrayItem(index);
+    for (auto &other : connections_) {
+        if (other->currentItem == index)
+            other->currentItem = 0;
+        else if (other->currentItem > index)
+            --other->currentItem;
+    }
+    if (fillItem_ > index)
+        --fillItem_;
+}
+
+void frmPost::articleAccepted(PostConnection &c)
+{
+    UploadQueue &q = uploadQueue();
+    byteTotal_ -= encodedPartSize_;
+    sentBytes_ = 0;
+    c.hasArticle = false;
+    c.sendTimer->stop();
+    if (!q.isValidIndex(c.currentItem)) {
+        UploadNextFile(c);
+        return;
+    }
+    if (fillMode_) {
+        ++fillIndex_;
+        if (fillIndex_ >= fillParts_.size()) {
+            closeSocket(c);
+            q.setState(c.currentItem, q.item(c.currentItem).state(), msg(140) + u'!');
+            Form_Unload();
+            return;
+        }
+        connectionList().setProgress(c.number, 0);
+        sendCommand(c, "POST", u"the reply to POST"_s);
+        return;
+    }
+
+    q.countPostedPart(c.currentItem);
+    UploadItem &item = q.item(c.currentItem);
+    if (item.position < item.maxparts) {
+        ++item.position;
+        q.itemChanged(c.currentItem);
+        connectionList().setProgress(c.number, 0);
+        sendCommand(c, "POST", u"the reply to POST"_s);
+        return;
+    }
+
+    AddLog(c.number, u"Successfully uploaded: "_s + item.subject, LogColour::Green);
+    q.setState(c.currentItem, UploadState::PostedOK);
+    connectionList().setProgress(c.number, 0);
+    connectionList().setDescription(c.number, QString());
+    const int finishedIndex = c.currentItem;
+    c.currentItem = 0;
+    if (host_->removeFromDisk() && fileExists(q.item(finishedIndex).path)) {
+        const QString path = q.item(finishedIndex).path;
+        QFile file(path);
+        if (file.remove()) {
+            AddLog(0, u"Removed file: "_s + path, LogColour::Orange);
+            removeFinishedItem(finishedIndex);
+        } else {
+            AddLog(0, u"Could not remove file: "_s + path + u" ("_s + file.errorString() + u')', LogColour::Red);
+        }
+    }
+    SaveQueue();
+    UploadNextFile(c);
+}
+
+// ---------------------------------------------------------------- stop / unload
+
+void frmPost::Stop()
+{
+    for (auto &c : connections_) {
+        if (c->socket->state() == QAbstractSocket::ConnectedState && !c->slot.currentMessageId.isEmpty()) {
+            c->socket->write("CANCEL <" + c->slot.currentMessageId.toUtf8() + ">\r\n");
+            c->socket->flush();
+        }
+    }
+    if (!fillMode_) {
+        for (auto &c : connections_) {
+            if (c->socket->state() == QAbstractSocket::ConnectedState)
+                AddLog(c->number, u"Connection Closed"_s, LogColour::Blue);
+            closeSocket(*c);
+        }
+    } else if (!connections_.empty()) {
+        PostConnection &c = *connections_.front();
+        closeSocket(c);
+        if (uploadQueue().isValidIndex(c.currentItem))
+            uploadQueue().setState(c.currentItem, uploadQueue().item(c.currentItem).state(), msg(140) + u'!');
+    }
+    Form_Unload();
+}
+
+void frmPost::Form_Unload()
+{
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    tmrSpeed_.stop();
+    tmrPacketSize_.stop();
+    host_->stopSpeedScheduler();
+    host_->setSpeedText(savedSpeedText_);
+    for (auto &c : connections_) {
+        if (fillMode_ && c->number != 1)
+            continue;
+        c->sendTimer->stop();
+        c->restartTimer->stop();
+        closeSocket(*c);
+        c->currentItem = 0;
+        c->hasArticle = false;
+        c->article.clear();
+        connectionList().setAction(c->number, msg(133));
+        connectionList().setDescription(c->number, QString());
+        connectionList().setSpeed(c->number, u"0,0 kB/s"_s);
+        connectionList().setIcon(c->number, kIconOffline);
+        connectionList().setProgress(c->number, 0);
+    }
+    UploadQueue &q = uploadQueue();
+    for (int i = 1; i <= q.count(); ++i) {
+        const UploadState st = q.item(i).state();
+        if (st == UploadState::Queued || st == UploadState::Posting)
+            q.setState(i, UploadState::Queued, msg(139));
+    }
+    setPostingInProgress(false);
+    host_->setPostingControls(false);
+    fillMode_ = false;
+    host_->setStatusTexts(msg(137) + u" 0,0 kB/s"_s, msg(138) + u" 00:00:00"_s);
+    host_->setTrayTooltip(QString::fromUtf16(kProgramName) + u' ' + versionNumber());
+    emit unloaded();
+}
+
+// ---------------------------------------------------------------- send loop
+
+void frmPost::speedLimitChanged()
+{
+    if (unloaded_)
+        return;
+    tmrPacketSize_.stop();
+    tmrPacketSize_.setInterval(PostTimeouts::current().packetMs);
+    tmrPacketSize_.start();
+}
+
+void frmPost::computePacketSize()
+{
+    packetSize_ = tessaly::packetSize(leadingSpeed(host_->speedText()), int(connections_.size()) - finished_,
+                                      packetSize_);
+}
+
+void frmPost::startSendLoop(PostConnection &c)
+{
+    c.sendPos = 0;
+    c.articleBytesSent = 0;
+    c.waitingFor = u"the article to be sent"_s;
+    sendTick(c);
+}
+
+void frmPost::sendTick(PostConnection &c)
+{
+    c.sendTimer->stop();
+    if (!c.hasArticle || c.sendPos >= c.article.size())
+        return;
+    if (c.socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    c.lastTickMs = double(clock_.nsecsElapsed()) / 1e6;
+    const qint64 remaining = c.article.size() - c.sendPos;
+    if (packetSize_ >= remaining && c.sendPos == 0) {
+        c.socket->write(c.article); // shares the article's buffer, no copy
+        c.sendPos = c.article.size();
+    } else {
+        const qint64 n = std::min<qint64>(packetSize_, remaining);
+        c.socket->write(c.article.constData() + c.sendPos, n);
+        c.sendPos += n;
+    }
+    arm(c, PostTimeouts::current().replyMs);
+}
+
+void frmPost::onBytesWritten(PostConnection &c, qint64 n)
+{
+    if (unloaded_)
+        return;
+    arm(c, PostTimeouts::current().replyMs);
+    if (!c.hasArticle)
+        return;
+    c.articleBytesSent += n;
+    secondBytes_ += n;
+    sentBytes_ += n;
+    c.speedSampleBytes += n;
+    if (!c.article.isEmpty())
+        connectionList().setProgress(c.number, int(100 * std::min(c.articleBytesSent, qint64(c.article.size()))
+                                                    / c.article.size()));
+    if (c.socket->bytesToWrite() > 0)
+        return;
+    if (c.sendPos >= c.article.size()) {
+        c.waitingFor = u"the reply to the article"_s;
+        return;
+    }
+    // The next packet: at once without a limit, else on the next tick.
+    if (packetSize_ >= kUnlimitedPacket) {
+        c.sendTimer->start(0);
+        return;
+    }
+    const double now = double(clock_.nsecsElapsed()) / 1e6;
+    const double due = c.lastTickMs + PostTimeouts::current().tickMs;
+    c.sendTimer->start(int(std::max(0.0, std::ceil(due - now))));
+}
+
+// ---------------------------------------------------------------- statistics
+
+void frmPost::statisticsTick()
+{
+    if (++displayTick_ >= 2) {
+        for (auto &c : connections_) {
+            connectionList().setSpeed(c->number, oneDecimal(double(c->speedSampleBytes) / 2000.0) + u" kB/s"_s);
+            c->speedSampleBytes = 0;
+        }
+        displayTick_ = 0;
+    }
+    const qint64 speed = ring_.push(secondBytes_);
+    secondBytes_ = 0;
+    const QString speedText = msg(137) + u' ' + oneDecimal(double(speed) / 1000.0) + u" kB/s"_s;
+    const qint64 seconds = speed > 0 ? roundHalfEven(double(byteTotal_ - sentBytes_) / double(speed)) : 0;
+    const QString remainingText = msg(138) + u' ' + secondsToHms(seconds);
+    host_->setStatusTexts(speedText, remainingText);
+    host_->setTrayTooltip(speedText + u"\r\n"_s + remainingText);
+}
+
+} // namespace tessaly

@@ -1,0 +1,143 @@
+// The posting run: one NNTP session per connection, the dispatcher that
+// hands queued items to connections and moves them through their states, the
+// paced send loop and the statistics. It hosts sockets and timers only; all
+// that the user sees goes through the queue model, the connection list and
+// the PostHost interface.
+#pragma once
+
+#include "engine/Article.h"
+#include "engine/PostStats.h"
+
+#include <QAbstractSocket>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+class QTcpSocket;
+
+namespace tessaly {
+
+class PostHost;
+
+// Timing of the sessions, in one place. Tests shorten them.
+struct PostTimeouts
+{
+    int connectMs = 30000;  // connecting to the server
+    int replyMs = 120000;   // waiting for a greeting, a reply, or for sent data to drain
+    int restartMs = 10000;  // reconnecting after an error
+    int packetMs = 1000;    // a changed speed limit takes effect after this
+    int statisticsMs = 1000;
+    double tickMs = 15.625; // send ticks with a speed limit: 64 a second
+
+    static PostTimeouts &current();
+};
+
+struct PostConnection
+{
+    int number = 0;
+    QTcpSocket *socket = nullptr;
+    QTimer *sendTimer = nullptr;
+    QTimer *restartTimer = nullptr;
+    QTimer *watchdog = nullptr;
+    int currentItem = 0;
+    bool hasArticle = false;
+    ArticleSlot slot; // new-ID flag and current Message-ID
+    QByteArray article;
+    qint64 sendPos = 0;
+    qint64 articleBytesSent = 0;
+    qint64 speedSampleBytes = 0;
+    double lastTickMs = -1e9;
+    QByteArray lineBuffer;
+    QString waitingFor;
+    bool closingByUs = false;
+    bool connecting = false;
+};
+
+class frmPost : public QObject
+{
+    Q_OBJECT
+public:
+    explicit frmPost(PostHost *host, QObject *parent = nullptr);
+    ~frmPost() override;
+
+    // Fill mode: posts the chosen parts (1-based) of one item over connection 1.
+    void setFillMode(int itemIndex, const QList<int> &parts);
+    bool fillMode() const { return fillMode_; }
+
+    // Prepares the run and starts it.
+    void Form_Load();
+    // The user's Stop: CANCEL on busy connections, close them, unload.
+    void Stop();
+    // Stops everything, puts unfinished items back to Queued.
+    void Form_Unload();
+    bool isUnloaded() const { return unloaded_; }
+
+    // The speed box changed: the new limit applies a moment later.
+    void speedLimitChanged();
+
+    int connectionCount() const { return int(connections_.size()); }
+    const PostConnection &connection(int number) const { return *connections_.at(std::size_t(number - 1)); }
+    int packetSize() const { return packetSize_; }
+    qint64 byteTotal() const { return byteTotal_; }
+    qint64 encodedPart() const { return encodedPartSize_; }
+    int finishedConnections() const { return finished_; }
+
+signals:
+    // The run is over (ended, stopped, or a fill run finished).
+    void unloaded();
+
+private:
+    void StartUpload();
+    void Connect();
+    void connectStep(PostConnection &c, bool rewriteAction, bool clearDescription);
+    void reconnectNow(PostConnection &c);
+    void UploadNextFile(PostConnection &c);
+    void articleAccepted(PostConnection &c);
+    void startArticle(PostConnection &c);
+    void errorPath(PostConnection &c, const QString &text);
+    void serverClosed(PostConnection &c);
+    void onReply(PostConnection &c, const QByteArray &line);
+    void onArticleReady(PostConnection &c);
+    void sendCommand(PostConnection &c, const QByteArray &command, const QString &waitingFor);
+    void closeSocket(PostConnection &c);
+    void arm(PostConnection &c, int ms);
+
+    void computePacketSize();
+    void startSendLoop(PostConnection &c);
+    void sendTick(PostConnection &c);
+    void onBytesWritten(PostConnection &c, qint64 n);
+    void statisticsTick();
+    void removeFinishedItem(int index);
+    void checkRunEnd();
+
+    PostHost *host_;
+    std::vector<std::unique_ptr<PostConnection>> connections_;
+    QTimer tmrSpeed_;
+    QTimer tmrPacketSize_;
+    QElapsedTimer clock_;
+    bool unloaded_ = false;
+    bool loaded_ = false;
+
+    bool fillMode_ = false;
+    int fillItem_ = 0;
+    QList<int> fillParts_;
+    int fillIndex_ = 0; // chosen parts accepted so far
+
+    int finished_ = 0;
+    int packetSize_ = kUnlimitedPacket;
+    QString savedSpeedText_;
+
+    qint64 encodedPartSize_ = 0;
+    qint64 byteTotal_ = 0;
+    qint64 sentBytes_ = 0;
+    qint64 secondBytes_ = 0;
+    int displayTick_ = 0;
+    SpeedRing ring_;
+};
+
+} // namespace tessaly

@@ -1,0 +1,486 @@
+#include "common/AppState.h"
+#include "common/Log.h"
+#include "engine/Article.h"
+#include "engine/PostStats.h"
+#include "engine/frmPost.h"
+#include "storage/AppSettings.h"
+#include "storage/ConnectionList.h"
+#include "storage/QueueFile.h"
+#include "storage/UploadQueue.h"
+#include "support/FakePostHost.h"
+#include "support/ScriptedNntpServer.h"
+#include "support/TestEnvironment.h"
+#include "support/YencDecode.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+using test::ArticleAction;
+
+namespace {
+
+constexpr qint64 kPart = 128000; // MaxLines 1000
+
+class PostRun : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.start());
+        setRunTag(u"1765000000"_s);
+        AppSettings &s = appSettings();
+        s.Server = u"127.0.0.1"_s;
+        s.Port = server.port();
+        s.Connections = 2;
+        s.setMaxLines(1000);
+        s.Email = u"poster@example.org"_s;
+        PostTimeouts &t = PostTimeouts::current();
+        saved = t;
+        t.restartMs = 200;
+        t.replyMs = 3000;
+        t.connectMs = 3000;
+        t.packetMs = 200;
+    }
+    void TearDown() override { PostTimeouts::current() = saved; }
+
+    QByteArray randomData(qint64 n, quint32 seed)
+    {
+        QRandomGenerator rng(seed);
+        QByteArray b(n, Qt::Uninitialized);
+        for (char &c : b)
+            c = char(rng.bounded(256));
+        return b;
+    }
+
+    // Writes a file and queues it; returns its element number.
+    int queueFile(const QString &name, const QByteArray &data)
+    {
+        const QString path = test::homeFile(name);
+        test::writeAll(path, data);
+        files.insert(name, data);
+        const int parts = int(partCount(data.size(), appSettings().PartSize));
+        return uploadQueue().append(UploadQueue::newItem(u"Test - \""_s + name + u"\" yEnc"_s, u"alt.binaries.test"_s,
+                                                         path, parts, u"tag12345"_s, makeMessageIds(parts)));
+    }
+
+    // Runs the engine until it unloads itself (or the time runs out).
+    bool run(int ms = 20000, const std::function<void(frmPost &)> &during = {})
+    {
+        engine = std::make_unique<frmPost>(&host);
+        bool done = false;
+        QObject::connect(engine.get(), &frmPost::unloaded, [&] { done = true; });
+        engine->Form_Load();
+        QDeadlineTimer deadline(ms);
+        while (!done && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (during)
+                during(*engine);
+        }
+        return done;
+    }
+
+    // Every part of every queued file was accepted at least once, with the right bytes.
+    void expectAllPartsAccepted()
+    {
+        QMap<QByteArray, QSet<int>> seen;
+        for (const test::ReceivedArticle &a : server.accepted()) {
+            const test::DecodedPart d = test::decodeArticle(a.raw);
+            ASSERT_TRUE(d.ok) << qPrintable(d.error);
+            ASSERT_TRUE(files.contains(QString::fromUtf8(d.name))) << d.name.constData();
+            const QByteArray &src = files[QString::fromUtf8(d.name)];
+            EXPECT_EQ(d.fileSize, src.size());
+            EXPECT_EQ(d.data, src.mid(d.begin - 1, d.end - d.begin + 1)) << d.name.constData() << " part " << d.part;
+            seen[d.name].insert(d.part);
+        }
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            const int parts = int(partCount(it.value().size(), appSettings().PartSize));
+            EXPECT_EQ(seen.value(it.key().toUtf8()).size(), parts) << qPrintable(it.key());
+        }
+    }
+
+    bool logHas(const QString &text) const
+    {
+        for (const LogLine &l : logModel().lines())
+            if (l.text.contains(text))
+                return true;
+        return false;
+    }
+
+    test::ScriptedNntpServer server;
+    test::FakePostHost host;
+    std::unique_ptr<frmPost> engine;
+    QMap<QString, QByteArray> files;
+    PostTimeouts saved;
+};
+
+} // namespace
+
+TEST(PostStats, PacketSizesAndEstimates)
+{
+    EXPECT_EQ(packetSize(0, 4, 1), 9000000);
+    EXPECT_EQ(packetSize(100, 4, 1), 400);
+    EXPECT_EQ(packetSize(100, 3, 1), 533);
+    EXPECT_EQ(packetSize(10, 3, 1), 53);
+    EXPECT_EQ(packetSize(10, 0, 77), 77);
+    EXPECT_EQ(encodedPartSize(384000), 395520);
+    EXPECT_EQ(leadingSpeed(u"250"_s), 250);
+    EXPECT_EQ(leadingSpeed(u"12.6kB"_s), 13);
+    EXPECT_EQ(leadingSpeed(u"abc"_s), 0);
+    EXPECT_EQ(roundHalfEven(2.5), 2);
+    EXPECT_EQ(roundHalfEven(3.5), 4);
+
+    // The average always divides by ten: a first second of 1000 bytes shows 100.
+    SpeedRing ring;
+    EXPECT_EQ(ring.push(1000), 100);
+    EXPECT_EQ(ring.push(1000), 200);
+    for (int i = 0; i < 20; ++i)
+        ring.push(500);
+    EXPECT_EQ(ring.push(500), 500);
+}
+
+TEST_F(PostRun, PostsEveryPartOverTwoConnections)
+{
+    const int a = queueFile(u"one.bin"_s, randomData(1, 1));
+    const int b = queueFile(u"multi.bin"_s, randomData(kPart * 2 + kPart / 2, 2));
+    const int c = queueFile(u"exact.bin"_s, randomData(kPart, 3));
+    ASSERT_TRUE(run());
+    expectAllPartsAccepted();
+    for (int i : {a, b, c}) {
+        EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+        EXPECT_EQ(uploadQueue().item(i).status, u"Posted OK!"_s);
+        EXPECT_EQ(uploadQueue().item(i).postparts.section(u'/', 0, 0), u"0"_s);
+    }
+    EXPECT_EQ(server.accepted().size(), 5);
+    // The stored Message-IDs were used.
+    for (const test::ReceivedArticle &art : server.accepted())
+        EXPECT_TRUE(uploadQueue().item(b).messageids.contains(QString::fromUtf8(art.messageId))
+                    || uploadQueue().item(a).messageids.contains(QString::fromUtf8(art.messageId))
+                    || uploadQueue().item(c).messageids.contains(QString::fromUtf8(art.messageId)));
+    EXPECT_TRUE(logHas(u"Successfully uploaded: Test - \"multi.bin\" yEnc"_s));
+    EXPECT_TRUE(test::readAll(queueFilePath()).contains("<icon>4</icon>"));
+    EXPECT_FALSE(postingInProgress());
+    EXPECT_EQ(host.postingControls, (QList<bool>{true, false}));
+    EXPECT_EQ(host.runEndedCalls, 1);
+    EXPECT_EQ(connectionList().row(1).action, u"Offline"_s);
+    EXPECT_EQ(engine->byteTotal(), 0);
+    EXPECT_FALSE(server.commands.contains("QUIT"));
+}
+
+TEST_F(PostRun, RepliesSplitOrPaddedStillLeadToTheirActions)
+{
+    server.splitGreeting = true;
+    server.greeting = "200 hello\r\n\r\n";
+    server.articleActions = {ArticleAction::SplitReply, ArticleAction::SplitReply};
+    queueFile(u"split.bin"_s, randomData(kPart + 10, 4));
+    appSettings().Connections = 1;
+    ASSERT_TRUE(run());
+    expectAllPartsAccepted();
+    EXPECT_EQ(server.accepted().size(), 2);
+}
+
+TEST_F(PostRun, RefusedArticleIsPostedAgainWithANewMessageId)
+{
+    appSettings().Connections = 1;
+    const int i = queueFile(u"r.bin"_s, randomData(kPart * 2, 5));
+    const QStringList stored = uploadQueue().item(i).messageids;
+    server.articleActions = {ArticleAction::Accept, ArticleAction::Refuse441, ArticleAction::Refuse435};
+    ASSERT_TRUE(run());
+    ASSERT_EQ(server.articles.size(), 4);
+    EXPECT_EQ(server.articles[0].messageId, stored[0].toUtf8());
+    EXPECT_EQ(server.articles[1].messageId, stored[1].toUtf8()); // refused
+    EXPECT_NE(server.articles[2].messageId, stored[1].toUtf8()); // same part, fresh ID
+    EXPECT_TRUE(server.articles[2].raw.contains("(2/2)"));
+    EXPECT_NE(server.articles[3].messageId, server.articles[2].messageId);
+    EXPECT_TRUE(server.articles[3].accepted);
+    EXPECT_EQ(uploadQueue().item(i).messageids, stored);
+    EXPECT_TRUE(logHas(u"441 posting failed"_s));
+    expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, DisconnectMidArticleResendsTheSamePartAtOnce)
+{
+    appSettings().Connections = 1;
+    PostTimeouts::current().restartMs = 60000; // a reconnect here must not wait for the restart timer
+    const int i = queueFile(u"d.bin"_s, randomData(kPart * 3, 6));
+    server.articleActions = {ArticleAction::Accept, ArticleAction::CloseMidArticle};
+    ASSERT_TRUE(run(10000));
+    EXPECT_TRUE(logHas(u"Disconnected while uploading part: 2"_s));
+    EXPECT_EQ(server.connections, 2);
+    EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+    expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, SilentServerTimesOutAndPostingResumes)
+{
+    appSettings().Connections = 1;
+    PostTimeouts::current().replyMs = 300;
+    const int i = queueFile(u"s.bin"_s, randomData(kPart * 2, 7));
+    server.greetings = {QByteArray()}; // the first connection is never greeted
+    server.articleActions = {ArticleAction::Accept, ArticleAction::Stall};
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(logHas(u"The server did not answer for 0.3 s (waiting for the server's greeting)"_s));
+    EXPECT_TRUE(logHas(u"(waiting for the reply to the article)"_s));
+    EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+    expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, UnexpectedRepliesTakeTheErrorPathAndRetry)
+{
+    appSettings().Connections = 1;
+    server.greetings = {"400 service not available\r\n", "502 go away\r\n", "201 no posting\r\n"};
+    server.postReply = "440 posting not allowed\r\n";
+    const int i = queueFile(u"e.bin"_s, randomData(100, 8));
+    bool sawQueued = false;
+    run(1500, [&](frmPost &) {
+        if (uploadQueue().item(i).state() == UploadState::Queued && server.commands.contains("POST"))
+            sawQueued = true;
+        if (server.connections >= 3 && server.commands.contains("POST"))
+            server.postReply = "340 go ahead\r\n";
+    });
+    EXPECT_TRUE(logHas(u"400 service not available"_s));
+    EXPECT_TRUE(logHas(u"502 go away"_s));
+    EXPECT_TRUE(logHas(u"440 posting not allowed"_s));
+    EXPECT_TRUE(sawQueued); // back in the queue after the failed POST
+    EXPECT_GE(server.connections, 4);
+    if (!engine->isUnloaded())
+        engine->Stop();
+}
+
+TEST_F(PostRun, AuthenticationRightAndWrong)
+{
+    appSettings().Connections = 1;
+    appSettings().Login = 1;
+    appSettings().Username = u"poster"_s;
+    appSettings().Password = u"wrong"_s;
+    server.user = "poster";
+    server.password = "secret";
+    const int i = queueFile(u"auth.bin"_s, randomData(3000, 9));
+    int attempts = 0;
+    const bool finished = run(8000, [&](frmPost &) {
+        attempts = int(server.commands.count("AUTHINFO pass wrong"));
+        if (attempts >= 2)
+            appSettings().Password = u"secret"_s; // the user corrects it; the next retry logs in
+    });
+    EXPECT_TRUE(finished);
+    EXPECT_GE(attempts, 2);
+    EXPECT_TRUE(logHas(u"481 authentication failed"_s));
+    EXPECT_TRUE(server.commands.contains("AUTHINFO user poster"));
+    EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+    expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, TwoConnectionsOneItem)
+{
+    const int i = queueFile(u"only.bin"_s, randomData(kPart * 2, 10));
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+    // The connection that found nothing closed and went offline.
+    int closed = 0;
+    for (const LogLine &l : logModel().lines())
+        closed += l.text == u"Connection Closed"_s;
+    EXPECT_EQ(closed, 2);
+    EXPECT_EQ(engine->finishedConnections(), 2);
+    expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, OnlyPausedAndPostedItemsEndTheRunAtOnce)
+{
+    const int a = queueFile(u"p.bin"_s, randomData(10, 11));
+    const int b = queueFile(u"q.bin"_s, randomData(10, 12));
+    uploadQueue().setState(a, UploadState::Paused);
+    uploadQueue().setState(b, UploadState::PostedOK);
+    files.clear();
+    ASSERT_TRUE(run(5000));
+    EXPECT_TRUE(server.articles.isEmpty());
+    EXPECT_EQ(uploadQueue().item(a).state(), UploadState::Paused);
+}
+
+TEST_F(PostRun, StopAndStartAgainContinuesWhereItStopped)
+{
+    appSettings().Connections = 1;
+    host.speed = u"2000"_s; // slow enough to stop in the middle
+    const int i = queueFile(u"long.bin"_s, randomData(kPart * 4, 13));
+    run(10000, [&](frmPost &e) {
+        if (server.accepted().size() >= 2 && !e.isUnloaded())
+            e.Stop();
+    });
+    host.speed = u"0"_s;
+    EXPECT_EQ(uploadQueue().item(i).state(), UploadState::Queued);
+    const int stoppedAt = uploadQueue().item(i).position;
+    EXPECT_GE(stoppedAt, 3);
+    int cancels = 0;
+    for (const QByteArray &c : server.commands)
+        cancels += c.startsWith("CANCEL <");
+    EXPECT_LE(cancels, 1);
+    const int before = int(server.accepted().size());
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+    // The second run started with the part where the first one stopped.
+    const test::DecodedPart first = test::decodeArticle(server.accepted().at(before).raw);
+    EXPECT_EQ(first.part, stoppedAt);
+    expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, MissingOrShrunkFilesBecomeFileErrorsAndTheRunGoesOn)
+{
+    appSettings().Connections = 1;
+    const int gone = queueFile(u"gone.bin"_s, randomData(100, 14));
+    const int shrunk = queueFile(u"shrunk.bin"_s, randomData(kPart * 3, 15));
+    const int fine = queueFile(u"fine.bin"_s, randomData(500, 16));
+    QFile::remove(test::homeFile(u"gone.bin"_s));
+    test::writeAll(test::homeFile(u"shrunk.bin"_s), randomData(kPart / 2, 17)); // 1 part now
+    files.remove(u"gone.bin"_s);
+    files.remove(u"shrunk.bin"_s);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(gone).state(), UploadState::FileError);
+    EXPECT_EQ(uploadQueue().item(gone).status, u"File not found!"_s);
+    EXPECT_EQ(uploadQueue().item(shrunk).state(), UploadState::FileError);
+    EXPECT_EQ(uploadQueue().item(fine).state(), UploadState::PostedOK);
+    EXPECT_TRUE(logHas(u"Cannot post "_s + test::homeFile(u"shrunk.bin"_s)));
+    for (const test::ReceivedArticle &a : server.articles)
+        EXPECT_FALSE(a.raw.contains("shrunk.bin"));
+    expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, FillModePostsTheChosenPartsWithNewIds)
+{
+    appSettings().Connections = 3;
+    const int i = queueFile(u"fill.bin"_s, randomData(kPart * 5 + 3, 18));
+    uploadQueue().setState(i, UploadState::PostedOK);
+    const QStringList stored = uploadQueue().item(i).messageids;
+    server.articleActions = {ArticleAction::Refuse441, ArticleAction::Accept, ArticleAction::CloseMidArticle};
+    engine = std::make_unique<frmPost>(&host);
+    engine->setFillMode(i, {2, 5});
+    bool done = false;
+    QObject::connect(engine.get(), &frmPost::unloaded, [&] { done = true; });
+    engine->Form_Load();
+    QDeadlineTimer deadline(10000);
+    while (!done && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(done);
+    QList<int> acceptedParts;
+    for (const test::ReceivedArticle &a : server.accepted()) {
+        acceptedParts << test::decodeArticle(a.raw).part;
+        EXPECT_FALSE(stored.contains(QString::fromUtf8(a.messageId)));
+    }
+    // The refused part 2 and the interrupted part 5 were both posted after all.
+    EXPECT_EQ(acceptedParts, (QList<int>{2, 5}));
+    EXPECT_EQ(server.connections, 2); // one connection, reconnected once
+    EXPECT_EQ(uploadQueue().item(i).status, u"Posted OK!"_s);
+    EXPECT_FALSE(engine->fillMode());
+}
+
+TEST_F(PostRun, RemoveFromDiskDeletesTheFileAndKeepsIndicesRight)
+{
+    host.removeFiles = true;
+    const int first = queueFile(u"small.bin"_s, randomData(10, 19));
+    const int second = queueFile(u"big.bin"_s, randomData(kPart * 4, 20));
+    Q_UNUSED(first);
+    Q_UNUSED(second);
+    ASSERT_TRUE(run());
+    EXPECT_FALSE(QFile::exists(test::homeFile(u"small.bin"_s)));
+    EXPECT_FALSE(QFile::exists(test::homeFile(u"big.bin"_s)));
+    EXPECT_TRUE(logHas(u"Removed file: "_s + test::homeFile(u"small.bin"_s)));
+    EXPECT_EQ(uploadQueue().count(), 0);
+    expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, StoredConnectionCountAbove25UsesTwentyFive)
+{
+    appSettings().Connections = 40;
+    queueFile(u"x.bin"_s, randomData(10, 21));
+    ASSERT_TRUE(run());
+    EXPECT_EQ(engine->connectionCount(), 25);
+    EXPECT_LE(server.connections, 25);
+}
+
+TEST_F(PostRun, EndOfRunActions)
+{
+    host.onComplete = true;
+    host.onCompleteAction = 5;
+    queueFile(u"a.bin"_s, randomData(10, 22));
+    ASSERT_TRUE(run());
+    EXPECT_EQ(host.onCompleteRuns, QList<int>{5});
+
+    // Jobs waiting take precedence over the on-complete action.
+    host.onCompleteRuns.clear();
+    host.jobs = true;
+    queueFile(u"b.bin"_s, randomData(10, 23));
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(host.onCompleteRuns.isEmpty());
+    EXPECT_EQ(host.startTimerCalls, 1);
+
+    // Posted items leave the list when the settings ask for it.
+    host.jobs = false;
+    appSettings().RemoveFiles = 1;
+    queueFile(u"c.bin"_s, randomData(10, 24));
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().count(), 0);
+}
+
+TEST_F(PostRun, ByteTotalAndStatistics)
+{
+    appSettings().setMaxLines(3000);
+    appSettings().Connections = 1;
+    server.greetings = {QByteArray()}; // keep the run waiting
+    PostTimeouts::current().replyMs = 60000;
+    const int i = uploadQueue().append(UploadQueue::newItem(u"s"_s, u"a.b"_s, test::homeFile(u"none"_s), 3,
+                                                            u"t"_s, {}));
+    uploadQueue().item(i).postparts = u"2/3"_s;
+    engine = std::make_unique<frmPost>(&host);
+    engine->Form_Load();
+    EXPECT_EQ(engine->encodedPart(), 395520);
+    EXPECT_EQ(engine->byteTotal(), 2 * 395520);
+    QDeadlineTimer wait(1300);
+    while (!wait.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(host.statusSpeed, u"Upload Speed: 0.0 kB/s"_s);
+    EXPECT_EQ(host.statusRemaining, u"Remaining Time: 00:00:00"_s);
+    EXPECT_EQ(host.tooltip, u"Upload Speed: 0.0 kB/s\r\nRemaining Time: 00:00:00"_s);
+    engine->Stop();
+    EXPECT_EQ(host.statusSpeed, u"Upload Speed: 0,0 kB/s"_s);
+    EXPECT_EQ(host.schedulerStarts, 0);
+}
+
+TEST_F(PostRun, SpeedLimitHoldsTheRateAndFollowsTheBox)
+{
+    appSettings().Connections = 3;
+    host.speed = u"200"_s;
+    for (int k = 0; k < 3; ++k)
+        queueFile(u"limit%1.bin"_s.arg(k), randomData(kPart * 8, 30 + k));
+    QElapsedTimer clock;
+    qint64 startBytes = -1;
+    qint64 startMs = 0;
+    double measured = 0;
+    bool changed = false;
+    int packetAfterChange = 0;
+    run(6000, [&](frmPost &e) {
+        if (startBytes < 0 && server.bytesReceived > 0) {
+            clock.start();
+            startBytes = server.bytesReceived;
+            startMs = 0;
+        }
+        if (startBytes >= 0 && clock.elapsed() >= 2500 && measured == 0) {
+            measured = double(server.bytesReceived - startBytes) * 1000.0 / double(clock.elapsed() - startMs);
+            EXPECT_EQ(e.packetSize(), 1067); // 200 x 16 / 3
+            host.speed = u"100"_s;
+            e.speedLimitChanged();
+            changed = true;
+            packetAfterChange = e.packetSize();
+        }
+        if (changed && clock.elapsed() >= 2800 && !e.isUnloaded())
+            e.Stop();
+    });
+    const double limit = 200 * 1024.0;
+    EXPECT_GT(measured, limit * 0.75) << measured;
+    EXPECT_LT(measured, limit * 1.25) << measured;
+    EXPECT_EQ(packetAfterChange, 1067);      // not at once...
+    EXPECT_EQ(engine->packetSize(), 533);    // ...but a moment later
+}
