@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+scripts/e2e/install.sh
 scripts/build.sh
 cd "${TESSALY_BUILD_DIR:-build}"
 ctest --output-on-failure -j "$(nproc)"

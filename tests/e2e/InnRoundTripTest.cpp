@@ -1,0 +1,279 @@
+// End to end: the posting engine posts to a real INN2 news server on loopback
+// (plainly, through the SSL tunnel, and with AUTHINFO), and nzbget downloads
+// the articles back through an NZB; the files must come back byte-identical.
+#include "common/AppState.h"
+#include "common/Log.h"
+#include "config/SslTunnel.h"
+#include "engine/Article.h"
+#include "engine/frmPost.h"
+#include "storage/AppSettings.h"
+#include "storage/UploadQueue.h"
+#include "support/FakePostHost.h"
+#include "support/ScriptedNntpServer.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+namespace {
+
+const QString kScripts = QStringLiteral(TESSALY_SOURCE_DIR) + u"/scripts/e2e/"_s;
+
+QString runScript(const QString &script, const QStringList &args, int *exitCode)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(u"bash"_s, QStringList{kScripts + script} + args);
+    if (!p.waitForFinished(180000)) {
+        p.kill();
+        p.waitForFinished();
+        *exitCode = -1;
+    } else {
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    return QString::fromUtf8(p.readAll());
+}
+
+QByteArray randomData(qint64 n, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    QByteArray b(n, Qt::Uninitialized);
+    for (char &c : b)
+        c = char(rng.bounded(256));
+    return b;
+}
+
+QString xmlEscape(QString s)
+{
+    return s.replace(u'&', u"&amp;"_s).replace(u'<', u"&lt;"_s).replace(u'>', u"&gt;"_s).replace(u'"', u"&quot;"_s);
+}
+
+class InnRoundTrip : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        root_ = u"/tmp/tess-e2e-%1"_s.arg(getpid());
+        // Three free ports in a row: open reader, AUTHINFO reader, innd.
+        QRandomGenerator rng(quint32(QDateTime::currentMSecsSinceEpoch()));
+        for (int attempt = 0; attempt < 50 && port_ == 0; ++attempt) {
+            const quint16 base = quint16(20000 + rng.bounded(20000));
+            QTcpServer a, b, c;
+            if (a.listen(QHostAddress::LocalHost, base) && b.listen(QHostAddress::LocalHost, base + 1)
+                && c.listen(QHostAddress::LocalHost, base + 2))
+                port_ = base;
+        }
+        int rc = 0;
+        startOutput_ = runScript(u"inn.sh"_s, {u"start"_s, root_, QString::number(port_), QString::number(port_ + 1),
+                                               u"tessuser"_s, u"tesspass"_s},
+                                 &rc);
+        started_ = rc == 0;
+    }
+
+    static void TearDownTestSuite()
+    {
+        int rc = 0;
+        runScript(u"inn.sh"_s, {u"stop"_s, root_}, &rc);
+        QDir(root_).removeRecursively();
+    }
+
+    void SetUp() override
+    {
+        // A server that cannot start is a failure, never a skip.
+        ASSERT_TRUE(started_) << qPrintable(startOutput_);
+        setRunTag(QString::number(QDateTime::currentSecsSinceEpoch()));
+        AppSettings &s = appSettings();
+        s.Server = u"127.0.0.1"_s;
+        s.Port = port_;
+        s.Connections = 4;
+        s.setMaxLines(3000);
+        s.Email = u"tessaly@example.org"_s;
+        s.Nickname = u"Tessaly test"_s;
+        saved_ = PostTimeouts::current();
+        PostTimeouts::current().restartMs = 300;
+    }
+    void TearDown() override { PostTimeouts::current() = saved_; }
+
+    void queue(const QString &name, const QByteArray &data)
+    {
+        const QString path = test::homeFile(name);
+        test::writeAll(path, data);
+        files_.insert(name, data);
+        const int parts = int(partCount(data.size(), appSettings().PartSize));
+        uploadQueue().append(UploadQueue::newItem(u"E2E - \""_s + name + u"\" yEnc"_s, u"alt.binaries.test"_s, path,
+                                                  parts, u"e2etag00"_s, makeMessageIds(parts)));
+    }
+
+    bool post(int ms = 60000, const std::function<void()> &during = {})
+    {
+        frmPost engine(&host_);
+        bool done = false;
+        QObject::connect(&engine, &frmPost::unloaded, [&] { done = true; });
+        engine.Form_Load();
+        QDeadlineTimer deadline(ms);
+        while (!done && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (during)
+                during();
+        }
+        if (!done)
+            engine.Stop();
+        return done;
+    }
+
+    // A plain NZB of the queue, from the Message-IDs made when the items were queued.
+    QString writeNzb(const QString &name)
+    {
+        QString xml = u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nzb xmlns=\"http://www.newzbin.com/DTD/2003/nzb\">\n"_s;
+        const UploadQueue &q = uploadQueue();
+        for (int i = 1; i <= q.count(); ++i) {
+            const UploadItem &it = q.item(i);
+            const qint64 size = QFileInfo(it.path).size();
+            xml += u"<file poster=\"tessaly@example.org\" date=\"%1\" subject=\"%2\">\n<groups><group>alt.binaries.test</group></groups>\n<segments>\n"_s
+                       .arg(QDateTime::currentSecsSinceEpoch())
+                       .arg(xmlEscape(it.subject + u" (1/%1)"_s.arg(it.maxparts)));
+            for (int k = 1; k <= it.maxparts; ++k) {
+                const qint64 bytes = std::min(appSettings().PartSize, size - (k - 1) * appSettings().PartSize);
+                xml += u"<segment bytes=\"%1\" number=\"%2\">%3</segment>\n"_s.arg(bytes).arg(k).arg(it.messageids.at(k - 1));
+            }
+            xml += u"</segments>\n</file>\n"_s;
+        }
+        xml += u"</nzb>\n"_s;
+        const QString path = root_ + u'/' + name + u".nzb"_s;
+        test::writeAll(path, xml.toUtf8());
+        return path;
+    }
+
+    // nzbget downloads the NZB; every file must come back identical.
+    void fetchAndCompare(const QString &name)
+    {
+        const QString nzb = writeNzb(name);
+        int rc = 0;
+        const QString work = root_ + u"/nzbget"_s;
+        const QString out = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), nzb}, &rc);
+        ASSERT_EQ(rc, 0) << qPrintable(out) << test::readAll(work + u'/' + name + u".out"_s).right(3000).constData();
+        for (auto it = files_.cbegin(); it != files_.cend(); ++it) {
+            const QByteArray got = test::readAll(work + u"/dst/"_s + name + u'/' + it.key());
+            EXPECT_EQ(got.size(), it.value().size()) << qPrintable(it.key());
+            EXPECT_TRUE(got == it.value()) << qPrintable(it.key()) << " differs";
+        }
+    }
+
+    bool logHas(const QString &text) const
+    {
+        for (const LogLine &l : logModel().lines())
+            if (l.text.contains(text))
+                return true;
+        return false;
+    }
+
+    static inline QString root_;
+    static inline quint16 port_ = 0;
+    static inline bool started_ = false;
+    static inline QString startOutput_;
+    test::FakePostHost host_;
+    QMap<QString, QByteArray> files_;
+    PostTimeouts saved_;
+};
+
+} // namespace
+
+TEST_F(InnRoundTrip, PlainPostingOverFourConnections)
+{
+    const qint64 P = appSettings().PartSize;
+    QByteArray every;
+    for (int rep = 0; rep < 300; ++rep)
+        for (int b = 0; b < 256; ++b)
+            every += char(b);
+    queue(u"one-byte.bin"_s, randomData(1, 1));
+    queue(u"part-minus-one.bin"_s, randomData(P - 1, 2));
+    queue(u"part.bin"_s, randomData(P, 3));
+    queue(u"part-plus-one.bin"_s, randomData(P + 1, 4));
+    queue(u"seven-point-three.bin"_s, randomData(qint64(7.3 * double(P)), 5));
+    queue(u"every-byte.bin"_s, every);
+    ASSERT_TRUE(post());
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK) << qPrintable(uploadQueue().item(i).subject);
+    fetchAndCompare(u"plain"_s);
+}
+
+TEST_F(InnRoundTrip, PostingThroughTheSslTunnel)
+{
+    // Our tunnel on 127.0.0.1:T carries the connection over TLS to a TLS
+    // server on 127.0.0.2:T, which hands it to the news server.
+    QProcess install;
+    install.start(u"bash"_s, {QStringLiteral(TESSALY_SOURCE_DIR) + u"/scripts/install-tunnel.sh"_s, test::home()});
+    ASSERT_TRUE(install.waitForFinished(60000));
+    ASSERT_EQ(install.exitCode(), 0);
+    const quint16 tunnelPort = test::freePort();
+    const QString serverConf = test::homeFile(u"tls-server.conf"_s);
+    test::writeAll(serverConf, "foreground = yes\npid =\n[nntps]\ncert = " + QFile::encodeName(test::homeFile(u"Stunnel/stunnel.pem"_s))
+                                   + "\naccept = 127.0.0.2:" + QByteArray::number(tunnelPort) + "\nconnect = 127.0.0.1:"
+                                   + QByteArray::number(port_) + "\n");
+    QProcess tlsServer;
+    tlsServer.setProcessChannelMode(QProcess::MergedChannels);
+    tlsServer.start(u"stunnel4"_s, {serverConf});
+    ASSERT_TRUE(tlsServer.waitForStarted(5000));
+
+    AppSettings &s = appSettings();
+    s.EnableSSL = 1;
+    s.Port = tunnelPort;
+    s.Server = u"127.0.0.2"_s;
+    ASSERT_EQ(writeTunnelConfig(), QString());
+    ASSERT_TRUE(startTunnel());
+
+    const qint64 P = s.PartSize;
+    queue(u"tunnel-a.bin"_s, randomData(P * 2 + 17, 6));
+    queue(u"tunnel-b.bin"_s, randomData(P - 1, 7));
+    queue(u"tunnel-c.bin"_s, randomData(1, 8));
+    const bool done = post(60000);
+    stopTunnel();
+    tlsServer.terminate();
+    tlsServer.waitForFinished(5000);
+    ASSERT_TRUE(done);
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+    s.Port = port_;
+    fetchAndCompare(u"tunnel"_s);
+}
+
+TEST_F(InnRoundTrip, AuthinfoWrongThenRightCredentials)
+{
+    AppSettings &s = appSettings();
+    s.Port = port_ + 1; // the AUTHINFO reader
+    s.Login = 1;
+    s.Username = u"tessuser"_s;
+    s.Password = u"not-the-password"_s;
+    s.Connections = 2;
+    queue(u"auth.bin"_s, randomData(s.PartSize + 5, 9));
+    int failures = 0;
+    const bool done = post(60000, [&] {
+        failures = 0;
+        for (const LogLine &l : logModel().lines())
+            failures += l.text.startsWith(u"481"_s);
+        if (failures >= 3 && s.Password != u"tesspass"_s) {
+            // Nothing was lost while the login failed: the item waits at part 1.
+            EXPECT_EQ(uploadQueue().item(1).position, 1);
+            EXPECT_NE(uploadQueue().item(1).state(), UploadState::PostedOK);
+            s.Password = u"tesspass"_s;
+        }
+    });
+    ASSERT_TRUE(done);
+    EXPECT_GE(failures, 3);
+    EXPECT_TRUE(logHas(u"281"_s));
+    EXPECT_EQ(uploadQueue().item(1).state(), UploadState::PostedOK);
+    fetchAndCompare(u"auth"_s);
+}
