@@ -618,6 +618,7 @@ void frmPost::startSendLoop(PostConnection &c)
     c.sendPos = 0;
     c.articleBytesSent = 0;
     c.waitingFor = u"the article to be sent"_s;
+    c.nextDueMs = double(clock_.nsecsElapsed()) / 1e6;
     sendTick(c);
 }
 
@@ -628,7 +629,9 @@ void frmPost::sendTick(PostConnection &c)
         return;
     if (c.socket->state() != QAbstractSocket::ConnectedState)
         return;
-    c.lastTickMs = double(clock_.nsecsElapsed()) / 1e6;
+    // Ticks keep to a fixed timeline, so a late timer does not lower the rate.
+    const double now = double(clock_.nsecsElapsed()) / 1e6;
+    c.nextDueMs = std::max(c.nextDueMs + PostTimeouts::current().tickMs, now);
     const qint64 remaining = c.article.size() - c.sendPos;
     if (packetSize_ >= remaining && c.sendPos == 0) {
         c.socket->write(c.article); // shares the article's buffer, no copy
@@ -649,6 +652,7 @@ void frmPost::onBytesWritten(PostConnection &c, qint64 n)
     if (!c.hasArticle)
         return;
     c.articleBytesSent += n;
+    totalBytesSent_ += n;
     secondBytes_ += n;
     sentBytes_ += n;
     c.speedSampleBytes += n;
@@ -667,8 +671,7 @@ void frmPost::onBytesWritten(PostConnection &c, qint64 n)
         return;
     }
     const double now = double(clock_.nsecsElapsed()) / 1e6;
-    const double due = c.lastTickMs + PostTimeouts::current().tickMs;
-    c.sendTimer->start(int(std::max(0.0, std::ceil(due - now))));
+    c.sendTimer->start(int(std::max(0.0, std::round(c.nextDueMs - now))));
 }
 
 // ---------------------------------------------------------------- statistics

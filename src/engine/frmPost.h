@@ -51,7 +51,7 @@ struct PostConnection
     qint64 sendPos = 0;
     qint64 articleBytesSent = 0;
     qint64 speedSampleBytes = 0;
-    double lastTickMs = -1e9;
+    double nextDueMs = 0; // when the next packet may go, on the engine clock
     QByteArray lineBuffer;
     QString waitingFor;
     bool closingByUs = false;
@@ -86,6 +86,8 @@ public:
     qint64 byteTotal() const { return byteTotal_; }
     qint64 encodedPart() const { return encodedPartSize_; }
     int finishedConnections() const { return finished_; }
+    // Article bytes handed to the network since the run started.
+    qint64 totalBytesSent() const { return totalBytesSent_; }
 
 signals:
     // The run is over (ended, stopped, or a fill run finished).
@@ -136,6 +138,7 @@ private:
     qint64 byteTotal_ = 0;
     qint64 sentBytes_ = 0;
     qint64 secondBytes_ = 0;
+    qint64 totalBytesSent_ = 0;
     int displayTick_ = 0;
     SpeedRing ring_;
 };

@@ -1,0 +1,231 @@
+// Whole posting runs against a loopback sink in its own process.
+//
+//   bench_post throughput [GB] [connections]   posts a collection of random
+//       files (2 GB over 8 connections by default) without a limit; reports
+//       MB/s, the poster's CPU seconds per GB and its peak memory.
+//   bench_post limit L [seconds] [connections]  posts with a limit of L kB/s
+//       (3 connections, 10 s by default) and reports the measured rate
+//       against L x 1024 bytes a second.
+#include "common/AppState.h"
+#include "engine/Article.h"
+#include "engine/PostHost.h"
+#include "engine/frmPost.h"
+#include "storage/AppSettings.h"
+#include "storage/UploadQueue.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+namespace {
+
+class QuietHost : public PostHost
+{
+public:
+    QString speed = u"0"_s;
+    QString speedText() const override { return speed; }
+    void setSpeedText(const QString &t) override { speed = t; }
+    bool removeFromDisk() const override { return false; }
+    bool onCompleteChecked() const override { return false; }
+    int onCompleteIndex() const override { return 0; }
+    void setPostingControls(bool) override {}
+    void runEnded() override {}
+    void setStatusTexts(const QString &, const QString &) override {}
+    void setTrayTooltip(const QString &) override {}
+    void startSpeedScheduler() override {}
+    void stopSpeedScheduler() override {}
+    bool jobsWaiting() const override { return false; }
+    void enableStartTimer() override {}
+    void runOnComplete(int) override {}
+    void showItem(int) override {}
+};
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec) + double(u.ru_utime.tv_usec) / 1e6 + double(u.ru_stime.tv_sec)
+        + double(u.ru_stime.tv_usec) / 1e6;
+}
+
+long peakKiB()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+// Fast random bytes (xorshift), 1 MiB at a time.
+void writeRandomFile(const QString &path, qint64 size, quint64 seed)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    std::vector<quint64> block(131072);
+    quint64 x = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (qint64 left = size; left > 0;) {
+        for (auto &w : block) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            w = x;
+        }
+        const qint64 n = std::min<qint64>(left, qint64(block.size() * 8));
+        f.write(reinterpret_cast<const char *>(block.data()), n);
+        left -= n;
+    }
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+struct Sink
+{
+    QProcess process;
+    quint16 port = 0;
+    bool start(const QString &program)
+    {
+        port = freePort();
+        process.start(program, {QString::number(port)});
+        return process.waitForReadyRead(5000) && process.readLine().startsWith("ready");
+    }
+    QString stop()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+        return QString::fromUtf8(process.readAll()).trimmed();
+    }
+};
+
+void configure(quint16 port, int connections)
+{
+    AppSettings &s = appSettings();
+    s.Server = u"127.0.0.1"_s;
+    s.Port = port;
+    s.Connections = connections;
+    s.setMaxLines(3000);
+    s.Email = u"bench@example.org"_s;
+    s.Nickname = u"bench"_s;
+    setRunTag(u"1765000000"_s);
+}
+
+int throughput(double gigabytes, int connections, const QString &sinkProgram)
+{
+    // BENCH_DIR keeps the files between runs (they are made once).
+    QTemporaryDir tmp;
+    const QString folder = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
+    QDir().mkpath(folder);
+    const qint64 total = qint64(gigabytes * 1e9);
+    const qint64 fileSize = 100'000'000;
+    int n = 0;
+    for (qint64 made = 0; made < total; made += fileSize, ++n) {
+        const qint64 size = std::min(fileSize, total - made);
+        const QString path = folder + u"/file%1.bin"_s.arg(n, 3, 10, QChar(u'0'));
+        if (QFileInfo(path).size() != size)
+            writeRandomFile(path, size, quint64(n) + 1);
+        const int parts = int(partCount(size, 384000));
+        uploadQueue().append(UploadQueue::newItem(u"bench - \"file%1.bin\" yEnc"_s.arg(n), u"alt.binaries.test"_s,
+                                                  path, parts, u"benchtag"_s, makeMessageIds(parts)));
+    }
+    Sink sink;
+    if (!sink.start(sinkProgram)) {
+        std::fprintf(stderr, "the sink did not start\n");
+        return 1;
+    }
+    configure(sink.port, connections);
+    QuietHost host;
+    frmPost engine(&host);
+    bool done = false;
+    QObject::connect(&engine, &frmPost::unloaded, [&] { done = true; });
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    engine.Form_Load();
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds() - cpu0;
+    const double gb = double(total) / 1e9;
+    int posted = 0;
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        posted += uploadQueue().item(i).state() == UploadState::PostedOK;
+    std::printf("throughput: %.2f GB of files in %d items over %d connections\n", gb, uploadQueue().count(), connections);
+    std::printf("  items posted OK   %d of %d\n", posted, uploadQueue().count());
+    std::printf("  wall time         %.2f s\n", seconds);
+    std::printf("  file rate         %.0f MB/s (article bytes sent: %.2f GB)\n", double(total) / 1e6 / seconds,
+                double(engine.totalBytesSent()) / 1e9);
+    std::printf("  poster CPU        %.2f s = %.3f CPU-seconds per GB\n", cpu, cpu / gb);
+    std::printf("  poster peak RSS   %.1f MB\n", double(peakKiB()) / 1024.0);
+    std::printf("  sink: %s\n", qPrintable(sink.stop()));
+    return posted == uploadQueue().count() ? 0 : 1;
+}
+
+int limit(int kbps, double seconds, int connections, const QString &sinkProgram)
+{
+    QTemporaryDir dir;
+    for (int n = 0; n < connections * 2; ++n) {
+        const QString path = dir.filePath(u"limit%1.bin"_s.arg(n));
+        writeRandomFile(path, 60'000'000, quint64(n) + 7);
+        const int parts = int(partCount(60'000'000, 384000));
+        uploadQueue().append(UploadQueue::newItem(u"limit %1"_s.arg(n), u"alt.binaries.test"_s, path, parts,
+                                                  u"limittag"_s, makeMessageIds(parts)));
+    }
+    Sink sink;
+    if (!sink.start(sinkProgram))
+        return 1;
+    configure(sink.port, connections);
+    QuietHost host;
+    host.speed = QString::number(kbps);
+    frmPost engine(&host);
+    engine.Form_Load();
+    // Measure after the connections have logged in and started.
+    QDeadlineTimer warmup(1000);
+    while (!warmup.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const qint64 b0 = engine.totalBytesSent();
+    QElapsedTimer t;
+    t.start();
+    QDeadlineTimer deadline(qint64(seconds * 1000));
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const double rate = double(engine.totalBytesSent() - b0) / (double(t.nsecsElapsed()) / 1e9);
+    engine.Stop();
+    const double target = kbps * 1024.0;
+    std::printf("limit %d kB/s over %d connections for %.0f s: %.0f B/s measured, target %.0f B/s, ratio %.3f\n", kbps,
+                connections, seconds, rate, target, rate / target);
+    sink.stop();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString sinkProgram = QCoreApplication::applicationDirPath() + u"/bench_sink"_s;
+    const QStringList args = app.arguments().mid(1);
+    const QString mode = args.value(0, u"throughput"_s);
+    if (mode == u"throughput"_s)
+        return throughput(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), sinkProgram);
+    if (mode == u"limit"_s)
+        return limit(args.value(1, u"200"_s).toInt(), args.value(2, u"10"_s).toDouble(), args.value(3, u"3"_s).toInt(),
+                     sinkProgram);
+    std::fprintf(stderr, "usage: bench_post throughput [GB] [connections] | limit L [seconds] [connections]\n");
+    return 2;
+}
