@@ -89,6 +89,7 @@ remembertrash: true
 linecountfuzz: 0
 wipcheck: 5
 wipexpire: 10
+icdsynccount: 1
 enableoverview: true
 storeonxref: true
 wireformat: true

@@ -390,6 +390,15 @@ void frmPost::serverClosed(PostConnection &c)
     }
     AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
     closeSocket(c);
+    if (!fillMode_ && uploadQueue().firstQueued() != 0) {
+        // Work is waiting: a connection the server dropped tries again later
+        // instead of ending the run with items unposted.
+        --finished_;
+        computePacketSize();
+        connectionList().setIcon(c.number, kIconError);
+        c.restartTimer->start(PostTimeouts::current().restartMs);
+        return;
+    }
     connectionList().setAction(c.number, msg(133));
     connectionList().setIcon(c.number, kIconOffline);
     checkRunEnd();

@@ -105,7 +105,13 @@ protected:
         saved_ = PostTimeouts::current();
         PostTimeouts::current().restartMs = 300;
     }
-    void TearDown() override { PostTimeouts::current() = saved_; }
+    void TearDown() override
+    {
+        PostTimeouts::current() = saved_;
+        if (HasFailure())
+            for (const LogLine &l : logModel().lines())
+                std::fprintf(stderr, "log: %s\n", qPrintable(l.formatted()));
+    }
 
     void queue(const QString &name, const QByteArray &data)
     {

@@ -48,7 +48,13 @@ protected:
         t.connectMs = 3000;
         t.packetMs = 200;
     }
-    void TearDown() override { PostTimeouts::current() = saved; }
+    void TearDown() override
+    {
+        PostTimeouts::current() = saved;
+        if (HasFailure())
+            for (const LogLine &l : logModel().lines())
+                std::fprintf(stderr, "log: %s\n", qPrintable(l.formatted()));
+    }
 
     QByteArray randomData(qint64 n, quint32 seed)
     {
@@ -251,6 +257,17 @@ TEST_F(PostRun, UnexpectedRepliesTakeTheErrorPathAndRetry)
     EXPECT_GE(server.connections, 4);
     if (!engine->isUnloaded())
         engine->Stop();
+}
+
+TEST_F(PostRun, ServerHangingUpBeforeWorkStartsDoesNotEndTheRun)
+{
+    // Every connection is dropped once before it could take an item.
+    server.greetings = {"!close:", "!close:"};
+    const int i = queueFile(u"h.bin"_s, randomData(kPart + 1, 25));
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+    EXPECT_GE(server.connections, 3);
+    expectAllPartsAccepted();
 }
 
 TEST_F(PostRun, AuthenticationRightAndWrong)

@@ -29,6 +29,12 @@ ScriptedNntpServer::ScriptedNntpServer(QObject *parent)
             s->number = ++connections;
             sessions_ << s;
             QByteArray hello = greetings.isEmpty() ? greeting : greetings.takeFirst();
+            if (hello.startsWith("!close:")) {
+                // Greets, then hangs up at once.
+                sock->write(hello.mid(7));
+                sock->disconnectFromHost();
+                continue;
+            }
             if (!hello.isEmpty()) {
                 if (splitGreeting && hello.size() > 3) {
                     sock->write(hello.left(3));
