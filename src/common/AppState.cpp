@@ -4,6 +4,7 @@
 #include "common/Log.h"
 #include "config/MessageTable.h"
 #include "platform/ProgramFolder.h"
+#include "rarpar/FileLists.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/UploadQueue.h"
@@ -71,6 +72,7 @@ void resetProcessState()
     g_runTag.clear();
     g_posting = false;
     connectionList().rebuild(0);
+    PickedFiles() = QStringList{QString()};
 }
 
 } // namespace tessaly

@@ -145,4 +145,13 @@ QString writeFileAtomically(const QString &path, const QByteArray &data, bool pr
     return {};
 }
 
+void removeStaleTemporaries(const QString &path)
+{
+    const QFileInfo target(path);
+    QDir dir = target.absoluteDir();
+    const QStringList stale = dir.entryList({target.fileName() + u".??????.tmp"_s}, QDir::Files | QDir::Hidden);
+    for (const QString &name : stale)
+        dir.remove(name);
+}
+
 } // namespace tessaly

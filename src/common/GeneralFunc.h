@@ -44,4 +44,7 @@ QString withoutLineBreaks(const QString &text);
 // empty on success.
 QString writeFileAtomically(const QString &path, const QByteArray &data, bool privateFile = false);
 
+// Removes temporary files that an interrupted writeFileAtomically left beside path.
+void removeStaleTemporaries(const QString &path);
+
 } // namespace tessaly

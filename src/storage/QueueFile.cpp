@@ -113,6 +113,7 @@ UploadItem readItem(QXmlStreamReader &r)
 int LoadStartXML()
 {
     const QString path = queueFilePath();
+    removeStaleTemporaries(path);
     QFile file(path);
     if (!file.exists())
         return 0;

@@ -117,3 +117,36 @@ TEST(QueueFile, MissingFileIsNotReadAndNotLogged)
     EXPECT_EQ(LoadStartXML(), 0);
     EXPECT_EQ(logModel().count(), 0);
 }
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+
+TEST(QueueFile, KillDuringSaveLeavesAWholeFile)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"TESSALY_HOME"_s, test::home());
+    QRandomGenerator rng(4242);
+    int loads = 0;
+    for (int round = 0; round < 25; ++round) {
+        QProcess saver;
+        saver.setProcessEnvironment(env);
+        saver.start(QStringLiteral(TESSALY_QUEUE_SAVER), {});
+        ASSERT_TRUE(saver.waitForReadyRead(5000));
+        QThread::msleep(rng.bounded(5, 60));
+        saver.kill(); // SIGKILL, at whatever point the save was
+        saver.waitForFinished(5000);
+        if (!QFile::exists(queueFilePath()))
+            continue;
+        uploadQueue().clear();
+        logModel().clear();
+        ASSERT_EQ(LoadStartXML(), 200) << "round " << round;
+        ASSERT_FALSE(QFile::exists(queueFilePath() + u".bad"_s));
+        ++loads;
+    }
+    EXPECT_GT(loads, 20);
+    // Temporary files a kill left behind are cleared away when the queue loads.
+    EXPECT_EQ(QDir(test::home()).entryList(QDir::Files), QStringList{u"Queue.dat"_s});
+}
