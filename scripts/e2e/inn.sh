@@ -181,6 +181,15 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 [ -S "$inn/run/nntpin" ] || { echo "inn.sh: innd did not start" >&2; exit 1; }
+for _ in $(seq 1 50); do
+  as_news "$bin/ctlinnd" -t 10 mode 2>/dev/null | grep -q '^Server running' && break
+  sleep 0.1
+done
+if grep -q "cant listen" "$inn/log/errlog" 2>/dev/null; then
+  cat "$inn/log/errlog" >&2
+  echo "inn.sh: innd could not listen on its port" >&2
+  exit 1
+fi
 
 start_reader() {
   setpriv --reuid="$news" --regid="$news" --init-groups env INNCONF="$inn/etc/inn.conf" HOME="$inn" \
@@ -190,4 +199,37 @@ start_reader() {
 }
 start_reader nnrpd-open "$port" "$inn/etc/readers.conf"
 start_reader nnrpd-auth "$auth_port" "$inn/etc/readers-auth.conf"
+# Ready means: an article posted to the test group is accepted.
+ready=0
+for _ in $(seq 1 50); do
+  if python3 - "$port" <<'PY'
+import socket, sys, time
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=10)
+f = s.makefile("rb")
+def reply():
+    return f.readline().decode(errors="replace")
+if not reply().startswith("200"):
+    sys.exit(1)
+s.sendall(b"POST\r\n")
+if not reply().startswith("340"):
+    sys.exit(1)
+mid = "<ready.%d.%f@tessaly-test.local>" % (int(time.time()), time.time())
+s.sendall(("From: ready@example.org\r\nNewsgroups: alt.binaries.test\r\nSubject: ready\r\n"
+           "Message-ID: %s\r\n\r\nready\r\n.\r\n" % mid).encode())
+r = reply()
+ok = r.startswith("240")
+if not ok:
+    sys.stderr.write("inn.sh: post answered: " + r)
+s.close()
+sys.exit(0 if ok else 1)
+PY
+  then ready=1; break; fi
+  sleep 0.2
+done
+if [ $ready != 1 ]; then
+  echo "inn.sh: the news server does not accept posts" >&2
+  tail -n 20 "$inn"/log/* >&2 2>/dev/null || true
+  cat "$inn/db/active" >&2
+  exit 1
+fi
 echo "inn.sh: news server on 127.0.0.1:$port (open) and :$auth_port (AUTHINFO)"

@@ -20,6 +20,7 @@ namespace tessaly {
 namespace {
 
 constexpr int kIconOffline = 6, kIconPlain = 7, kIconTunnel = 8, kIconError = 9;
+constexpr int kMaxRefusalsInARow = 5;
 
 QString connectingText()
 {
@@ -255,6 +256,7 @@ void frmPost::onReply(PostConnection &c, const QByteArray &line)
     if (code == "340 ") {
         onArticleReady(c);
     } else if (code == "240 ") {
+        c.refusalsInARow = 0;
         articleAccepted(c);
     } else if (code == "200 " || code == "201 ") {
         AddLog(c.number, text, LogColour::Blue);
@@ -279,6 +281,13 @@ void frmPost::onReply(PostConnection &c, const QByteArray &line)
         sendCommand(c, "AUTHINFO pass " + withoutLineBreaks(s.Password).toUtf8(), u"the reply to AUTHINFO pass"_s);
     } else if (code == "435 " || code == "441 ") {
         AddLog(c.number, text, LogColour::Red);
+        if (++c.refusalsInARow >= kMaxRefusalsInARow) {
+            // A refusal that a new Message-ID does not cure (a bad group, an
+            // article too large): retry later instead of hammering the server.
+            c.refusalsInARow = 0;
+            errorPath(c, u"The server refused the same article %1 times in a row: "_s.arg(kMaxRefusalsInARow) + text);
+            return;
+        }
         c.slot.newIdFlag = true;
         c.hasArticle = false;
         c.sendTimer->stop();

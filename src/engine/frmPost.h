@@ -55,6 +55,7 @@ struct PostConnection
     QByteArray lineBuffer;
     QString waitingFor;
     bool closingByUs = false;
+    int refusalsInARow = 0;
     bool connecting = false;
 };
 

@@ -67,20 +67,27 @@ protected:
     static void SetUpTestSuite()
     {
         root_ = u"/tmp/tess-e2e-%1"_s.arg(getpid());
-        // Three free ports in a row: open reader, AUTHINFO reader, innd.
-        QRandomGenerator rng(quint32(QDateTime::currentMSecsSinceEpoch()));
-        for (int attempt = 0; attempt < 50 && port_ == 0; ++attempt) {
-            const quint16 base = quint16(20000 + rng.bounded(20000));
-            QTcpServer a, b, c;
-            if (a.listen(QHostAddress::LocalHost, base) && b.listen(QHostAddress::LocalHost, base + 1)
-                && c.listen(QHostAddress::LocalHost, base + 2))
-                port_ = base;
+        // Three free ports in a row (open reader, AUTHINFO reader, innd), below
+        // the range the system hands out to outgoing connections; another try
+        // with other ports if something took one in the meantime.
+        QRandomGenerator rng(quint32(QDateTime::currentMSecsSinceEpoch()) ^ quint32(getpid()));
+        for (int attempt = 0; attempt < 4 && !started_; ++attempt) {
+            port_ = 0;
+            while (port_ == 0) {
+                const quint16 base = quint16(12000 + rng.bounded(18000));
+                QTcpServer a, b, c, d;
+                if (a.listen(QHostAddress::LocalHost, base) && b.listen(QHostAddress::LocalHost, base + 1)
+                    && c.listen(QHostAddress::LocalHost, base + 2) && d.listen(QHostAddress::LocalHost, base + 7))
+                    port_ = base;
+            }
+            int rc = 0;
+            startOutput_ += runScript(u"inn.sh"_s, {u"start"_s, root_, QString::number(port_),
+                                                    QString::number(port_ + 1), u"tessuser"_s, u"tesspass"_s},
+                                      &rc);
+            started_ = rc == 0;
+            if (!started_)
+                runScript(u"inn.sh"_s, {u"stop"_s, root_}, &rc);
         }
-        int rc = 0;
-        startOutput_ = runScript(u"inn.sh"_s, {u"start"_s, root_, QString::number(port_), QString::number(port_ + 1),
-                                               u"tessuser"_s, u"tesspass"_s},
-                                 &rc);
-        started_ = rc == 0;
     }
 
     static void TearDownTestSuite()

@@ -212,6 +212,19 @@ TEST_F(PostRun, RefusedArticleIsPostedAgainWithANewMessageId)
     expectAllPartsAccepted();
 }
 
+TEST_F(PostRun, EndlessRefusalsBackOffInsteadOfLooping)
+{
+    appSettings().Connections = 1;
+    const int i = queueFile(u"refused.bin"_s, randomData(500, 26));
+    for (int k = 0; k < 5; ++k)
+        server.articleActions << ArticleAction::Refuse441;
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(logHas(u"The server refused the same article 5 times in a row: 441 posting failed"_s));
+    EXPECT_EQ(server.articles.size(), 6); // five refusals, then a pause, then accepted
+    EXPECT_EQ(server.connections, 2);
+    EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+}
+
 TEST_F(PostRun, DisconnectMidArticleResendsTheSamePartAtOnce)
 {
     appSettings().Connections = 1;
