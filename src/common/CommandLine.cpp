@@ -1,0 +1,187 @@
+#include "common/CommandLine.h"
+
+#include "common/GeneralFunc.h"
+#include "common/Log.h"
+#include "rarpar/FileLists.h"
+#include "storage/Collection.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+namespace {
+
+constexpr char16_t kLetters[] = u"FHNZPCSLBR";
+
+QChar switchLetter(const QString &arg)
+{
+    if (arg.size() == 2 && (arg[0] == u'/' || arg[0] == u'-')) {
+        const QChar c = arg[1].toUpper();
+        if (QStringView(kLetters).contains(c))
+            return c;
+    }
+    static const QList<QPair<QString, QChar>> longForms = {
+        {u"--folder"_s, u'F'},   {u"--subject"_s, u'H'}, {u"--newsgroups"_s, u'N'}, {u"--nzb"_s, u'Z'},
+        {u"--post"_s, u'P'},     {u"--close"_s, u'C'},   {u"--poweroff"_s, u'S'},   {u"--logoff"_s, u'L'},
+        {u"--hibernate"_s, u'B'}, {u"--reboot"_s, u'R'},
+    };
+    for (const auto &[name, letter] : longForms)
+        if (arg.compare(name, Qt::CaseInsensitive) == 0)
+            return letter;
+    return {};
+}
+
+QString cleanValue(const QString &v)
+{
+    QString s = v;
+    s.remove(u'"');
+    return s.trimmed();
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const QStringList &arguments)
+{
+    CommandLine line;
+    for (const QString &arg : arguments) {
+        // "-h" alone asks for help; with other arguments it is the subject switch.
+        if (arg == u"--help"_s || arg == u"/?"_s || (arg == u"-h"_s && arguments.size() == 1)) {
+            line.help = true;
+            continue;
+        }
+        const QChar letter = switchLetter(arg);
+        if (!letter.isNull()) {
+            line.pieces.append({letter, arg, QString()});
+            continue;
+        }
+        if (line.pieces.isEmpty()) {
+            line.ignored << arg;
+            continue;
+        }
+        CommandLine::Piece &p = line.pieces.last();
+        p.text += u' ' + arg;
+        p.value = p.value.isEmpty() ? arg : p.value + u' ' + arg;
+    }
+    for (CommandLine::Piece &p : line.pieces)
+        p.value = cleanValue(p.value);
+    return line;
+}
+
+QString commandLineHelp(const QString &program)
+{
+    return u"Usage: %1 [switches]\n"
+           "\n"
+           "Queues every file of a folder as one collection and, with /P, posts it.\n"
+           "\n"
+           "  /F, --folder FOLDER        the folder whose files are posted (required)\n"
+           "  /H, --subject SUBJECT      the subject of the collection (required)\n"
+           "  /N, --newsgroups GROUPS    newsgroups, separated by blanks (required)\n"
+           "  /Z, --nzb NAME             write NAME.nzb into the folder and post it too\n"
+           "  /P, --post                 start posting once the files are queued\n"
+           "  /C, --close                close the program when posting has finished\n"
+           "  /S, --poweroff             power off when posting has finished\n"
+           "  /L, --logoff               log off when posting has finished\n"
+           "  /B, --hibernate            hibernate when posting has finished\n"
+           "  /R, --reboot               reboot when posting has finished\n"
+           "  --help (or -h alone)       show this text\n"
+           "\n"
+           "Switches may also be written with '-' (-f, -h ...) and in either case; the words\n"
+           "after a switch, up to the next one, are its value. Without a display the program\n"
+           "runs headless and writes its log to standard output. With /P /C the exit status is\n"
+           "0 when every item was posted and 1 otherwise.\n"
+           "\n"
+           "Example:\n"
+           "  %1 /F /home/me/Holiday /H \"Holiday Pics\" /N \"alt.binaries.test alt.binaries.misc\" /Z holiday /P /C\n"_s
+        .arg(program);
+}
+
+bool CheckCMDData(const CommandLine &line, BatchRequest *request)
+{
+    BatchRequest r;
+    for (const QString &arg : line.ignored)
+        AddLog(0, u"Ignored commandline parameter: "_s + arg);
+    for (const CommandLine::Piece &p : line.pieces) {
+        // Each piece is logged (a message box per piece would stop an unattended run).
+        AddLog(0, u"Commandline parameter: "_s + p.text);
+        switch (p.letter.unicode()) {
+        case u'F': {
+            r.folder = p.value;
+            const QFileInfo info(r.folder);
+            if (!info.exists() || !info.isDir()) {
+                AddLog(0, u"Invalid commandline parameter: Folder doesn't exist."_s, LogColour::Red);
+                return false;
+            }
+            break;
+        }
+        case u'H':
+            r.subject = p.value;
+            break;
+        case u'N':
+            r.newsgroups = p.value;
+            break;
+        case u'Z':
+            r.nzbName = p.value;
+            if (!r.nzbName.endsWith(u".nzb"_s))
+                r.nzbName += u".nzb"_s;
+            break;
+        case u'P':
+            r.post = true;
+            break;
+        default: {
+            const int position = int(QStringView(u"CSLBR").indexOf(p.letter));
+            if (position >= 0 && r.action < 0)
+                r.action = position;
+            break;
+        }
+        }
+    }
+    if (r.folder.isEmpty()) {
+        AddLog(0, u"Invalid commandline parameter: No folder specified."_s, LogColour::Red);
+        return false;
+    }
+    if (r.subject.isEmpty()) {
+        AddLog(0, u"Invalid commandline parameter: No subject specified."_s, LogColour::Red);
+        return false;
+    }
+    if (r.newsgroups.isEmpty()) {
+        AddLog(0, u"Invalid commandline parameter: No newsgroup(s) specified."_s, LogColour::Red);
+        return false;
+    }
+    *request = r;
+    return true;
+}
+
+int CMDLoadData(const BatchRequest &request)
+{
+    QString folder = request.folder;
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    QStringList files{QString()};
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &f : entries)
+        if (!f.isHidden())
+            files << f.absoluteFilePath();
+    if (files.size() == 1) {
+        AddLog(0, u"Invalid commandline parameter: No files found in this folder."_s, LogColour::Red);
+        return 0;
+    }
+    GnomeSort(files);
+    files.removeFirst();
+
+    CollectionRequest c;
+    c.files = files;
+    c.subject = request.subject.trimmed();
+    // Names joined by "," alone: a Newsgroups header carries no blanks.
+    c.newsgroups = request.newsgroups.split(u' ', Qt::SkipEmptyParts).join(u',');
+    if (!request.nzbName.isEmpty())
+        c.nzbPath = folder + request.nzbName;
+    const int added = queueCollection(c);
+    if (added > 0)
+        AddLog(0, u"Added "_s + QString::number(added) + u" files to queue."_s);
+    return added;
+}
+
+} // namespace tessaly

@@ -1,0 +1,53 @@
+// The command line of an unattended run. Arguments arrive as the shell split
+// them; an argument that is exactly "/X" or "-X" for a switch letter X (F, H,
+// N, Z, P, C, S, L, B, R, any case), or one of the long forms, starts switch
+// X, and the arguments up to the next switch, joined by single blanks, are its
+// value (outer blanks trimmed, double quotes deleted).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace tessaly {
+
+struct CommandLine
+{
+    struct Piece
+    {
+        QChar letter;  // upper case; null for arguments before any switch
+        QString text;  // as the user wrote it, for the log
+        QString value;
+    };
+    QList<Piece> pieces;
+    QStringList ignored; // arguments that are no switch and follow none
+
+    bool help = false;
+};
+
+// Long forms: --folder --subject --newsgroups --nzb --post --close --poweroff
+// --logoff --hibernate --reboot; --help, or -h as the only argument.
+CommandLine parseCommandLine(const QStringList &arguments);
+
+// The switches explained, for --help.
+QString commandLineHelp(const QString &program);
+
+// The checked values of a command line.
+struct BatchRequest
+{
+    QString folder;
+    QString subject;
+    QString newsgroups; // as given: names separated by blanks
+    QString nzbName;    // with ".nzb"
+    bool post = false;
+    int action = -1;    // on-complete list position, -1 for none
+};
+
+// Checks the pieces (logging each one, and every problem in red); returns
+// false when nothing is to be queued.
+bool CheckCMDData(const CommandLine &line, BatchRequest *request);
+
+// Queues the folder's files (and the NZB) as one collection; returns the
+// number of items added, 0 when nothing was queued (logged).
+int CMDLoadData(const BatchRequest &request);
+
+} // namespace tessaly

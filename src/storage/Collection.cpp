@@ -1,0 +1,77 @@
+#include "storage/Collection.h"
+
+#include "common/GeneralFunc.h"
+#include "common/Log.h"
+#include "engine/Article.h"
+#include "storage/AppSettings.h"
+#include "storage/NzbFile.h"
+#include "storage/UploadQueue.h"
+
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+QString collectionSubject(const QString &subject, int i, int n, const QString &fileName)
+{
+    const int width = (n >= 10 && n <= 9999) ? int(QString::number(n).size()) : 1;
+    return subject.trimmed() + u" - ["_s + u"%1"_s.arg(i, width, 10, QChar(u'0')) + u'/' + QString::number(n)
+        + u"] - \""_s + fileName + u"\" yEnc"_s;
+}
+
+QString nzbPathFor(const QString &firstFile)
+{
+    const qsizetype len = firstFile.size();
+    if (len >= 4 && firstFile.at(len - 4) == u'.')
+        return firstFile.left(len - 4) + u".nzb"_s;
+    if (len >= 5 && firstFile.at(len - 5) == u'.')
+        return firstFile.left(len - 5) + u".nzb"_s;
+    return firstFile + u".nzb"_s;
+}
+
+namespace {
+
+// Queues one file; returns its element number, 0 when it was skipped.
+int queueOne(const QString &path, const QString &subject, const QString &newsgroups, const QString &tag,
+             const CollectionRequest &request)
+{
+    const qint64 size = QFileInfo(path).size();
+    const QString name = fileNameOf(path);
+    if (size <= 0 || !fileExists(path)) {
+        AddLog(0, u"File \""_s + name + u"\" could not be added, because the file size is 0 bytes."_s, LogColour::Red);
+        return 0;
+    }
+    const int parts = int(partCount(size, appSettings().PartSize));
+    const int index = uploadQueue().append(
+        UploadQueue::newItem(subject, newsgroups, path, parts, tag, makeMessageIds(parts)));
+    if (request.onItemAdded)
+        request.onItemAdded(parts);
+    return index;
+}
+
+} // namespace
+
+int queueCollection(const CollectionRequest &request)
+{
+    const int n = int(request.files.size());
+    const QString tag = UploadQueue::MakeCollectionTag();
+    QList<int> rows;
+    for (int i = 1; i <= n; ++i) {
+        const QString &path = request.files.at(i - 1);
+        const int index = queueOne(path, collectionSubject(request.subject, i, n, fileNameOf(path)), request.newsgroups,
+                                   tag, request);
+        if (index > 0)
+            rows << index;
+    }
+    int added = int(rows.size());
+    if (!request.nzbPath.isEmpty() && CreateNZB(request.nzbPath, rows)) {
+        if (queueOne(request.nzbPath, collectionSubject(request.subject, 0, n, fileNameOf(request.nzbPath)),
+                     request.newsgroups, tag, request)
+            > 0)
+            ++added;
+    }
+    return added;
+}
+
+} // namespace tessaly
