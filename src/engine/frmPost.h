@@ -78,6 +78,9 @@ public:
     void Form_Unload();
     bool isUnloaded() const { return unloaded_; }
 
+    // Items of the given part count joined the queue while the run goes on.
+    void addQueuedParts(int parts) { byteTotal_ += encodedPartSize_ * parts; }
+
     // The speed box changed: the new limit applies a moment later.
     void speedLimitChanged();
 

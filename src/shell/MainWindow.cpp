@@ -7,6 +7,7 @@
 #include "config/MessageTable.h"
 #include "config/SslTunnel.h"
 #include "engine/Crc32.h"
+#include "engine/frmPost.h"
 #include "engine/yEnc.h"
 #include "platform/ProgramFolder.h"
 #include "shell/Icons.h"
@@ -28,6 +29,10 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMenu>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -139,12 +144,29 @@ void MainWindow::buildActions()
     actClearAll = action(Icons::Tool::Clear, u"tbClearAll"_s);
     actTogglePane = action(Icons::Tool::TogglePane, u"tbTogglePane"_s);
 
-    // Commands that arrive with the posting, queue and dialog features stay
-    // disabled until then.
-    for (QAction *a : {actStart, actAddFiles, actSettings, actScheduler, actRarPar, actUp, actDown, actTop, actBottom,
-                       actClearAll}) {
+    // The scheduler and the Rar & Par jobs come with their own features.
+    for (QAction *a : {actScheduler, actRarPar}) {
         a->setEnabled(false);
+        a->setToolTip(u"Not available in this version"_s);
     }
+    connect(actStart, &QAction::triggered, this, &MainWindow::StartOrStop);
+    connect(actAddFiles, &QAction::triggered, this, &MainWindow::openAddFilesPicker);
+    connect(actSettings, &QAction::triggered, this, &MainWindow::openSettings);
+    connect(actUp, &QAction::triggered, this, &MainWindow::ListViewMoveSelUp);
+    connect(actDown, &QAction::triggered, this, &MainWindow::ListViewMoveSelDown);
+    connect(actTop, &QAction::triggered, this, &MainWindow::ListViewMoveToTop);
+    connect(actBottom, &QAction::triggered, this, &MainWindow::ListViewMoveToBottom);
+    connect(actClearAll, &QAction::triggered, this, &MainWindow::clearAll);
+
+    tmrStart.setSingleShot(true);
+    tmrStart.setInterval(800);
+    connect(&tmrStart, &QTimer::timeout, this, [this] {
+        tmrStart.stop();
+        if (uploadQueue().count() > 0 || jobsWaiting())
+            StartOrStop();
+    });
+    tmrCheckSpeed.setInterval(60000);
+    connect(&tmrCheckSpeed, &QTimer::timeout, this, &MainWindow::checkSpeedTick);
 
     connect(actLog, &QAction::toggled, this, [this](bool on) { RTBLog->setVisible(on); });
     connect(actAbout, &QAction::triggered, this, &MainWindow::showAbout);
@@ -174,11 +196,36 @@ void MainWindow::buildMenus()
                                  [] { QDesktopServices::openUrl(QUrl(u"https://tessaly-poster.example.org/help/nl/"_s)); });
     mnuAb->addSeparator();
     mnuAbout = mnuAb->addAction(QString(), this, &MainWindow::showAbout);
-    mnuAddFiles->setEnabled(false);
-    mnuSettings->setEnabled(false);
+    connect(mnuAddFiles, &QAction::triggered, this, &MainWindow::openAddFilesPicker);
+    connect(mnuSettings, &QAction::triggered, this, &MainWindow::openSettings);
     mnuUpdates->setEnabled(false);
+    buildListCommands();
     mnuExit->setObjectName(u"mnuExit"_s);
     mnuSettings->setObjectName(u"mnuSettings"_s);
+}
+
+void MainWindow::buildListCommands()
+{
+    mnupopup = new QMenu(this);
+    mnupopup->setObjectName(u"mnupopup"_s);
+    mnuPauseSelected = mnupopup->addAction(QString(), this, [this] { pauseItems(true); });
+    mnuPauseAll = mnupopup->addAction(QString(), this, [this] { pauseItems(false); });
+    mnupopup->addSeparator();
+    mnuClearSelected = mnupopup->addAction(QString(), this, [this] { clearSelected(true); });
+    mnuClearAll = mnupopup->addAction(QString(), this, &MainWindow::clearAll);
+    mnupopup->addSeparator();
+    mnuQueueSelected = mnupopup->addAction(QString(), this, [this] { requeueItems(true); });
+    mnuQueueAll = mnupopup->addAction(QString(), this, [this] { requeueItems(false); });
+    mnupopup->addSeparator();
+    mnuNewsgroupSelected = mnupopup->addAction(QString());
+    mnuNewsgroupAll = mnupopup->addAction(QString());
+    mnuFillSeparator = mnupopup->addSeparator();
+    mnuFillSegment = mnupopup->addAction(QString());
+    mnuFillSeparator->setVisible(false);
+    mnuFillSegment->setVisible(false);
+    mnupopup->addSeparator();
+    mnuNZBSelected = mnupopup->addAction(QString(), this, &MainWindow::createNzbOfSelection);
+    mnuNZBThisCollection = mnupopup->addAction(QString(), this, [this] { createNzbOfCollection(lastRightClickedTag_); });
 }
 
 void MainWindow::buildToolbars()
@@ -220,6 +267,13 @@ void MainWindow::buildCentralArea()
     lvwUploads->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvwUploads->setAllColumnsShowFocus(true);
     lvwUploads->header()->setStretchLastSection(true);
+    lvwUploads->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvwUploads, &QWidget::customContextMenuRequested, this, &MainWindow::showUploadMenu);
+    lvwUploads->setAcceptDrops(true);
+    lvwUploads->viewport()->setAcceptDrops(true);
+    lvwUploads->setDragDropMode(QAbstractItemView::DropOnly);
+    lvwUploads->installEventFilter(this);
+    lvwUploads->viewport()->installEventFilter(this);
     auto *uploadLayout = new QVBoxLayout(ContUpload);
     uploadLayout->setContentsMargins(0, 0, 0, 0);
     uploadLayout->setSpacing(0);
@@ -330,6 +384,8 @@ void MainWindow::buildOptionsBar()
     cboOnComplete->setObjectName(u"cboOnComplete"_s);
     cboOnComplete->setEnabled(false);
     connect(chkOnComplete, &QCheckBox::toggled, cboOnComplete, &QWidget::setEnabled);
+    connect(txtSpeed, &QLineEdit::textChanged, this, &MainWindow::onSpeedTextChanged);
+    connect(chkRemoveFromDisk, &QCheckBox::clicked, this, &MainWindow::onRemoveFromDiskClicked);
 
     row->addWidget(lblSpeed);
     row->addWidget(txtSpeed);
@@ -413,6 +469,17 @@ void MainWindow::LoadMainWindow()
     for (int i = 0; i < lblArray.size(); ++i)
         lblArray[i]->setText(caption(66 + i));
     tvwRarPar->topLevelItem(0)->setText(0, caption(109));
+    mnuPauseSelected->setText(caption(95));
+    mnuPauseAll->setText(caption(96));
+    mnuClearSelected->setText(caption(97));
+    mnuClearAll->setText(caption(98));
+    mnuQueueSelected->setText(caption(99));
+    mnuQueueAll->setText(caption(100));
+    mnuNewsgroupSelected->setText(caption(101));
+    mnuNewsgroupAll->setText(caption(102));
+    mnuFillSegment->setText(caption(103));
+    mnuNZBSelected->setText(caption(104));
+    mnuNZBThisCollection->setText(caption(105));
     lblUpSpeed->setText(caption(64) + u" 0,0 kB/s"_s);
     lblRemaining->setText(caption(65) + u" 00:00:00"_s);
 
@@ -501,7 +568,18 @@ void MainWindow::Form_Load()
     if (!commandLine_.isEmpty()) {
         step(u"Loading Commandline Switches..."_s);
         wait();
-        CheckCMDData(commandLine_);
+        const bool queued = runCommandLine(commandLine_);
+        if (headless_) {
+            if (!queued || !tmrStart.isActive()) {
+                // Nothing to post: the run is over (queued files are saved on closing).
+                exitStatus_ = queued ? 0 : 1;
+                closeWhenStarted_ = true;
+            } else if (!chkOnComplete->isChecked() || cboOnComplete->currentIndex() != 0) {
+                // Nobody is there to close the window: it closes when posting ends.
+                chkOnComplete->setChecked(true);
+                cboOnComplete->setCurrentIndex(0);
+            }
+        }
     }
 
     frmSplash->hide();
@@ -509,6 +587,10 @@ void MainWindow::Form_Load()
     frmSplash = nullptr;
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
+    if (closeWhenStarted_) {
+        // Queued behind everything else, so the event loop is running by then.
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
 
     if (commandLine_.isEmpty()) {
         if (appSettings().CheckUpdates == 1) {
@@ -547,12 +629,6 @@ void MainWindow::applySettingsToWindow()
         toolbarSeparators_[toolbarSeparators_.size() - 1]->setVisible(false);
         toolbarSeparators_[toolbarSeparators_.size() - 2]->setVisible(false);
     }
-}
-
-void MainWindow::applyMenuState()
-{
-    // The list commands come with the queue commands; here only what exists.
-    mnuSettings->setEnabled(false);
 }
 
 bool MainWindow::Form_QueryUnload()
@@ -597,12 +673,52 @@ bool MainWindow::Form_QueryUnload()
     return true;
 }
 
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == lvwUploads && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Delete && !postingInProgress()) {
+            clearSelected(false);
+            return true;
+        }
+    }
+    if (watched == lvwUploads->viewport()) {
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+            auto *drag = static_cast<QDropEvent *>(event);
+            if (drag->mimeData()->hasUrls()) {
+                drag->acceptProposedAction();
+                return true;
+            }
+        } else if (event->type() == QEvent::Drop) {
+            auto *drop = static_cast<QDropEvent *>(event);
+            QStringList files;
+            for (const QUrl &url : drop->mimeData()->urls())
+                if (url.isLocalFile() && fileExists(url.toLocalFile()))
+                    files << url.toLocalFile();
+            drop->acceptProposedAction();
+            if (!files.isEmpty())
+                QTimer::singleShot(0, this, [this, files] { addFiles(files); });
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (Form_QueryUnload())
         event->accept();
     else
         event->ignore();
+}
+
+void MainWindow::abortHeadless()
+{
+    exitStatus_ = 2;
+    tmrStart.stop();
+    if (engine_ && !engine_->isUnloaded())
+        engine_->Stop();
+    close();
 }
 
 void MainWindow::bringToFront()

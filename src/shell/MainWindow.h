@@ -3,8 +3,13 @@
 // sequence when it loads and the shut-down sequence when it closes.
 #pragma once
 
+#include "engine/PostHost.h"
+
 #include <QMainWindow>
 #include <QStringList>
+#include <QTimer>
+
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -26,7 +31,9 @@ class LogViewProxy;
 class ConnectionListProxy;
 class SplashWindow;
 
-class MainWindow : public QMainWindow
+class frmPost;
+
+class MainWindow : public QMainWindow, public PostHost
 {
     Q_OBJECT
 public:
@@ -59,12 +66,72 @@ public:
     QCheckBox *noUploadBox() const { return chkNoUpload; }
     QCheckBox *removeFromDiskBox() const { return chkRemoveFromDisk; }
     bool settingsReadFailed() const { return settingsReadFailed_; }
+    QCheckBox *onCompleteBox() const { return chkOnComplete; }
+    QComboBox *onCompleteList() const { return cboOnComplete; }
+    QAction *startAction() const { return actStart; }
+    frmPost *engine() const { return engine_.get(); }
+    QTimer *startTimer() { return &tmrStart; }
+    QTimer *speedSchedulerTimer() { return &tmrCheckSpeed; }
+    int settingsRequests() const { return settingsRequests_; }
+
+    // Commands (toolbars, menus, keys).
+    void StartOrStop();
+    void pauseItems(bool selectedOnly);
+    void requeueItems(bool selectedOnly);
+    void clearSelected(bool saveAfter);
+    void clearAll();
+    void ListViewMoveSelUp();
+    void ListViewMoveSelDown();
+    void ListViewMoveToTop();
+    void ListViewMoveToBottom();
+    void createNzbOfSelection();
+    void createNzbOfCollection(const QString &tag);
+    void addFiles(const QStringList &paths);
+    void openAddFilesPicker();
+    // Queues what an unattended command line asks for; true when it queued work.
+    bool runCommandLine(const QStringList &arguments);
+    // The hour-of-day speed scheduler's tick.
+    void checkSpeedTick();
+    // Opens the settings dialog (it comes with its own feature; counted meanwhile).
+    void openSettings();
+
+    // Headless runs: nobody can answer or look, so the run ends by itself
+    // once its command line is done; the exit status tells how it went.
+    void setHeadless(bool headless) { headless_ = headless; }
+    int exitStatus() const { return exitStatus_; }
+    // A headless run needed a person: stop, save, and end with a failure.
+    void abortHeadless();
+
+    // PostHost
+    QString speedText() const override;
+    void setSpeedText(const QString &text) override;
+    bool removeFromDisk() const override;
+    bool onCompleteChecked() const override;
+    int onCompleteIndex() const override;
+    void setPostingControls(bool posting) override;
+    void runEnded() override;
+    void setStatusTexts(const QString &speed, const QString &remaining) override;
+    void setTrayTooltip(const QString &text) override;
+    void startSpeedScheduler() override;
+    void stopSpeedScheduler() override;
+    bool jobsWaiting() const override;
+    void enableStartTimer() override;
+    void runOnComplete(int index) override;
+    void showItem(int index) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildActions();
+    void buildListCommands();
+    void applyEmptyOrPostingMenuState();
+    void applyHasWorkMenuState();
+    QList<int> selectedRows() const;
+    void onSpeedTextChanged();
+    void onRemoveFromDiskClicked();
+    void showUploadMenu(const QPoint &pos);
     void buildMenus();
     void buildToolbars();
     void buildCentralArea();
@@ -82,10 +149,25 @@ private:
     void removeTrayIcon() {}
     void LoadRarPar() {}
     void SaveRarPar() {}
-    void CheckCMDData(const QStringList &) {}
+    void CheckCMDData(const QStringList &arguments) { runCommandLine(arguments); }
     void AutoUpdateCheck() {}
 
     QStringList commandLine_;
+    std::unique_ptr<frmPost> engine_;
+    QTimer tmrStart;
+    QTimer tmrCheckSpeed;
+    QString normalSpeedText_;
+    int settingsRequests_ = 0;
+    int exitStatus_ = 0;
+    bool editingSpeed_ = false;
+    bool headless_ = false;
+    bool closeWhenStarted_ = false;
+    QMenu *mnupopup = nullptr;
+    QAction *mnuPauseSelected = nullptr, *mnuPauseAll = nullptr, *mnuClearSelected = nullptr,
+            *mnuClearAll = nullptr, *mnuQueueSelected = nullptr, *mnuQueueAll = nullptr,
+            *mnuNewsgroupSelected = nullptr, *mnuNewsgroupAll = nullptr, *mnuFillSegment = nullptr,
+            *mnuFillSeparator = nullptr, *mnuNZBSelected = nullptr, *mnuNZBThisCollection = nullptr;
+    QString lastRightClickedTag_;
     bool settingsReadFailed_ = false;
     SplashWindow *frmSplash = nullptr;
 

@@ -6,6 +6,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QQueue>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -20,17 +21,20 @@ QQueue<std::optional<QString>> g_inputs;
 QQueue<QStringList> g_fileNames;
 QList<ShownPrompt> g_shown;
 bool g_headlessFailure = false;
+std::function<void()> g_headlessHandler;
 
 void record(const QString &kind, const QString &title, const QString &text, PromptIcon icon = PromptIcon::None,
             PromptButtons buttons = PromptButtons::Ok)
 {
     g_shown.append({kind, title, text, icon, buttons});
     if (g_mode == PromptMode::Headless) {
-        g_headlessFailure = true;
         QString plain = text;
         plain.replace(u"\r\n"_s, u"\n"_s);
         std::fprintf(stderr, "%s: %s\n", qUtf8Printable(title), qUtf8Printable(plain));
         std::fflush(stderr);
+        if (!g_headlessFailure && g_headlessHandler)
+            QTimer::singleShot(0, g_headlessHandler);
+        g_headlessFailure = true;
     }
 }
 
@@ -184,6 +188,11 @@ const QList<ShownPrompt> &shown()
 bool headlessFailure()
 {
     return g_headlessFailure;
+}
+
+void setHeadlessHandler(std::function<void()> handler)
+{
+    g_headlessHandler = std::move(handler);
 }
 
 void reset()

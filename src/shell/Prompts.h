@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -59,6 +60,8 @@ void setNextFileNames(const QStringList &names);
 const QList<ShownPrompt> &shown();
 // Set once a headless run needed a person.
 bool headlessFailure();
+// Called (once, a moment later) when a headless run needed a person.
+void setHeadlessHandler(std::function<void()> handler);
 void reset();
 
 } // namespace Prompts

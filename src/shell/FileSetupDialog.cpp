@@ -1,0 +1,215 @@
+#include "shell/FileSetupDialog.h"
+
+#include "common/AppState.h"
+#include "common/GeneralFunc.h"
+#include "common/Log.h"
+#include "config/MessageTable.h"
+#include "shell/Prompts.h"
+#include "storage/AppSettings.h"
+#include "storage/Collection.h"
+#include "storage/Newsgroups.h"
+#include "storage/QueueFile.h"
+#include "storage/UploadQueue.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+FileSetupDialog::FileSetupDialog(const QStringList &files, QWidget *parent)
+    : QDialog(parent)
+    , files_(files)
+{
+    setObjectName(u"frmFileSetup"_s);
+    setWindowTitle(messageTable().addingFilesText(int(files.size())));
+    const AppSettings &s = appSettings();
+
+    auto *subjectBox = new QGroupBox(msg(10));
+    txtSubject = new QLineEdit(s.Subject);
+    txtSubject->setObjectName(u"txtSubject"_s);
+    txtExample = new QLineEdit;
+    txtExample->setReadOnly(true);
+    auto *subjectLayout = new QGridLayout(subjectBox);
+    subjectLayout->addWidget(txtSubject, 0, 0, 1, 2);
+    subjectLayout->addWidget(new QLabel(msg(11)), 1, 0);
+    subjectLayout->addWidget(txtExample, 1, 1);
+    connect(txtSubject, &QLineEdit::textChanged, this, [this](const QString &t) {
+        txtExample->setText(t + u" - [01/10] - \"file.xyz\" yEnc"_s);
+    });
+    initialSubject_ = s.Subject;
+    txtExample->setText(s.Subject + u" - [01/10] - \"file.xyz\" yEnc"_s);
+
+    auto *groupBox = new QGroupBox(msg(12));
+    lstNewsgroups = new QListWidget;
+    lstNewsgroups->setSelectionMode(QAbstractItemView::MultiSelection);
+    lstNewsgroups->addItems(loadNewsgroups());
+    if (s.KeepGroups >= 1) {
+        for (const QString &pos : s.GroupNames.split(u'|', Qt::SkipEmptyParts)) {
+            bool ok = false;
+            const int row = pos.toInt(&ok);
+            if (ok && row >= 0 && row < lstNewsgroups->count())
+                lstNewsgroups->item(row)->setSelected(true);
+        }
+    }
+    lstNewsgroups->scrollToTop();
+    auto *add = new QPushButton(msg(14));
+    auto *remove = new QPushButton(msg(15));
+    connect(add, &QPushButton::clicked, this, &FileSetupDialog::cmdAddgroup_Click);
+    connect(remove, &QPushButton::clicked, this, &FileSetupDialog::cmdRemove_Click);
+    auto *groupButtons = new QVBoxLayout;
+    groupButtons->addWidget(add);
+    groupButtons->addWidget(remove);
+    groupButtons->addStretch(1);
+    auto *groupLayout = new QHBoxLayout(groupBox);
+    groupLayout->addWidget(lstNewsgroups, 1);
+    groupLayout->addLayout(groupButtons);
+
+    chkNZB = new QCheckBox(msg(16));
+    txtNZBPath = new QLineEdit(files.isEmpty() ? QString() : nzbPathFor(files.first()));
+    cmdSave = new QPushButton(msg(17));
+    txtNZBPath->setEnabled(false);
+    cmdSave->setEnabled(false);
+    connect(chkNZB, &QCheckBox::toggled, this, [this](bool on) {
+        txtNZBPath->setEnabled(on);
+        cmdSave->setEnabled(on);
+    });
+    connect(cmdSave, &QPushButton::clicked, this, [this] {
+        const QString path = Prompts::saveFileName(this, u"Save"_s, txtNZBPath->text(), u"NZB File (*.nzb)"_s);
+        if (!path.isEmpty())
+            txtNZBPath->setText(path);
+    });
+    chkNZB->setChecked(s.EnableNZB > 0);
+    auto *nzbRow = new QHBoxLayout;
+    nzbRow->addWidget(txtNZBPath, 1);
+    nzbRow->addWidget(cmdSave);
+
+    auto *buttons = new QDialogButtonBox;
+    auto *ok = buttons->addButton(msg(18), QDialogButtonBox::AcceptRole);
+    buttons->addButton(msg(19), QDialogButtonBox::RejectRole);
+    ok->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+        if (cmdOk_Click())
+            accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(subjectBox);
+    layout->addWidget(groupBox, 1);
+    layout->addWidget(chkNZB);
+    layout->addLayout(nzbRow);
+    layout->addWidget(buttons);
+    resize(560, 460);
+}
+
+bool FileSetupDialog::run()
+{
+    if (Prompts::mode() == PromptMode::Interactive)
+        exec();
+    else if (cmdOk_Click())
+        accept();
+    return queued_;
+}
+
+void FileSetupDialog::saveNewsgroupList()
+{
+    QStringList names;
+    for (int i = 0; i < lstNewsgroups->count(); ++i)
+        names << lstNewsgroups->item(i)->text();
+    const QString error = saveNewsgroups(names);
+    if (!error.isEmpty())
+        AddLog(0, u"Could not save the newsgroup list: "_s + error, LogColour::Red);
+}
+
+void FileSetupDialog::cmdAddgroup_Click()
+{
+    const std::optional<QString> answer = Prompts::input(this, u"Add a Newsgroup"_s, u"Add a Newsgroup:"_s,
+                                                         u"alt.binaries."_s);
+    if (!answer || answer->isEmpty())
+        return;
+    const QString name = *answer;
+    QString problem;
+    if (name == u"alt.binaries."_s)
+        problem = u"\"alt.binaries.\" "_s + msg(20);
+    else if (name.startsWith(u'.'))
+        problem = msg(21);
+    else if (name.endsWith(u'.'))
+        problem = msg(22);
+    else if (!lstNewsgroups->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive).isEmpty())
+        problem = msg(23);
+    if (!problem.isEmpty()) {
+        Prompts::message(this, problem);
+        return;
+    }
+    lstNewsgroups->addItem(withoutLineBreaks(name).trimmed());
+    saveNewsgroupList();
+}
+
+void FileSetupDialog::cmdRemove_Click()
+{
+    for (int i = lstNewsgroups->count() - 1; i >= 0; --i)
+        if (lstNewsgroups->item(i)->isSelected())
+            delete lstNewsgroups->takeItem(i);
+    saveNewsgroupList();
+}
+
+bool FileSetupDialog::cmdOk_Click()
+{
+    const QString subject = txtSubject->text().trimmed();
+    if (subject.isEmpty()) {
+        Prompts::message(this, msg(24));
+        return false;
+    }
+    QStringList groups;
+    QString groupNames;
+    for (int i = 0; i < lstNewsgroups->count(); ++i) {
+        if (lstNewsgroups->item(i)->isSelected()) {
+            groups << lstNewsgroups->item(i)->text();
+            groupNames += QString::number(i) + u'|';
+        }
+    }
+    if (groups.isEmpty()) {
+        Prompts::message(this, msg(25));
+        return false;
+    }
+    if (chkNZB->isChecked() && txtNZBPath->text().trimmed().isEmpty()) {
+        Prompts::message(this, msg(26));
+        return false;
+    }
+    if (txtSubject->text() == initialSubject_ && appSettings().ConfirmSubject == 0) {
+        if (Prompts::message(this, messageTable().message(27), PromptIcon::Question, PromptButtons::YesNo)
+            != PromptAnswer::Yes)
+            return false;
+    }
+
+    CollectionRequest r;
+    r.files = files_;
+    r.subject = subject;
+    r.newsgroups = groups.join(u',');
+    if (chkNZB->isChecked())
+        r.nzbPath = txtNZBPath->text().trimmed();
+    r.onItemAdded = onItemAdded_;
+    const int added = queueCollection(r);
+
+    AppSettings &s = appSettings();
+    s.Subject = txtSubject->text();
+    s.GroupNames = groupNames;
+    writeSettingKeys({u"Subject"_s, u"GroupNames"_s});
+    if (uploadQueue().count() > 0 && added > 0)
+        AddLog(0, u"Added "_s + QString::number(added) + u" files to queue."_s);
+    SaveQueue();
+    queued_ = added > 0;
+    return true;
+}
+
+} // namespace tessaly

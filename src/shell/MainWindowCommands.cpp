@@ -1,0 +1,470 @@
+// The main window's commands: Start and Stop, the list commands, the speed
+// box, the two timers, NZB requests, adding files, the command line, and the
+// host side of the posting engine.
+#include "shell/MainWindow.h"
+
+#include "common/AppState.h"
+#include "common/Clock.h"
+#include "common/CommandLine.h"
+#include "common/GeneralFunc.h"
+#include "common/Log.h"
+#include "config/MessageTable.h"
+#include "engine/PostStats.h"
+#include "engine/frmPost.h"
+#include "rarpar/FileLists.h"
+#include "shell/FileSetupDialog.h"
+#include "shell/Icons.h"
+#include "shell/Prompts.h"
+#include "storage/AppSettings.h"
+#include "storage/ConnectionList.h"
+#include "storage/NzbFile.h"
+#include "storage/QueueFile.h"
+#include "storage/UploadQueue.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTreeView>
+#include <QTreeWidget>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+// ---------------------------------------------------------------- Start / Stop
+
+void MainWindow::StartOrStop()
+{
+    if (engine_ && !engine_->isUnloaded()) {
+        QCoreApplication::processEvents();
+        if (Prompts::message(this, msg(89), PromptIcon::Exclamation, PromptButtons::YesNo, msg(82)) == PromptAnswer::Yes
+            && engine_)
+            engine_->Stop();
+        return;
+    }
+    const AppSettings &s = appSettings();
+    const struct
+    {
+        bool missing;
+        int slot;
+    } checks[] = {{s.Server.trimmed().isEmpty(), 90}, {s.Nickname.trimmed().isEmpty(), 91}, {s.Email.trimmed().isEmpty(), 92}};
+    for (const auto &c : checks) {
+        if (c.missing) {
+            Prompts::message(this, msg(c.slot));
+            openSettings();
+            return;
+        }
+    }
+    if (uploadQueue().hasState(UploadState::Queued)) {
+        engine_ = std::make_unique<frmPost>(this);
+        connect(engine_.get(), &frmPost::unloaded, this, [this] {
+            // The engine finishes its own unload first; it is released later.
+            QTimer::singleShot(0, this, [this] {
+                if (engine_ && engine_->isUnloaded())
+                    engine_.reset();
+            });
+        });
+        engine_->Form_Load();
+        return;
+    }
+    Prompts::message(this, msg(93));
+}
+
+void MainWindow::openSettings()
+{
+    ++settingsRequests_;
+}
+
+// ---------------------------------------------------------------- PostHost
+
+QString MainWindow::speedText() const
+{
+    return txtSpeed->text();
+}
+
+void MainWindow::setSpeedText(const QString &text)
+{
+    txtSpeed->setText(text);
+}
+
+bool MainWindow::removeFromDisk() const
+{
+    return chkRemoveFromDisk->isChecked();
+}
+
+bool MainWindow::onCompleteChecked() const
+{
+    return chkOnComplete->isChecked();
+}
+
+int MainWindow::onCompleteIndex() const
+{
+    return cboOnComplete->currentIndex();
+}
+
+void MainWindow::setPostingControls(bool posting)
+{
+    actStart->setText(msg(posting ? 40 : 39));
+    actStart->setIcon(Icons::toolIcon(posting ? Icons::Tool::Stop : Icons::Tool::Start));
+    actSettings->setEnabled(!posting);
+    actScheduler->setEnabled(false); // the scheduler comes with its own feature
+    for (QAction *a : {actUp, actDown, actTop, actBottom, actClearAll})
+        a->setEnabled(!posting);
+    if (posting)
+        applyEmptyOrPostingMenuState();
+    else
+        applyMenuState();
+}
+
+void MainWindow::runEnded()
+{
+    applyMenuState();
+}
+
+void MainWindow::setStatusTexts(const QString &speed, const QString &remaining)
+{
+    lblUpSpeed->setText(speed);
+    lblRemaining->setText(remaining);
+}
+
+void MainWindow::setTrayTooltip(const QString &) {}
+
+void MainWindow::startSpeedScheduler()
+{
+    normalSpeedText_ = txtSpeed->text();
+    tmrCheckSpeed.setInterval(1);
+    tmrCheckSpeed.start();
+    tmrCheckSpeed.setInterval(60000);
+}
+
+void MainWindow::stopSpeedScheduler()
+{
+    if (tmrCheckSpeed.isActive()) {
+        tmrCheckSpeed.stop();
+        txtSpeed->setText(normalSpeedText_);
+    }
+}
+
+bool MainWindow::jobsWaiting() const
+{
+    return tvwRarPar->topLevelItemCount() > 0 && tvwRarPar->topLevelItem(0)->childCount() > 0;
+}
+
+void MainWindow::enableStartTimer()
+{
+    tmrStart.start();
+}
+
+void MainWindow::runOnComplete(int index)
+{
+    switch (index) {
+    case 0: {
+        // Close: a headless run reports whether everything was posted.
+        bool all = true;
+        for (int i = 1; i <= uploadQueue().count(); ++i)
+            all = all && uploadQueue().item(i).state() == UploadState::PostedOK;
+        exitStatus_ = all ? 0 : 1;
+        QTimer::singleShot(0, this, [this] { close(); });
+        break;
+    }
+    case 5:
+        AddLog(0, msg(134) + u' ');
+        break;
+    default:
+        // Power off, log off, hibernate and reboot need the countdown window,
+        // which comes with the scheduler feature; nothing is done meanwhile.
+        AddLog(0, u"On complete: "_s + cboOnComplete->itemText(index) + u" is not available yet."_s, LogColour::Orange);
+        break;
+    }
+}
+
+void MainWindow::showItem(int index)
+{
+    const QModelIndex i = lvwUploads->model()->index(index - 1, 0);
+    lvwUploads->scrollTo(i);
+}
+
+// ---------------------------------------------------------------- menus
+
+void MainWindow::applyEmptyOrPostingMenuState()
+{
+    for (QAction *a : {mnuPauseSelected, mnuPauseAll, mnuClearSelected, mnuClearAll, mnuQueueSelected, mnuQueueAll,
+                       mnuNewsgroupSelected, mnuNewsgroupAll, mnuFillSegment})
+        a->setEnabled(false);
+    mnuSettings->setEnabled(uploadQueue().count() == 0 && !postingInProgress());
+    mnuUpdates->setEnabled(false);
+}
+
+void MainWindow::applyHasWorkMenuState()
+{
+    if (postingInProgress())
+        return;
+    for (QAction *a : {mnuSettings, mnuPauseSelected, mnuPauseAll, mnuClearSelected, mnuClearAll, mnuQueueSelected,
+                       mnuQueueAll})
+        a->setEnabled(true);
+    // Newsgroup changes, filling and the update check come with their own features.
+    for (QAction *a : {mnuNewsgroupSelected, mnuNewsgroupAll, mnuFillSegment, mnuUpdates})
+        a->setEnabled(false);
+}
+
+void MainWindow::applyMenuState()
+{
+    if (uploadQueue().count() == 0)
+        applyEmptyOrPostingMenuState();
+    else
+        applyHasWorkMenuState();
+    mnuSettings->setEnabled(!postingInProgress());
+}
+
+QList<int> MainWindow::selectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &i : lvwUploads->selectionModel()->selectedRows())
+        rows << i.row() + 1;
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+// ---------------------------------------------------------------- list commands
+
+void MainWindow::pauseItems(bool selectedOnly)
+{
+    UploadQueue &q = uploadQueue();
+    const QList<int> rows = selectedOnly ? selectedRows() : QList<int>();
+    for (int i = 1; i <= q.count(); ++i)
+        if (!selectedOnly || rows.contains(i))
+            q.pause(i);
+    SaveQueue();
+}
+
+void MainWindow::requeueItems(bool selectedOnly)
+{
+    UploadQueue &q = uploadQueue();
+    if (q.count() == 0)
+        return;
+    const QList<int> rows = selectedOnly ? selectedRows() : QList<int>();
+    for (int i = 1; i <= q.count(); ++i)
+        if (!selectedOnly || rows.contains(i))
+            q.requeue(i);
+    applyHasWorkMenuState();
+    SaveQueue();
+}
+
+void MainWindow::clearSelected(bool saveAfter)
+{
+    const QList<int> rows = selectedRows();
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it)
+        uploadQueue().RemoveArrayItem(*it);
+    if (uploadQueue().count() == 0)
+        applyEmptyOrPostingMenuState();
+    if (saveAfter)
+        SaveQueue();
+}
+
+void MainWindow::clearAll()
+{
+    if (Prompts::message(this, msg(83), PromptIcon::Question, PromptButtons::YesNo, msg(84)) != PromptAnswer::Yes)
+        return;
+    uploadQueue().clear();
+    applyEmptyOrPostingMenuState();
+    SaveQueue();
+}
+
+namespace {
+// Selects the rows (1-based) again after a move.
+void reselect(QTreeView *view, const QList<int> &rows)
+{
+    QItemSelection sel;
+    for (int r : rows)
+        sel.select(view->model()->index(r - 1, 0), view->model()->index(r - 1, view->model()->columnCount() - 1));
+    view->selectionModel()->select(sel, QItemSelectionModel::ClearAndSelect);
+}
+} // namespace
+
+void MainWindow::ListViewMoveSelUp()
+{
+    const QList<int> rows = selectedRows();
+    QList<int> now;
+    bool passedUnselected = false;
+    for (int i = 1; i <= uploadQueue().count(); ++i) {
+        const bool selected = rows.contains(i);
+        if (!selected) {
+            passedUnselected = true;
+        } else if (passedUnselected) {
+            uploadQueue().MoveUDTItemUp(i);
+            now << i - 1;
+            continue;
+        }
+        if (selected)
+            now << i;
+    }
+    reselect(lvwUploads, now);
+    SaveQueue();
+}
+
+void MainWindow::ListViewMoveSelDown()
+{
+    const QList<int> rows = selectedRows();
+    QList<int> now;
+    bool passedUnselected = false;
+    for (int i = uploadQueue().count(); i >= 1; --i) {
+        const bool selected = rows.contains(i);
+        if (!selected) {
+            passedUnselected = true;
+        } else if (passedUnselected) {
+            uploadQueue().MoveUDTItemDown(i);
+            now << i + 1;
+            continue;
+        }
+        if (selected)
+            now << i;
+    }
+    reselect(lvwUploads, now);
+    SaveQueue();
+}
+
+void MainWindow::ListViewMoveToTop()
+{
+    const QList<int> rows = selectedRows();
+    int target = 1;
+    QList<int> now;
+    for (int r : rows) {
+        uploadQueue().MoveUDTItemTop(r, target);
+        now << target++;
+    }
+    reselect(lvwUploads, now);
+    SaveQueue();
+}
+
+void MainWindow::ListViewMoveToBottom()
+{
+    const QList<int> rows = selectedRows();
+    int limit = uploadQueue().count() + 1;
+    QList<int> now;
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
+        uploadQueue().MoveUDTItemBottom(*it, limit);
+        now << --limit;
+    }
+    reselect(lvwUploads, now);
+    SaveQueue();
+}
+
+void MainWindow::createNzbOfSelection()
+{
+    const QList<int> rows = selectedRows();
+    const QString path = Prompts::saveFileName(this, u"Save"_s, appSettings().LastPath, u"NZB File (*.nzb)"_s);
+    if (path.isEmpty())
+        return;
+    appSettings().LastPath = folderOf(path);
+    CreateNZB(path, rows);
+}
+
+void MainWindow::createNzbOfCollection(const QString &tag)
+{
+    QList<int> rows;
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        if (uploadQueue().item(i).tag == tag)
+            rows << i;
+    const QString path = Prompts::saveFileName(this, u"Save"_s, appSettings().LastPath, u"NZB File (*.nzb)"_s);
+    if (path.isEmpty())
+        return;
+    appSettings().LastPath = folderOf(path);
+    CreateNZB(path, rows);
+}
+
+void MainWindow::showUploadMenu(const QPoint &pos)
+{
+    const QModelIndex under = lvwUploads->indexAt(pos);
+    if (under.isValid())
+        lastRightClickedTag_ = uploadQueue().item(under.row() + 1).tag;
+    const QList<int> rows = selectedRows();
+    mnuNZBSelected->setEnabled(!rows.isEmpty());
+    mnuNZBThisCollection->setEnabled(under.isValid());
+    if (jobsWaiting() && !engine_)
+        return;
+    mnupopup->exec(lvwUploads->viewport()->mapToGlobal(pos));
+}
+
+// ---------------------------------------------------------------- option boxes
+
+void MainWindow::onSpeedTextChanged()
+{
+    if (editingSpeed_)
+        return;
+    if (!isWholeNumber(txtSpeed->text()) || txtSpeed->text().contains(u' ')) {
+        editingSpeed_ = true;
+        txtSpeed->setText(u"0"_s);
+        editingSpeed_ = false;
+    }
+    if (engine_)
+        engine_->speedLimitChanged();
+}
+
+void MainWindow::onRemoveFromDiskClicked()
+{
+    if (!chkRemoveFromDisk->isChecked())
+        return; // unticking needs no confirmation
+    QString text = msg(111);
+    text.replace(u"//"_s, u"\r\n\r\n"_s);
+    if (Prompts::message(this, text, PromptIcon::Exclamation, PromptButtons::YesNo, msg(112)) != PromptAnswer::Yes)
+        chkRemoveFromDisk->setChecked(false);
+}
+
+void MainWindow::checkSpeedTick()
+{
+    const AppSettings &s = appSettings();
+    if (s.speedHours.isEmpty()) {
+        txtSpeed->setText(normalSpeedText_);
+        tmrCheckSpeed.stop();
+        return;
+    }
+    const QString hour = Clock::instance().now().toString(u"HH"_s);
+    txtSpeed->setText(s.speedHours.contains(hour) ? QString::number(s.LimitSpeed) : normalSpeedText_);
+}
+
+// ---------------------------------------------------------------- adding files
+
+void MainWindow::openAddFilesPicker()
+{
+    const QStringList files = Prompts::openFileNames(this, u"Open"_s, appSettings().LastPath, u"All Files (*)"_s);
+    if (!files.isEmpty())
+        addFiles(files);
+}
+
+void MainWindow::addFiles(const QStringList &paths)
+{
+    setPickedFiles(paths);
+    FileSetupDialog dialog(PickedFiles().mid(1), this);
+    dialog.setBytesAdded([this](int parts) {
+        if (engine_)
+            engine_->addQueuedParts(parts);
+    });
+    if (dialog.run())
+        applyMenuState();
+}
+
+bool MainWindow::runCommandLine(const QStringList &arguments)
+{
+    BatchRequest request;
+    if (!tessaly::CheckCMDData(parseCommandLine(arguments), &request))
+        return false;
+    if (CMDLoadData(request) <= 0)
+        return false;
+    applyHasWorkMenuState();
+    if (request.post) {
+        if (request.action >= 0) {
+            chkOnComplete->setChecked(true);
+            cboOnComplete->setCurrentIndex(request.action);
+        }
+        tmrStart.start();
+    }
+    return true;
+}
+
+} // namespace tessaly
