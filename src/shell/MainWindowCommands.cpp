@@ -137,10 +137,13 @@ void MainWindow::setTrayTooltip(const QString &) {}
 
 void MainWindow::startSpeedScheduler()
 {
+    // The first tick at once, then one a minute.
     normalSpeedText_ = txtSpeed->text();
-    tmrCheckSpeed.setInterval(1);
-    tmrCheckSpeed.start();
-    tmrCheckSpeed.setInterval(60000);
+    tmrCheckSpeed.start(60000);
+    QTimer::singleShot(1, this, [this] {
+        if (tmrCheckSpeed.isActive())
+            checkSpeedTick();
+    });
 }
 
 void MainWindow::stopSpeedScheduler()
