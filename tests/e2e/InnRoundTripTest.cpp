@@ -290,3 +290,64 @@ TEST_F(InnRoundTrip, AuthinfoWrongThenRightCredentials)
     EXPECT_EQ(uploadQueue().item(1).state(), UploadState::PostedOK);
     fetchAndCompare(u"auth"_s);
 }
+
+TEST_F(InnRoundTrip, HeadlessCommandLineRun)
+{
+    // The program itself, without a display: settings from a first start,
+    // then an unattended run that posts a folder with its NZB and closes.
+    const QString home = test::homeFile(u"program"_s);
+    const QString folder = test::homeFile(u"My Holiday"_s);
+    QDir().mkpath(home);
+    const qint64 P = 384000;
+    files_.insert(u"beach.jpg"_s, randomData(P * 2 + 11, 40));
+    files_.insert(u"notes.txt"_s, randomData(999, 41));
+    for (auto it = files_.cbegin(); it != files_.cend(); ++it)
+        test::writeAll(folder + u'/' + it.key(), it.value());
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(u"DISPLAY"_s);
+    env.remove(u"WAYLAND_DISPLAY"_s);
+    env.remove(u"QT_QPA_PLATFORM"_s);
+    env.insert(u"TESSALY_HOME"_s, home);
+    auto runProgram = [&](const QStringList &args, QByteArray *out) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TESSALY_APP_PATH), args);
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished();
+            return -1;
+        }
+        *out = p.readAllStandardOutput() + p.readAllStandardError();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    };
+    QByteArray out;
+    EXPECT_EQ(runProgram({u"/F"_s, u"/nonexistent"_s}, &out), 1) << out.constData();
+    QByteArray ini = test::readAll(home + u"/Settings.ini"_s);
+    ini.replace("Server=\n", "Server=127.0.0.1\n");
+    ini.replace("Port=119\n", QByteArray("Port=" + QByteArray::number(port_) + "\n"));
+    ini.replace("Connections=1\n", "Connections=4\n");
+    test::writeAll(home + u"/Settings.ini"_s, ini);
+
+    ASSERT_EQ(runProgram({u"/F"_s, folder, u"/H"_s, u"Holiday Pics"_s, u"/N"_s, u"alt.binaries.test alt.binaries.misc"_s,
+                          u"/Z"_s, u"holiday"_s, u"/P"_s, u"/C"_s},
+                         &out),
+              0)
+        << out.constData();
+    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [1/2] - \"beach.jpg\" yEnc")) << out.constData();
+    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [0/2] - \"holiday.nzb\" yEnc"));
+
+    // nzbget fetches the collection through the NZB the program wrote.
+    int rc = 0;
+    const QString work = root_ + u"/nzbget"_s;
+    const QString fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), folder + u"/holiday.nzb"_s}, &rc);
+    ASSERT_EQ(rc, 0) << qPrintable(fetched);
+    for (auto it = files_.cbegin(); it != files_.cend(); ++it)
+        EXPECT_TRUE(test::readAll(work + u"/dst/holiday/"_s + it.key()) == it.value()) << qPrintable(it.key());
+
+    // A run that needs a person (here: no server) prints why and fails.
+    ini.replace("Server=127.0.0.1\n", "Server=\n");
+    test::writeAll(home + u"/Settings.ini"_s, ini);
+    EXPECT_EQ(runProgram({u"-f"_s, folder, u"-h"_s, u"again"_s, u"-n"_s, u"alt.binaries.test"_s, u"-p"_s}, &out), 2);
+    EXPECT_TRUE(out.contains("Tessaly Poster (Beta 2): No newsserver specified!")) << out.constData();
+}
