@@ -1,6 +1,7 @@
 #include "engine/Crc32.h"
 
 #include "engine/CpuFeatures.h"
+#include "engine/KernelChoice.h"
 
 #include <QFile>
 
@@ -31,52 +32,24 @@ static_assert(kTable[1] == 0x77073096u && kTable[128] == 0xEDB88320u && kTable[2
 
 using UpdateFn = std::uint32_t (*)(std::uint32_t, const std::uint8_t *, std::size_t);
 
-bool supported(Kernel k)
+bool always()
 {
-    switch (k) {
-    case Kernel::Table:
-        return true;
-    case Kernel::Pclmul:
-        return cpu::hasPclmul();
-    case Kernel::VpclmulAvx2:
-        return cpu::hasVpclmulAvx2();
-    }
-    return false;
+    return true;
 }
 
-UpdateFn functionOf(Kernel k)
+auto &kernels()
 {
+    static KernelChoice choice(std::array<KernelEntry<Kernel, UpdateFn>,
 #if TESSALY_X86
-    if (k == Kernel::Pclmul)
-        return &updatePclmul;
-    if (k == Kernel::VpclmulAvx2)
-        return &updateVpclmulAvx2;
+                                          3>{{{Kernel::Table, u"table", &always, &updateTable},
+                                              {Kernel::Pclmul, u"pclmul", &cpu::hasPclmul, &updatePclmul},
+                                              {Kernel::VpclmulAvx2, u"vpclmul-avx2", &cpu::hasVpclmulAvx2,
+                                               &updateVpclmulAvx2}}},
+#else
+                                          1>{{{Kernel::Table, u"table", &always, &updateTable}}},
 #endif
-    (void)k;
-    return &updateTable;
-}
-
-struct Active
-{
-    Kernel kernel;
-    UpdateFn fn;
-};
-
-Active &active()
-{
-    static Active a = [] {
-        Kernel k = Kernel::Table;
-        const QByteArray forced = qgetenv("TESSALY_CRC_KERNEL").toLower();
-        if (supported(Kernel::Pclmul))
-            k = Kernel::Pclmul;
-        if (supported(Kernel::VpclmulAvx2))
-            k = Kernel::VpclmulAvx2;
-        for (Kernel f : {Kernel::Table, Kernel::Pclmul, Kernel::VpclmulAvx2})
-            if (!forced.isEmpty() && forced == kernelName(f).toLatin1() && supported(f))
-                k = f;
-        return Active{k, functionOf(k)};
-    }();
-    return a;
+                               "TESSALY_CRC_KERNEL");
+    return choice;
 }
 
 } // namespace
@@ -95,47 +68,32 @@ std::uint32_t updateTable(std::uint32_t reg, const std::uint8_t *p, std::size_t 
 
 std::uint32_t update(std::uint32_t reg, const std::uint8_t *p, std::size_t n)
 {
-    return active().fn(reg, p, n);
+    return kernels().fn()(reg, p, n);
 }
 
 std::uint32_t updateWith(Kernel kernel, std::uint32_t reg, const std::uint8_t *p, std::size_t n)
 {
-    return functionOf(supported(kernel) ? kernel : Kernel::Table)(reg, p, n);
+    return kernels().fnFor(kernel)(reg, p, n);
 }
 
 Kernel activeKernel()
 {
-    return active().kernel;
+    return kernels().active();
 }
 
 QString kernelName(Kernel kernel)
 {
-    switch (kernel) {
-    case Kernel::Table:
-        return u"table"_s;
-    case Kernel::Pclmul:
-        return u"pclmul"_s;
-    case Kernel::VpclmulAvx2:
-        return u"vpclmul-avx2"_s;
-    }
-    return {};
+    return kernels().name(kernel);
 }
 
 QList<Kernel> availableKernels()
 {
-    QList<Kernel> list;
-    for (Kernel k : {Kernel::Table, Kernel::Pclmul, Kernel::VpclmulAvx2})
-        if (supported(k))
-            list << k;
-    return list;
+    return kernels().available();
 }
 
 bool setKernel(Kernel kernel)
 {
-    if (!supported(kernel))
-        return false;
-    active() = Active{kernel, functionOf(kernel)};
-    return true;
+    return kernels().set(kernel);
 }
 
 } // namespace crc

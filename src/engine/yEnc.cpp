@@ -1,9 +1,8 @@
 #include "engine/yEnc.h"
 
 #include "engine/CpuFeatures.h"
+#include "engine/KernelChoice.h"
 #include "engine/yEncScalar.h"
-
-using namespace Qt::StringLiterals;
 
 namespace tessaly {
 
@@ -35,63 +34,23 @@ static_assert(kTable[4].lineStartEscape && kTable[4].escapedValue == 110);
 
 using EncodeFn = std::size_t (*)(const std::uint8_t *, std::size_t, std::uint8_t *);
 
-EncodeFn functionOf(yenc::Kernel k)
+bool always()
 {
-    switch (k) {
-    case yenc::Kernel::Scalar:
-        return &yenc::encodeScalar;
+    return true;
+}
+
+auto &kernels()
+{
+    static KernelChoice choice(std::array<KernelEntry<yenc::Kernel, EncodeFn>,
 #if TESSALY_X86
-    case yenc::Kernel::Sse2:
-        return &yenc::encodeSse2;
-    case yenc::Kernel::Avx2:
-        return &yenc::encodeAvx2;
+                                          3>{{{yenc::Kernel::Scalar, u"scalar", &always, &yenc::encodeScalar},
+                                              {yenc::Kernel::Sse2, u"sse2", &cpu::hasSse2, &yenc::encodeSse2},
+                                              {yenc::Kernel::Avx2, u"avx2", &cpu::hasAvx2, &yenc::encodeAvx2}}},
 #else
-    default:
-        break;
+                                          1>{{{yenc::Kernel::Scalar, u"scalar", &always, &yenc::encodeScalar}}},
 #endif
-    }
-    return &yenc::encodeScalar;
-}
-
-bool supported(yenc::Kernel k)
-{
-    switch (k) {
-    case yenc::Kernel::Scalar:
-        return true;
-    case yenc::Kernel::Sse2:
-        return cpu::hasSse2();
-    case yenc::Kernel::Avx2:
-        return cpu::hasAvx2();
-    }
-    return false;
-}
-
-yenc::Kernel bestKernel()
-{
-    const QByteArray forced = qgetenv("TESSALY_YENC_KERNEL").toLower();
-    for (yenc::Kernel k : {yenc::Kernel::Scalar, yenc::Kernel::Sse2, yenc::Kernel::Avx2})
-        if (!forced.isEmpty() && forced == yenc::kernelName(k).toLatin1() && supported(k))
-            return k;
-    if (supported(yenc::Kernel::Avx2))
-        return yenc::Kernel::Avx2;
-    if (supported(yenc::Kernel::Sse2))
-        return yenc::Kernel::Sse2;
-    return yenc::Kernel::Scalar;
-}
-
-struct Active
-{
-    yenc::Kernel kernel;
-    EncodeFn fn;
-};
-
-Active &active()
-{
-    static Active a = [] {
-        const yenc::Kernel k = bestKernel();
-        return Active{k, functionOf(k)};
-    }();
-    return a;
+                               "TESSALY_YENC_KERNEL");
+    return choice;
 }
 
 } // namespace
@@ -114,47 +73,32 @@ std::size_t encodeScalar(const std::uint8_t *in, std::size_t n, std::uint8_t *ou
 
 std::size_t encode(const std::uint8_t *in, std::size_t n, std::uint8_t *out)
 {
-    return active().fn(in, n, out);
+    return kernels().fn()(in, n, out);
 }
 
 std::size_t encodeWith(Kernel kernel, const std::uint8_t *in, std::size_t n, std::uint8_t *out)
 {
-    return functionOf(supported(kernel) ? kernel : Kernel::Scalar)(in, n, out);
+    return kernels().fnFor(kernel)(in, n, out);
 }
 
 Kernel activeKernel()
 {
-    return active().kernel;
+    return kernels().active();
 }
 
 QString kernelName(Kernel kernel)
 {
-    switch (kernel) {
-    case Kernel::Scalar:
-        return u"scalar"_s;
-    case Kernel::Sse2:
-        return u"sse2"_s;
-    case Kernel::Avx2:
-        return u"avx2"_s;
-    }
-    return {};
+    return kernels().name(kernel);
 }
 
 QList<Kernel> availableKernels()
 {
-    QList<Kernel> list;
-    for (Kernel k : {Kernel::Scalar, Kernel::Sse2, Kernel::Avx2})
-        if (supported(k))
-            list << k;
-    return list;
+    return kernels().available();
 }
 
 bool setKernel(Kernel kernel)
 {
-    if (!supported(kernel))
-        return false;
-    active() = Active{kernel, functionOf(kernel)};
-    return true;
+    return kernels().set(kernel);
 }
 
 } // namespace yenc

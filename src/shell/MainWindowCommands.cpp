@@ -358,14 +358,21 @@ void MainWindow::ListViewMoveToBottom()
     SaveQueue();
 }
 
-void MainWindow::createNzbOfSelection()
+namespace {
+// Asks where to save, then writes the NZB of the rows.
+void saveNzbOf(QWidget *parent, const QList<int> &rows)
 {
-    const QList<int> rows = selectedRows();
-    const QString path = Prompts::saveFileName(this, u"Save"_s, appSettings().LastPath, u"NZB File (*.nzb)"_s);
+    const QString path = Prompts::saveFileName(parent, u"Save"_s, appSettings().LastPath, u"NZB File (*.nzb)"_s);
     if (path.isEmpty())
         return;
     appSettings().LastPath = folderOf(path);
     CreateNZB(path, rows);
+}
+} // namespace
+
+void MainWindow::createNzbOfSelection()
+{
+    saveNzbOf(this, selectedRows());
 }
 
 void MainWindow::createNzbOfCollection(const QString &tag)
@@ -374,11 +381,7 @@ void MainWindow::createNzbOfCollection(const QString &tag)
     for (int i = 1; i <= uploadQueue().count(); ++i)
         if (uploadQueue().item(i).tag == tag)
             rows << i;
-    const QString path = Prompts::saveFileName(this, u"Save"_s, appSettings().LastPath, u"NZB File (*.nzb)"_s);
-    if (path.isEmpty())
-        return;
-    appSettings().LastPath = folderOf(path);
-    CreateNZB(path, rows);
+    saveNzbOf(this, rows);
 }
 
 void MainWindow::showUploadMenu(const QPoint &pos)

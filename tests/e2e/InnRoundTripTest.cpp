@@ -27,6 +27,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
+using test::randomData;
 
 namespace {
 
@@ -45,15 +46,6 @@ QString runScript(const QString &script, const QStringList &args, int *exitCode)
         *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
     return QString::fromUtf8(p.readAll());
-}
-
-QByteArray randomData(qint64 n, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray b(n, Qt::Uninitialized);
-    for (char &c : b)
-        c = char(rng.bounded(256));
-    return b;
 }
 
 QString xmlEscape(QString s)

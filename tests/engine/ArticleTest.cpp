@@ -15,17 +15,9 @@
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
+using test::randomData;
 
 namespace {
-
-QByteArray randomData(qint64 n, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray b(n, Qt::Uninitialized);
-    for (char &c : b)
-        c = char(rng.bounded(256));
-    return b;
-}
 
 ArticleFields fields(const QString &id = u"Part1of1.ABC@1.local"_s)
 {

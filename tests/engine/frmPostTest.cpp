@@ -23,6 +23,7 @@
 using namespace Qt::StringLiterals;
 using namespace tessaly;
 using test::ArticleAction;
+using test::randomData;
 
 namespace {
 
@@ -54,15 +55,6 @@ protected:
         if (HasFailure())
             for (const LogLine &l : logModel().lines())
                 std::fprintf(stderr, "log: %s\n", qPrintable(l.formatted()));
-    }
-
-    QByteArray randomData(qint64 n, quint32 seed)
-    {
-        QRandomGenerator rng(seed);
-        QByteArray b(n, Qt::Uninitialized);
-        for (char &c : b)
-            c = char(rng.bounded(256));
-        return b;
     }
 
     // Writes a file and queues it; returns its element number.

@@ -15,5 +15,7 @@ QString homeFile(const QString &name);
 
 QByteArray readAll(const QString &path);
 void writeAll(const QString &path, const QByteArray &data);
+// Reproducible random bytes.
+QByteArray randomData(qint64 size, quint32 seed);
 
 } // namespace tessaly::test
