@@ -4,6 +4,7 @@
 #include "common/Clock.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
+#include "config/Language.h"
 #include "config/MessageTable.h"
 #include "config/SslTunnel.h"
 #include "engine/Crc32.h"
@@ -548,10 +549,14 @@ void MainWindow::Form_Load()
 
     step(u"Setting language..."_s);
     wait();
-    const QString languageFile = inProgramFolder(u"Languages/"_s + appSettings().Language + u".lng"_s);
-    if (!fileExists(languageFile)) {
+    const QString languageFile = languageFilePath(appSettings().Language);
+    if (appSettings().Language == u"English"_s) {
+        messageTable().SetEnglishLang();
+    } else if (!fileExists(languageFile)) {
         appSettings().Language = u"English"_s;
         writeSettingKeys({u"Language"_s});
+        messageTable().SetEnglishLang();
+    } else if (!SetLanguage(languageFile)) {
         messageTable().SetEnglishLang();
     }
     LoadMainWindow();

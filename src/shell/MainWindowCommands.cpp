@@ -15,6 +15,7 @@
 #include "shell/FileSetupDialog.h"
 #include "shell/Icons.h"
 #include "shell/Prompts.h"
+#include "shell/SettingsDialog.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/NzbFile.h"
@@ -79,6 +80,13 @@ void MainWindow::StartOrStop()
 void MainWindow::openSettings()
 {
     ++settingsRequests_;
+    if (postingInProgress())
+        return;
+    frmSettings dialog(this);
+    dialog.onLanguageChanged = [this] { LoadMainWindow(); };
+    dialog.run();
+    // A language chosen in the list applies to the main window right away.
+    LoadMainWindow();
 }
 
 // ---------------------------------------------------------------- PostHost

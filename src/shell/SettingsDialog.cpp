@@ -1,0 +1,356 @@
+#include "shell/SettingsDialog.h"
+
+#include "common/GeneralFunc.h"
+#include "common/Log.h"
+#include "config/Language.h"
+#include "config/MessageTable.h"
+#include "config/SslTunnel.h"
+#include "shell/Prompts.h"
+#include "storage/AppSettings.h"
+#include "storage/ConnectionList.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+const QColor frmSettings::kLightRed(255, 128, 128);
+const QColor frmSettings::kLightGreen(128, 255, 128);
+
+namespace {
+QString caption(int slot)
+{
+    return msg(slot);
+}
+} // namespace
+
+frmSettings::frmSettings(QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(u"frmSettings"_s);
+    setWindowTitle(caption(210));
+    const AppSettings &s = appSettings();
+
+    // Server tab.
+    auto *serverBox = new QGroupBox(caption(211));
+    txtServer = new QLineEdit(s.Server);
+    txtPort = new QLineEdit(QString::number(s.Port));
+    txtPort->setValidator(new QIntValidator(0, 65535, txtPort));
+    cboConnections = new QComboBox;
+    for (int i = 1; i <= ConnectionList::MaxConnections; ++i)
+        cboConnections->addItem(QString::number(i));
+    cboConnections->setCurrentIndex(std::clamp(s.Connections, 1, int(ConnectionList::MaxConnections)) - 1);
+    chkSSL = new QCheckBox(caption(216));
+    chkSSL->setChecked(s.EnableSSL == 1);
+    chkLogin = new QCheckBox(caption(217));
+    chkLogin->setChecked(s.Login == 1);
+    txtUsername = new QLineEdit(s.Username);
+    txtPassword = new QLineEdit(s.Password);
+    txtPassword->setEchoMode(QLineEdit::Password);
+    txtUsername->setEnabled(chkLogin->isChecked());
+    txtPassword->setEnabled(chkLogin->isChecked());
+    auto *serverForm = new QFormLayout(serverBox);
+    serverForm->addRow(caption(213), txtServer);
+    serverForm->addRow(caption(214), txtPort);
+    serverForm->addRow(caption(215), cboConnections);
+    serverForm->addRow(QString(), chkSSL);
+    serverForm->addRow(QString(), chkLogin);
+    serverForm->addRow(caption(218), txtUsername);
+    serverForm->addRow(caption(219), txtPassword);
+
+    auto *postBox = new QGroupBox(caption(212));
+    txtNickname = new QLineEdit(s.Nickname);
+    txtEmail = new QLineEdit(s.Email);
+    txtLines = new QLineEdit(QString::number(s.MaxLines));
+    VSLines = new QScrollBar(Qt::Horizontal);
+    VSLines->setRange(1000, 10000);
+    VSLines->setValue(std::clamp(s.MaxLines, 1000, 10000));
+    auto *linesRow = new QHBoxLayout;
+    linesRow->addWidget(txtLines);
+    linesRow->addWidget(VSLines, 1);
+    auto *postForm = new QFormLayout(postBox);
+    postForm->addRow(caption(220), txtNickname);
+    postForm->addRow(caption(221), txtEmail);
+    postForm->addRow(caption(222), linesRow);
+
+    auto *serverTab = new QWidget;
+    auto *serverLayout = new QVBoxLayout(serverTab);
+    serverLayout->addWidget(serverBox);
+    serverLayout->addWidget(postBox);
+    serverLayout->addStretch(1);
+
+    // Miscellaneous tab.
+    auto *miscBox = new QGroupBox(caption(225));
+    auto box = [](int slot, int value) {
+        auto *c = new QCheckBox(QString(caption(slot)).replace(u"&&"_s, u"&&"_s));
+        c->setChecked(value == 1 || (slot == 228 && value > 0));
+        return c;
+    };
+    chkNoConfirm = box(226, s.ConfirmSubject);
+    chkStoreGroups = box(227, s.KeepGroups);
+    chkNZBOptOn = box(228, s.EnableNZB);
+    chkRemoveSuccess = box(236, s.RemoveFiles);
+    chkUpdate = box(237, s.CheckUpdates);
+    chkHideSeparators = box(238, s.HideSeparators);
+    chkStoreRarPar = box(247, s.StoreRarPar);
+    auto *miscLayout = new QVBoxLayout(miscBox);
+    for (QCheckBox *c : {chkNoConfirm, chkStoreGroups, chkNZBOptOn, chkRemoveSuccess, chkUpdate, chkHideSeparators,
+                         chkStoreRarPar})
+        miscLayout->addWidget(c);
+    auto *languageBox = new QGroupBox(caption(243));
+    cboLanguage = new QComboBox;
+    cboLanguage->addItems(availableLanguages());
+    cboLanguage->setCurrentIndex(std::max(0, cboLanguage->findText(s.Language)));
+    auto *languageForm = new QFormLayout(languageBox);
+    languageForm->addRow(caption(229), cboLanguage);
+    auto *miscTab = new QWidget;
+    auto *miscTabLayout = new QVBoxLayout(miscTab);
+    miscTabLayout->addWidget(miscBox);
+    miscTabLayout->addWidget(languageBox);
+    miscTabLayout->addStretch(1);
+
+    // Speed scheduler tab.
+    auto *schedulerBox = new QGroupBox(caption(239));
+    chkSpeedScheduler = new QCheckBox(caption(239));
+    chkSpeedScheduler->setChecked(s.SpeedScheduler == 1);
+    auto *grid = new QGridLayout;
+    for (int h = 0; h < 24; ++h) {
+        auto *b = new QPushButton(u"%1:00"_s.arg(h, 2, 10, QChar(u'0')));
+        b->setObjectName(u"picColor%1"_s.arg(h));
+        b->setFlat(true);
+        b->setAutoFillBackground(true);
+        picColor[std::size_t(h)] = b;
+        connect(b, &QPushButton::clicked, this, [this, h] { toggleHour(h); });
+        grid->addWidget(b, h / 6, h % 6);
+        setHourColour(h, kLightGreen);
+    }
+    for (const QString &hour : s.speedHours) {
+        bool ok = false;
+        const int h = hour.toInt(&ok);
+        if (ok && h >= 0 && h < 24)
+            setHourColour(h, kLightRed);
+    }
+    txtSpeed = new QLineEdit(QString::number(s.LimitSpeed));
+    txtSpeed->setEnabled(chkSpeedScheduler->isChecked());
+    auto *speedRow = new QHBoxLayout;
+    speedRow->addWidget(new QLabel(caption(242)));
+    speedRow->addWidget(txtSpeed);
+    speedRow->addWidget(new QLabel(u"kB/s"_s));
+    speedRow->addStretch(1);
+    auto *schedulerLayout = new QVBoxLayout(schedulerBox);
+    schedulerLayout->addWidget(chkSpeedScheduler);
+    schedulerLayout->addLayout(grid);
+    schedulerLayout->addLayout(speedRow);
+    schedulerLayout->addWidget(new QLabel(caption(241)));
+    auto *schedulerTab = new QWidget;
+    auto *schedulerTabLayout = new QVBoxLayout(schedulerTab);
+    schedulerTabLayout->addWidget(schedulerBox);
+    schedulerTabLayout->addStretch(1);
+
+    tabs = new QTabWidget;
+    tabs->addTab(serverTab, caption(223));
+    tabs->addTab(miscTab, caption(224));
+    tabs->addTab(schedulerTab, caption(240));
+
+    auto *buttons = new QDialogButtonBox;
+    buttons->addButton(caption(230), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(caption(231), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+        cmdOk_Click();
+        accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(tabs);
+    layout->addWidget(buttons);
+
+    // Editing rules.
+    connect(chkSSL, &QCheckBox::toggled, this, [this](bool on) {
+        if (on && txtPort->text() != u"563"_s) {
+            if (Prompts::message(this, messageTable().message(232), PromptIcon::Question, PromptButtons::YesNo, msg(234))
+                == PromptAnswer::Yes)
+                txtPort->setText(u"563"_s);
+        } else if (!on && txtPort->text() != u"119"_s) {
+            if (Prompts::message(this, messageTable().message(233), PromptIcon::Question, PromptButtons::YesNo, msg(234))
+                == PromptAnswer::Yes)
+                txtPort->setText(u"119"_s);
+        }
+    });
+    connect(chkLogin, &QCheckBox::toggled, this, [this](bool on) {
+        txtUsername->setEnabled(on);
+        txtPassword->setEnabled(on);
+    });
+    connect(chkSpeedScheduler, &QCheckBox::toggled, txtSpeed, &QWidget::setEnabled);
+    connect(txtLines, &QLineEdit::textChanged, this, [this](const QString &t) {
+        bool ok = false;
+        const qint64 v = t.trimmed().toLongLong(&ok);
+        if (!ok)
+            return; // typing in progress; the value is checked on OK
+        if (v < 1000)
+            txtLines->setText(u"1000"_s);
+        else if (v > 10000)
+            txtLines->setText(u"10000"_s);
+        else
+            VSLines->setValue(int(v));
+    });
+    connect(VSLines, &QScrollBar::valueChanged, this, [this](int v) {
+        if (txtLines->text() != QString::number(v))
+            txtLines->setText(QString::number(v));
+    });
+    connect(txtSpeed, &QLineEdit::textChanged, this, [this](const QString &t) {
+        if (!isWholeNumber(t))
+            txtSpeed->setText(u"0"_s);
+    });
+    connect(txtPort, &QLineEdit::textChanged, this, [this](const QString &t) {
+        if (t.isEmpty())
+            txtPort->setText(u"119"_s);
+    });
+    connect(chkHideSeparators, &QCheckBox::clicked, this, [this] {
+        appSettings().HideSeparators = chkHideSeparators->isChecked() ? 1 : 0;
+        Prompts::message(this, msg(244), PromptIcon::Information);
+    });
+    connect(cboLanguage, &QComboBox::activated, this, &frmSettings::chooseLanguage);
+    resize(560, 480);
+}
+
+void frmSettings::setHourColour(int hour, const QColor &colour)
+{
+    QPushButton *b = picColor[std::size_t(hour)];
+    b->setProperty("hourColour", colour);
+    b->setStyleSheet(u"background-color: %1; border: 1px solid #999; padding: 4px;"_s.arg(colour.name()));
+}
+
+bool frmSettings::hourIsRed(int hour) const
+{
+    return picColor[std::size_t(hour)]->property("hourColour").value<QColor>() == kLightRed;
+}
+
+void frmSettings::toggleHour(int hour)
+{
+    const QColor now = picColor[std::size_t(hour)]->property("hourColour").value<QColor>();
+    setHourColour(hour, now == kLightGreen ? kLightRed : kLightGreen);
+}
+
+void frmSettings::chooseLanguage(int index)
+{
+    if (index <= 0) {
+        messageTable().SetEnglishLang();
+        return;
+    }
+    const QString name = cboLanguage->itemText(index);
+    if (SetLanguage(languageFilePath(name)))
+        return;
+    messageTable().SetEnglishLang();
+    appSettings().Language = u"English"_s;
+    writeSettingKeys({u"Language"_s});
+    cboLanguage->setCurrentIndex(0);
+    Prompts::message(this, msg(235), PromptIcon::Critical);
+}
+
+bool frmSettings::run()
+{
+    switch (Prompts::mode()) {
+    case PromptMode::Interactive:
+        return exec() == QDialog::Accepted;
+    case PromptMode::Scripted:
+        cmdOk_Click();
+        accept();
+        return true;
+    case PromptMode::Headless:
+        break; // nobody to fill it in: nothing changes
+    }
+    return false;
+}
+
+void frmSettings::cmdOk_Click()
+{
+    AppSettings &s = appSettings();
+    if (chkSpeedScheduler->isChecked() && txtSpeed->text() == u"0"_s) {
+        Prompts::message(this, messageTable().message(245));
+        chkSpeedScheduler->setChecked(false);
+    }
+    s.Server = txtServer->text().trimmed();
+    bool portOk = false;
+    const int port = txtPort->text().trimmed().toInt(&portOk);
+    if (txtPort->text().trimmed().isEmpty())
+        s.Port = 119;
+    else if (portOk && port > 0 && port <= 65535)
+        s.Port = port;
+    else
+        LogError(ErrorCode::TypeMismatch, u"Port \""_s + txtPort->text() + u'"', 3, u"cmdOk_Click"_s,
+                 ErrorOwner::Form, u"frmSettings"_s);
+    s.Connections = cboConnections->currentIndex() + 1;
+    s.Username = txtUsername->text().trimmed();
+    s.Password = txtPassword->text().trimmed();
+    s.Login = chkLogin->isChecked() ? 1 : 0;
+    s.Nickname = txtNickname->text().trimmed();
+    s.Email = txtEmail->text().trimmed();
+    s.setMaxLines(std::clamp(txtLines->text().trimmed().toInt(), 1000, 10000));
+    s.ConfirmSubject = chkNoConfirm->isChecked() ? 1 : 0;
+    s.KeepGroups = chkStoreGroups->isChecked() ? 1 : 0;
+    s.EnableNZB = chkNZBOptOn->isChecked() ? 1 : 0;
+    s.RemoveFiles = chkRemoveSuccess->isChecked() ? 1 : 0;
+    s.CheckUpdates = chkUpdate->isChecked() ? 1 : 0;
+    s.HideSeparators = chkHideSeparators->isChecked() ? 1 : 0;
+    s.SpeedScheduler = chkSpeedScheduler->isChecked() ? 1 : 0;
+    s.LimitSpeed = txtSpeed->text().toInt();
+    s.StoreRarPar = chkStoreRarPar->isChecked() ? 1 : 0;
+
+    QString items;
+    for (int h = 0; h < 24; ++h)
+        if (hourIsRed(h))
+            items += u"%1|"_s.arg(h, 2, 10, QChar(u'0'));
+    if (chkSpeedScheduler->isChecked() && items.isEmpty()) {
+        Prompts::message(this, messageTable().message(246));
+        chkSpeedScheduler->setChecked(false);
+        s.SpeedScheduler = 0;
+    }
+    s.setSpeedItems(items);
+
+    stopTunnel();
+    if (chkSSL->isChecked()) {
+        s.EnableSSL = 1;
+        const QString error = writeTunnelConfig();
+        if (!error.isEmpty())
+            LogError(ErrorCode::FileIo, error, 7, u"cmdOk_Click"_s, ErrorOwner::Form, u"frmSettings"_s);
+        if (!startTunnel())
+            LogError(ErrorCode::FileNotFound, u"The tunnel program "_s + tunnelProgram() + u" could not be started"_s, 7,
+                     u"cmdOk_Click"_s, ErrorOwner::Form, u"frmSettings"_s);
+    } else {
+        s.EnableSSL = 0;
+    }
+
+    connectionList().rebuild(s.Connections);
+    if (onConnectionsChanged)
+        onConnectionsChanged();
+
+    const QString language = cboLanguage->currentText();
+    const bool languageChanged = language != s.Language;
+    s.Language = language;
+
+    const QString error = writeSettingKeys({u"Server"_s, u"Port"_s, u"Username"_s, u"Password"_s, u"Login"_s,
+                                            u"Connections"_s, u"Nickname"_s, u"Email"_s, u"MaxLines"_s, u"EnableSSL"_s,
+                                            u"ConfirmSubject"_s, u"KeepGroups"_s, u"EnableNZB"_s, u"Language"_s,
+                                            u"RemoveFiles"_s, u"CheckUpdates"_s, u"HideSeparators"_s, u"StoreRarPar"_s,
+                                            u"SpeedScheduler"_s, u"SpeedItems"_s, u"LimitSpeed"_s});
+    if (!error.isEmpty())
+        LogError(ErrorCode::FileIo, error, 10, u"cmdOk_Click"_s, ErrorOwner::Form, u"frmSettings"_s);
+    if (languageChanged && onLanguageChanged)
+        onLanguageChanged();
+}
+
+} // namespace tessaly

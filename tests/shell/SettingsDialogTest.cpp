@@ -1,0 +1,240 @@
+#include "common/Log.h"
+#include "config/Language.h"
+#include "config/MessageTable.h"
+#include "config/SslTunnel.h"
+#include "platform/Processes.h"
+#include "shell/MainWindow.h"
+#include "shell/Prompts.h"
+#include "shell/SettingsDialog.h"
+#include "storage/AppSettings.h"
+#include "storage/ConnectionList.h"
+#include "storage/ProfileFile.h"
+#include "storage/UploadQueue.h"
+#include "support/ScriptedNntpServer.h"
+#include "support/TestEnvironment.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QScrollBar>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+namespace {
+class Settings : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(writeDefaultSettings()); }
+    QString key(const QString &k) const { return settingsFile().read(u"Settings"_s, k); }
+};
+} // namespace
+
+TEST_F(Settings, SslBoxOffersTheUsualPorts)
+{
+    frmSettings d;
+    Prompts::setNextAnswer(PromptAnswer::No);
+    d.chkSSL->setChecked(true);
+    EXPECT_EQ(d.txtPort->text(), u"119"_s);
+    ASSERT_EQ(Prompts::shown().size(), 1);
+    EXPECT_EQ(Prompts::shown()[0].title, u"Confirm"_s);
+    EXPECT_TRUE(Prompts::shown()[0].text.contains(u"change the port to \"563\""_s));
+    d.chkSSL->setChecked(false);
+    Prompts::setNextAnswer(PromptAnswer::Yes);
+    d.chkSSL->setChecked(true);
+    EXPECT_EQ(d.txtPort->text(), u"563"_s);
+    Prompts::setNextAnswer(PromptAnswer::Yes);
+    d.chkSSL->setChecked(false);
+    EXPECT_TRUE(Prompts::shown().last().text.contains(u"change the port to \"119\""_s));
+    EXPECT_EQ(d.txtPort->text(), u"119"_s);
+    d.txtPort->clear();
+    EXPECT_EQ(d.txtPort->text(), u"119"_s); // an empty port box means 119
+}
+
+TEST_F(Settings, LinesAreClampedAndFollowTheScrollBar)
+{
+    frmSettings d;
+    d.txtLines->setText(u"999"_s);
+    EXPECT_EQ(d.txtLines->text(), u"1000"_s);
+    d.txtLines->setText(u"10001"_s);
+    EXPECT_EQ(d.txtLines->text(), u"10000"_s);
+    d.VSLines->setValue(2500);
+    EXPECT_EQ(d.txtLines->text(), u"2500"_s);
+    d.cmdOk_Click();
+    EXPECT_EQ(appSettings().MaxLines, 2500);
+    EXPECT_EQ(appSettings().PartSize, 2500 * 128);
+    EXPECT_EQ(key(u"MaxLines"_s), u"2500"_s);
+}
+
+TEST_F(Settings, SpeedSchedulerHoursAndItsChecks)
+{
+    {
+        frmSettings d;
+        d.chkSpeedScheduler->setChecked(true);
+        d.txtSpeed->setText(u"150"_s);
+        for (int h : {0, 9, 23})
+            d.toggleHour(h);
+        d.toggleHour(5);
+        d.toggleHour(5); // back to green
+        d.cmdOk_Click();
+        EXPECT_EQ(appSettings().SpeedItems, u"00|09|23|"_s);
+        EXPECT_EQ(appSettings().SpeedScheduler, 1);
+        EXPECT_EQ(key(u"SpeedItems"_s), u"00|09|23|"_s);
+        EXPECT_TRUE(Prompts::shown().isEmpty());
+    }
+    {
+        frmSettings d; // the hours come back from the settings
+        EXPECT_TRUE(d.hourIsRed(9));
+        EXPECT_FALSE(d.hourIsRed(10));
+        for (int h : {0, 9, 23})
+            d.toggleHour(h);
+        d.cmdOk_Click();
+        ASSERT_EQ(Prompts::shown().size(), 1);
+        EXPECT_EQ(Prompts::shown()[0].text, messageTable().message(246));
+        EXPECT_TRUE(Prompts::shown()[0].text.contains(u"hours.\r\n\r\nThe Speed"_s));
+        EXPECT_EQ(appSettings().SpeedScheduler, 0);
+        EXPECT_EQ(key(u"SpeedScheduler"_s), u"0"_s);
+    }
+    Prompts::reset();
+    {
+        frmSettings d;
+        d.chkSpeedScheduler->setChecked(true);
+        d.txtSpeed->setText(u"0"_s);
+        d.toggleHour(3);
+        d.cmdOk_Click();
+        ASSERT_GE(Prompts::shown().size(), 1);
+        EXPECT_EQ(Prompts::shown()[0].text, messageTable().message(245));
+        EXPECT_FALSE(d.chkSpeedScheduler->isChecked());
+    }
+    frmSettings d;
+    d.txtSpeed->setText(u"1.5"_s);
+    EXPECT_EQ(d.txtSpeed->text(), u"0"_s);
+}
+
+TEST_F(Settings, OkWritesExactlyItsKeysAndCancelNothing)
+{
+    {
+        frmSettings d;
+        d.txtServer->setText(u"  news.example.org "_s);
+        d.cboConnections->setCurrentIndex(2);
+        d.chkLogin->setChecked(true);
+        d.txtUsername->setText(u"me"_s);
+        d.txtPassword->setText(u"pass0"_s);
+        d.reject(); // Cancel
+    }
+    const QByteArray before = test::readAll(settingsFile().path());
+    EXPECT_EQ(appSettings().Server, QString());
+    EXPECT_EQ(test::readAll(settingsFile().path()), before);
+
+    frmSettings d;
+    d.txtServer->setText(u"  news.example.org "_s);
+    d.cboConnections->setCurrentIndex(2);
+    d.chkLogin->setChecked(true);
+    d.txtUsername->setText(u"me"_s);
+    d.txtPassword->setText(u"pass0"_s);
+    d.chkNoConfirm->setChecked(true);
+    d.cmdOk_Click();
+    EXPECT_EQ(key(u"Server"_s), u"news.example.org"_s);
+    EXPECT_EQ(key(u"Connections"_s), u"3"_s);
+    EXPECT_EQ(key(u"Login"_s), u"1"_s);
+    EXPECT_EQ(key(u"Username"_s), u"me"_s);
+    EXPECT_EQ(key(u"Password"_s), scramblePassword(u"pass0"_s));
+    EXPECT_EQ(key(u"ConfirmSubject"_s), u"1"_s);
+    EXPECT_EQ(appSettings().Password, u"pass0"_s);
+    // The connection list follows: 1, 2, 3 and the job runner.
+    ASSERT_EQ(connectionList().rowCount(), 4);
+    EXPECT_EQ(connectionList().row(3).number, u"3"_s);
+    EXPECT_EQ(connectionList().row(4).number, u"RarPar"_s);
+    // Only the dialog's keys changed; the window's keys are untouched.
+    const QByteArray after = test::readAll(settingsFile().path());
+    QList<QByteArray> a = before.split('\n'), b = after.split('\n');
+    ASSERT_EQ(a.size(), b.size());
+    QStringList changed;
+    for (int i = 0; i < a.size(); ++i)
+        if (a[i] != b[i])
+            changed << QString::fromUtf8(b[i].split('=').first());
+    EXPECT_EQ(changed, (QStringList{u"Server"_s, u"Username"_s, u"Password"_s, u"Login"_s, u"Connections"_s,
+                                    u"ConfirmSubject"_s}));
+}
+
+TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
+{
+    QProcess install;
+    install.start(u"bash"_s, {QStringLiteral(TESSALY_SOURCE_DIR) + u"/scripts/install-tunnel.sh"_s, test::home()});
+    ASSERT_TRUE(install.waitForFinished(60000));
+    {
+        frmSettings d;
+        d.txtServer->setText(u"127.0.0.2"_s);
+        Prompts::setNextAnswer(PromptAnswer::Yes);
+        d.chkSSL->setChecked(true);
+        d.txtPort->setText(QString::number(test::freePort()));
+        const QString port = d.txtPort->text();
+        d.cmdOk_Click();
+        const QByteArray conf = test::readAll(tunnelConfigPath());
+        EXPECT_TRUE(conf.contains(QByteArray("accept = 127.0.0.1:" + port.toUtf8() + "\r\nconnect = 127.0.0.2:"
+                                             + port.toUtf8() + "\r\n")))
+            << conf.constData();
+    }
+    QDeadlineTimer running(5000);
+    while (findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty() && !running.hasExpired())
+        QThread::msleep(50);
+    ASSERT_FALSE(findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty());
+
+    frmSettings d;
+    Prompts::setNextAnswer(PromptAnswer::No);
+    d.chkSSL->setChecked(false);
+    d.cmdOk_Click();
+    QDeadlineTimer gone(5000);
+    while (!findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty() && !gone.hasExpired())
+        QThread::msleep(50);
+    EXPECT_TRUE(findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty());
+    EXPECT_EQ(key(u"EnableSSL"_s), u"0"_s);
+}
+
+TEST_F(Settings, LanguageFiles)
+{
+    // Key 28 of frmMain is slot 66, the "Queued" state text.
+    test::writeAll(languageFilePath(u"Test"_s), "[frmMain]\n28=Wartend\n[frmSettings]\n4=Port-Nummer:\n");
+    uploadQueue().append(UploadQueue::newItem(u"s"_s, u"a.b"_s, u"/x"_s, 1, u"t"_s, {u"i"_s}));
+    MainWindow::setStartupWait(0);
+    MainWindow w;
+    ASSERT_TRUE(SetLanguage(languageFilePath(u"Test"_s)));
+    w.LoadMainWindow();
+    EXPECT_EQ(uploadQueue().item(1).status, u"Wartend"_s);
+    EXPECT_EQ(msg(213), u"Port-Nummer:"_s);
+    EXPECT_EQ(msg(214), QString()); // frmSettings key 5 is missing
+    messageTable().SetEnglishLang();
+
+    // A language whose file vanished after the list was filled.
+    frmSettings d;
+    const int index = d.cboLanguage->findText(u"Test"_s);
+    ASSERT_GT(index, 0);
+    QFile::remove(languageFilePath(u"Test"_s));
+    d.cboLanguage->setCurrentIndex(index);
+    d.chooseLanguage(index);
+    ASSERT_FALSE(Prompts::shown().isEmpty());
+    EXPECT_EQ(Prompts::shown().last().text, msg(235));
+    EXPECT_EQ(Prompts::shown().last().icon, PromptIcon::Critical);
+    EXPECT_EQ(d.cboLanguage->currentText(), u"English"_s);
+    EXPECT_EQ(key(u"Language"_s), u"English"_s);
+    EXPECT_EQ(msg(66), u"Queued"_s);
+    EXPECT_TRUE(logModel().line(logModel().count() - 1).text.contains(u"in procedure SetLanguage of Module modLanguage"_s));
+}
+
+TEST_F(Settings, TheDutchFileHasEveryKey)
+{
+    const QString shipped = QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s;
+    ASSERT_TRUE(SetLanguage(shipped));
+    for (int slot = MessageTable::FirstSlot; slot <= MessageTable::LastSlot; ++slot)
+        EXPECT_FALSE(msg(slot).isEmpty()) << slot;
+    EXPECT_EQ(msg(66), u"In wachtrij"_s);
+    EXPECT_EQ(msg(39), u"Start"_s);
+    EXPECT_EQ(msg(42), u"Instellingen"_s);
+}
