@@ -550,9 +550,7 @@ void MainWindow::Form_Load()
     step(u"Setting language..."_s);
     wait();
     const QString languageFile = languageFilePath(appSettings().Language);
-    if (appSettings().Language == u"English"_s) {
-        messageTable().SetEnglishLang();
-    } else if (!fileExists(languageFile)) {
+    if (!fileExists(languageFile)) {
         appSettings().Language = u"English"_s;
         writeSettingKeys({u"Language"_s});
         messageTable().SetEnglishLang();
