@@ -80,7 +80,8 @@ QString commandLineHelp(const QString &program)
            "  /H, --subject SUBJECT      the subject of the collection (required)\n"
            "  /N, --newsgroups GROUPS    newsgroups, separated by blanks (required)\n"
            "  /Z, --nzb NAME             write NAME.nzb into the folder and post it too\n"
-           "  /P, --post                 start posting once the files are queued\n"
+           "  /P, --post                 start posting once the files are queued; alone (with\n"
+           "                             an action), post what the queue holds\n"
            "  /C, --close                close the program when posting has finished\n"
            "  /S, --poweroff             power off when posting has finished\n"
            "  /L, --logoff               log off when posting has finished\n"
@@ -137,6 +138,15 @@ bool CheckCMDData(const CommandLine &line, BatchRequest *request)
             break;
         }
         }
+    }
+    bool collection = false;
+    for (const CommandLine::Piece &p : line.pieces)
+        collection = collection || QStringView(u"FHNZ").contains(p.letter);
+    if (!collection && r.post) {
+        AddLog(0, u"Posting the queue as it was left."_s);
+        r.resumeOnly = true;
+        *request = r;
+        return true;
     }
     if (r.folder.isEmpty()) {
         AddLog(0, u"Invalid commandline parameter: No folder specified."_s, LogColour::Red);

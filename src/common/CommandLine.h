@@ -40,6 +40,9 @@ struct BatchRequest
     QString nzbName;    // with ".nzb"
     bool post = false;
     int action = -1;    // on-complete list position, -1 for none
+    // Only /P (and an action) was given: post what the queue holds, for
+    // instance to resume a run that was interrupted.
+    bool resumeOnly = false;
 };
 
 // Checks the pieces (logging each one, and every problem in red); returns

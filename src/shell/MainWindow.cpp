@@ -575,7 +575,8 @@ void MainWindow::Form_Load()
         if (headless_) {
             if (!queued || !tmrStart.isActive()) {
                 // Nothing to post: the run is over (queued files are saved on closing).
-                exitStatus_ = queued ? 0 : 1;
+                if (!exitStatusDecided_)
+                    exitStatus_ = queued ? 0 : 1;
                 closeWhenStarted_ = true;
             } else if (!chkOnComplete->isChecked() || cboOnComplete->currentIndex() != 0) {
                 // Nobody is there to close the window: it closes when posting ends.

@@ -162,6 +162,7 @@ private:
     bool editingSpeed_ = false;
     bool headless_ = false;
     bool closeWhenStarted_ = false;
+    bool exitStatusDecided_ = false;
     QMenu *mnupopup = nullptr;
     QAction *mnuPauseSelected = nullptr, *mnuPauseAll = nullptr, *mnuClearSelected = nullptr,
             *mnuClearAll = nullptr, *mnuQueueSelected = nullptr, *mnuQueueAll = nullptr,

@@ -468,8 +468,22 @@ bool MainWindow::runCommandLine(const QStringList &arguments)
     BatchRequest request;
     if (!tessaly::CheckCMDData(parseCommandLine(arguments), &request))
         return false;
-    if (CMDLoadData(request) <= 0)
+    if (request.resumeOnly) {
+        if (!uploadQueue().hasState(UploadState::Queued)) {
+            AddLog(0, u"Nothing left to post."_s);
+            bool all = true;
+            for (int i = 1; i <= uploadQueue().count(); ++i)
+                all = all && uploadQueue().item(i).state() == UploadState::PostedOK;
+            exitStatus_ = all ? 0 : 1;
+            exitStatusDecided_ = true;
+            return false;
+        }
+    } else if (CMDLoadData(request) <= 0) {
         return false;
+    } else {
+        // Saved at once: an unattended run that is killed must not lose what it queued.
+        SaveQueue();
+    }
     applyHasWorkMenuState();
     if (request.post) {
         if (request.action >= 0) {

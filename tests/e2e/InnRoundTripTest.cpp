@@ -6,6 +6,8 @@
 #include "config/SslTunnel.h"
 #include "engine/Article.h"
 #include "engine/frmPost.h"
+#include "storage/QueueFile.h"
+#include "support/YencDecode.h"
 #include "storage/AppSettings.h"
 #include "storage/UploadQueue.h"
 #include "support/FakePostHost.h"
@@ -342,4 +344,90 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     test::writeAll(home + u"/Settings.ini"_s, ini);
     EXPECT_EQ(runProgram({u"-f"_s, folder, u"-h"_s, u"again"_s, u"-n"_s, u"alt.binaries.test"_s, u"-p"_s}, &out), 2);
     EXPECT_TRUE(out.contains("Tessaly Poster (Beta 2): No newsserver specified!")) << out.constData();
+}
+
+// Not against INN: the scripted server keeps count of every accepted part
+// while the program is killed again and again.
+TEST(KillAndResume, EveryPartEndsUpAcceptedAndTheQueueAlwaysLoads)
+{
+    test::ScriptedNntpServer server;
+    ASSERT_TRUE(server.start());
+    const QString home = test::homeFile(u"program"_s);
+    const QString folder = test::homeFile(u"data"_s);
+    QDir().mkpath(home);
+    QMap<QString, QByteArray> files;
+    int totalParts = 0;
+    for (int i = 0; i < 8; ++i) {
+        const QString name = u"k%1.bin"_s.arg(i);
+        files.insert(name, test::randomData(128000 * (i + 1) + 17 * i, 100 + quint32(i)));
+        test::writeAll(folder + u'/' + name, files[name]);
+        totalParts += int(partCount(files[name].size(), 128000));
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(u"DISPLAY"_s);
+    env.remove(u"WAYLAND_DISPLAY"_s);
+    env.remove(u"QT_QPA_PLATFORM"_s);
+    env.insert(u"TESSALY_HOME"_s, home);
+
+    // Runs the program while this process serves it; kills it after ms unless < 0.
+    auto run = [&](const QStringList &args, int killAfterMs) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(QStringLiteral(TESSALY_APP_PATH), args);
+        p.waitForStarted(10000);
+        QDeadlineTimer deadline(killAfterMs < 0 ? 60000 : killAfterMs);
+        while (p.state() != QProcess::NotRunning && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (p.state() != QProcess::NotRunning) {
+            p.kill(); // SIGKILL: wherever it was, a save included
+            p.waitForFinished(5000);
+            return -9;
+        }
+        return p.exitCode();
+    };
+
+    run({u"/F"_s, u"/nonexistent"_s}, -1); // writes the settings file
+    QByteArray ini = test::readAll(home + u"/Settings.ini"_s);
+    ini.replace("Server=\n", "Server=127.0.0.1\n");
+    ini.replace("Port=119\n", QByteArray("Port=" + QByteArray::number(server.port()) + "\n"));
+    ini.replace("Connections=1\n", "Connections=3\n");
+    ini.replace("MaxLines=3000\n", "MaxLines=1000\n");
+    ini.replace("MaxSpeed=0\n", "MaxSpeed=1500\n"); // slow enough to be killed mid-run
+    test::writeAll(home + u"/Settings.ini"_s, ini);
+
+    QRandomGenerator rng(777);
+    int kills = 0;
+    int rc = run({u"/F"_s, folder, u"/H"_s, u"kill"_s, u"/N"_s, u"alt.test"_s, u"/P"_s, u"/C"_s},
+                 int(rng.bounded(300, 900)));
+    for (int round = 0; round < 30 && rc != 0; ++round) {
+        if (rc == -9)
+            ++kills;
+        // Whatever moment the kill came at, the queue file loads.
+        if (QFile::exists(home + u"/Queue.dat"_s)) {
+            QFile::remove(test::homeFile(u"Queue.dat"_s));
+            QFile::copy(home + u"/Queue.dat"_s, test::homeFile(u"Queue.dat"_s));
+            uploadQueue().clear();
+            ASSERT_EQ(LoadStartXML(), int(files.size()) + 0) << "round " << round;
+        }
+        ASSERT_FALSE(QFile::exists(home + u"/Queue.dat.bad"_s));
+        rc = run({u"/P"_s, u"/C"_s}, round < 6 ? int(rng.bounded(300, 1500)) : -1);
+    }
+    EXPECT_EQ(rc, 0);
+    EXPECT_GE(kills, 3);
+
+    QMap<QString, QSet<int>> accepted;
+    for (const test::ReceivedArticle &a : server.accepted()) {
+        const test::DecodedPart d = test::decodeArticle(a.raw);
+        ASSERT_TRUE(d.ok);
+        ASSERT_EQ(d.data, files[QString::fromUtf8(d.name)].mid(d.begin - 1, d.end - d.begin + 1));
+        accepted[QString::fromUtf8(d.name)].insert(d.part);
+    }
+    int got = 0;
+    for (auto it = accepted.cbegin(); it != accepted.cend(); ++it)
+        got += int(it.value().size());
+    std::printf("kill and resume: %d kills, %d parts, %d accepted at least once, %d articles accepted in all\n", kills,
+                totalParts, got, int(server.accepted().size()));
+    EXPECT_EQ(got, totalParts);
 }
