@@ -277,6 +277,21 @@ TEST_F(PostRun, ServerHangingUpBeforeWorkStartsDoesNotEndTheRun)
     expectAllPartsAccepted();
 }
 
+TEST_F(PostRun, HostileInputDoesNotStopTheRun)
+{
+    appSettings().Connections = 1;
+    // A "greeting" of 10 MB without a line break, then a normal server.
+    server.greetings = {QByteArray(10 * 1024 * 1024, 'x')};
+    const QString longSubject(100000, u's');
+    const int i = queueFile(u"long.bin"_s, randomData(5000, 27));
+    uploadQueue().item(i).subject = longSubject;
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(logHas(u"The server sent a line longer than 64 KiB"_s));
+    EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+    ASSERT_EQ(server.accepted().size(), 1);
+    EXPECT_TRUE(server.accepted()[0].raw.contains(QByteArray("Subject: " + longSubject.toUtf8() + " (1/1)")));
+}
+
 TEST_F(PostRun, AuthenticationRightAndWrong)
 {
     appSettings().Connections = 1;
