@@ -1,23 +1,16 @@
 #include "common/Clock.h"
 #include "common/Log.h"
+#include "support/FixedClock.h"
 
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
 
-namespace {
-class FixedClock : public Clock
-{
-public:
-    QDateTime now() const override { return QDateTime(QDate(2009, 12, 5), QTime(14, 3, 22)); }
-    qint64 msecsSinceStart() const override { return 0; }
-};
-} // namespace
 
 TEST(Log, LineFormatsAndColours)
 {
-    FixedClock clock;
+    test::FixedClock clock(QDateTime(QDate(2009, 12, 5), QTime(14, 3, 22)));
     Clock::setInstance(&clock);
     AddLog(0, u"Loading application settings."_s);
     AddLog(3, u"240 article posted ok"_s, LogColour::Blue, true);

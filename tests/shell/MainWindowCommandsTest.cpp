@@ -10,6 +10,7 @@
 #include "storage/ProfileFile.h"
 #include "storage/UploadQueue.h"
 #include "support/ScriptedNntpServer.h"
+#include "support/FixedClock.h"
 #include "support/TestEnvironment.h"
 
 #include <QAction>
@@ -206,12 +207,7 @@ TEST_F(Commands, CommandLineWithoutPostQueuesOnly)
 
 TEST_F(Commands, SpeedSchedulerSetsTheHoursLimitAndRestoresIt)
 {
-    class Noon : public Clock
-    {
-    public:
-        QDateTime now() const override { return QDateTime(QDate(2026, 12, 6), QTime(9, 30)); }
-        qint64 msecsSinceStart() const override { return 0; }
-    } clock;
+    test::FixedClock clock(QDateTime(QDate(2026, 12, 6), QTime(9, 30)));
     Clock::setInstance(&clock);
     test::ScriptedNntpServer server;
     ASSERT_TRUE(server.start());

@@ -120,13 +120,16 @@ TEST_F(Settings, SpeedSchedulerHoursAndItsChecks)
 
 TEST_F(Settings, OkWritesExactlyItsKeysAndCancelNothing)
 {
-    {
-        frmSettings d;
+    auto fill = [](frmSettings &d) {
         d.txtServer->setText(u"  news.example.org "_s);
         d.cboConnections->setCurrentIndex(2);
         d.chkLogin->setChecked(true);
         d.txtUsername->setText(u"me"_s);
         d.txtPassword->setText(u"pass0"_s);
+    };
+    {
+        frmSettings d;
+        fill(d);
         d.reject(); // Cancel
     }
     const QByteArray before = test::readAll(settingsFile().path());
@@ -134,11 +137,7 @@ TEST_F(Settings, OkWritesExactlyItsKeysAndCancelNothing)
     EXPECT_EQ(test::readAll(settingsFile().path()), before);
 
     frmSettings d;
-    d.txtServer->setText(u"  news.example.org "_s);
-    d.cboConnections->setCurrentIndex(2);
-    d.chkLogin->setChecked(true);
-    d.txtUsername->setText(u"me"_s);
-    d.txtPassword->setText(u"pass0"_s);
+    fill(d);
     d.chkNoConfirm->setChecked(true);
     d.cmdOk_Click();
     EXPECT_EQ(key(u"Server"_s), u"news.example.org"_s);

@@ -9,6 +9,7 @@
 #include "storage/ProfileFile.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
+#include "support/FixedClock.h"
 #include "support/TestEnvironment.h"
 
 #include <QCheckBox>
@@ -27,13 +28,6 @@ using namespace Qt::StringLiterals;
 using namespace tessaly;
 
 namespace {
-
-class FixedClock : public Clock
-{
-public:
-    QDateTime now() const override { return QDateTime(QDate(2026, 12, 6), QTime(10, 11, 12)); }
-    qint64 msecsSinceStart() const override { return 0; }
-};
 
 class Shell : public ::testing::Test
 {
@@ -151,7 +145,7 @@ TEST_F(Shell, ClosingWhilePostingChangesNothing)
 
 TEST_F(Shell, ClosingSavesQueueSettingsAndLog)
 {
-    FixedClock clock;
+    test::FixedClock clock(QDateTime(QDate(2026, 12, 6), QTime(10, 11, 12)));
     Clock::setInstance(&clock);
     MainWindow w;
     w.Form_Load();
