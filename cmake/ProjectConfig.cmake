@@ -28,10 +28,17 @@ target_compile_definitions(tessaly_config INTERFACE
   TESSALY_VERSION_PATCH=${PROJECT_VERSION_PATCH})
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   target_compile_options(tessaly_config INTERFACE
-    -Wall -Wextra -Wpedantic -Wold-style-cast -Wshadow=local -Wnon-virtual-dtor)
+    -Wall -Wextra -Wpedantic -Wold-style-cast -Wnon-virtual-dtor
+    $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>)
   if(DEFINED ENV{CI} OR TESSALY_WERROR)
     target_compile_options(tessaly_config INTERFACE -Werror)
   endif()
+endif()
+
+# Fuzz builds instrument everything for coverage and check with ASan and UBSan.
+if(TESSALY_FUZZ)
+  target_compile_options(tessaly_config INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  target_link_options(tessaly_config INTERFACE -fsanitize=address,undefined)
 endif()
 
 # Sanitizer build: -DTESSALY_SANITIZE=ON

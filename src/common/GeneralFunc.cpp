@@ -119,6 +119,15 @@ QString withoutLineBreaks(const QString &text)
     return out;
 }
 
+namespace {
+bool g_syncWrites = true;
+}
+
+void setSyncWrites(bool sync)
+{
+    g_syncWrites = sync;
+}
+
 QString writeFileAtomically(const QString &path, const QByteArray &data, bool privateFile)
 {
     const QFileInfo target(path);
@@ -132,7 +141,8 @@ QString writeFileAtomically(const QString &path, const QByteArray &data, bool pr
     if (tmp.write(data) != data.size() || !tmp.flush())
         return u"cannot write %1: %2"_s.arg(path, tmp.errorString());
 #ifdef Q_OS_UNIX
-    ::fsync(tmp.handle());
+    if (g_syncWrites)
+        ::fsync(tmp.handle());
 #endif
     const QString tmpName = tmp.fileName();
     tmp.close();

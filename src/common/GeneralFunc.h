@@ -44,6 +44,9 @@ QString withoutLineBreaks(const QString &text);
 // empty on success.
 QString writeFileAtomically(const QString &path, const QByteArray &data, bool privateFile = false);
 
+// Whether atomic writes also wait for the disk (on by default; fuzzing turns it off).
+void setSyncWrites(bool sync);
+
 // Removes temporary files that an interrupted writeFileAtomically left beside path.
 void removeStaleTemporaries(const QString &path);
 

@@ -49,9 +49,9 @@ bool SetLanguage(const QString &path)
     const ProfileFile file(path, false);
     MessageTable &table = messageTable();
     for (const MessageTable::Section &section : MessageTable::sections()) {
-        const QString name = QString::fromUtf16(section.name);
+        const QHash<QString, QString> values = file.section(QString::fromUtf16(section.name));
         for (int slot = section.first; slot <= section.last; ++slot)
-            table.setText(slot, file.read(name, QString::number(slot - section.first + 1)));
+            table.setText(slot, values.value(QString::number(slot - section.first + 1)));
     }
     return true;
 }

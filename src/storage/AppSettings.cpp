@@ -239,9 +239,10 @@ bool ReadINIFile()
     QString failure;
     int failedLine = 0;
     int line = 0;
+    const QHash<QString, QString> values = file.section(QString::fromUtf16(kSettingsSection));
     for (const KeyDef &k : kKeys) {
         ++line;
-        failure = readKey(s, k, file.read(QString::fromUtf16(kSettingsSection), QString::fromUtf16(k.name)));
+        failure = readKey(s, k, values.value(QString::fromUtf16(k.name).toLower()));
         if (!failure.isEmpty()) {
             failedLine = line;
             break;

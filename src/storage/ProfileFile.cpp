@@ -124,6 +124,30 @@ QString ProfileFile::read(const QString &section, const QString &key) const
     return cleanValue(line.mid(line.indexOf(u'=') + 1)).left(MaxValueLength);
 }
 
+QHash<QString, QString> ProfileFile::section(const QString &section) const
+{
+    QHash<QString, QString> values;
+    const QStringList lines = readLines(path_);
+    bool inSection = false;
+    bool seen = false;
+    for (const QString &line : lines) {
+        const QString name = sectionName(line);
+        if (!name.isNull()) {
+            if (inSection)
+                break;
+            inSection = !seen && name.compare(section, Qt::CaseInsensitive) == 0;
+            seen = seen || inSection;
+            continue;
+        }
+        if (!inSection)
+            continue;
+        const QString key = keyOf(line).toLower();
+        if (!key.isNull() && !values.contains(key))
+            values.insert(key, cleanValue(line.mid(line.indexOf(u'=') + 1)).left(MaxValueLength));
+    }
+    return values;
+}
+
 bool ProfileFile::hasKey(const QString &section, const QString &key) const
 {
     return find(readLines(path_), section, key).keyLine >= 0;

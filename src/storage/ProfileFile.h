@@ -3,6 +3,7 @@
 // replaces the file atomically.
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -23,6 +24,10 @@ public:
     // MaxValueLength characters; empty when the file, section or key is missing.
     QString read(const QString &section, const QString &key) const;
     bool hasKey(const QString &section, const QString &key) const;
+
+    // Every value of a section (keys lower-cased, the first of a repeated key
+    // wins), read with one pass over the file.
+    QHash<QString, QString> section(const QString &section) const;
 
     // Writes one key, creating the file, section or key as needed. Returns an
     // error text, empty on success.

@@ -1,0 +1,43 @@
+// Shared set-up of the fuzz targets: a Qt core application, a private program
+// folder, and a helper that writes the input to a file there.
+#pragma once
+
+#include "common/AppState.h"
+#include "common/GeneralFunc.h"
+#include "common/Log.h"
+#include "storage/AppSettings.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tessaly::fuzz {
+
+inline QString home()
+{
+    static QTemporaryDir dir;
+    return dir.path();
+}
+
+inline void setUp(int *argc, char ***argv)
+{
+    static QCoreApplication app(*argc, *argv);
+    qputenv("TESSALY_HOME", home().toUtf8());
+    resetProcessState();
+    setSyncWrites(false); // nothing here needs to reach the disk
+    setTunnelStarter({});
+}
+
+inline void writeInput(const QString &name, const std::uint8_t *data, std::size_t size)
+{
+    QFile f(home() + u'/' + name);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(reinterpret_cast<const char *>(data), qint64(size));
+}
+
+} // namespace tessaly::fuzz

@@ -1,0 +1,21 @@
+// The command-line parser and its checks: the input is split into arguments at NUL bytes.
+#include "common/CommandLine.h"
+#include "fuzz/FuzzSupport.h"
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    tessaly::fuzz::setUp(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    QStringList args;
+    for (const QByteArray &a : QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)).split('\0'))
+        args << QString::fromUtf8(a);
+    const tessaly::CommandLine line = tessaly::parseCommandLine(args);
+    tessaly::BatchRequest request;
+    (void)tessaly::CheckCMDData(line, &request); // does not queue anything
+    tessaly::logModel().clear();
+    return 0;
+}

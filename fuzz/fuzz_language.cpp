@@ -1,0 +1,24 @@
+// Language files with arbitrary content.
+#include "config/Language.h"
+#include "config/MessageTable.h"
+#include "fuzz/FuzzSupport.h"
+
+using namespace Qt::StringLiterals;
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    tessaly::fuzz::setUp(argc, argv);
+    QDir().mkpath(tessaly::languagesFolder());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    tessaly::fuzz::writeInput(u"Languages/Fuzz.lng"_s, data, size);
+    (void)tessaly::SetLanguage(tessaly::languageFilePath(u"Fuzz"_s));
+    (void)tessaly::messageTable().message(245);
+    (void)tessaly::messageTable().addingFilesText(3);
+    tessaly::messageTable().SetEnglishLang();
+    tessaly::logModel().clear();
+    return 0;
+}
