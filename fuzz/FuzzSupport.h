@@ -41,3 +41,13 @@ inline void writeInput(const QString &name, const std::uint8_t *data, std::size_
 }
 
 } // namespace tessaly::fuzz
+
+// Each fuzz target is one source file that includes this header once; the
+// set-up is the same for all of them.
+#ifndef TESSALY_FUZZ_CUSTOM_INIT
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    tessaly::fuzz::setUp(argc, argv);
+    return 0;
+}
+#endif

@@ -2,12 +2,6 @@
 #include "common/CommandLine.h"
 #include "fuzz/FuzzSupport.h"
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    tessaly::fuzz::setUp(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     QStringList args;

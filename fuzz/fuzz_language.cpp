@@ -1,6 +1,7 @@
 // Language files with arbitrary content.
 #include "config/Language.h"
 #include "config/MessageTable.h"
+#define TESSALY_FUZZ_CUSTOM_INIT
 #include "fuzz/FuzzSupport.h"
 
 using namespace Qt::StringLiterals;

@@ -5,12 +5,6 @@
 
 using namespace Qt::StringLiterals;
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    tessaly::fuzz::setUp(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     tessaly::fuzz::writeInput(u"Settings.ini"_s, data, size);
