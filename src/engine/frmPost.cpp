@@ -41,6 +41,17 @@ PostTimeouts &PostTimeouts::current()
     return t;
 }
 
+frmPost::SocketFactory &frmPost::socketFactory()
+{
+    static SocketFactory factory;
+    return factory;
+}
+
+void frmPost::setSocketFactory(SocketFactory factory)
+{
+    socketFactory() = std::move(factory);
+}
+
 frmPost::frmPost(PostHost *host, QObject *parent)
     : QObject(parent)
     , host_(host)
@@ -81,7 +92,7 @@ void frmPost::Form_Load()
         auto c = std::make_unique<PostConnection>();
         PostConnection *pc = c.get();
         pc->number = i;
-        pc->socket = new QTcpSocket(this);
+        pc->socket = socketFactory() ? socketFactory()(this) : new QTcpSocket(this);
         pc->sendTimer = new QTimer(this);
         pc->sendTimer->setSingleShot(true);
         pc->sendTimer->setTimerType(Qt::PreciseTimer);
@@ -95,26 +106,7 @@ void frmPost::Form_Load()
             pc->waitingFor = u"the server's greeting"_s;
             arm(*pc, PostTimeouts::current().replyMs);
         });
-        connect(pc->socket, &QTcpSocket::readyRead, this, [this, pc] {
-            pc->lineBuffer += pc->socket->readAll();
-            arm(*pc, PostTimeouts::current().replyMs);
-            // Replies are handled line by line, however the data arrived.
-            for (;;) {
-                if (pc->closingByUs || unloaded_)
-                    return;
-                const qsizetype eol = pc->lineBuffer.indexOf('\n');
-                if (eol < 0) {
-                    if (pc->lineBuffer.size() > 65536) // a runaway line is an error, not a memory hog
-                        errorPath(*pc, u"The server sent a line longer than 64 KiB"_s);
-                    return;
-                }
-                QByteArray line = pc->lineBuffer.left(eol);
-                pc->lineBuffer.remove(0, eol + 1);
-                if (line.endsWith('\r'))
-                    line.chop(1);
-                onReply(*pc, line);
-            }
-        });
+        connect(pc->socket, &QTcpSocket::readyRead, this, [this, pc] { receive(*pc, pc->socket->readAll()); });
         connect(pc->socket, &QTcpSocket::bytesWritten, this, [this, pc](qint64 bytes) { onBytesWritten(*pc, bytes); });
         connect(pc->socket, &QTcpSocket::errorOccurred, this, [this, pc](QAbstractSocket::SocketError e) {
             if (pc->closingByUs || unloaded_)
@@ -199,6 +191,7 @@ void frmPost::connectStep(PostConnection &c, bool rewriteAction, bool clearDescr
     c.closingByUs = false;
     c.lineBuffer.clear();
     c.connecting = true;
+    c.expecting = Expect::Greeting;
     c.waitingFor = u"the connection"_s;
     const AppSettings &s = appSettings();
     if (sslOn()) {
@@ -239,11 +232,42 @@ void frmPost::arm(PostConnection &c, int ms)
 void frmPost::sendCommand(PostConnection &c, const QByteArray &command, const QString &waitingFor)
 {
     c.waitingFor = waitingFor;
+    c.expecting = command.startsWith("AUTHINFO user") ? Expect::AuthUser
+        : command.startsWith("AUTHINFO pass")         ? Expect::AuthPass
+                                                      : Expect::PostGo;
     c.socket->write(command + "\r\n");
     arm(c, PostTimeouts::current().replyMs);
 }
 
 // ---------------------------------------------------------------- replies
+
+void frmPost::receive(int number, const QByteArray &data)
+{
+    if (number >= 1 && number <= connectionCount())
+        receive(*connections_.at(std::size_t(number - 1)), data);
+}
+
+void frmPost::receive(PostConnection &c, const QByteArray &data)
+{
+    c.lineBuffer += data;
+    arm(c, PostTimeouts::current().replyMs);
+    // Replies are handled line by line, however the data arrived.
+    for (;;) {
+        if (c.closingByUs || unloaded_)
+            return;
+        const qsizetype eol = c.lineBuffer.indexOf('\n');
+        if (eol < 0) {
+            if (c.lineBuffer.size() > 65536) // a runaway line is an error, not a memory hog
+                errorPath(c, u"The server sent a line longer than 64 KiB"_s);
+            return;
+        }
+        QByteArray line = c.lineBuffer.left(eol);
+        c.lineBuffer.remove(0, eol + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        onReply(c, line);
+    }
+}
 
 void frmPost::onReply(PostConnection &c, const QByteArray &line)
 {
@@ -252,6 +276,33 @@ void frmPost::onReply(PostConnection &c, const QByteArray &line)
         return;
     const QByteArray code = line.left(4);
     const AppSettings &s = appSettings();
+
+    // A reply out of turn (an acceptance for an article never sent, a second
+    // greeting, a go-ahead while an article is on its way) would count a part
+    // that did not reach the server or garble the stream: it is an error.
+    const bool inTurn = [&] {
+        switch (c.expecting) {
+        case Expect::Greeting:
+            return code == "200 " || code == "201 ";
+        case Expect::AuthUser:
+            return code == "381 " || code == "281 ";
+        case Expect::AuthPass:
+            return code == "281 ";
+        case Expect::PostGo:
+            return code == "340 " || code == "435 " || code == "441 ";
+        case Expect::PostResult:
+            return (code == "240 " && c.hasArticle && c.sendPos >= c.article.size()) || code == "441 "
+                || code == "435 ";
+        }
+        return false;
+    }();
+    if (code == "205 ")
+        return; // the server's farewell
+    if (!inTurn && (code == "200 " || code == "201 " || code == "240 " || code == "281 " || code == "340 "
+                    || code == "381 " || code == "435 " || code == "441 ")) {
+        errorPath(c, u"Unexpected reply ("_s + c.waitingFor + u"): "_s + text);
+        return;
+    }
 
     if (code == "340 ") {
         onArticleReady(c);
@@ -270,8 +321,6 @@ void frmPost::onReply(PostConnection &c, const QByteArray &line)
         if (fillMode_ && uploadQueue().isValidIndex(c.currentItem))
             uploadQueue().setState(c.currentItem, uploadQueue().item(c.currentItem).state(),
                                    msg(131) + u' ' + QString::number(c.number));
-    } else if (code == "205 ") {
-        // The server's farewell.
     } else if (code == "281 ") {
         AddLog(c.number, text, LogColour::Blue);
         connectionList().setAction(c.number, msg(142));
@@ -349,6 +398,7 @@ void frmPost::onArticleReady(PostConnection &c)
                                                   + QString::number(item.maxparts) + u')');
     connectionList().setProgress(c.number, 0);
     c.hasArticle = true;
+    c.expecting = Expect::PostResult;
     startSendLoop(c);
 }
 

@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct PostTimeouts
     static PostTimeouts &current();
 };
 
+// The reply a session waits for; a reply that does not fit is an error.
+enum class Expect { Greeting, AuthUser, AuthPass, PostGo, PostResult };
+
 struct PostConnection
 {
     int number = 0;
@@ -57,6 +61,7 @@ struct PostConnection
     bool closingByUs = false;
     int refusalsInARow = 0;
     bool connecting = false;
+    Expect expecting = Expect::Greeting;
 };
 
 class frmPost : public QObject
@@ -93,6 +98,14 @@ public:
     // Article bytes handed to the network since the run started.
     qint64 totalBytesSent() const { return totalBytesSent_; }
 
+    // Handles data as if connection `number` had just received it.
+    void receive(int number, const QByteArray &data);
+
+    // Makes the sockets of the sessions (empty: plain QTcpSocket). Lets a
+    // harness drive the sessions without a network.
+    using SocketFactory = std::function<QTcpSocket *(QObject *parent)>;
+    static void setSocketFactory(SocketFactory factory);
+
 signals:
     // The run is over (ended, stopped, or a fill run finished).
     void unloaded();
@@ -107,6 +120,7 @@ private:
     void startArticle(PostConnection &c);
     void errorPath(PostConnection &c, const QString &text);
     void serverClosed(PostConnection &c);
+    void receive(PostConnection &c, const QByteArray &data);
     void onReply(PostConnection &c, const QByteArray &line);
     void onArticleReady(PostConnection &c);
     void sendCommand(PostConnection &c, const QByteArray &command, const QString &waitingFor);
@@ -120,6 +134,7 @@ private:
     void statisticsTick();
     void removeFinishedItem(int index);
     void checkRunEnd();
+    static SocketFactory &socketFactory();
 
     PostHost *host_;
     std::vector<std::unique_ptr<PostConnection>> connections_;

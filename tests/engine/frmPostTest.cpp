@@ -266,6 +266,24 @@ TEST_F(PostRun, UnexpectedRepliesTakeTheErrorPathAndRetry)
         engine->Stop();
 }
 
+TEST_F(PostRun, RepliesOutOfTurnNeverCountAPartAsPosted)
+{
+    // A server that claims acceptance for an article it was never sent, and
+    // one that greets twice: neither may count a part or garble a session.
+    appSettings().Connections = 1;
+    server.greetings = {"200 hello\r\n200 hello again\r\n"};
+    server.postReply = "240 article posted ok\r\n";
+    const int i = queueFile(u"o.bin"_s, randomData(3 * kPart - 5, 11));
+    ASSERT_TRUE(run(15000, [&](frmPost &) {
+        if (server.connections >= 2 && server.commands.count("POST") >= 2)
+            server.postReply = "340 go ahead\r\n";
+    }));
+    EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+    EXPECT_TRUE(logHas(u"Unexpected reply"_s));
+    EXPECT_TRUE(logHas(u"240 article posted ok"_s));
+    expectAllPartsAccepted();
+}
+
 TEST_F(PostRun, ServerHangingUpBeforeWorkStartsDoesNotEndTheRun)
 {
     // Every connection is dropped once before it could take an item.

@@ -1,0 +1,157 @@
+// The reply handler of the posting sessions: arbitrary server data, cut into
+// arbitrary pieces, on one or two connections, with and without login and in
+// fill mode. The sessions' sockets are stand-ins that never touch a network;
+// the engine's timers that fire at once (reconnects, the send loop) run
+// between the pieces.
+//
+// Input: byte 0 chooses the set-up; the rest is split at 0xFF bytes, and the
+// first byte of each piece chooses the connection it arrives on.
+//
+// Besides crashes it checks what a run must never do: count more parts than
+// an item has, leave an item marked as being posted once the run is over, or
+// call an item posted without the server having acknowledged every part.
+#define TESSALY_FUZZ_CUSTOM_INIT
+#include "engine/frmPost.h"
+#include "fuzz/FuzzSupport.h"
+#include "storage/ConnectionList.h"
+#include "storage/UploadQueue.h"
+#include "common/GeneralFunc.h"
+#include "tests/support/FakePostHost.h"
+
+#include <QTcpSocket>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+namespace {
+
+// Opens at once and swallows what is written; reports the bytes as sent on
+// the next turn of the event loop, as a real socket would.
+class StandInSocket : public QTcpSocket
+{
+public:
+    using QTcpSocket::QTcpSocket;
+    using QTcpSocket::connectToHost;
+
+    void connectToHost(const QString &, quint16, OpenMode mode, NetworkLayerProtocol) override
+    {
+        setOpenMode(mode);
+        setSocketState(ConnectedState);
+        QMetaObject::invokeMethod(
+            this, [this] { if (state() == ConnectedState) emit connected(); }, Qt::QueuedConnection);
+    }
+
+protected:
+    qint64 writeData(const char *, qint64 size) override
+    {
+        if (state() != ConnectedState)
+            return -1;
+        QMetaObject::invokeMethod(
+            this, [this, size] { if (state() == ConnectedState) emit bytesWritten(size); }, Qt::QueuedConnection);
+        return size;
+    }
+    qint64 readData(char *, qint64) override { return 0; }
+};
+
+void check(bool ok)
+{
+    if (!ok)
+        __builtin_trap();
+}
+
+// Parts the server acknowledged ("240 " lines) bound what may count as posted.
+void checkQueue(int acknowledgements)
+{
+    const UploadQueue &q = uploadQueue();
+    int postedParts = 0;
+    for (int i = 1; i <= q.count(); ++i) {
+        const UploadItem &it = q.item(i);
+        check(it.position >= 1 && it.position <= std::max(1, it.maxparts));
+        if (it.state() == UploadState::PostedOK)
+            postedParts += it.maxparts;
+    }
+    check(postedParts <= acknowledgements);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    fuzz::setUp(argc, argv);
+    frmPost::setSocketFactory([](QObject *parent) { return new StandInSocket(parent); });
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    (void)writeFileAtomically(fuzz::home() + u"/one.bin"_s, QByteArray(1, 'x'));
+    (void)writeFileAtomically(fuzz::home() + u"/three.bin"_s, QByteArray(600, '\x3d'));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    const std::uint8_t setup = data[0];
+    AppSettings &s = appSettings();
+    s = defaultSettings();
+    s.Server = u"news.invalid"_s;
+    s.Connections = (setup & 1) ? 2 : 1;
+    s.Login = (setup & 2) ? 1 : 0;
+    s.Username = u"user"_s;
+    s.Password = u"secret"_s;
+    s.PartSize = 256;
+    const bool fill = setup & 4;
+
+    UploadQueue &q = uploadQueue();
+    q.clear();
+    q.append(UploadQueue::newItem(u"one"_s, u"alt.test"_s, fuzz::home() + u"/one.bin"_s, 1, u"t"_s, {}));
+    q.append(UploadQueue::newItem(u"three"_s, u"alt.test"_s, fuzz::home() + u"/three.bin"_s, 3, u"t"_s, {}));
+    q.append(UploadQueue::newItem(u"gone"_s, u"alt.test"_s, fuzz::home() + u"/gone.bin"_s, 2, u"t"_s, {}));
+    q.append(UploadQueue::newItem(u"wrong size"_s, u"alt.test"_s, fuzz::home() + u"/one.bin"_s, 4, u"t"_s, {}));
+
+    test::FakePostHost host;
+    QByteArray stream[2]; // all that arrived on each connection
+    int acknowledgements = 0;
+    {
+        frmPost post(&host);
+        if (fill)
+            post.setFillMode(2, {1, 3});
+        post.Form_Load();
+        QCoreApplication::processEvents();
+
+        const QByteArray rest(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
+        for (const QByteArray &piece : rest.split('\xff')) {
+            if (post.isUnloaded())
+                break;
+            if (piece.isEmpty())
+                continue;
+            const int connection = 1 + (std::uint8_t(piece.front()) % 2);
+            if (connection > post.connectionCount()
+                || post.connection(connection).socket->state() != QAbstractSocket::ConnectedState)
+                continue; // nothing arrives on a closed socket
+            QByteArray &all = stream[connection - 1];
+            const qsizetype from = std::max<qsizetype>(0, all.size() - 3);
+            all += piece.mid(1);
+            // An upper bound of the acknowledgements the engine can have seen.
+            for (qsizetype at = all.indexOf("240 ", from); at >= 0; at = all.indexOf("240 ", at + 1))
+                acknowledgements += at == 0 || all.at(at - 1) == '\n';
+            post.receive(connection, piece.mid(1));
+            QCoreApplication::processEvents();
+            if (!fill)
+                checkQueue(acknowledgements);
+        }
+        if (!post.isUnloaded())
+            post.Stop();
+    }
+    for (int i = 1; i <= q.count(); ++i)
+        check(q.item(i).state() != UploadState::Posting);
+    if (!fill)
+        checkQueue(acknowledgements);
+    if (qEnvironmentVariableIsSet("TESSALY_FUZZ_TRACE")) { // what a single input did
+        for (const LogLine &l : logModel().lines())
+            std::fprintf(stderr, "log: %s\n", qPrintable(l.formatted()));
+        for (int i = 1; i <= q.count(); ++i)
+            std::fprintf(stderr, "item %d: state %d, part %d of %d\n", i, q.item(i).icon, q.item(i).position,
+                         q.item(i).maxparts);
+    }
+    logModel().clear();
+    return 0;
+}
