@@ -208,6 +208,16 @@ void ScriptedNntpServer::finishArticle(Session &s)
         });
         break;
     }
+    case ArticleAction::AcceptThenHangUp: {
+        a.accepted = true;
+        // Later: hanging up here would end the session under the caller's feet.
+        QPointer<QTcpSocket> p(s.socket);
+        QTimer::singleShot(0, this, [p] {
+            if (p)
+                p->abort();
+        });
+        break;
+    }
     case ArticleAction::Stall:
     case ArticleAction::CloseMidArticle:
         break;

@@ -17,7 +17,9 @@ class QTcpSocket;
 
 namespace tessaly::test {
 
-enum class ArticleAction { Accept, Refuse435, Refuse441, CloseMidArticle, Stall, SplitReply };
+// AcceptThenHangUp keeps the article but hangs up before the reply: the poster
+// cannot know it arrived.
+enum class ArticleAction { Accept, Refuse435, Refuse441, CloseMidArticle, Stall, SplitReply, AcceptThenHangUp };
 
 struct ReceivedArticle
 {
