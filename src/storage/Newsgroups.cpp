@@ -1,6 +1,7 @@
 #include "storage/Newsgroups.h"
 
 #include "common/GeneralFunc.h"
+#include "common/Log.h"
 #include "platform/ProgramFolder.h"
 
 #include <QFile>
@@ -14,18 +15,46 @@ QString newsgroupsFilePath()
     return inProgramFolder(u"Newsgroups.dat"_s);
 }
 
+bool isNewsgroupName(const QString &name)
+{
+    if (name.isEmpty() || name.size() > kMaxNewsgroupName)
+        return false;
+    for (const QChar c : name) {
+        // Blanks and commas separate names in a Newsgroups header; control
+        // characters and undecodable bytes have no place in one.
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || c == u',' || c == QChar::ReplacementCharacter
+            || c.isSpace() || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
 QStringList loadNewsgroups(const QString &path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     QStringList names;
+    int skipped = 0, firstSkipped = 0, lineNumber = 0;
     const QList<QByteArray> lines = f.readAll().split('\n');
     for (const QByteArray &line : lines) {
+        ++lineNumber;
         const QString name = QString::fromUtf8(line).trimmed();
-        if (!name.isEmpty())
-            names.append(name);
+        if (name.isEmpty())
+            continue;
+        if (!isNewsgroupName(name)) {
+            if (skipped++ == 0)
+                firstSkipped = lineNumber;
+            continue;
+        }
+        names.append(name);
     }
+    if (skipped > 0)
+        AddLog(0,
+               u"%1: %2 line(s) skipped that are not newsgroup names (the first is line %3)"_s.arg(path)
+                   .arg(skipped)
+                   .arg(firstSkipped),
+               LogColour::Red);
     return names;
 }
 

@@ -8,7 +8,14 @@ namespace tessaly {
 
 QString newsgroupsFilePath();
 
-// Names in file order, blanks around them removed, empty lines skipped. A
+constexpr int kMaxNewsgroupName = 500;
+
+// A name that can go into a Newsgroups header: no blanks, commas or control
+// characters, valid UTF-8, at most kMaxNewsgroupName characters.
+bool isNewsgroupName(const QString &name);
+
+// Names in file order, blanks around them removed, empty lines skipped. Lines
+// that are no newsgroup names (a damaged file) are skipped with a log line. A
 // missing or empty file gives an empty list.
 QStringList loadNewsgroups(const QString &path = newsgroupsFilePath());
 

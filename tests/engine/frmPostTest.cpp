@@ -17,6 +17,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QDir>
+
+#include <sys/fsuid.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -404,6 +408,74 @@ TEST_F(PostRun, MissingOrShrunkFilesBecomeFileErrorsAndTheRunGoesOn)
     for (const test::ReceivedArticle &a : server.articles)
         EXPECT_FALSE(a.raw.contains("shrunk.bin"));
     expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, FileTurningIntoAFolderOrUnreadableMidRunStopsOnlyThatItem)
+{
+    // Root reads any file whatever its mode: for this test the thread checks
+    // file permissions as "nobody" (the program folder is opened up for it).
+    struct AsNobody
+    {
+        bool active = ::geteuid() == 0;
+        AsNobody()
+        {
+            if (active) {
+                QFile::setPermissions(test::home(), QFileDevice::Permissions(0x7777));
+                ::setfsuid(65534);
+            }
+        }
+        ~AsNobody()
+        {
+            if (active)
+                ::setfsuid(0);
+        }
+    };
+
+    appSettings().Connections = 1;
+    const int folder = queueFile(u"folder.bin"_s, randomData(kPart * 3, 41));
+    const int locked = queueFile(u"locked.bin"_s, randomData(kPart * 3, 42));
+    const int fine = queueFile(u"fine.bin"_s, randomData(kPart * 2, 43));
+    const QMap<QString, QByteArray> originals = files;
+    // The server decides when it says "340": after the first part of each
+    // file, the file changes before the poster reads the second.
+    int article = 0;
+    server.decide = [&](const test::ReceivedArticle &) {
+        if (article == 1) {
+            QFile::remove(test::homeFile(u"folder.bin"_s));
+            QDir().mkdir(test::homeFile(u"folder.bin"_s));
+        } else if (article == 3) {
+            const bool root = ::geteuid() == 0;
+            if (root)
+                ::setfsuid(0); // the owner takes the permission away
+            QFile::setPermissions(test::homeFile(u"locked.bin"_s), QFileDevice::Permissions());
+            if (root)
+                ::setfsuid(65534);
+        }
+        ++article;
+        return ArticleAction::Accept;
+    };
+    {
+        AsNobody nobody;
+        ASSERT_TRUE(run());
+    }
+    EXPECT_EQ(uploadQueue().item(folder).state(), UploadState::FileError);
+    EXPECT_EQ(uploadQueue().item(locked).state(), UploadState::FileError);
+    EXPECT_EQ(uploadQueue().item(fine).state(), UploadState::PostedOK);
+    EXPECT_TRUE(logHas(u"Cannot post "_s + test::homeFile(u"folder.bin"_s)));
+    EXPECT_TRUE(logHas(u"Cannot post "_s + test::homeFile(u"locked.bin"_s)));
+    // What went out is right, and the item that was fine lost nothing.
+    QSet<QByteArray> names;
+    int fineParts = 0;
+    for (const test::ReceivedArticle &a : server.accepted()) {
+        const test::DecodedPart d = test::decodeArticle(a.raw);
+        ASSERT_TRUE(d.ok) << qPrintable(d.error);
+        const QByteArray src = originals.value(QString::fromUtf8(d.name));
+        EXPECT_EQ(d.data, src.mid(d.begin - 1, d.end - d.begin + 1)) << d.name.constData() << " part " << d.part;
+        names.insert(d.name);
+        fineParts += d.name == "fine.bin";
+    }
+    EXPECT_EQ(fineParts, 2);
+    EXPECT_EQ(names.size(), 3);
 }
 
 TEST_F(PostRun, FillModePostsTheChosenPartsWithNewIds)
