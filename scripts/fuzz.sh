@@ -21,6 +21,8 @@ if [ ! -f build-fuzz/build.ninja ]; then
 fi
 cmake --build build-fuzz -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+# The targets write their inputs to files: in memory that is twice as fast.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 for t in "${targets[@]}"; do
   work=build-fuzz/corpus/$t
   mkdir -p "$work"
