@@ -141,6 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (!post.isUnloaded())
             post.Stop();
     }
+    // What an event loop would have cleaned up by now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (int i = 1; i <= q.count(); ++i)
         check(q.item(i).state() != UploadState::Posting);
     if (!fill)
