@@ -7,6 +7,7 @@
 #include "storage/UploadQueue.h"
 #include "support/FakePostHost.h"
 #include "support/ScriptedNntpServer.h"
+#include "support/TestEnvironment.h"
 #include "support/YencDecode.h"
 
 #include <QCoreApplication>
@@ -20,18 +21,6 @@ using namespace Qt::StringLiterals;
 
 namespace tessaly::test {
 
-namespace {
-
-QByteArray seededBytes(qint64 size, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray b(size, Qt::Uninitialized);
-    for (char &c : b)
-        c = char(rng.bounded(256));
-    return b;
-}
-
-} // namespace
 
 QString SoakReport::summary() const
 {
@@ -104,7 +93,7 @@ SoakReport runSoak(const SoakOptions &o)
         const qint64 size = i == 0 ? 1 : qint64(rng.bounded(1, int(o.maxParts * s.PartSize)));
         const QString name = u"soak%1.bin"_s.arg(i, 4, 10, QChar(u'0'));
         const QString path = o.folder + u'/' + name;
-        const QByteArray data = seededBytes(size, o.seed + quint32(i));
+        const QByteArray data = randomData(size, o.seed + quint32(i));
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size()) {
             report.firstProblem = u"cannot write "_s + path;

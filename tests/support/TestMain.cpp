@@ -14,7 +14,6 @@ using TestApplication = QCoreApplication;
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -68,15 +67,6 @@ void writeAll(const QString &path, const QByteArray &data)
     QFile f(path);
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         f.write(data);
-}
-
-QByteArray randomData(qint64 size, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray b(size, Qt::Uninitialized);
-    for (char &c : b)
-        c = char(rng.bounded(256));
-    return b;
 }
 
 } // namespace tessaly::test
