@@ -1,5 +1,5 @@
 #include "common/AppState.h"
-#include "common/CommandLine.h"
+#include "application/CommandLine.h"
 #include "common/Log.h"
 #include "platform/SingleInstance.h"
 #include "shell/MainWindow.h"
@@ -49,7 +49,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(tessaly::versionNumber());
 
     // A second start brings the running window forward and ends at once.
-    tessaly::SingleInstance instance(tessaly::SingleInstance::defaultKey());
+    tessaly::SingleInstance instance(tessaly::SingleInstance::defaultKey(QString::fromUtf16(tessaly::kAppTitle)));
     if (!instance.claim())
         return 0;
 

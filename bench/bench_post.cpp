@@ -11,6 +11,7 @@
 #include "engine/PostHost.h"
 #include "engine/frmPost.h"
 #include "storage/AppSettings.h"
+#include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
 
 #include <QCoreApplication>

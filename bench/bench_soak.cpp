@@ -7,6 +7,7 @@
 // One line per seed (parts, faults injected, duplicates, lost, corrupt, wall
 // time) and a total. Exits 1 when any part was lost or corrupted, an item did
 // not end PostedOK, or a run did not end by itself.
+#include "application/ProcessState.h"
 #include "common/AppState.h"
 #include "common/GeneralFunc.h"
 #include "support/SoakRun.h"

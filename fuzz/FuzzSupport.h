@@ -2,6 +2,7 @@
 // folder, and a helper that writes the input to a file there.
 #pragma once
 
+#include "application/ProcessState.h"
 #include "common/AppState.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"

@@ -1,5 +1,5 @@
 // The command-line parser and its checks: the input is split into arguments at NUL bytes.
-#include "common/CommandLine.h"
+#include "application/CommandLine.h"
 #include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

@@ -1,6 +1,6 @@
 // Language files with arbitrary content.
 #include "config/Language.h"
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 #define TESSALY_FUZZ_CUSTOM_INIT
 #include "fuzz/FuzzSupport.h"
 

@@ -1,14 +1,5 @@
 #include "common/AppState.h"
 
-#include "common/Clock.h"
-#include "common/Log.h"
-#include "config/MessageTable.h"
-#include "platform/ProgramFolder.h"
-#include "rarpar/FileLists.h"
-#include "storage/AppSettings.h"
-#include "storage/ConnectionList.h"
-#include "storage/UploadQueue.h"
-
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
@@ -46,33 +37,6 @@ const QString &runTag()
 void setRunTag(const QString &tag)
 {
     g_runTag = tag;
-}
-
-QString makeRunTag()
-{
-    const QDateTime local = Clock::instance().now();
-    // The local wall-clock time counted as if it were UTC.
-    const QDateTime asUtc(local.date(), local.time(), Qt::UTC);
-    const QString seconds = QString::number(asUtc.toSecsSinceEpoch());
-    if (seconds.size() < 6)
-        return UploadQueue::MakeCollectionTag().toUpper();
-    return seconds;
-}
-
-void resetProcessState()
-{
-    Clock::setInstance(nullptr);
-    resetProgramFolder();
-    uploadQueue().clear();
-    messageTable().SetEnglishLang();
-    appSettings() = defaultSettings();
-    setTunnelStarter({});
-    logModel().clear();
-    logModel().setListener({});
-    g_runTag.clear();
-    g_posting = false;
-    connectionList().rebuild(0);
-    PickedFiles() = QStringList{QString()};
 }
 
 } // namespace tessaly

@@ -1,5 +1,5 @@
-// Process-wide values made at start-up, and the reset of all process-wide
-// state between test cases.
+// Process-wide values: the program's names, its version, the run tag and
+// the posting-in-progress flag.
 #pragma once
 
 #include <QString>
@@ -18,18 +18,10 @@ QString versionNumber();
 // The text that every new Message-ID carries after its "@".
 const QString &runTag();
 void setRunTag(const QString &tag);
-// Seconds from 1970-01-01 00:00:00 to the local date and time now, or a random
-// 8-character upper-case tag when that text would be shorter than 6 characters.
-QString makeRunTag();
 
 // Set while the posting engine runs; the main window refuses to close and
 // the list commands are disabled meanwhile.
 bool postingInProgress();
 void setPostingInProgress(bool posting);
-
-// Puts every process-wide value back to its state before start-up: the
-// queue, the settings, the message table, the log, the run tag, the clock and
-// the cached program folder.
-void resetProcessState();
 
 } // namespace tessaly

@@ -81,19 +81,79 @@ void AddLog(int thread, const QString &text, quint32 colour, bool bold)
     logModel().add(thread, text, colour, bold);
 }
 
-QString errorLineText(int number, const QString &description, int line, const QString &procedure,
-                      ErrorOwner owner, const QString &ownerName)
+ErrorPlace ErrorPlace::of(const std::source_location &where)
 {
-    return u"Error "_s + QString::number(number) + u" ("_s + description + u") on line "_s
-        + QString::number(line) + u" in procedure "_s + procedure
-        + (owner == ErrorOwner::Form ? u" of Form "_s : u" of Module "_s) + ownerName;
+    return of(int(where.line()), where.function_name(), where.file_name());
 }
 
-void LogError(int number, const QString &description, int line, const QString &procedure,
-              ErrorOwner owner, const QString &ownerName, const QString &tail)
+ErrorPlace ErrorPlace::of(int line, const char *function, const char *file)
 {
-    AddLog(0, errorLineText(number, description, line, procedure, owner, ownerName) + tail,
-           LogColour::Red, false);
+    ErrorPlace p;
+    p.line = line;
+    // "R ns::Class::name(args)" or "ns::Class::name(args)::<lambda()>": the
+    // qualified name ends at the first "(" outside template brackets.
+    const QString signature = QString::fromUtf8(function);
+    int depth = 0;
+    qsizetype end = signature.size();
+    for (qsizetype i = 0; i < signature.size(); ++i) {
+        const QChar c = signature.at(i);
+        if (c == u'<')
+            ++depth;
+        else if (c == u'>')
+            --depth;
+        else if (c == u'(' && depth <= 0) {
+            end = i;
+            break;
+        }
+    }
+    QString qualified = signature.left(end);
+    depth = 0;
+    for (qsizetype i = qualified.size() - 1; i >= 0; --i) { // drop the return type
+        const QChar c = qualified.at(i);
+        if (c == u'>')
+            ++depth;
+        else if (c == u'<')
+            --depth;
+        else if (c == u' ' && depth == 0) {
+            qualified = qualified.mid(i + 1);
+            break;
+        }
+    }
+    QStringList names = qualified.split(u"::"_s);
+    p.procedure = names.isEmpty() ? QString() : names.takeLast();
+    QString owner;
+    for (auto it = names.crbegin(); it != names.crend(); ++it) {
+        if (*it != u"tessaly"_s && !it->startsWith(u'{') && !it->startsWith(u'(')) {
+            owner = *it;
+            break;
+        }
+    }
+    if (owner.startsWith(u"frm"_s)) {
+        p.owner = ErrorOwner::Form;
+        p.ownerName = owner;
+    } else if (owner.endsWith(u"Window"_s) || owner.endsWith(u"Dialog"_s)) {
+        p.owner = ErrorOwner::Form;
+        p.ownerName = u"frm"_s + owner.chopped(6);
+    } else {
+        QString stem = QString::fromUtf8(file);
+        stem = stem.mid(std::max(stem.lastIndexOf(u'/'), stem.lastIndexOf(u'\\')) + 1);
+        stem = stem.left(stem.indexOf(u'.'));
+        p.owner = ErrorOwner::Module;
+        p.ownerName = stem.startsWith(u"frm"_s) ? stem : u"mod"_s + stem;
+    }
+    return p;
+}
+
+QString errorLineText(int number, const QString &description, const ErrorPlace &place)
+{
+    return u"Error "_s + QString::number(number) + u" ("_s + description + u") on line "_s
+        + QString::number(place.line) + u" in procedure "_s + place.procedure
+        + (place.owner == ErrorOwner::Form ? u" of Form "_s : u" of Module "_s) + place.ownerName;
+}
+
+void LogError(int number, const QString &description, const QString &tail, const std::source_location &where)
+{
+    AddLog(0, errorLineText(number, description, ErrorPlace::of(where)) + tail, LogColour::Red, false);
 }
 
 } // namespace tessaly

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <functional>
+#include <source_location>
 
 namespace tessaly {
 
@@ -66,11 +67,27 @@ void AddLog(int thread, const QString &text, quint32 colour = LogColour::Black, 
 
 enum class ErrorOwner { Form, Module };
 
-// "Error n (description) on line l in procedure p of Form|Module name", red.
-QString errorLineText(int number, const QString &description, int line, const QString &procedure,
-                      ErrorOwner owner, const QString &ownerName);
-void LogError(int number, const QString &description, int line, const QString &procedure,
-              ErrorOwner owner, const QString &ownerName, const QString &tail = {});
+// Where an error line says it happened, taken from the source location so it
+// cannot name the wrong place: the line, the procedure (the function's own
+// name), and its owner: "Form frmX" for the windows (classes named frmX, or
+// XWindow / XDialog, which read as frmX), "Module modX" for file X.cpp.
+struct ErrorPlace
+{
+    int line = 0;
+    QString procedure;
+    ErrorOwner owner = ErrorOwner::Module;
+    QString ownerName;
+
+    static ErrorPlace of(const std::source_location &where);
+    // The same from the texts a compiler gives (function signature, file path).
+    static ErrorPlace of(int line, const char *function, const char *file);
+};
+
+// "Error n (description) on line l in procedure p of Form|Module name"
+QString errorLineText(int number, const QString &description, const ErrorPlace &place);
+// Writes that line in red, with tail appended, placed where it is called.
+void LogError(int number, const QString &description, const QString &tail = {},
+              const std::source_location &where = std::source_location::current());
 
 // Error numbers the program reports in its error lines.
 namespace ErrorCode {

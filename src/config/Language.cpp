@@ -2,7 +2,7 @@
 
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 #include "platform/ProgramFolder.h"
 #include "storage/ProfileFile.h"
 
@@ -35,14 +35,12 @@ QStringList availableLanguages()
 bool SetLanguage(const QString &path)
 {
     if (!fileExists(path)) {
-        LogError(ErrorCode::FileNotFound, u"File not found: "_s + path, 1, u"SetLanguage"_s, ErrorOwner::Module,
-                 u"modLanguage"_s);
+        LogError(ErrorCode::FileNotFound, u"File not found: "_s + path);
         return false;
     }
     QFile probe(path);
     if (!probe.open(QIODevice::ReadOnly)) {
-        LogError(ErrorCode::PermissionDenied, probe.errorString() + u": "_s + path, 2, u"SetLanguage"_s,
-                 ErrorOwner::Module, u"modLanguage"_s);
+        LogError(ErrorCode::PermissionDenied, probe.errorString() + u": "_s + path);
         return false;
     }
     probe.close();

@@ -6,10 +6,10 @@
 #include "engine/Crc32.h"
 #include "engine/yEnc.h"
 #include "storage/AppSettings.h"
+#include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
 
 #include <QFile>
-#include <QUuid>
 
 #include <cstring>
 #include <vector>
@@ -39,28 +39,6 @@ void append(char *&p, const QByteArray &bytes)
 }
 
 } // namespace
-
-QString makeMessageId(int part, int total)
-{
-    return u"Part"_s + QString::number(part) + u"of"_s + QString::number(total) + u'.'
-        + QString::fromLatin1(QUuid::createUuid().toRfc4122().toHex().toUpper()) + u'@' + runTag() + u".local"_s;
-}
-
-QStringList makeMessageIds(int total)
-{
-    QStringList ids;
-    ids.reserve(total);
-    for (int k = 1; k <= total; ++k)
-        ids << makeMessageId(k, total);
-    return ids;
-}
-
-qint64 partCount(qint64 fileSize, qint64 partSize)
-{
-    if (fileSize <= 0 || partSize <= 0)
-        return 0;
-    return (fileSize + partSize - 1) / partSize;
-}
 
 ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64 partSize,
                            const ArticleFields &fields, QByteArray recycled)
@@ -149,7 +127,7 @@ ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleS
     if (!queue.isValidIndex(itemIndex)) {
         ChunkResult r;
         r.error = u"no queue item %1"_s.arg(itemIndex);
-        LogError(ErrorCode::BadData, r.error, 1, u"ReadNextChunk"_s, ErrorOwner::Module, u"modGeneralFunc"_s);
+        LogError(ErrorCode::BadData, r.error);
         return r;
     }
     const UploadItem &item = queue.item(itemIndex);
@@ -173,7 +151,7 @@ ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleS
     f.version = versionString();
     ChunkResult r = composeArticle(path, part, item.maxparts, s.PartSize, f, std::move(recycled));
     if (r.status == ChunkResult::FileError)
-        LogError(ErrorCode::FileIo, r.error, 2, u"ReadNextChunk"_s, ErrorOwner::Module, u"modGeneralFunc"_s);
+        LogError(ErrorCode::FileIo, r.error);
     return r;
 }
 

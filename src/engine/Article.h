@@ -4,16 +4,10 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
+
+#include <cstdint>
 
 namespace tessaly {
-
-// "Part" k "of" T "." 32 hex digits "@" RunTag ".local"
-QString makeMessageId(int part, int total);
-// One Message-ID per part, in part order, for a newly queued item.
-QStringList makeMessageIds(int total);
-// Number of parts of a file of the given size.
-qint64 partCount(qint64 fileSize, qint64 partSize);
 
 struct ArticleFields
 {

@@ -3,7 +3,7 @@
 #include "common/AppState.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 #include "engine/PostHost.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"

@@ -1,7 +1,5 @@
 #include "platform/SingleInstance.h"
 
-#include "common/AppState.h"
-
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -35,13 +33,13 @@ SingleInstance::SingleInstance(const QString &key, QObject *parent)
 
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::defaultKey()
+QString SingleInstance::defaultKey(const QString &title)
 {
     // The folder the program will keep its files in, found without writing.
     QString folder = qEnvironmentVariable("TESSALY_HOME");
     if (folder.isEmpty())
         folder = QCoreApplication::applicationDirPath();
-    return QString::fromUtf16(kAppTitle) + u'|' + QDir::cleanPath(QDir(folder).absolutePath());
+    return title + u'|' + QDir::cleanPath(QDir(folder).absolutePath());
 }
 
 bool SingleInstance::notifyRunning()

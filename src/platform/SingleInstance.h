@@ -25,8 +25,9 @@ public:
 
     QString serverName() const { return name_; }
 
-    // The key for this program: its title, the program folder it will use.
-    static QString defaultKey();
+    // The key for a program of that title: the title and the program folder
+    // it will use.
+    static QString defaultKey(const QString &title);
 
 signals:
     // Another start asked this instance to come to the front.

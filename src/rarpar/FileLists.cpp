@@ -1,7 +1,6 @@
 #include "rarpar/FileLists.h"
 
 #include "common/GeneralFunc.h"
-#include "storage/AppSettings.h"
 
 namespace tessaly {
 
@@ -32,16 +31,16 @@ QStringList &PickedFiles()
     return files;
 }
 
-void setPickedFiles(const QStringList &paths)
+QString setPickedFiles(const QStringList &paths)
 {
     QStringList &picked = PickedFiles();
     picked = QStringList{QString()};
     for (const QString &p : paths)
         if (!p.isEmpty())
             picked << p;
-    if (picked.size() > 1)
-        appSettings().LastPath = folderOf(picked[1]);
+    const QString folder = picked.size() > 1 ? folderOf(picked[1]) : QString();
     GnomeSort(picked);
+    return folder;
 }
 
 } // namespace tessaly

@@ -14,8 +14,9 @@ void GnomeSort(QStringList &list);
 // The files picked last (element 0 empty).
 QStringList &PickedFiles();
 
-// Makes the picked-files list from the paths a picker returned and
-// remembers their folder (with its trailing separator) as LastPath.
-void setPickedFiles(const QStringList &paths);
+// Makes the picked-files list from the paths a picker returned; returns their
+// folder (with its trailing separator, empty for no path), which the caller
+// remembers as the last used folder.
+QString setPickedFiles(const QStringList &paths);
 
 } // namespace tessaly

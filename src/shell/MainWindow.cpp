@@ -1,11 +1,12 @@
 #include "shell/MainWindow.h"
 
+#include "application/ProcessState.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "config/Language.h"
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 #include "config/SslTunnel.h"
 #include "engine/Crc32.h"
 #include "engine/frmPost.h"
@@ -667,7 +668,7 @@ bool MainWindow::Form_QueryUnload()
                                             u"Column5"_s, u"Column6"_s, u"Column7"_s, u"Column8"_s, u"Column9"_s,
                                             u"NoUpload"_s, u"RemoveFromDisk"_s});
     if (!error.isEmpty())
-        LogError(ErrorCode::FileIo, error, 3, u"Form_QueryUnload"_s, ErrorOwner::Form, u"frmMain"_s);
+        LogError(ErrorCode::FileIo, error);
 
     AddLog(0, u".:: Tessaly Poster closed ::."_s);
     saveLogFile(Clock::instance().now());

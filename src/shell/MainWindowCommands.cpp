@@ -5,10 +5,10 @@
 
 #include "common/AppState.h"
 #include "common/Clock.h"
-#include "common/CommandLine.h"
+#include "application/CommandLine.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 #include "engine/PostStats.h"
 #include "engine/frmPost.h"
 #include "rarpar/FileLists.h"
@@ -453,7 +453,9 @@ void MainWindow::openAddFilesPicker()
 
 void MainWindow::addFiles(const QStringList &paths)
 {
-    setPickedFiles(paths);
+    const QString folder = setPickedFiles(paths);
+    if (!folder.isEmpty())
+        appSettings().LastPath = folder;
     FileSetupDialog dialog(PickedFiles().mid(1), this);
     dialog.setBytesAdded([this](int parts) {
         if (engine_)

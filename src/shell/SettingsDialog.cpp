@@ -3,7 +3,7 @@
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "config/Language.h"
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 #include "config/SslTunnel.h"
 #include "shell/Prompts.h"
 #include "storage/AppSettings.h"
@@ -291,8 +291,7 @@ void frmSettings::cmdOk_Click()
     else if (portOk && port > 0 && port <= 65535)
         s.Port = port;
     else
-        LogError(ErrorCode::TypeMismatch, u"Port \""_s + txtPort->text() + u'"', 3, u"cmdOk_Click"_s,
-                 ErrorOwner::Form, u"frmSettings"_s);
+        LogError(ErrorCode::TypeMismatch, u"Port \""_s + txtPort->text() + u'"');
     s.Connections = cboConnections->currentIndex() + 1;
     s.Username = txtUsername->text().trimmed();
     s.Password = txtPassword->text().trimmed();
@@ -326,10 +325,9 @@ void frmSettings::cmdOk_Click()
         s.EnableSSL = 1;
         const QString error = writeTunnelConfig();
         if (!error.isEmpty())
-            LogError(ErrorCode::FileIo, error, 7, u"cmdOk_Click"_s, ErrorOwner::Form, u"frmSettings"_s);
+            LogError(ErrorCode::FileIo, error);
         if (!startTunnel())
-            LogError(ErrorCode::FileNotFound, u"The tunnel program "_s + tunnelProgram() + u" could not be started"_s, 7,
-                     u"cmdOk_Click"_s, ErrorOwner::Form, u"frmSettings"_s);
+            LogError(ErrorCode::FileNotFound, u"The tunnel program "_s + tunnelProgram() + u" could not be started"_s);
     } else {
         s.EnableSSL = 0;
     }
@@ -348,7 +346,7 @@ void frmSettings::cmdOk_Click()
                                             u"RemoveFiles"_s, u"CheckUpdates"_s, u"HideSeparators"_s, u"StoreRarPar"_s,
                                             u"SpeedScheduler"_s, u"SpeedItems"_s, u"LimitSpeed"_s});
     if (!error.isEmpty())
-        LogError(ErrorCode::FileIo, error, 10, u"cmdOk_Click"_s, ErrorOwner::Form, u"frmSettings"_s);
+        LogError(ErrorCode::FileIo, error);
     if (languageChanged && onLanguageChanged)
         onLanguageChanged();
 }

@@ -237,16 +237,11 @@ bool ReadINIFile()
     const ProfileFile file = settingsFile();
     AppSettings s = defaultSettings();
     QString failure;
-    int failedLine = 0;
-    int line = 0;
     const QHash<QString, QString> values = file.section(QString::fromUtf16(kSettingsSection));
     for (const KeyDef &k : kKeys) {
-        ++line;
         failure = readKey(s, k, values.value(QString::fromUtf16(k.name).toLower()));
-        if (!failure.isEmpty()) {
-            failedLine = line;
+        if (!failure.isEmpty())
             break;
-        }
         if (k.field == decltype(k.field)(&S::Language)) {
             if (s.Language != u"English"_s && !fileExists(languageFile(s.Language)))
                 s.Language = u"English"_s;
@@ -272,8 +267,7 @@ bool ReadINIFile()
         ++g_readDepth;
         writeDefaultSettings();
         --g_readDepth;
-        LogError(ErrorCode::TypeMismatch, failure, failedLine, u"ReadINIFile"_s, ErrorOwner::Module,
-                 u"modGeneralFunc"_s, tail);
+        LogError(ErrorCode::TypeMismatch, failure, tail);
         return false;
     }
 
@@ -314,7 +308,7 @@ bool writeDefaultSettings()
     }
     const QString error = settingsFile().write(QString::fromUtf16(kSettingsSection), keys);
     if (!error.isEmpty())
-        LogError(ErrorCode::FileIo, error, 1, u"WriteDefaults"_s, ErrorOwner::Module, u"modGeneralFunc"_s);
+        LogError(ErrorCode::FileIo, error);
     return ReadINIFile();
 }
 

@@ -1,6 +1,6 @@
 #include "storage/ConnectionList.h"
 
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 
 using namespace Qt::StringLiterals;
 

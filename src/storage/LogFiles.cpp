@@ -75,8 +75,7 @@ QString saveLogFile(const QDateTime &when)
 {
     const QString folder = logsFolder();
     if (!QDir().mkpath(folder)) {
-        LogError(ErrorCode::PathNotFound, u"cannot create the folder "_s + folder, 5, u"Form_QueryUnload"_s,
-                 ErrorOwner::Form, u"frmMain"_s);
+        LogError(ErrorCode::PathNotFound, u"cannot create the folder "_s + folder);
         return {};
     }
     if (logModel().count() == 0)
@@ -84,7 +83,7 @@ QString saveLogFile(const QDateTime &when)
     const QString path = folder + u'/' + logFileName(when);
     const QString error = writeFileAtomically(path, logToRtf(logModel().lines()));
     if (!error.isEmpty()) {
-        LogError(ErrorCode::FileIo, error, 5, u"Form_QueryUnload"_s, ErrorOwner::Form, u"frmMain"_s);
+        LogError(ErrorCode::FileIo, error);
         return {};
     }
     return path;

@@ -88,11 +88,10 @@ bool CreateNZB(const QString &path, const QList<int> &items)
     const qint64 date = Clock::instance().now().toSecsSinceEpoch();
     for (int index : items)
         if (!uploadQueue().isValidIndex(index))
-            LogError(ErrorCode::BadData, u"no queue item %1"_s.arg(index), 2, u"CreateNZB"_s, ErrorOwner::Module,
-                     u"modXML"_s);
+            LogError(ErrorCode::BadData, u"no queue item %1"_s.arg(index));
     const QString error = writeFileAtomically(path, nzbDocument(items, date));
     if (!error.isEmpty()) {
-        LogError(ErrorCode::FileIo, error, 6, u"CreateNZB"_s, ErrorOwner::Module, u"modXML"_s);
+        LogError(ErrorCode::FileIo, error);
         return false;
     }
     return true;

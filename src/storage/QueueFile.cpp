@@ -58,7 +58,7 @@ bool SaveQueue()
 {
     const QString error = writeFileAtomically(queueFilePath(), queueDocument(uploadQueue()));
     if (!error.isEmpty()) {
-        LogError(ErrorCode::FileIo, error, 4, u"SaveQueue"_s, ErrorOwner::Module, u"modXML"_s);
+        LogError(ErrorCode::FileIo, error);
         return false;
     }
     return true;

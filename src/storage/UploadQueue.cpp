@@ -1,6 +1,6 @@
 #include "storage/UploadQueue.h"
 
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 
 #include <QRandomGenerator>
 

@@ -27,18 +27,33 @@ TEST(Log, LineFormatsAndColours)
     EXPECT_EQ(log.data(log.index(2), LogModel::ColourRole).toUInt(), 255u);
 }
 
-TEST(Log, ErrorLineWording)
+TEST(Log, ErrorLinesNameWhereTheyHappen)
 {
-    LogError(13, u"Type mismatch"_s, 4, u"ReadINIFile"_s, ErrorOwner::Module, u"modGeneralFunc"_s);
-    LogError(53, u"File not found"_s, 7, u"Form_Load"_s, ErrorOwner::Form, u"frmMain"_s, u" (more)"_s);
-    ASSERT_EQ(logModel().count(), 2);
-    EXPECT_EQ(logModel().line(0).text,
-              u"Error 13 (Type mismatch) on line 4 in procedure ReadINIFile of Module modGeneralFunc"_s);
-    EXPECT_EQ(logModel().line(1).text,
-              u"Error 53 (File not found) on line 7 in procedure Form_Load of Form frmMain (more)"_s);
+    const int line = __LINE__ + 1;
+    LogError(53, u"File not found"_s, u" (more)"_s);
+    ASSERT_EQ(logModel().count(), 1);
+    EXPECT_EQ(logModel().line(0).text, u"Error 53 (File not found) on line %1 in procedure TestBody of Module modLogTest (more)"_s.arg(line));
     EXPECT_EQ(logModel().line(0).colour, LogColour::Red);
     EXPECT_FALSE(logModel().line(0).bold);
     EXPECT_EQ(logModel().line(0).thread, 0);
+
+    // What compilers give as function names, and the places they lead to.
+    const struct
+    {
+        const char *function, *file, *expected;
+    } cases[] = {
+        {"bool tessaly::ReadINIFile()", "/src/storage/AppSettings.cpp", "procedure ReadINIFile of Module modAppSettings"},
+        {"void tessaly::frmPost::Form_Load()::<lambda()>", "/src/engine/frmPost.cpp", "procedure Form_Load of Form frmPost"},
+        {"bool tessaly::MainWindow::Form_QueryUnload()", "/src/shell/MainWindow.cpp", "procedure Form_QueryUnload of Form frmMain"},
+        {"void tessaly::FileSetupDialog::accept()", "/src/shell/FileSetupDialog.cpp", "procedure accept of Form frmFileSetup"},
+        {"QString tessaly::{anonymous}::readKey(tessaly::AppSettings&, const KeyDef&, const QString&)",
+         "C:\\src\\storage\\AppSettings.cpp", "procedure readKey of Module modAppSettings"},
+        {"QList<std::pair<int, int> > tessaly::LogModel::pairs(int)", "src/common/Log.cpp", "procedure pairs of Module modLog"},
+    };
+    for (const auto &c : cases)
+        EXPECT_TRUE(errorLineText(5, u"x"_s, ErrorPlace::of(9, c.function, c.file))
+                        .endsWith(u"on line 9 in "_s + QString::fromUtf8(c.expected)))
+            << c.function << " -> " << qPrintable(errorLineText(5, u"x"_s, ErrorPlace::of(9, c.function, c.file)));
 }
 
 TEST(Log, ListenerSeesEveryLine)

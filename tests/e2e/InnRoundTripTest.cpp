@@ -6,6 +6,7 @@
 #include "config/SslTunnel.h"
 #include "engine/Article.h"
 #include "engine/frmPost.h"
+#include "storage/MessageIds.h"
 #include "storage/QueueFile.h"
 #include "support/YencDecode.h"
 #include "storage/AppSettings.h"

@@ -2,6 +2,7 @@
 #include "engine/Article.h"
 #include "engine/Crc32.h"
 #include "storage/AppSettings.h"
+#include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
 #include "support/TestEnvironment.h"
 

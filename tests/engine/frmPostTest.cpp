@@ -5,6 +5,7 @@
 #include "engine/frmPost.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
+#include "storage/MessageIds.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 #include "support/FakePostHost.h"

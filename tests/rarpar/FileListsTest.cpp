@@ -1,5 +1,4 @@
 #include "rarpar/FileLists.h"
-#include "storage/AppSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -25,13 +24,12 @@ TEST(FileLists, GnomeSortIgnoresCaseAndKeepsThePlaceholderFirst)
     EXPECT_TRUE(empty.isEmpty());
 }
 
-TEST(FileLists, PickedFilesAndLastPath)
+TEST(FileLists, PickedFilesAndTheirFolder)
 {
-    setPickedFiles({u"/home/me/Holiday/c.rar"_s, u"/home/me/Holiday/A.rar"_s, u"/home/me/Holiday/b.rar"_s});
+    EXPECT_EQ(setPickedFiles({u"/home/me/Holiday/c.rar"_s, u"/home/me/Holiday/A.rar"_s, u"/home/me/Holiday/b.rar"_s}),
+              u"/home/me/Holiday/"_s);
     EXPECT_EQ(PickedFiles(), (QStringList{QString(), u"/home/me/Holiday/A.rar"_s, u"/home/me/Holiday/b.rar"_s,
                                           u"/home/me/Holiday/c.rar"_s}));
-    EXPECT_EQ(appSettings().LastPath, u"/home/me/Holiday/"_s);
-    setPickedFiles({u"/srv/one.bin"_s});
+    EXPECT_EQ(setPickedFiles({u"/srv/one.bin"_s}), u"/srv/"_s);
     EXPECT_EQ(PickedFiles(), (QStringList{QString(), u"/srv/one.bin"_s}));
-    EXPECT_EQ(appSettings().LastPath, u"/srv/"_s);
 }

@@ -1,6 +1,6 @@
 #include "common/Log.h"
 #include "config/Language.h"
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 #include "config/SslTunnel.h"
 #include "platform/Processes.h"
 #include "shell/MainWindow.h"

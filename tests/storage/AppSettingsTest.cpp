@@ -84,7 +84,7 @@ TEST(AppSettings, CorruptFileIsKeptAsBackupAndReplacedByDefaults)
     ASSERT_EQ(redLines(), 1);
     const QString line = logModel().line(logModel().count() - 1).text;
     EXPECT_TRUE(line.startsWith(u"Error 13 ("_s)) << qPrintable(line);
-    EXPECT_TRUE(line.contains(u") on line 2 in procedure ReadINIFile of Module modGeneralFunc"_s)) << qPrintable(line);
+    EXPECT_TRUE(line.contains(u" in procedure ReadINIFile of Module modAppSettings"_s)) << qPrintable(line);
     EXPECT_TRUE(line.contains(u"Settings.ini.bak"_s)) << qPrintable(line);
 }
 

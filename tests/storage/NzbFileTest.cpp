@@ -95,5 +95,5 @@ TEST_F(Nzb, WrittenAtomicallyWithTheRealTime)
     EXPECT_GE(date, before);
     EXPECT_LE(date, QDateTime::currentSecsSinceEpoch());
     EXPECT_FALSE(CreateNZB(test::homeFile(u"no/such/folder/x.nzb"_s), {a}));
-    EXPECT_TRUE(logModel().line(logModel().count() - 1).text.contains(u"in procedure CreateNZB of Module modXML"_s));
+    EXPECT_TRUE(logModel().line(logModel().count() - 1).text.contains(u"in procedure CreateNZB of Module modNzbFile"_s));
 }

@@ -1,4 +1,4 @@
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 #include "storage/UploadQueue.h"
 
 #include <QAbstractItemModelTester>

@@ -4,6 +4,7 @@
 #include "engine/Article.h"
 #include "engine/frmPost.h"
 #include "storage/AppSettings.h"
+#include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
 #include "support/FakePostHost.h"
 #include "support/ScriptedNntpServer.h"

@@ -1,5 +1,6 @@
 #include "support/TestEnvironment.h"
 
+#include "application/ProcessState.h"
 #include "common/AppState.h"
 #include "platform/ProgramFolder.h"
 

@@ -1,4 +1,4 @@
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,7 +1,7 @@
-#include "common/CommandLine.h"
+#include "application/CommandLine.h"
 #include "common/Log.h"
 #include "storage/AppSettings.h"
-#include "storage/Collection.h"
+#include "application/Collection.h"
 #include "storage/UploadQueue.h"
 #include "support/TestEnvironment.h"
 

@@ -1,4 +1,4 @@
-#include "config/MessageTable.h"
+#include "common/MessageTable.h"
 
 #include <gtest/gtest.h>
 

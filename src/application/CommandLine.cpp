@@ -1,9 +1,9 @@
-#include "common/CommandLine.h"
+#include "application/CommandLine.h"
 
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "rarpar/FileLists.h"
-#include "storage/Collection.h"
+#include "application/Collection.h"
 
 #include <QDir>
 #include <QFileInfo>

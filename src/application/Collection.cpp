@@ -1,9 +1,9 @@
-#include "storage/Collection.h"
+#include "application/Collection.h"
 
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
-#include "engine/Article.h"
 #include "storage/AppSettings.h"
+#include "storage/MessageIds.h"
 #include "storage/NzbFile.h"
 #include "storage/UploadQueue.h"
 
