@@ -165,7 +165,7 @@ int throughput(double gigabytes, int connections, const QString &sinkProgram)
     const double gb = double(total) / 1e9;
     int posted = 0;
     for (int i = 1; i <= uploadQueue().count(); ++i)
-        posted += uploadQueue().item(i).state() == UploadState::PostedOK;
+        posted += uploadQueue().item(i).state == UploadState::PostedOK;
     std::printf("throughput: %.2f GB of files in %d items over %d connections\n", gb, uploadQueue().count(), connections);
     std::printf("  items posted OK   %d of %d\n", posted, uploadQueue().count());
     std::printf("  wall time         %.2f s\n", seconds);

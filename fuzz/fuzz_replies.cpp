@@ -67,7 +67,7 @@ void checkQueue(int acknowledgements)
     for (int i = 1; i <= q.count(); ++i) {
         const UploadItem &it = q.item(i);
         check(it.position >= 1 && it.position <= std::max(1, it.maxparts));
-        if (it.state() == UploadState::PostedOK)
+        if (it.state == UploadState::PostedOK)
             postedParts += it.maxparts;
     }
     check(postedParts <= acknowledgements);
@@ -144,14 +144,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // What an event loop would have cleaned up by now.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (int i = 1; i <= q.count(); ++i)
-        check(q.item(i).state() != UploadState::Posting);
+        check(q.item(i).state != UploadState::Posting);
     if (!fill)
         checkQueue(acknowledgements);
     if (qEnvironmentVariableIsSet("TESSALY_FUZZ_TRACE")) { // what a single input did
         for (const LogLine &l : logModel().lines())
             std::fprintf(stderr, "log: %s\n", qPrintable(l.formatted()));
         for (int i = 1; i <= q.count(); ++i)
-            std::fprintf(stderr, "item %d: state %d, part %d of %d\n", i, q.item(i).icon, q.item(i).position,
+            std::fprintf(stderr, "item %d: state %d, part %d of %d\n", i, int(q.item(i).state), q.item(i).position,
                          q.item(i).maxparts);
     }
     logModel().clear();

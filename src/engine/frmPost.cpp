@@ -19,7 +19,6 @@ namespace tessaly {
 
 namespace {
 
-constexpr int kIconOffline = 6, kIconPlain = 7, kIconTunnel = 8, kIconError = 9;
 constexpr int kMaxRefusalsInARow = 5;
 
 QString connectingText()
@@ -155,9 +154,9 @@ void frmPost::StartUpload()
     } else {
         const UploadQueue &q = uploadQueue();
         for (int i = 1; i <= q.count(); ++i) {
-            if (q.item(i).state() != UploadState::Queued)
+            if (q.item(i).state != UploadState::Queued)
                 continue;
-            const qint64 remaining = q.item(i).postparts.section(u'/', 0, 0).trimmed().toLongLong();
+            const qint64 remaining = q.item(i).partsLeft;
             if (remaining > 0)
                 byteTotal_ += encodedPartSize_ * remaining;
         }
@@ -195,10 +194,10 @@ void frmPost::connectStep(PostConnection &c, bool rewriteAction, bool clearDescr
     c.waitingFor = u"the connection"_s;
     const AppSettings &s = appSettings();
     if (sslOn()) {
-        connectionList().setIcon(c.number, kIconTunnel);
+        connectionList().setIcon(c.number, StatusIcon::Tunnel);
         c.socket->connectToHost(u"127.0.0.1"_s, quint16(s.Port));
     } else {
-        connectionList().setIcon(c.number, kIconPlain);
+        connectionList().setIcon(c.number, StatusIcon::Connected);
         c.socket->connectToHost(s.Server, quint16(s.Port));
     }
     arm(c, PostTimeouts::current().connectMs);
@@ -319,8 +318,7 @@ void frmPost::onReply(PostConnection &c, const QByteArray &line)
             startArticle(c);
         }
         if (fillMode_ && uploadQueue().isValidIndex(c.currentItem))
-            uploadQueue().setState(c.currentItem, uploadQueue().item(c.currentItem).state(),
-                                   msg(131) + u' ' + QString::number(c.number));
+            uploadQueue().setConnection(c.currentItem, c.number);
     } else if (code == "281 ") {
         AddLog(c.number, text, LogColour::Blue);
         connectionList().setAction(c.number, msg(142));
@@ -411,10 +409,10 @@ void frmPost::errorPath(PostConnection &c, const QString &text)
     connectionList().setProgress(c.number, 0);
     connectionList().setAction(c.number, msg(143));
     connectionList().setDescription(c.number, text);
-    connectionList().setIcon(c.number, kIconError);
+    connectionList().setIcon(c.number, StatusIcon::ConnectionError);
     if (!fillMode_ && uploadQueue().isValidIndex(c.currentItem)) {
-        if (uploadQueue().item(c.currentItem).state() == UploadState::Posting)
-            uploadQueue().setState(c.currentItem, UploadState::Queued, msg(139));
+        if (uploadQueue().item(c.currentItem).state == UploadState::Posting)
+            uploadQueue().setState(c.currentItem, UploadState::Queued);
         c.currentItem = 0;
     }
     c.restartTimer->start(PostTimeouts::current().restartMs);
@@ -439,8 +437,8 @@ void frmPost::serverClosed(PostConnection &c)
         // Closed between articles: the item goes back to the queue and the
         // connection carries on, so nothing is left half posted.
         AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
-        if (uploadQueue().item(c.currentItem).state() == UploadState::Posting)
-            uploadQueue().setState(c.currentItem, UploadState::Queued, msg(139));
+        if (uploadQueue().item(c.currentItem).state == UploadState::Posting)
+            uploadQueue().setState(c.currentItem, UploadState::Queued);
         c.currentItem = 0;
         --finished_;
         closeSocket(c);
@@ -454,12 +452,12 @@ void frmPost::serverClosed(PostConnection &c)
         // instead of ending the run with items unposted.
         --finished_;
         computePacketSize();
-        connectionList().setIcon(c.number, kIconError);
+        connectionList().setIcon(c.number, StatusIcon::ConnectionError);
         c.restartTimer->start(PostTimeouts::current().restartMs);
         return;
     }
     connectionList().setAction(c.number, msg(133));
-    connectionList().setIcon(c.number, kIconOffline);
+    connectionList().setIcon(c.number, StatusIcon::Offline);
     checkRunEnd();
 }
 
@@ -499,7 +497,7 @@ void frmPost::UploadNextFile(PostConnection &c)
     c.restartTimer->stop();
     ++finished_;
     connectionList().setAction(c.number, msg(133));
-    connectionList().setIcon(c.number, kIconOffline);
+    connectionList().setIcon(c.number, StatusIcon::Offline);
     computePacketSize();
     checkRunEnd();
 }
@@ -509,7 +507,7 @@ void frmPost::checkRunEnd()
     UploadQueue &q = uploadQueue();
     int done = 0;
     for (int i = 1; i <= q.count(); ++i) {
-        const UploadState st = q.item(i).state();
+        const UploadState st = q.item(i).state;
         done += st == UploadState::Paused || st == UploadState::PostedOK || st == UploadState::FileError;
     }
     const bool queueDone = done == q.count();
@@ -520,7 +518,7 @@ void frmPost::checkRunEnd()
     host_->runEnded();
     if (appSettings().RemoveFiles == 1) {
         for (int i = q.count(); i >= 1; --i)
-            if (q.item(i).state() == UploadState::PostedOK)
+            if (q.item(i).state == UploadState::PostedOK)
                 removeFinishedItem(i);
         SaveQueue();
     }
@@ -562,7 +560,7 @@ void frmPost::articleAccepted(PostConnection &c)
         ++fillIndex_;
         if (fillIndex_ >= fillParts_.size()) {
             closeSocket(c);
-            q.setState(c.currentItem, q.item(c.currentItem).state(), msg(140) + u'!');
+            q.setConnection(c.currentItem, 0);
             Form_Unload();
             return;
         }
@@ -621,7 +619,7 @@ void frmPost::Stop()
         PostConnection &c = *connections_.front();
         closeSocket(c);
         if (uploadQueue().isValidIndex(c.currentItem))
-            uploadQueue().setState(c.currentItem, uploadQueue().item(c.currentItem).state(), msg(140) + u'!');
+            uploadQueue().setConnection(c.currentItem, 0);
     }
     Form_Unload();
 }
@@ -647,14 +645,14 @@ void frmPost::Form_Unload()
         connectionList().setAction(c->number, msg(133));
         connectionList().setDescription(c->number, QString());
         connectionList().setSpeed(c->number, u"0,0 kB/s"_s);
-        connectionList().setIcon(c->number, kIconOffline);
+        connectionList().setIcon(c->number, StatusIcon::Offline);
         connectionList().setProgress(c->number, 0);
     }
     UploadQueue &q = uploadQueue();
     for (int i = 1; i <= q.count(); ++i) {
-        const UploadState st = q.item(i).state();
+        const UploadState st = q.item(i).state;
         if (st == UploadState::Queued || st == UploadState::Posting)
-            q.setState(i, UploadState::Queued, msg(139));
+            q.setState(i, UploadState::Queued);
     }
     setPostingInProgress(false);
     host_->setPostingControls(false);

@@ -77,25 +77,26 @@ QIcon make(QColor fill, Glyph glyph)
 
 } // namespace
 
-QIcon stateIcon(int code)
+QIcon stateIcon(StatusIcon which)
 {
+    const int code = int(which);
     static QHash<int, QIcon> cache;
     auto it = cache.constFind(code);
     if (it != cache.constEnd())
         return *it;
     QIcon icon;
-    switch (code) {
-    case 1: icon = make(QColor(0x3b, 0x82, 0xf6), Glyph::Dot); break;    // Queued
-    case 2: icon = make(QColor(0xf5, 0x9e, 0x0b), Glyph::Pause); break;  // Paused
-    case 3: icon = make(QColor(0x8b, 0x5c, 0xf6), Glyph::Arrow); break;  // Posting
-    case 4: icon = make(QColor(0x16, 0xa3, 0x4a), Glyph::Check); break;  // Posted OK
-    case 5: icon = make(QColor(0xdc, 0x26, 0x26), Glyph::Cross); break;  // Error
-    case 6: icon = make(QColor(0x9c, 0xa3, 0xaf), Glyph::Dash); break;   // No Upload / offline
-    case 7: icon = make(QColor(0x8b, 0x5c, 0xf6), Glyph::Arrow); break;  // connection busy
-    case 8: icon = make(QColor(0x16, 0xa3, 0x4a), Glyph::Check); break;
-    case 9: icon = make(QColor(0xdc, 0x26, 0x26), Glyph::Cross); break;
-    case 10: icon = make(QColor(0x64, 0x74, 0x8b), Glyph::Gear); break;  // job runner idle
-    case 11: icon = make(QColor(0x0e, 0xa5, 0xe9), Glyph::Gear); break;  // job runner busy
+    switch (which) {
+    case StatusIcon::Queued: icon = make(QColor(0x3b, 0x82, 0xf6), Glyph::Dot); break;
+    case StatusIcon::Paused: icon = make(QColor(0xf5, 0x9e, 0x0b), Glyph::Pause); break;
+    case StatusIcon::Posting:
+    case StatusIcon::Connected: icon = make(QColor(0x8b, 0x5c, 0xf6), Glyph::Arrow); break;
+    case StatusIcon::PostedOK:
+    case StatusIcon::Tunnel: icon = make(QColor(0x16, 0xa3, 0x4a), Glyph::Check); break;
+    case StatusIcon::FileError:
+    case StatusIcon::ConnectionError: icon = make(QColor(0xdc, 0x26, 0x26), Glyph::Cross); break;
+    case StatusIcon::Offline: icon = make(QColor(0x9c, 0xa3, 0xaf), Glyph::Dash); break;
+    case StatusIcon::RarParIdle: icon = make(QColor(0x64, 0x74, 0x8b), Glyph::Gear); break;
+    case StatusIcon::RarParBusy: icon = make(QColor(0x0e, 0xa5, 0xe9), Glyph::Gear); break;
     default: break;
     }
     cache.insert(code, icon);

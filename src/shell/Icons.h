@@ -1,12 +1,14 @@
 // The program's own small icons, drawn at run time so that no icon theme is needed.
 #pragma once
 
+#include "storage/StatusIcon.h"
+
 #include <QIcon>
 
 namespace tessaly::Icons {
 
-// Icon of an upload state code (1..5), "No Upload" (6) and the job runner states (7..11).
-QIcon stateIcon(int code);
+// The icon of a file's state or of a connection list row; none for an unknown code.
+QIcon stateIcon(StatusIcon which);
 QIcon appIcon();
 
 } // namespace tessaly::Icons

@@ -419,7 +419,7 @@ void MainWindow::buildStatusBar()
     row->setSpacing(4);
     for (int i = 0; i < 5; ++i) {
         auto *pic = new QLabel;
-        pic->setPixmap(Icons::stateIcon(i + 1).pixmap(16, 16));
+        pic->setPixmap(Icons::stateIcon(iconOf(UploadState(i + 1))).pixmap(16, 16));
         auto *label = new QLabel;
         PicArray << pic;
         lblArray << label;

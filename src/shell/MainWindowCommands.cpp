@@ -179,7 +179,7 @@ void MainWindow::runOnComplete(int index)
         // Close: a headless run reports whether everything was posted.
         bool all = true;
         for (int i = 1; i <= uploadQueue().count(); ++i)
-            all = all && uploadQueue().item(i).state() == UploadState::PostedOK;
+            all = all && uploadQueue().item(i).state == UploadState::PostedOK;
         exitStatus_ = all ? 0 : 1;
         QTimer::singleShot(0, this, [this] { close(); });
         break;
@@ -475,7 +475,7 @@ bool MainWindow::runCommandLine(const QStringList &arguments)
             AddLog(0, u"Nothing left to post."_s);
             bool all = true;
             for (int i = 1; i <= uploadQueue().count(); ++i)
-                all = all && uploadQueue().item(i).state() == UploadState::PostedOK;
+                all = all && uploadQueue().item(i).state == UploadState::PostedOK;
             exitStatus_ = all ? 0 : 1;
             exitStatusDecided_ = true;
             return false;

@@ -17,7 +17,7 @@ QColor colourFromBgr(quint32 bgr)
 QVariant UploadListProxy::data(const QModelIndex &index, int role) const
 {
     if (role == Qt::DecorationRole && index.column() == UploadQueue::SubjectColumn)
-        return Icons::stateIcon(QIdentityProxyModel::data(index, UploadQueue::StateRole).toInt());
+        return Icons::stateIcon(StatusIcon(QIdentityProxyModel::data(index, UploadQueue::StateRole).toInt()));
     return QIdentityProxyModel::data(index, role);
 }
 
@@ -47,7 +47,7 @@ namespace tessaly {
 QVariant ConnectionListProxy::data(const QModelIndex &index, int role) const
 {
     if (role == Qt::DecorationRole && index.column() == ConnectionList::NumberColumn)
-        return Icons::stateIcon(QIdentityProxyModel::data(index, ConnectionList::IconRole).toInt());
+        return Icons::stateIcon(StatusIcon(QIdentityProxyModel::data(index, ConnectionList::IconRole).toInt()));
     return QIdentityProxyModel::data(index, role);
 }
 

@@ -17,8 +17,8 @@ void ConnectionList::rebuild(int connections)
     beginResetModel();
     rows_.clear();
     for (int i = 1; i <= connections; ++i)
-        rows_.append({QString::number(i), 6, msg(94), QString(), 0, u"0,0 kB/s"_s});
-    rows_.append({u"RarPar"_s, 10, msg(110), QString(), 0, QString()});
+        rows_.append({QString::number(i), StatusIcon::Offline, msg(94), QString(), 0, u"0,0 kB/s"_s});
+    rows_.append({u"RarPar"_s, StatusIcon::RarParIdle, msg(110), QString(), 0, QString()});
     endResetModel();
 }
 
@@ -28,7 +28,7 @@ void ConnectionList::changed(int number, int column)
     emit dataChanged(i, i);
 }
 
-void ConnectionList::setIcon(int number, int icon)
+void ConnectionList::setIcon(int number, StatusIcon icon)
 {
     if (number < 1 || number > rows_.size() || rows_[number - 1].icon == icon)
         return;
@@ -75,7 +75,7 @@ void ConnectionList::relabel()
         ConnectionRow &r = rows_[i];
         if (i + 1 == rows_.size())
             r.action = msg(110);
-        else if (r.icon == 6)
+        else if (r.icon == StatusIcon::Offline)
             r.action = msg(94);
     }
     if (!rows_.isEmpty())
@@ -99,7 +99,7 @@ QVariant ConnectionList::data(const QModelIndex &index, int role) const
         return {};
     const ConnectionRow &r = rows_.at(index.row());
     if (role == IconRole)
-        return r.icon;
+        return int(r.icon);
     if (role == ProgressRole)
         return r.progress;
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)

@@ -3,6 +3,8 @@
 // its cells; the main window shows it with a progress bar in column 3.
 #pragma once
 
+#include "storage/StatusIcon.h"
+
 #include <QAbstractTableModel>
 #include <QVector>
 
@@ -11,7 +13,7 @@ namespace tessaly {
 struct ConnectionRow
 {
     QString number; // "1".."N" or "RarPar"
-    int icon = 6;
+    StatusIcon icon = StatusIcon::Offline;
     QString action;
     QString description;
     int progress = 0; // 0..100
@@ -36,7 +38,7 @@ public:
     int rarParRow() const { return int(rows_.size()); }
 
     const ConnectionRow &row(int number) const { return rows_.at(number - 1); }
-    void setIcon(int number, int icon);
+    void setIcon(int number, StatusIcon icon);
     void setAction(int number, const QString &text);
     void setDescription(int number, const QString &text);
     void setProgress(int number, int percent);

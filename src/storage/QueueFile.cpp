@@ -9,6 +9,8 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
@@ -35,9 +37,9 @@ QByteArray queueDocument(const UploadQueue &queue)
         const UploadItem &it = queue.item(i);
         w.writeStartElement(u"file"_s);
         w.writeTextElement(u"subject"_s, it.subject);
-        w.writeTextElement(u"icon"_s, QString::number(it.icon));
-        w.writeTextElement(u"status"_s, it.status);
-        w.writeTextElement(u"postparts"_s, it.postparts);
+        w.writeTextElement(u"icon"_s, QString::number(int(iconOf(it.state))));
+        w.writeTextElement(u"status"_s, UploadQueue::statusText(it));
+        w.writeTextElement(u"postparts"_s, UploadQueue::partsText(it));
         w.writeTextElement(u"newsgroups"_s, it.newsgroups);
         w.writeTextElement(u"path"_s, it.path);
         w.writeTextElement(u"position"_s, QString::number(it.position));
@@ -70,7 +72,9 @@ namespace {
 UploadItem readItem(QXmlStreamReader &r)
 {
     UploadItem it;
-    it.icon = 0;
+    int icon = 0;
+    // "R/T": only R is kept, T is the item's part count.
+    QString postparts;
     while (r.readNextStartElement()) {
         const QStringView name = r.name();
         if (name == u"messageids") {
@@ -89,11 +93,9 @@ UploadItem readItem(QXmlStreamReader &r)
         if (name == u"subject")
             it.subject = text;
         else if (name == u"icon")
-            it.icon = text.trimmed().toInt();
-        else if (name == u"status")
-            it.status = text;
+            icon = text.trimmed().toInt();
         else if (name == u"postparts")
-            it.postparts = text;
+            postparts = text;
         else if (name == u"newsgroups")
             it.newsgroups = text;
         else if (name == u"path")
@@ -105,6 +107,13 @@ UploadItem readItem(QXmlStreamReader &r)
         else if (name == u"tag")
             it.tag = text;
     }
+    // Anything but a state at rest was interrupted while it was being
+    // posted: it goes on where it stopped.
+    it.state = icon >= int(UploadState::Queued) && icon <= int(UploadState::FileError)
+                    && icon != int(UploadState::Posting)
+                ? static_cast<UploadState>(icon)
+                : UploadState::Queued;
+    it.partsLeft = std::max(0, postparts.section(u'/', 0, 0).trimmed().toInt());
     return it;
 }
 
@@ -158,12 +167,6 @@ int LoadStartXML()
 
     UploadQueue &queue = uploadQueue();
     for (UploadItem it : items) {
-        if (it.icon < int(UploadState::Queued) || it.icon > int(UploadState::FileError)
-            || it.icon == int(UploadState::Posting)) {
-            // Interrupted while it was being posted: it goes on where it stopped.
-            it.icon = int(UploadState::Queued);
-            it.status = UploadQueue::statusText(UploadState::Queued);
-        }
         if (it.position < 1)
             it.position = 1;
         queue.append(it);

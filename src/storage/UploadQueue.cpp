@@ -4,6 +4,8 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
@@ -34,9 +36,8 @@ UploadItem UploadQueue::newItem(const QString &subject, const QString &newsgroup
 {
     UploadItem it;
     it.subject = subject;
-    it.icon = int(UploadState::Queued);
-    it.status = msg(28);
-    it.postparts = QString::number(parts) + u'/' + QString::number(parts);
+    it.state = UploadState::Queued;
+    it.partsLeft = parts;
     it.newsgroups = newsgroups;
     it.path = path;
     it.position = 1;
@@ -106,15 +107,17 @@ void UploadQueue::clear()
     endResetModel();
 }
 
-QString UploadQueue::statusText(UploadState state, int connection)
+QString UploadQueue::statusText(const UploadItem &item)
 {
-    switch (state) {
+    if (item.connection > 0)
+        return msg(131) + u' ' + QString::number(item.connection);
+    switch (item.state) {
     case UploadState::Queued:
         return msg(66);
     case UploadState::Paused:
         return msg(67);
     case UploadState::Posting:
-        return msg(131) + u' ' + QString::number(connection);
+        return msg(131);
     case UploadState::PostedOK:
         return msg(140) + u'!';
     case UploadState::FileError:
@@ -123,23 +126,31 @@ QString UploadQueue::statusText(UploadState state, int connection)
     return {};
 }
 
-void UploadQueue::setState(int index, UploadState state, int connection)
+QString UploadQueue::partsText(const UploadItem &item)
 {
-    setState(index, state, statusText(state, connection));
+    return QString::number(item.partsLeft) + u'/' + QString::number(item.maxparts);
 }
 
-void UploadQueue::setState(int index, UploadState state, const QString &statusText)
+void UploadQueue::setState(int index, UploadState state, int connection)
 {
     if (!isValidIndex(index))
         return;
-    items_[index].icon = int(state);
-    items_[index].status = statusText;
+    items_[index].state = state;
+    items_[index].connection = state == UploadState::Posting ? connection : 0;
+    itemChanged(index);
+}
+
+void UploadQueue::setConnection(int index, int connection)
+{
+    if (!isValidIndex(index))
+        return;
+    items_[index].connection = connection;
     itemChanged(index);
 }
 
 bool UploadQueue::pause(int index)
 {
-    if (!isValidIndex(index) || items_[index].state() != UploadState::Queued)
+    if (!isValidIndex(index) || items_[index].state != UploadState::Queued)
         return false;
     setState(index, UploadState::Paused);
     return true;
@@ -147,7 +158,7 @@ bool UploadQueue::pause(int index)
 
 bool UploadQueue::requeue(int index)
 {
-    if (!isValidIndex(index) || items_[index].state() == UploadState::PostedOK)
+    if (!isValidIndex(index) || items_[index].state == UploadState::PostedOK)
         return false;
     setState(index, UploadState::Queued);
     return true;
@@ -156,7 +167,7 @@ bool UploadQueue::requeue(int index)
 int UploadQueue::firstQueued() const
 {
     for (int i = 1; i <= count(); ++i)
-        if (items_[i].state() == UploadState::Queued)
+        if (items_[i].state == UploadState::Queued)
             return i;
     return 0;
 }
@@ -164,49 +175,21 @@ int UploadQueue::firstQueued() const
 bool UploadQueue::hasState(UploadState state) const
 {
     for (int i = 1; i <= count(); ++i)
-        if (items_[i].state() == state)
+        if (items_[i].state == state)
             return true;
     return false;
-}
-
-QString UploadQueue::decrementedPostparts(const QString &postparts)
-{
-    const qsizetype slash = postparts.indexOf(u'/');
-    const QString left = slash < 0 ? postparts : postparts.left(slash);
-    const QString total = slash < 0 ? QString() : postparts.mid(slash + 1);
-    const qint64 remaining = std::max<qint64>(0, left.trimmed().toLongLong() - 1);
-    return QString::number(remaining) + u'/' + total;
 }
 
 void UploadQueue::countPostedPart(int index)
 {
     if (!isValidIndex(index))
         return;
-    items_[index].postparts = decrementedPostparts(items_[index].postparts);
+    items_[index].partsLeft = std::max(0, items_[index].partsLeft - 1);
     itemChanged(index);
 }
 
 void UploadQueue::relabel()
 {
-    for (int i = 1; i <= count(); ++i) {
-        UploadItem &it = items_[i];
-        switch (it.state()) {
-        case UploadState::Queued:
-            it.status = msg(66);
-            break;
-        case UploadState::Paused:
-            it.status = msg(67);
-            break;
-        case UploadState::PostedOK:
-            it.status = msg(69) + u'!';
-            break;
-        case UploadState::FileError:
-            it.status = msg(106);
-            break;
-        case UploadState::Posting:
-            break;
-        }
-    }
     if (count() > 0)
         emit dataChanged(index(0, 0), index(count() - 1, ColumnCount - 1));
 }
@@ -244,16 +227,16 @@ QVariant UploadQueue::data(const QModelIndex &index, int role) const
         return {};
     const UploadItem &it = items_.at(index.row() + 1);
     if (role == StateRole)
-        return it.icon;
+        return int(iconOf(it.state));
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     switch (index.column()) {
     case SubjectColumn:
         return it.subject;
     case StatusColumn:
-        return it.status;
+        return statusText(it);
     case PartsColumn:
-        return it.postparts;
+        return partsText(it);
     case NewsgroupsColumn:
         return it.newsgroups;
     default:

@@ -4,6 +4,8 @@
 // placeholder that never holds an item.
 #pragma once
 
+#include "storage/StatusIcon.h"
+
 #include <QAbstractTableModel>
 #include <QString>
 #include <QStringList>
@@ -11,22 +13,20 @@
 
 namespace tessaly {
 
-enum class UploadState { Queued = 1, Paused = 2, Posting = 3, PostedOK = 4, FileError = 5 };
-
 struct UploadItem
 {
     QString subject;
-    int icon = int(UploadState::Queued);
-    QString status;
-    QString postparts;
+    UploadState state = UploadState::Queued;
+    // The connection posting this file, shown as "Upload in Thread n"; 0 when none.
+    int connection = 0;
+    // Parts not yet accepted by the server ("R" of the "R/T" the list shows).
+    int partsLeft = 0;
     QString newsgroups;
     QString path;
     qint32 position = 1;
     qint32 maxparts = 0;
     QString tag;
     QStringList messageids; // entry k-1 belongs to part k
-
-    UploadState state() const { return static_cast<UploadState>(icon); }
 };
 
 class UploadQueue : public QAbstractTableModel
@@ -59,10 +59,11 @@ public:
     void MoveUDTItemBottom(int index, int limit);
     void clear();
 
-    // Writes the state code and its status text together. Posting carries the
-    // connection number; an explicit status text replaces the usual one.
+    // Sets the state; Posting carries the number of the connection posting it.
     void setState(int index, UploadState state, int connection = 0);
-    void setState(int index, UploadState state, const QString &statusText);
+    // Shows (or, with 0, stops showing) the connection working on the item
+    // without changing its state, as a fill run does.
+    void setConnection(int index, int connection);
     // Queued -> Paused; returns whether the item changed.
     bool pause(int index);
     // Any state but PostedOK -> Queued, keeping position, parts and IDs.
@@ -72,16 +73,19 @@ public:
     int firstQueued() const;
     bool hasState(UploadState state) const;
 
-    // One part of the item was accepted: R of "R/T" goes down by one, not below 0.
+    // One part of the item was accepted: parts left goes down by one, not below 0.
     void countPostedPart(int index);
-    static QString decrementedPostparts(const QString &postparts);
 
-    // Sets every status text again from the message table after a change of language.
+    // The texts follow the message table: after a change of language the
+    // views are told that every row changed.
     void relabel();
     // Column headers follow the message table.
     void retranslateHeaders();
 
-    static QString statusText(UploadState state, int connection = 0);
+    // The status column: the connection at work, else the state.
+    static QString statusText(const UploadItem &item);
+    // The parts column, "R/T".
+    static QString partsText(const UploadItem &item);
     static QString MakeCollectionTag();
 
     int rowCount(const QModelIndex &parent = {}) const override;

@@ -214,7 +214,7 @@ TEST_F(InnRoundTrip, PlainPostingOverFourConnections)
     queue(u"every-byte.bin"_s, every);
     ASSERT_TRUE(post());
     for (int i = 1; i <= uploadQueue().count(); ++i)
-        EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK) << qPrintable(uploadQueue().item(i).subject);
+        EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK) << qPrintable(uploadQueue().item(i).subject);
     fetchAndCompare(u"plain"_s);
 }
 
@@ -253,7 +253,7 @@ TEST_F(InnRoundTrip, PostingThroughTheSslTunnel)
     tlsServer.waitForFinished(5000);
     ASSERT_TRUE(done);
     for (int i = 1; i <= uploadQueue().count(); ++i)
-        EXPECT_EQ(uploadQueue().item(i).state(), UploadState::PostedOK);
+        EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
     s.Port = port_;
     fetchAndCompare(u"tunnel"_s);
 }
@@ -275,14 +275,14 @@ TEST_F(InnRoundTrip, AuthinfoWrongThenRightCredentials)
         if (failures >= 3 && s.Password != u"tesspass"_s) {
             // Nothing was lost while the login failed: the item waits at part 1.
             EXPECT_EQ(uploadQueue().item(1).position, 1);
-            EXPECT_NE(uploadQueue().item(1).state(), UploadState::PostedOK);
+            EXPECT_NE(uploadQueue().item(1).state, UploadState::PostedOK);
             s.Password = u"tesspass"_s;
         }
     });
     ASSERT_TRUE(done);
     EXPECT_GE(failures, 3);
     EXPECT_TRUE(logHas(u"281"_s));
-    EXPECT_EQ(uploadQueue().item(1).state(), UploadState::PostedOK);
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
     fetchAndCompare(u"auth"_s);
 }
 

@@ -144,11 +144,11 @@ TEST_F(Commands, PauseRequeueAndClear)
     uploadQueue().setState(3, UploadState::PostedOK);
     select({1});
     window->pauseItems(true);
-    EXPECT_EQ(uploadQueue().item(1).state(), UploadState::Paused);
-    EXPECT_EQ(uploadQueue().item(2).state(), UploadState::Queued);
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::Paused);
+    EXPECT_EQ(uploadQueue().item(2).state, UploadState::Queued);
     window->requeueItems(false);
-    EXPECT_EQ(uploadQueue().item(1).state(), UploadState::Queued);
-    EXPECT_EQ(uploadQueue().item(3).state(), UploadState::PostedOK);
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::Queued);
+    EXPECT_EQ(uploadQueue().item(3).state, UploadState::PostedOK);
     select({2, 4});
     window->clearSelected(true);
     EXPECT_EQ(order(), u"1,3"_s);

@@ -206,7 +206,8 @@ TEST_F(Settings, LanguageFiles)
     MainWindow w;
     ASSERT_TRUE(SetLanguage(languageFilePath(u"Test"_s)));
     w.LoadMainWindow();
-    EXPECT_EQ(uploadQueue().item(1).status, u"Wartend"_s);
+    EXPECT_EQ(uploadQueue().data(uploadQueue().index(0, UploadQueue::StatusColumn), Qt::DisplayRole).toString(),
+              u"Wartend"_s);
     EXPECT_EQ(msg(213), u"Port-Nummer:"_s);
     EXPECT_EQ(msg(214), QString()); // frmSettings key 5 is missing
     messageTable().SetEnglishLang();

@@ -37,7 +37,7 @@ TEST(QueueFile, ItemLayoutAndRoundTrip)
     q.append(item(u"no ids"_s, {}));
     q.item(2).maxparts = 3;
     q.item(2).position = 2;
-    q.item(2).postparts = u"2/3"_s;
+    q.item(2).partsLeft = 2;
     q.setState(2, UploadState::Paused);
     ASSERT_TRUE(SaveQueue());
     const QByteArray doc = test::readAll(queueFilePath());
@@ -54,13 +54,52 @@ TEST(QueueFile, ItemLayoutAndRoundTrip)
     ASSERT_EQ(q.count(), 2);
     EXPECT_EQ(q.item(1).subject, u"Tom & Jerry <1/2> \"x\""_s);
     EXPECT_EQ(q.item(1).messageids, (QStringList{u"Part1of2.AB@1.local"_s, u"Part2of2.CD@1.local"_s}));
-    EXPECT_EQ(q.item(2).state(), UploadState::Paused);
-    EXPECT_EQ(q.item(2).status, u"Paused"_s);
+    EXPECT_EQ(q.item(2).state, UploadState::Paused);
     EXPECT_EQ(q.item(2).position, 2);
     EXPECT_EQ(q.item(2).maxparts, 3);
-    EXPECT_EQ(q.item(2).postparts, u"2/3"_s);
+    EXPECT_EQ(q.item(2).partsLeft, 2);
     EXPECT_TRUE(q.item(2).messageids.isEmpty());
     EXPECT_EQ(q.item(2).tag, u"ab12cd34"_s);
+}
+
+// Every state as a file holds it, byte for byte as earlier versions wrote it:
+// the file is read back by older and newer versions alike.
+TEST(QueueFile, FiveStatesKeepTheirBytes)
+{
+    UploadQueue &q = uploadQueue();
+    const QStringList ids{u"Part1of3.A@x"_s, u"Part2of3.B@x"_s, u"Part3of3.C@x"_s};
+    for (int i = 1; i <= 5; ++i)
+        q.append(UploadQueue::newItem(u"file %1 <&>"_s.arg(i), u"alt.binaries.test"_s, u"/data/f%1.bin"_s.arg(i), 3,
+                                      u"tag0000%1"_s.arg(i), ids));
+    const auto postParts = [&q](int i, int n) {
+        q.item(i).position = std::min(n + 1, 3);
+        for (int k = 0; k < n; ++k)
+            q.countPostedPart(i);
+    };
+    postParts(2, 1);
+    q.setState(2, UploadState::Paused);
+    postParts(3, 2);
+    q.setState(3, UploadState::Posting, 7);
+    postParts(4, 3);
+    q.setState(4, UploadState::PostedOK);
+    q.setState(5, UploadState::FileError);
+    ASSERT_TRUE(SaveQueue());
+    const QByteArray golden = test::readAll(QStringLiteral(TESSALY_TESTS_DIR "/data/Queue-five-states.dat"));
+    ASSERT_FALSE(golden.isEmpty());
+    EXPECT_EQ(test::readAll(queueFilePath()), golden);
+
+    // Read back, the file posting when the program stopped goes on where it was.
+    q.clear();
+    ASSERT_EQ(LoadStartXML(), 5);
+    const UploadState expected[] = {UploadState::Queued, UploadState::Paused, UploadState::Queued,
+                                    UploadState::PostedOK, UploadState::FileError};
+    const int left[] = {3, 2, 1, 0, 3};
+    for (int i = 1; i <= 5; ++i) {
+        EXPECT_EQ(q.item(i).state, expected[i - 1]) << i;
+        EXPECT_EQ(q.item(i).partsLeft, left[i - 1]) << i;
+        EXPECT_EQ(q.item(i).messageids, ids);
+    }
+    EXPECT_EQ(q.item(3).position, 3);
 }
 
 TEST(QueueFile, EmptyIdsAreSkippedAndAnyWhitespaceIsAccepted)
@@ -73,7 +112,7 @@ TEST(QueueFile, EmptyIdsAreSkippedAndAnyWhitespaceIsAccepted)
                    "</data>\n");
     ASSERT_EQ(LoadStartXML(), 1);
     EXPECT_EQ(uploadQueue().item(1).messageids, (QStringList{u"a"_s, u"c"_s}));
-    EXPECT_EQ(uploadQueue().item(1).state(), UploadState::PostedOK);
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
 }
 
 TEST(QueueFile, InterruptedItemsComeBackQueued)
@@ -85,8 +124,8 @@ TEST(QueueFile, InterruptedItemsComeBackQueued)
     ASSERT_TRUE(SaveQueue());
     q.clear();
     ASSERT_EQ(LoadStartXML(), 1);
-    EXPECT_EQ(q.item(1).state(), UploadState::Queued);
-    EXPECT_EQ(q.item(1).status, u"Queued"_s);
+    EXPECT_EQ(q.item(1).state, UploadState::Queued);
+    EXPECT_EQ(q.item(1).connection, 0);
     EXPECT_EQ(q.item(1).position, 2);
 }
 
@@ -156,3 +195,4 @@ TEST(QueueFile, KillDuringSaveLeavesAWholeFile)
     // Temporary files a kill left behind are cleared away when the queue loads.
     EXPECT_EQ(QDir(test::home()).entryList(QDir::Files), QStringList{u"Queue.dat"_s});
 }
+

@@ -45,6 +45,10 @@ protected:
         return fromArray.join(u',');
     }
 
+    // What the list shows in the status and parts columns of element i.
+    QString status(int i) const { return q.data(q.index(i - 1, UploadQueue::StatusColumn), Qt::DisplayRole).toString(); }
+    QString parts(int i) const { return q.data(q.index(i - 1, UploadQueue::PartsColumn), Qt::DisplayRole).toString(); }
+
     UploadQueue q;
     std::unique_ptr<QAbstractItemModelTester> tester_;
 };
@@ -56,9 +60,10 @@ TEST_F(UploadQueueTest, NewItemStartsQueuedWithAllParts)
     const int idx = q.append(UploadQueue::newItem(u"S"_s, u"a.b,c.d"_s, u"/x"_s, 1, u"abcd1234"_s, {u"id1"_s}));
     EXPECT_EQ(idx, 1);
     const UploadItem &it = q.item(1);
-    EXPECT_EQ(it.state(), UploadState::Queued);
-    EXPECT_EQ(it.status, u"Queued"_s);
-    EXPECT_EQ(it.postparts, u"1/1"_s);
+    EXPECT_EQ(it.state, UploadState::Queued);
+    EXPECT_EQ(status(1), u"Queued"_s);
+    EXPECT_EQ(it.partsLeft, 1);
+    EXPECT_EQ(parts(1), u"1/1"_s);
     EXPECT_EQ(it.position, 1);
     EXPECT_EQ(it.maxparts, 1);
     EXPECT_EQ(it.messageids.size(), 1);
@@ -68,10 +73,10 @@ TEST_F(UploadQueueTest, NewItemStartsQueuedWithAllParts)
     // The one part is accepted.
     q.countPostedPart(1);
     q.setState(1, UploadState::PostedOK);
-    EXPECT_EQ(q.item(1).postparts, u"0/1"_s);
-    EXPECT_EQ(q.item(1).status, u"Posted OK!"_s);
+    EXPECT_EQ(parts(1), u"0/1"_s);
+    EXPECT_EQ(status(1), u"Posted OK!"_s);
     q.countPostedPart(1);
-    EXPECT_EQ(q.item(1).postparts, u"0/1"_s); // never below 0
+    EXPECT_EQ(q.item(1).partsLeft, 0); // never below 0
 }
 
 TEST_F(UploadQueueTest, RemoveKeepsRowsAndElementsTogether)
@@ -137,27 +142,28 @@ TEST_F(UploadQueueTest, PauseAndRequeueRules)
     q.setState(3, UploadState::Posting, 4);
     q.setState(4, UploadState::PostedOK);
     q.setState(5, UploadState::FileError);
-    EXPECT_EQ(q.item(3).status, u"Upload in Thread 4"_s);
-    EXPECT_EQ(q.item(5).status, u"File not found!"_s);
+    EXPECT_EQ(status(3), u"Upload in Thread 4"_s);
+    EXPECT_EQ(status(5), u"File not found!"_s);
 
     for (int i = 1; i <= 5; ++i)
         q.pause(i);
-    EXPECT_EQ(q.item(1).state(), UploadState::Paused);  // Queued -> Paused
-    EXPECT_EQ(q.item(3).state(), UploadState::Posting); // never touches Posting
+    EXPECT_EQ(q.item(1).state, UploadState::Paused);  // Queued -> Paused
+    EXPECT_EQ(q.item(3).state, UploadState::Posting); // never touches Posting
 
     q.item(3).position = 3;
-    q.item(3).postparts = u"1/3"_s;
+    q.item(3).partsLeft = 1;
     for (int i = 1; i <= 5; ++i)
         q.requeue(i);
-    EXPECT_EQ(q.item(1).state(), UploadState::Queued);
-    EXPECT_EQ(q.item(2).state(), UploadState::Queued);
-    EXPECT_EQ(q.item(3).state(), UploadState::Queued);
-    EXPECT_EQ(q.item(4).state(), UploadState::PostedOK);
-    EXPECT_EQ(q.item(5).state(), UploadState::Queued);
-    EXPECT_EQ(q.item(5).status, u"Queued"_s);
+    EXPECT_EQ(q.item(1).state, UploadState::Queued);
+    EXPECT_EQ(q.item(2).state, UploadState::Queued);
+    EXPECT_EQ(q.item(3).state, UploadState::Queued);
+    EXPECT_EQ(q.item(4).state, UploadState::PostedOK);
+    EXPECT_EQ(q.item(5).state, UploadState::Queued);
+    EXPECT_EQ(status(5), u"Queued"_s);
+    EXPECT_EQ(status(3), u"Queued"_s); // no longer names its connection
     // Re-queueing keeps where the item was.
     EXPECT_EQ(q.item(3).position, 3);
-    EXPECT_EQ(q.item(3).postparts, u"1/3"_s);
+    EXPECT_EQ(parts(3), u"1/3"_s);
     EXPECT_EQ(q.item(3).messageids.size(), 3);
 }
 
@@ -174,22 +180,28 @@ TEST_F(UploadQueueTest, FirstQueuedSkipsOtherStates)
     EXPECT_FALSE(q.hasState(UploadState::Queued));
 }
 
-TEST_F(UploadQueueTest, RelabelFollowsTheMessageTable)
+TEST_F(UploadQueueTest, TextsFollowTheMessageTable)
 {
-    fill(4);
+    fill(5);
     q.setState(2, UploadState::PostedOK);
     q.setState(3, UploadState::FileError);
     q.setState(4, UploadState::Posting, 2);
+    q.setConnection(5, 3); // a fill run shows its connection, the state stays
     messageTable().setText(66, u"In wachtrij"_s);
-    messageTable().setText(69, u"Gepost"_s);
-    messageTable().setText(106, u"Bestand niet gevonden!"_s);
+    messageTable().setText(140, u"Gepost"_s);
+    messageTable().setText(132, u"Bestand niet gevonden!"_s);
+    messageTable().setText(131, u"Upload in draad"_s);
     QSignalSpy changed(&q, &QAbstractItemModel::dataChanged);
     q.relabel();
     EXPECT_GE(changed.count(), 1);
-    EXPECT_EQ(q.item(1).status, u"In wachtrij"_s);
-    EXPECT_EQ(q.item(2).status, u"Gepost!"_s);
-    EXPECT_EQ(q.item(3).status, u"Bestand niet gevonden!"_s);
-    EXPECT_EQ(q.item(4).status, u"Upload in Thread 2"_s); // kept until the engine writes it
+    EXPECT_EQ(status(1), u"In wachtrij"_s);
+    EXPECT_EQ(status(2), u"Gepost!"_s);
+    EXPECT_EQ(status(3), u"Bestand niet gevonden!"_s);
+    EXPECT_EQ(status(4), u"Upload in draad 2"_s);
+    EXPECT_EQ(status(5), u"Upload in draad 3"_s);
+    EXPECT_EQ(q.item(5).state, UploadState::Queued);
+    q.setConnection(5, 0);
+    EXPECT_EQ(status(5), u"In wachtrij"_s);
 }
 
 TEST(UploadQueue, CollectionTagShape)
@@ -202,11 +214,4 @@ TEST(UploadQueue, CollectionTagShape)
         seen.insert(tag);
     }
     EXPECT_GT(seen.size(), 490); // random, not constant
-}
-
-TEST(UploadQueue, PostpartsArithmetic)
-{
-    EXPECT_EQ(UploadQueue::decrementedPostparts(u"7/9"_s), u"6/9"_s);
-    EXPECT_EQ(UploadQueue::decrementedPostparts(u"0/9"_s), u"0/9"_s);
-    EXPECT_EQ(UploadQueue::decrementedPostparts(u"garbage"_s), u"0/"_s);
 }

@@ -159,7 +159,7 @@ SoakReport runSoak(const SoakOptions &o)
         }
     }
     for (int i = 1; i <= uploadQueue().count(); ++i) {
-        if (uploadQueue().item(i).state() != UploadState::PostedOK) {
+        if (uploadQueue().item(i).state != UploadState::PostedOK) {
             ++report.notPostedOK;
             if (report.firstProblem.isEmpty())
                 report.firstProblem = uploadQueue().item(i).subject + u" did not end PostedOK"_s;
