@@ -10,6 +10,7 @@
 #include "storage/UploadQueue.h"
 #include "support/FakePostHost.h"
 #include "support/ScriptedNntpServer.h"
+#include "support/SoakRun.h"
 #include "support/TestEnvironment.h"
 #include "support/YencDecode.h"
 
@@ -24,6 +25,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
@@ -124,29 +127,6 @@ protected:
 };
 
 } // namespace
-
-TEST(PostStats, PacketSizesAndEstimates)
-{
-    EXPECT_EQ(packetSize(0, 4, 1), 9000000);
-    EXPECT_EQ(packetSize(100, 4, 1), 400);
-    EXPECT_EQ(packetSize(100, 3, 1), 533);
-    EXPECT_EQ(packetSize(10, 3, 1), 53);
-    EXPECT_EQ(packetSize(10, 0, 77), 77);
-    EXPECT_EQ(encodedPartSize(384000), 395520);
-    EXPECT_EQ(leadingSpeed(u"250"_s), 250);
-    EXPECT_EQ(leadingSpeed(u"12.6kB"_s), 13);
-    EXPECT_EQ(leadingSpeed(u"abc"_s), 0);
-    EXPECT_EQ(roundHalfEven(2.5), 2);
-    EXPECT_EQ(roundHalfEven(3.5), 4);
-
-    // The average always divides by ten: a first second of 1000 bytes shows 100.
-    SpeedRing ring;
-    EXPECT_EQ(ring.push(1000), 100);
-    EXPECT_EQ(ring.push(1000), 200);
-    for (int i = 0; i < 20; ++i)
-        ring.push(500);
-    EXPECT_EQ(ring.push(500), 500);
-}
 
 TEST_F(PostRun, PostsEveryPartOverTwoConnections)
 {
@@ -613,4 +593,23 @@ TEST_F(PostRun, SpeedLimitHoldsTheRateAndFollowsTheBox)
     EXPECT_LT(measured, limit * 1.25) << measured;
     EXPECT_EQ(packetAfterChange, 1067);      // not at once...
     EXPECT_EQ(engine->packetSize(), 533);    // ...but a moment later
+}
+
+// A posting run over 8 connections against a server that misbehaves at
+// random; every part of every file must be accepted with the right bytes and
+// the run must end by itself. bench_soak runs the same for longer.
+TEST(Soak, FaultInjectionLosesNothing)
+{
+    test::SoakOptions options;
+    if (!qEnvironmentVariableIsEmpty("TESSALY_SOAK_SEED"))
+        options.seed = quint32(qEnvironmentVariableIntValue("TESSALY_SOAK_SEED"));
+    options.folder = test::home();
+    const test::SoakReport r = test::runSoak(options);
+    std::printf("soak (seed %u): %s\n", options.seed, qPrintable(r.summary()));
+    EXPECT_TRUE(r.endedByItself) << qPrintable(r.firstProblem);
+    EXPECT_EQ(r.lost, 0);
+    EXPECT_EQ(r.corrupt, 0) << qPrintable(r.firstProblem);
+    EXPECT_EQ(r.notPostedOK, 0) << qPrintable(r.firstProblem);
+    EXPECT_EQ(r.files, 40);
+    EXPECT_GT(r.faults, 10); // the server did misbehave
 }

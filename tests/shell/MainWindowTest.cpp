@@ -1,14 +1,198 @@
+#include "common/AppState.h"
+#include "common/Clock.h"
 #include "common/Log.h"
 #include "shell/MainWindow.h"
+#include "shell/Prompts.h"
+#include "storage/AppSettings.h"
+#include "storage/ConnectionList.h"
+#include "storage/LogFiles.h"
+#include "storage/ProfileFile.h"
+#include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
+#include "support/FixedClock.h"
+#include "support/TestEnvironment.h"
 
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
 #include <QListView>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
 
+#include <utime.h>
+
 using namespace Qt::StringLiterals;
 using namespace tessaly;
+
+namespace {
+
+class Shell : public ::testing::Test
+{
+protected:
+    void SetUp() override { MainWindow::setStartupWait(0); }
+
+    QStringList logTexts() const
+    {
+        QStringList t;
+        for (const LogLine &l : logModel().lines())
+            t << l.text;
+        return t;
+    }
+
+    QString key(const QString &name) const { return settingsFile().read(u"Settings"_s, name); }
+};
+
+const QString kCorruptMessage = u"Something went wrong while reading the 'Settings.ini' file (corrupted?). \r\n"
+                                u"A new ini file has been created, but all entered information has been lost. "_s;
+
+} // namespace
+
+TEST_F(Shell, FirstStartWritesDefaultsWithoutAMessage)
+{
+    MainWindow w;
+    w.Form_Load();
+    EXPECT_TRUE(QFile::exists(test::homeFile(u"Settings.ini"_s)));
+    EXPECT_EQ(key(u"Port"_s), u"119"_s);
+    EXPECT_TRUE(Prompts::shown().isEmpty());
+    EXPECT_EQ(logTexts().mid(0, 2),
+              (QStringList{u".:: Tessaly Poster started ::."_s, u"Loading application settings."_s}));
+    EXPECT_FALSE(runTag().isEmpty());
+    EXPECT_EQ(w.windowTitle(), u"Tessaly Poster (Beta 2)"_s);
+    EXPECT_TRUE(w.isVisible());
+    // One connection row by default, then the job runner's row.
+    ASSERT_EQ(connectionList().rowCount(), 2);
+    EXPECT_EQ(connectionList().row(1).action, u"Offline"_s);
+    EXPECT_EQ(connectionList().row(1).speed, u"0,0 kB/s"_s);
+    EXPECT_EQ(connectionList().row(2).number, u"RarPar"_s);
+    EXPECT_EQ(connectionList().row(2).action, u"Idle"_s);
+    EXPECT_EQ(w.connectionView()->model()->headerData(4, Qt::Horizontal).toString(), u"Thread Speed"_s);
+}
+
+TEST_F(Shell, CorruptSettingsAreReportedOnceAfterStartUp)
+{
+    test::writeAll(test::homeFile(u"Settings.ini"_s), "[Settings]\nServer=news.example.org\nPort=abc\n");
+    {
+        MainWindow w;
+        w.Form_Load();
+        ASSERT_EQ(Prompts::shown().size(), 1);
+        EXPECT_EQ(Prompts::shown()[0].text, kCorruptMessage);
+        EXPECT_EQ(Prompts::shown()[0].title, u"Tessaly Poster (Beta 2)"_s);
+        EXPECT_EQ(Prompts::shown()[0].icon, PromptIcon::Exclamation);
+        EXPECT_TRUE(QFile::exists(test::homeFile(u"Settings.ini.bak"_s)));
+    }
+    // Started with a command line: no message, even though the read fails.
+    Prompts::reset();
+    test::writeAll(test::homeFile(u"Settings.ini"_s), "[Settings]\nPort=abc\n");
+    MainWindow w(QStringList{u"/F"_s, u"/tmp"_s});
+    w.Form_Load();
+    EXPECT_TRUE(w.settingsReadFailed());
+    EXPECT_TRUE(Prompts::shown().isEmpty());
+}
+
+TEST_F(Shell, StartUpAppliesTheSettings)
+{
+    ASSERT_TRUE(writeDefaultSettings());
+    settingsFile().write(u"Settings"_s, {{u"Connections"_s, u"3"_s}, {u"MaxSpeed"_s, u"250"_s}, {u"NoUpload"_s, u"1"_s},
+                                         {u"Column1"_s, u"333"_s}, {u"Language"_s, u"Missing"_s}});
+    uploadQueue().append(UploadQueue::newItem(u"queued"_s, u"a.b"_s, u"/x"_s, 1, u"t"_s, {u"id"_s}));
+    ASSERT_TRUE(SaveQueue());
+    uploadQueue().clear();
+
+    MainWindow w;
+    w.Form_Load();
+    ASSERT_EQ(connectionList().rowCount(), 4);
+    EXPECT_EQ(connectionList().row(3).number, u"3"_s);
+    EXPECT_EQ(connectionList().row(4).number, u"RarPar"_s);
+    EXPECT_EQ(w.speedBox()->text(), u"250"_s);
+    EXPECT_TRUE(w.noUploadBox()->isChecked());
+    EXPECT_EQ(w.uploadList()->columnWidth(0), 333);
+    EXPECT_EQ(uploadQueue().count(), 1);
+    EXPECT_TRUE(logTexts().contains(u"Loading file data."_s));
+    // A language without a file falls back to English and is written back.
+    EXPECT_EQ(key(u"Language"_s), u"English"_s);
+}
+
+TEST_F(Shell, AtMostTwentyFiveConnectionRows)
+{
+    ASSERT_TRUE(writeDefaultSettings());
+    settingsFile().write(u"Settings"_s, u"Connections"_s, u"40"_s);
+    MainWindow w;
+    w.Form_Load();
+    EXPECT_EQ(connectionList().rowCount(), 26);
+}
+
+TEST_F(Shell, ClosingWhilePostingChangesNothing)
+{
+    MainWindow w;
+    w.Form_Load();
+    const QByteArray settingsBefore = test::readAll(test::homeFile(u"Settings.ini"_s));
+    const int logLines = logModel().count();
+    setPostingInProgress(true);
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(w.isVisible());
+    ASSERT_EQ(Prompts::shown().size(), 1);
+    EXPECT_EQ(Prompts::shown()[0].title, u"Posting in Progress"_s);
+    EXPECT_EQ(Prompts::shown()[0].text, u"Please stop posting first."_s);
+    EXPECT_EQ(logModel().count(), logLines);
+    EXPECT_EQ(test::readAll(test::homeFile(u"Settings.ini"_s)), settingsBefore);
+    EXPECT_FALSE(QFile::exists(queueFilePath()));
+    EXPECT_FALSE(QDir(logsFolder()).exists());
+    setPostingInProgress(false);
+}
+
+TEST_F(Shell, ClosingSavesQueueSettingsAndLog)
+{
+    test::FixedClock clock(QDateTime(QDate(2026, 12, 6), QTime(10, 11, 12)));
+    Clock::setInstance(&clock);
+    MainWindow w;
+    w.Form_Load();
+    uploadQueue().append(UploadQueue::newItem(u"kept"_s, u"a.b"_s, u"/x"_s, 1, u"t"_s, {u"id"_s}));
+    w.speedBox()->setText(u"1500"_s);
+    w.removeFromDiskBox()->setChecked(true);
+
+    // Twenty-five older log files: the oldest one goes.
+    QDir().mkpath(logsFolder());
+    for (int i = 0; i < 25; ++i) {
+        const QString p = logsFolder() + u"/older%1.rtf"_s.arg(i, 2, 10, QChar(u'0'));
+        test::writeAll(p, "{\\rtf1 x}");
+        const long t = 1700000000L + i;
+        utimbuf times{t, t};
+        utime(QFile::encodeName(p).constData(), &times);
+    }
+
+    EXPECT_TRUE(w.close());
+    const QStringList texts = logTexts();
+    EXPECT_TRUE(texts.contains(u"Saving file data."_s));
+    EXPECT_TRUE(texts.contains(u"Saving application settings."_s));
+    EXPECT_EQ(texts.last(), u".:: Tessaly Poster closed ::."_s);
+
+    EXPECT_EQ(key(u"MaxSpeed"_s), u"1500"_s);
+    EXPECT_EQ(key(u"RemoveFromDisk"_s), u"1"_s);
+    EXPECT_EQ(key(u"NoUpload"_s), u"0"_s);
+    EXPECT_EQ(key(u"WindowState"_s), u"0"_s);
+    EXPECT_FALSE(key(u"SplitterPos1"_s).isEmpty());
+    EXPECT_TRUE(test::readAll(queueFilePath()).contains("<subject>kept</subject>"));
+
+    const QStringList logs = QDir(logsFolder()).entryList(QDir::Files);
+    EXPECT_EQ(logs.size(), 25);
+    EXPECT_TRUE(logs.contains(u"06-12-2026_10.11.12.rtf"_s));
+    EXPECT_FALSE(logs.contains(u"older00.rtf"_s));
+    EXPECT_TRUE(logs.contains(u"older01.rtf"_s));
+}
+
+TEST_F(Shell, LogPaneKeepsUpWithManyLines)
+{
+    MainWindow w;
+    w.Form_Load();
+    for (int i = 0; i < 100000; ++i)
+        AddLog(i % 25 + 1, u"240 article posted ok"_s, LogColour::Blue);
+    QCoreApplication::processEvents();
+    EXPECT_GE(w.logPane()->model()->rowCount(), 100000);
+    EXPECT_TRUE(w.logPane()->model()->index(logModel().count() - 1, 0).data().toString().endsWith(u"posted ok"_s));
+}
 
 TEST(MainWindow, ListsShowTheModels)
 {

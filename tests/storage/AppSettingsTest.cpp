@@ -188,39 +188,3 @@ TEST(AppSettings, TunnelStartsOnlyWithSsl)
     ASSERT_TRUE(ReadINIFile());
     EXPECT_EQ(started, 1);
 }
-
-TEST(Newsgroups, LoadSkipsBlanksAndEmptyLines)
-{
-    const QString path = newsgroupsFilePath();
-    EXPECT_TRUE(loadNewsgroups(path).isEmpty());
-    test::writeAll(path, "  alt.binaries.test \r\n\r\nalt.binaries.misc\r\n   \r\n");
-    EXPECT_EQ(loadNewsgroups(path), (QStringList{u"alt.binaries.test"_s, u"alt.binaries.misc"_s}));
-
-    ASSERT_EQ(saveNewsgroups({u"a.b"_s, u"c.d"_s}, path), QString());
-    EXPECT_EQ(test::readAll(path), QByteArray("a.b\r\nc.d\r\n"));
-    test::writeAll(path, "");
-    EXPECT_TRUE(loadNewsgroups(path).isEmpty());
-}
-
-TEST(Newsgroups, DamagedFileKeepsTheGoodNamesAndSaysWhatItSkipped)
-{
-    const QString path = newsgroupsFilePath();
-    QByteArray damaged = "alt.binaries.test\r\n";
-    damaged += QByteArray("\x00\x01\x02garbage\xff\xfe\r\n", 15);
-    damaged += "two words\r\nalt.a,alt.b\r\n";
-    damaged += QByteArray(10000, 'x') + "\r\n";
-    damaged += "de.alt.b\xc3\xbc" "cher\r\n"; // valid UTF-8 stays
-    damaged += "alt.binaries.tru";             // cut off mid-line
-    test::writeAll(path, damaged);
-    EXPECT_EQ(loadNewsgroups(path),
-              (QStringList{u"alt.binaries.test"_s, u"de.alt.b\u00fccher"_s, u"alt.binaries.tru"_s}));
-    ASSERT_FALSE(logModel().lines().isEmpty());
-    EXPECT_TRUE(logModel().lines().constLast().text.contains(u"4 line(s) skipped"_s));
-    EXPECT_TRUE(logModel().lines().constLast().text.contains(u"line 2)"_s));
-    EXPECT_EQ(test::readAll(path), damaged); // reading changes nothing
-
-    // Pure noise: whatever comes back can go into a header.
-    test::writeAll(path, test::randomData(1 << 20, 77));
-    for (const QString &name : loadNewsgroups(path))
-        EXPECT_TRUE(isNewsgroupName(name)) << qPrintable(name);
-}

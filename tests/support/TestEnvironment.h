@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace tessaly::test {
 
@@ -15,6 +17,8 @@ QString homeFile(const QString &name);
 
 QByteArray readAll(const QString &path);
 void writeAll(const QString &path, const QByteArray &data);
+// n small files folder/img001.jpg..; the numbers in `empty` get 0 bytes.
+QStringList makeFiles(const QString &folder, int n, const QList<int> &empty = {});
 // Reproducible random bytes.
 QByteArray randomData(qint64 size, quint32 seed);
 

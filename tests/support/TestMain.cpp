@@ -70,6 +70,18 @@ void writeAll(const QString &path, const QByteArray &data)
         f.write(data);
 }
 
+QStringList makeFiles(const QString &folder, int n, const QList<int> &empty)
+{
+    QDir().mkpath(folder);
+    QStringList files;
+    for (int i = 1; i <= n; ++i) {
+        const QString p = folder + QStringLiteral("/img%1.jpg").arg(i, 3, 10, QChar(u'0'));
+        writeAll(p, empty.contains(i) ? QByteArray() : QByteArray(1000 + i, 'x'));
+        files << p;
+    }
+    return files;
+}
+
 } // namespace tessaly::test
 
 int main(int argc, char **argv)

@@ -1,0 +1,83 @@
+#include "application/CommandLine.h"
+#include "common/Log.h"
+#include "storage/UploadQueue.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+TEST(CommandLine, TheExampleLine)
+{
+    const QString folder = test::homeFile(u"My Holiday"_s);
+    test::makeFiles(folder, 3);
+    const CommandLine line = parseCommandLine({u"/F"_s, folder, u"/H"_s, u"Holiday Pics"_s, u"/N"_s,
+                                               u"alt.binaries.test alt.binaries.misc"_s, u"/Z"_s, u"holiday"_s,
+                                               u"/P"_s, u"/C"_s});
+    BatchRequest r;
+    ASSERT_TRUE(CheckCMDData(line, &r));
+    EXPECT_EQ(r.folder, folder); // a path with blanks, given as one argument
+    EXPECT_EQ(r.subject, u"Holiday Pics"_s);
+    EXPECT_EQ(r.newsgroups, u"alt.binaries.test alt.binaries.misc"_s);
+    EXPECT_EQ(r.nzbName, u"holiday.nzb"_s);
+    EXPECT_TRUE(r.post);
+    EXPECT_EQ(r.action, 0);
+    // Every piece is logged, none asks a person.
+    EXPECT_EQ(logModel().line(0).text, u"Commandline parameter: /F "_s + folder);
+
+    EXPECT_EQ(CMDLoadData(r), 4);
+    EXPECT_EQ(uploadQueue().item(1).newsgroups, u"alt.binaries.test,alt.binaries.misc"_s);
+    EXPECT_EQ(uploadQueue().item(4).subject, u"Holiday Pics - [0/3] - \"holiday.nzb\" yEnc"_s);
+    EXPECT_TRUE(QFile::exists(folder + u"/holiday.nzb"_s));
+    EXPECT_TRUE(logModel().line(logModel().count() - 1).text == u"Added 4 files to queue."_s);
+}
+
+TEST(CommandLine, SwitchFormsAndRules)
+{
+    const QString folder = test::homeFile(u"f"_s);
+    test::makeFiles(folder, 1);
+    BatchRequest r;
+    // Long and dash forms, words joined by blanks, quotes deleted.
+    ASSERT_TRUE(CheckCMDData(parseCommandLine({u"--folder"_s, folder, u"-h"_s, u"Two"_s, u"\"Words\""_s, u"-n"_s,
+                                               u"a.b"_s, u"-z"_s, u"X.NZB"_s, u"/c"_s, u"/S"_s}),
+                             &r));
+    EXPECT_EQ(r.subject, u"Two Words"_s);
+    EXPECT_EQ(r.nzbName, u"X.NZB.nzb"_s);
+    EXPECT_FALSE(r.post);
+    EXPECT_EQ(r.action, 0); // the first action wins
+    const CommandLine withHelp = parseCommandLine({u"stray"_s, u"--help"_s});
+    EXPECT_TRUE(withHelp.help);
+    EXPECT_EQ(withHelp.ignored, QStringList{u"stray"_s});
+    EXPECT_TRUE(parseCommandLine({u"-h"_s}).help);
+    EXPECT_TRUE(commandLineHelp(u"tessaly-poster"_s).contains(u"--newsgroups"_s));
+}
+
+TEST(CommandLine, ProblemsAreLoggedAndNothingIsQueued)
+{
+    BatchRequest r;
+    EXPECT_FALSE(CheckCMDData(parseCommandLine({u"/F"_s, u"/no/such/folder"_s, u"/H"_s, u"x"_s}), &r));
+    EXPECT_EQ(logModel().line(logModel().count() - 1).text, u"Invalid commandline parameter: Folder doesn't exist."_s);
+    const QString folder = test::homeFile(u"zeros"_s);
+    test::makeFiles(folder, 3, {1, 2, 3});
+    EXPECT_FALSE(CheckCMDData(parseCommandLine({u"/F"_s, folder, u"/N"_s, u"a.b"_s}), &r));
+    EXPECT_EQ(logModel().line(logModel().count() - 1).text, u"Invalid commandline parameter: No subject specified."_s);
+    EXPECT_FALSE(CheckCMDData(parseCommandLine({u"/H"_s, u"s"_s}), &r));
+    EXPECT_EQ(logModel().line(logModel().count() - 1).text, u"Invalid commandline parameter: No folder specified."_s);
+
+    // A folder of empty files queues nothing and logs each file.
+    logModel().clear();
+    ASSERT_TRUE(CheckCMDData(parseCommandLine({u"/F"_s, folder, u"/H"_s, u"s"_s, u"/N"_s, u"a.b"_s, u"/P"_s}), &r));
+    EXPECT_EQ(CMDLoadData(r), 0);
+    int red = 0;
+    for (const LogLine &l : logModel().lines())
+        red += l.colour == LogColour::Red;
+    EXPECT_EQ(red, 3);
+    EXPECT_EQ(uploadQueue().count(), 0);
+    QDir().mkpath(test::homeFile(u"empty"_s));
+    ASSERT_TRUE(CheckCMDData(parseCommandLine({u"/F"_s, test::homeFile(u"empty"_s), u"/H"_s, u"s"_s, u"/N"_s, u"a"_s}), &r));
+    EXPECT_EQ(CMDLoadData(r), 0);
+    EXPECT_EQ(logModel().line(logModel().count() - 1).text, u"Invalid commandline parameter: No files found in this folder."_s);
+}
