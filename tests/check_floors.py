@@ -11,7 +11,7 @@ FLOORS = {
     "storage": 3,
     "engine": 4, "config": 4, "rarpar": 4,
     "application": 5,
-    "shell": 6, "forms": 6,
+    "shell": 6,
 }
 
 def main(src: pathlib.Path) -> int:

@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <array>
 #include <cstddef>
