@@ -10,7 +10,7 @@ namespace tessaly::cpu {
 namespace {
 struct Features
 {
-    bool sse2 = false, avx2 = false, pclmul = false, vpclmul = false;
+    bool sse2 = false, avx2 = false, pclmul = false, vpclmul = false, avx512vbmi2 = false;
 };
 
 const Features &features()
@@ -25,16 +25,21 @@ const Features &features()
         const bool pclmul = c & bit_PCLMUL;
         const bool osxsave = c & bit_OSXSAVE;
         const bool avx = c & bit_AVX;
+        const bool popcnt = c & bit_POPCNT;
         r.pclmul = sse41 && pclmul;
-        bool ymmEnabled = false;
+        bool ymmEnabled = false, zmmEnabled = false;
         if (osxsave && avx) {
             unsigned lo = 0, hi = 0;
             __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-            ymmEnabled = (lo & 0x6) == 0x6; // SSE and AVX state saved by the OS
+            ymmEnabled = (lo & 0x6) == 0x6;   // SSE and AVX state saved by the OS
+            zmmEnabled = (lo & 0xE6) == 0xE6; // and the opmask and upper ZMM state
         }
         if (ymmEnabled && __get_cpuid_count(7, 0, &a, &b, &c, &d)) {
-            r.avx2 = b & bit_AVX2;
-            r.vpclmul = r.avx2 && r.pclmul && (c & (1u << 10));
+            const bool bmi1 = b & bit_BMI, bmi2 = b & bit_BMI2;
+            r.avx2 = (b & bit_AVX2) && bmi1 && popcnt;
+            r.vpclmul = (b & bit_AVX2) && r.pclmul && (c & bit_VPCLMULQDQ);
+            r.avx512vbmi2 = zmmEnabled && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI2) && bmi1
+                            && bmi2 && popcnt;
         }
         return r;
     }();
@@ -46,11 +51,13 @@ bool hasSse2() { return features().sse2; }
 bool hasAvx2() { return features().avx2; }
 bool hasPclmul() { return features().pclmul; }
 bool hasVpclmulAvx2() { return features().vpclmul; }
+bool hasAvx512Vbmi2() { return features().avx512vbmi2; }
 #else
 bool hasSse2() { return false; }
 bool hasAvx2() { return false; }
 bool hasPclmul() { return false; }
 bool hasVpclmulAvx2() { return false; }
+bool hasAvx512Vbmi2() { return false; }
 #endif
 
 } // namespace tessaly::cpu

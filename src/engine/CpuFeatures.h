@@ -10,8 +10,9 @@
 namespace tessaly::cpu {
 
 bool hasSse2();
-bool hasAvx2();           // AVX2 with OS support for the wide registers
+bool hasAvx2();           // AVX2, BMI1 and POPCNT, with OS support for the wide registers
 bool hasPclmul();         // PCLMULQDQ with SSE4.1
 bool hasVpclmulAvx2();    // VPCLMULQDQ on 256-bit registers
+bool hasAvx512Vbmi2();    // AVX-512 F, BW and VBMI2, BMI2 and POPCNT, with OS support for the opmask and 512-bit registers
 
 } // namespace tessaly::cpu

@@ -24,7 +24,8 @@ template <typename Kernel, typename Fn, std::size_t N>
 class KernelChoice
 {
 public:
-    // The last supported entry is the best; entry 0 must always be supported.
+    // The entries form a ladder: the last supported one is the best; entry 0
+    // must always be supported.
     KernelChoice(const std::array<KernelEntry<Kernel, Fn>, N> &entries, const char *forcedBy)
         : entries_(entries)
     {
@@ -64,6 +65,14 @@ public:
         for (const auto &e : entries_)
             if (e.supported())
                 list << e.kernel;
+        return list;
+    }
+
+    QList<Kernel> all() const
+    {
+        QList<Kernel> list;
+        for (const auto &e : entries_)
+            list << e.kernel;
         return list;
     }
 

@@ -43,9 +43,11 @@ auto &kernels()
 {
     static KernelChoice choice(std::array<KernelEntry<yenc::Kernel, EncodeFn>,
 #if TESSALY_X86
-                                          3>{{{yenc::Kernel::Scalar, u"scalar", &always, &yenc::encodeScalar},
+                                          4>{{{yenc::Kernel::Scalar, u"scalar", &always, &yenc::encodeScalar},
                                               {yenc::Kernel::Sse2, u"sse2", &cpu::hasSse2, &yenc::encodeSse2},
-                                              {yenc::Kernel::Avx2, u"avx2", &cpu::hasAvx2, &yenc::encodeAvx2}}},
+                                              {yenc::Kernel::Avx2, u"avx2", &cpu::hasAvx2, &yenc::encodeAvx2},
+                                              {yenc::Kernel::Avx512, u"avx512", &cpu::hasAvx512Vbmi2,
+                                               &yenc::encodeAvx512}}},
 #else
                                           1>{{{yenc::Kernel::Scalar, u"scalar", &always, &yenc::encodeScalar}}},
 #endif
@@ -94,6 +96,11 @@ QString kernelName(Kernel kernel)
 QList<Kernel> availableKernels()
 {
     return kernels().available();
+}
+
+QList<Kernel> allKernels()
+{
+    return kernels().all();
 }
 
 bool setKernel(Kernel kernel)

@@ -29,7 +29,7 @@ namespace yenc {
 
 inline constexpr int LineLength = 128;
 
-enum class Kernel { Scalar, Sse2, Avx2 };
+enum class Kernel { Scalar, Sse2, Avx2, Avx512 };
 
 // Bytes an output buffer needs for n input bytes, including the slack that the
 // vector kernels may write past the end of their output.
@@ -50,12 +50,15 @@ Kernel activeKernel();
 QString kernelName(Kernel kernel);
 // Kernels this processor can run, the scalar one first.
 QList<Kernel> availableKernels();
+// Every kernel built into the program, whether this processor runs it or not.
+QList<Kernel> allKernels();
 // Chooses a kernel (tests, benchmarks); false when the processor lacks it.
 bool setKernel(Kernel kernel);
 
 // Kernels in their own files, built with their own instruction-set flags.
 std::size_t encodeSse2(const std::uint8_t *in, std::size_t n, std::uint8_t *out);
 std::size_t encodeAvx2(const std::uint8_t *in, std::size_t n, std::uint8_t *out);
+std::size_t encodeAvx512(const std::uint8_t *in, std::size_t n, std::uint8_t *out);
 
 } // namespace yenc
 

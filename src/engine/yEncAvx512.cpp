@@ -1,0 +1,88 @@
+// AVX-512 kernel (F, BW, VBMI2, with BMI2): 64 input bytes at a time. The
+// escape mask comes from five compares (NUL, TAB, LF, CR, "=") plus "." when
+// the block starts a line; escaped bytes get 64 added under that mask. Each
+// half of the block (32 input bytes, up to 64 output bytes) is spread out by
+// one vpexpandb over a vector of "=": the expand mask has a 1 for every output
+// byte that carries data and a 0 for the "=" in front of an escaped byte, and
+// is made from the escape mask with a pdep/pext pair. Line ends are handled as
+// in the AVX2 kernel: a block that reaches the end of the line is written
+// whole, then cut where the line ends.
+#include "engine/yEnc.h"
+#include "engine/yEncScalar.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <bit>
+
+namespace tessaly::yenc {
+
+namespace {
+
+constexpr std::uint64_t kEvenBits = 0x5555555555555555ull;
+constexpr std::uint64_t kOddBits = 0xAAAAAAAAAAAAAAAAull;
+
+// Output slots 2k ("=", present when input k is escaped) and 2k+1 (the data
+// byte, always present); keeping only the present slots leaves the data bits
+// where the expanded bytes go.
+inline std::uint64_t expandMask(std::uint32_t escapes)
+{
+    const std::uint64_t present = _pdep_u64(escapes, kEvenBits) | kOddBits;
+    return _pext_u64(kOddBits, present);
+}
+
+// Output bytes of the first count input bytes of a 64-byte block.
+inline int outputAfter(std::uint64_t m, int count)
+{
+    const std::uint64_t low = count >= 64 ? ~0ull : ((1ull << count) - 1);
+    return count + std::popcount(m & low);
+}
+
+} // namespace
+
+std::size_t encodeAvx512(const std::uint8_t *in, std::size_t n, std::uint8_t *out)
+{
+    const EncodeTableType &table = EncodeTable();
+    std::uint8_t *const start = out;
+    const __m512i k42 = _mm512_set1_epi8(42), k64 = _mm512_set1_epi8(64);
+    const __m512i kTab = _mm512_set1_epi8(9), kLf = _mm512_set1_epi8(10), kCr = _mm512_set1_epi8(13);
+    const __m512i kEq = _mm512_set1_epi8(61), kZero = _mm512_setzero_si512();
+    int col = 0;
+    std::size_t i = 0;
+    while (i + 64 <= n) {
+        const __m512i c = _mm512_add_epi8(_mm512_loadu_si512(in + i), k42);
+        std::uint64_t m = _mm512_cmpeq_epi8_mask(c, kZero) | _mm512_cmpeq_epi8_mask(c, kTab)
+                          | _mm512_cmpeq_epi8_mask(c, kLf) | _mm512_cmpeq_epi8_mask(c, kCr)
+                          | _mm512_cmpeq_epi8_mask(c, kEq);
+        if (col == 0 && in[i] == 4)
+            m |= 1;
+        const __m512i e = _mm512_mask_add_epi8(c, m, c, k64);
+        const auto lo = std::uint32_t(m), hi = std::uint32_t(m >> 32);
+        const int loLen = 32 + std::popcount(lo);
+        const int outLen = loLen + 32 + std::popcount(hi);
+        _mm512_storeu_si512(out, _mm512_mask_expand_epi8(kEq, expandMask(lo), e));
+        const __m512i upper = _mm512_maskz_shuffle_i64x2(0xFF, e, e, _MM_SHUFFLE(3, 2, 3, 2)); // bytes 32..63 first
+        _mm512_storeu_si512(out + loLen, _mm512_mask_expand_epi8(kEq, expandMask(hi), upper));
+        if (col + outLen < LineLength) {
+            out += outLen;
+            col += outLen;
+            i += 64;
+            continue;
+        }
+        // The line ends inside this block, after input byte j.
+        const int need = LineLength - col;
+        int j = std::max(0, need - 1 - std::popcount(m));
+        while (outputAfter(m, j + 1) < need)
+            ++j;
+        out += outputAfter(m, j + 1);
+        *out++ = '\r';
+        *out++ = '\n';
+        col = 0;
+        i += std::size_t(j) + 1;
+    }
+    for (; i < n; ++i)
+        col = detail::encodeByte(table, in[i], col, out);
+    return std::size_t(out - start);
+}
+
+} // namespace tessaly::yenc
