@@ -1,20 +1,78 @@
-#include "common/AppState.h"
 #include "application/CommandLine.h"
+#include "application/HeadlessRun.h"
+#include "common/AppState.h"
 #include "common/Log.h"
 #include "platform/SingleInstance.h"
 #include "shell/MainWindow.h"
-#include "shell/Prompts.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdio>
+#include <memory>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
+
+static QStringList withoutHeadlessSwitch(QStringList arguments)
+{
+    arguments.removeAll(u"--headless"_s);
+    return arguments;
+}
 
 static bool haveDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// SIGINT and SIGTERM end a headless run the orderly way: posting stops, the
+// queue is saved. The handler only writes a byte; the event loop does the rest.
+static int g_signalPipe[2] = {-1, -1};
+
+static void onSignal(int)
+{
+    const char b = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &b, 1);
+}
+
+static int runHeadless(int argc, char *argv[], const QStringList &arguments)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"Tessaly Poster"_s);
+    QCoreApplication::setApplicationVersion(tessaly::versionNumber());
+
+    tessaly::SingleInstance instance(tessaly::SingleInstance::defaultKey(QString::fromUtf16(tessaly::kAppTitle)));
+    if (!instance.claim())
+        return 0;
+
+    tessaly::logModel().setListener([](const tessaly::LogLine &line) {
+        std::fprintf(stdout, "%s\n", qUtf8Printable(line.formatted()));
+        std::fflush(stdout);
+    });
+    tessaly::HeadlessRun run(tessaly::parseCommandLine(arguments).headless ? withoutHeadlessSwitch(arguments)
+                                                                           : arguments);
+    std::unique_ptr<QSocketNotifier> notifier;
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
+        notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, &run, [&run] {
+            char b = 0;
+            [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &b, 1);
+            if (!run.isFinished()) {
+                std::fprintf(stderr, "Stopped by a signal; the queue is saved.\n");
+                run.abort();
+            }
+        });
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    QObject::connect(&run, &tessaly::HeadlessRun::finished, &app, [](int status) { QCoreApplication::exit(status); });
+    run.start();
+    return QCoreApplication::exec();
 }
 
 int main(int argc, char *argv[])
@@ -28,10 +86,11 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    // Without a display a command line still runs, headless; without one
-    // there is nothing to do.
-    const bool headless = !haveDisplay() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-    if (headless && arguments.isEmpty()) {
+    // Without a display (or with --headless) a command line runs without a
+    // window; without one there is nothing to do.
+    const bool asked = tessaly::parseCommandLine(arguments).headless;
+    const bool headless = asked || (!haveDisplay() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
+    if (headless && withoutHeadlessSwitch(arguments).isEmpty()) {
         std::fprintf(stderr,
                      "Tessaly Poster needs a graphical display, and none was found (DISPLAY and "
                      "WAYLAND_DISPLAY are not set).\n"
@@ -42,7 +101,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     if (headless)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return runHeadless(argc, argv, arguments);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"Tessaly Poster"_s);
@@ -54,16 +113,6 @@ int main(int argc, char *argv[])
         return 0;
 
     tessaly::MainWindow window(arguments);
-    if (headless) {
-        tessaly::MainWindow::setStartupWait(0);
-        tessaly::Prompts::setMode(tessaly::PromptMode::Headless);
-        tessaly::Prompts::setHeadlessHandler([&window] { window.abortHeadless(); });
-        tessaly::logModel().setListener([](const tessaly::LogLine &line) {
-            std::fprintf(stdout, "%s\n", qUtf8Printable(line.formatted()));
-            std::fflush(stdout);
-        });
-        window.setHeadless(true);
-    }
     QObject::connect(&instance, &tessaly::SingleInstance::activationRequested, &window,
                      &tessaly::MainWindow::bringToFront);
     window.Form_Load();

@@ -52,6 +52,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
             line.help = true;
             continue;
         }
+        if (arg == u"--headless"_s) {
+            line.headless = true;
+            continue;
+        }
         const QChar letter = switchLetter(arg);
         if (!letter.isNull()) {
             line.pieces.append({letter, arg, QString()});
@@ -87,12 +91,14 @@ QString commandLineHelp(const QString &program)
            "  /L, --logoff               log off when posting has finished\n"
            "  /B, --hibernate            hibernate when posting has finished\n"
            "  /R, --reboot               reboot when posting has finished\n"
+           "  --headless                 run without a window even when there is a display\n"
            "  --help (or -h alone)       show this text\n"
            "\n"
            "Switches may also be written with '-' (-f, -h ...) and in either case; the words\n"
-           "after a switch, up to the next one, are its value. Without a display the program\n"
-           "runs headless and writes its log to standard output. With /P /C the exit status is\n"
-           "0 when every item was posted and 1 otherwise.\n"
+           "after a switch, up to the next one, are its value. Without a display (or with\n"
+           "--headless) the program runs without a window and writes its log to standard\n"
+           "output; SIGINT or SIGTERM stops it with the queue saved. With /P /C the exit\n"
+           "status is 0 when every item was posted and 1 otherwise.\n"
            "\n"
            "Example:\n"
            "  %1 /F /home/me/Holiday /H \"Holiday Pics\" /N \"alt.binaries.test alt.binaries.misc\" /Z holiday /P /C\n"_s

@@ -22,10 +22,12 @@ struct CommandLine
     QStringList ignored; // arguments that are no switch and follow none
 
     bool help = false;
+    bool headless = false; // --headless: no window even when there is a display
 };
 
 // Long forms: --folder --subject --newsgroups --nzb --post --close --poweroff
-// --logoff --hibernate --reboot; --help, or -h as the only argument.
+// --logoff --hibernate --reboot; --help, or -h as the only argument;
+// --headless.
 CommandLine parseCommandLine(const QStringList &arguments);
 
 // The switches explained, for --help.

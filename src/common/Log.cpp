@@ -81,7 +81,7 @@ void AddLog(int thread, const QString &text, quint32 colour, bool bold)
     logModel().add(thread, text, colour, bold);
 }
 
-ErrorPlace ErrorPlace::of(const std::source_location &where)
+ErrorPlace ErrorPlace::of(const SourceLocation &where)
 {
     return of(int(where.line()), where.function_name(), where.file_name());
 }
@@ -151,7 +151,7 @@ QString errorLineText(int number, const QString &description, const ErrorPlace &
         + (place.owner == ErrorOwner::Form ? u" of Form "_s : u" of Module "_s) + place.ownerName;
 }
 
-void LogError(int number, const QString &description, const QString &tail, const std::source_location &where)
+void LogError(int number, const QString &description, const QString &tail, const SourceLocation &where)
 {
     AddLog(0, errorLineText(number, description, ErrorPlace::of(where)) + tail, LogColour::Red, false);
 }

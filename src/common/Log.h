@@ -12,6 +12,30 @@
 
 namespace tessaly {
 
+#if defined(__cpp_lib_source_location)
+using SourceLocation = std::source_location;
+#else
+// A standard library without std::source_location (libstdc++ 12 under clang
+// 14, which the fuzz build uses): the same from the compiler's builtins. The
+// function name is then the bare name, without its class.
+struct SourceLocation
+{
+    static constexpr SourceLocation current(const char *file = __builtin_FILE(),
+                                            const char *function = __builtin_FUNCTION(),
+                                            unsigned line = __builtin_LINE()) noexcept
+    {
+        return SourceLocation{file, function, line};
+    }
+    constexpr const char *file_name() const noexcept { return file_; }
+    constexpr const char *function_name() const noexcept { return function_; }
+    constexpr unsigned line() const noexcept { return line_; }
+
+    const char *file_ = "";
+    const char *function_ = "";
+    unsigned line_ = 0;
+};
+#endif
+
 // Colours are 24-bit values in blue-green-red order.
 namespace LogColour {
 inline constexpr quint32 Black = 0;        // ordinary
@@ -78,7 +102,7 @@ struct ErrorPlace
     ErrorOwner owner = ErrorOwner::Module;
     QString ownerName;
 
-    static ErrorPlace of(const std::source_location &where);
+    static ErrorPlace of(const SourceLocation &where);
     // The same from the texts a compiler gives (function signature, file path).
     static ErrorPlace of(int line, const char *function, const char *file);
 };
@@ -87,7 +111,7 @@ struct ErrorPlace
 QString errorLineText(int number, const QString &description, const ErrorPlace &place);
 // Writes that line in red, with tail appended, placed where it is called.
 void LogError(int number, const QString &description, const QString &tail = {},
-              const std::source_location &where = std::source_location::current());
+              const SourceLocation &where = SourceLocation::current());
 
 // Error numbers the program reports in its error lines.
 namespace ErrorCode {

@@ -1,6 +1,6 @@
 #include "shell/MainWindow.h"
 
-#include "application/ProcessState.h"
+#include "application/Lifecycle.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/GeneralFunc.h"
@@ -513,51 +513,17 @@ void MainWindow::Form_Load()
     frmSplash->show();
     wait();
 
-    sharedCrc().Clear();
-    uploadQueue().clear();
-
-    step(u"Loading yEnc and CRC32 Tables..."_s);
-    (void)EncodeTable();
-    wait();
-
-    AddLog(0, u".:: Tessaly Poster started ::."_s);
-    setRunTag(makeRunTag());
-
-    step(u"Loading application settings..."_s);
-    AddLog(0, u"Loading application settings."_s);
-    wait();
-    setTunnelStarter([] { startTunnel(); });
-    if (fileExists(settingsFile().path())) {
-        settingsReadFailed_ = !ReadINIFile();
-    } else {
-        writeDefaultSettings();
-    }
+    settingsReadFailed_ = !startUp([this](const QString &text) {
+        step(text);
+        wait();
+    });
     applySettingsToWindow();
-
-    if (fileExists(queueFilePath())) {
-        wait();
-        AddLog(0, u"Loading file data."_s);
-        step(u"Loading file data..."_s);
-        wait();
-        LoadStartXML();
-    }
 
     tvwRarPar->setVisible(false);
     LoadRarPar();
     tvwRarPar->setVisible(true);
 
     txtSpeed->setText(QString::number(appSettings().MaxSpeed));
-
-    step(u"Setting language..."_s);
-    wait();
-    const QString languageFile = languageFilePath(appSettings().Language);
-    if (!fileExists(languageFile)) {
-        appSettings().Language = u"English"_s;
-        writeSettingKeys({u"Language"_s});
-        messageTable().SetEnglishLang();
-    } else if (!SetLanguage(languageFile)) {
-        messageTable().SetEnglishLang();
-    }
     LoadMainWindow();
 
     applyMenuState();
@@ -572,19 +538,7 @@ void MainWindow::Form_Load()
     if (!commandLine_.isEmpty()) {
         step(u"Loading Commandline Switches..."_s);
         wait();
-        const bool queued = runCommandLine(commandLine_);
-        if (headless_) {
-            if (!queued || !tmrStart.isActive()) {
-                // Nothing to post: the run is over (queued files are saved on closing).
-                if (!exitStatusDecided_)
-                    exitStatus_ = queued ? 0 : 1;
-                closeWhenStarted_ = true;
-            } else if (!chkOnComplete->isChecked() || cboOnComplete->currentIndex() != 0) {
-                // Nobody is there to close the window: it closes when posting ends.
-                chkOnComplete->setChecked(true);
-                cboOnComplete->setCurrentIndex(0);
-            }
-        }
+        runCommandLine(commandLine_);
     }
 
     frmSplash->hide();
@@ -592,10 +546,6 @@ void MainWindow::Form_Load()
     frmSplash = nullptr;
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
-    if (closeWhenStarted_) {
-        // Queued behind everything else, so the event loop is running by then.
-        QTimer::singleShot(0, this, [this] { close(); });
-    }
 
     if (commandLine_.isEmpty()) {
         if (appSettings().CheckUpdates == 1) {
@@ -643,11 +593,7 @@ bool MainWindow::Form_QueryUnload()
         return false;
     }
 
-    AddLog(0, u"Saving file data."_s);
-    SaveQueue();
     SaveRarPar();
-
-    AddLog(0, u"Saving application settings."_s);
     AppSettings &s = appSettings();
     s.MaxSpeed = txtSpeed->text().trimmed().toInt();
     s.WindowState = isMaximized() ? u"2"_s : (isMinimized() ? u"1"_s : u"0"_s);
@@ -663,17 +609,7 @@ bool MainWindow::Form_QueryUnload()
         *connectionWidths[i] = lvwConnections->columnWidth(i);
     s.NoUpload = chkNoUpload->isChecked() ? 1 : 0;
     s.RemoveFromDisk = chkRemoveFromDisk->isChecked() ? 1 : 0;
-    const QString error = writeSettingKeys({u"WindowState"_s, u"MaxSpeed"_s, u"LastPath"_s, u"SplitterPos1"_s,
-                                            u"SplitterPos2"_s, u"Column1"_s, u"Column2"_s, u"Column3"_s, u"Column4"_s,
-                                            u"Column5"_s, u"Column6"_s, u"Column7"_s, u"Column8"_s, u"Column9"_s,
-                                            u"NoUpload"_s, u"RemoveFromDisk"_s});
-    if (!error.isEmpty())
-        LogError(ErrorCode::FileIo, error);
-
-    AddLog(0, u".:: Tessaly Poster closed ::."_s);
-    saveLogFile(Clock::instance().now());
-    pruneLogFiles(logsFolder(), 25);
-    stopTunnel();
+    shutDown();
     removeTrayIcon();
     return true;
 }
@@ -715,15 +651,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->accept();
     else
         event->ignore();
-}
-
-void MainWindow::abortHeadless()
-{
-    exitStatus_ = 2;
-    tmrStart.stop();
-    if (engine_ && !engine_->isUnloaded())
-        engine_->Stop();
-    close();
 }
 
 void MainWindow::bringToFront()

@@ -95,12 +95,8 @@ public:
     // Opens the settings dialog (it comes with its own feature; counted meanwhile).
     void openSettings();
 
-    // Headless runs: nobody can answer or look, so the run ends by itself
-    // once its command line is done; the exit status tells how it went.
-    void setHeadless(bool headless) { headless_ = headless; }
+    // How a command-line run went: 0 when everything was posted.
     int exitStatus() const { return exitStatus_; }
-    // A headless run needed a person: stop, save, and end with a failure.
-    void abortHeadless();
 
     // PostHost
     QString speedText() const override;
@@ -160,9 +156,6 @@ private:
     int settingsRequests_ = 0;
     int exitStatus_ = 0;
     bool editingSpeed_ = false;
-    bool headless_ = false;
-    bool closeWhenStarted_ = false;
-    bool exitStatusDecided_ = false;
     QMenu *mnupopup = nullptr;
     QAction *mnuPauseSelected = nullptr, *mnuPauseAll = nullptr, *mnuClearSelected = nullptr,
             *mnuClearAll = nullptr, *mnuQueueSelected = nullptr, *mnuQueueAll = nullptr,

@@ -3,9 +3,9 @@
 // host side of the posting engine.
 #include "shell/MainWindow.h"
 
+#include "application/Lifecycle.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
-#include "application/CommandLine.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "common/MessageTable.h"
@@ -49,18 +49,10 @@ void MainWindow::StartOrStop()
             engine_->Stop();
         return;
     }
-    const AppSettings &s = appSettings();
-    const struct
-    {
-        bool missing;
-        int slot;
-    } checks[] = {{s.Server.trimmed().isEmpty(), 90}, {s.Nickname.trimmed().isEmpty(), 91}, {s.Email.trimmed().isEmpty(), 92}};
-    for (const auto &c : checks) {
-        if (c.missing) {
-            Prompts::message(this, msg(c.slot));
-            openSettings();
-            return;
-        }
+    if (const int slot = missingSettingSlot()) {
+        Prompts::message(this, msg(slot));
+        openSettings();
+        return;
     }
     if (uploadQueue().hasState(UploadState::Queued)) {
         engine_ = std::make_unique<frmPost>(this);
@@ -176,11 +168,8 @@ void MainWindow::runOnComplete(int index)
 {
     switch (index) {
     case 0: {
-        // Close: a headless run reports whether everything was posted.
-        bool all = true;
-        for (int i = 1; i <= uploadQueue().count(); ++i)
-            all = all && uploadQueue().item(i).state == UploadState::PostedOK;
-        exitStatus_ = all ? 0 : 1;
+        // Close: a command-line run reports whether everything was posted.
+        exitStatus_ = queueExitStatus();
         QTimer::singleShot(0, this, [this] { close(); });
         break;
     }
@@ -438,8 +427,7 @@ void MainWindow::checkSpeedTick()
         tmrCheckSpeed.stop();
         return;
     }
-    const QString hour = Clock::instance().now().toString(u"HH"_s);
-    txtSpeed->setText(s.speedHours.contains(hour) ? QString::number(s.LimitSpeed) : normalSpeedText_);
+    txtSpeed->setText(scheduledSpeedText(normalSpeedText_));
 }
 
 // ---------------------------------------------------------------- adding files
@@ -467,30 +455,16 @@ void MainWindow::addFiles(const QStringList &paths)
 
 bool MainWindow::runCommandLine(const QStringList &arguments)
 {
-    BatchRequest request;
-    if (!tessaly::CheckCMDData(parseCommandLine(arguments), &request))
+    const CommandLineStart start = beginCommandLine(arguments);
+    if (start.exitStatus >= 0)
+        exitStatus_ = start.exitStatus;
+    if (!start.queued)
         return false;
-    if (request.resumeOnly) {
-        if (!uploadQueue().hasState(UploadState::Queued)) {
-            AddLog(0, u"Nothing left to post."_s);
-            bool all = true;
-            for (int i = 1; i <= uploadQueue().count(); ++i)
-                all = all && uploadQueue().item(i).state == UploadState::PostedOK;
-            exitStatus_ = all ? 0 : 1;
-            exitStatusDecided_ = true;
-            return false;
-        }
-    } else if (CMDLoadData(request) <= 0) {
-        return false;
-    } else {
-        // Saved at once: an unattended run that is killed must not lose what it queued.
-        SaveQueue();
-    }
     applyHasWorkMenuState();
-    if (request.post) {
-        if (request.action >= 0) {
+    if (start.post) {
+        if (start.action >= 0) {
             chkOnComplete->setChecked(true);
-            cboOnComplete->setCurrentIndex(request.action);
+            cboOnComplete->setCurrentIndex(start.action);
         }
         tmrStart.start();
     }

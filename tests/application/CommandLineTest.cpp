@@ -52,6 +52,9 @@ TEST(CommandLine, SwitchFormsAndRules)
     EXPECT_TRUE(withHelp.help);
     EXPECT_EQ(withHelp.ignored, QStringList{u"stray"_s});
     EXPECT_TRUE(parseCommandLine({u"-h"_s}).help);
+    const CommandLine headless = parseCommandLine({u"--headless"_s, u"/P"_s});
+    EXPECT_TRUE(headless.headless);
+    EXPECT_EQ(headless.pieces.size(), 1); // not part of any value
     EXPECT_TRUE(commandLineHelp(u"tessaly-poster"_s).contains(u"--newsgroups"_s));
 }
 

@@ -1,0 +1,141 @@
+#include "application/HeadlessRun.h"
+
+#include "application/Lifecycle.h"
+#include "common/AppState.h"
+#include "common/Log.h"
+#include "common/MessageTable.h"
+#include "engine/frmPost.h"
+#include "storage/AppSettings.h"
+#include "storage/ConnectionList.h"
+#include "storage/UploadQueue.h"
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+HeadlessRun::HeadlessRun(const QStringList &arguments, QObject *parent)
+    : QObject(parent)
+    , arguments_(arguments)
+{
+    startTimer_.setSingleShot(true);
+    startTimer_.setInterval(800);
+    connect(&startTimer_, &QTimer::timeout, this, &HeadlessRun::startPosting);
+    speedTimer_.setInterval(60000);
+    connect(&speedTimer_, &QTimer::timeout, this, &HeadlessRun::speedTick);
+}
+
+HeadlessRun::~HeadlessRun() = default;
+
+void HeadlessRun::start()
+{
+    startUp();
+    speedText_ = QString::number(appSettings().MaxSpeed);
+    connectionList().rebuild(std::min(appSettings().Connections, int(ConnectionList::MaxConnections)));
+
+    const CommandLineStart begun = beginCommandLine(arguments_);
+    if (!begun.queued || !begun.post) {
+        // Nothing to post: the run is over (what was queued is saved).
+        const int status = begun.exitStatus >= 0 ? begun.exitStatus : (begun.queued ? 0 : 1);
+        QTimer::singleShot(0, this, [this, status] { finish(status); });
+        return;
+    }
+    // Nobody is there to close the program: it closes when posting ends,
+    // whatever action was asked for.
+    startTimer_.start();
+}
+
+void HeadlessRun::abort()
+{
+    startTimer_.stop();
+    if (engine_ && !engine_->isUnloaded())
+        engine_->Stop();
+    finish(2);
+}
+
+bool HeadlessRun::removeFromDisk() const
+{
+    return appSettings().RemoveFromDisk == 1;
+}
+
+void HeadlessRun::startSpeedScheduler()
+{
+    normalSpeedText_ = speedText_;
+    speedTimer_.start();
+    QTimer::singleShot(1, this, [this] {
+        if (speedTimer_.isActive())
+            speedTick();
+    });
+}
+
+void HeadlessRun::stopSpeedScheduler()
+{
+    if (speedTimer_.isActive()) {
+        speedTimer_.stop();
+        speedText_ = normalSpeedText_;
+    }
+}
+
+void HeadlessRun::speedTick()
+{
+    if (appSettings().speedHours.isEmpty()) {
+        speedText_ = normalSpeedText_;
+        speedTimer_.stop();
+    } else {
+        speedText_ = scheduledSpeedText(normalSpeedText_);
+    }
+    if (engine_)
+        engine_->speedLimitChanged();
+}
+
+void HeadlessRun::runOnComplete(int)
+{
+    const int status = queueExitStatus();
+    QTimer::singleShot(0, this, [this, status] { finish(status); });
+}
+
+void HeadlessRun::startPosting()
+{
+    if (finished_ || (engine_ && !engine_->isUnloaded()))
+        return;
+    if (const int slot = missingSettingSlot()) {
+        needsAPerson(msg(slot));
+        return;
+    }
+    if (!uploadQueue().hasState(UploadState::Queued)) {
+        needsAPerson(msg(93));
+        return;
+    }
+    engine_ = std::make_unique<frmPost>(this);
+    connect(engine_.get(), &frmPost::unloaded, this, [this] {
+        // The engine finishes its own unload first; it is released later.
+        QTimer::singleShot(0, this, [this] {
+            if (engine_ && engine_->isUnloaded())
+                engine_.reset();
+        });
+    });
+    engine_->Form_Load();
+}
+
+void HeadlessRun::needsAPerson(const QString &text)
+{
+    QString plain = text;
+    plain.replace(u"\r\n"_s, u"\n"_s);
+    std::fprintf(stderr, "%s: %s\n", qUtf8Printable(QString::fromUtf16(kAppTitle)), qUtf8Printable(plain));
+    std::fflush(stderr);
+    QTimer::singleShot(0, this, [this] { abort(); });
+}
+
+void HeadlessRun::finish(int exitStatus)
+{
+    if (finished_)
+        return;
+    finished_ = true;
+    exitStatus_ = exitStatus;
+    shutDown();
+    emit finished(exitStatus);
+}
+
+} // namespace tessaly

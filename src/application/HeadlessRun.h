@@ -1,0 +1,74 @@
+// An unattended run without a display: the command line, the queue, the
+// posting engine and the log, with no window at all. It hosts the engine in
+// place of the main window; whatever would need a person (a missing server
+// setting, nothing to post) is written to standard error and ends the run
+// with status 2. finished() reports the exit status once everything is saved.
+#pragma once
+
+#include "engine/PostHost.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+
+namespace tessaly {
+
+class frmPost;
+
+class HeadlessRun : public QObject, public PostHost
+{
+    Q_OBJECT
+public:
+    explicit HeadlessRun(const QStringList &arguments, QObject *parent = nullptr);
+    ~HeadlessRun() override;
+
+    // Start-up and the command line; posting starts a moment later (as the
+    // window's start timer does) when the command line asks for it.
+    void start();
+    // Stops posting, saves and finishes with status 2 (a signal to end, say).
+    void abort();
+
+    bool isFinished() const { return finished_; }
+    int exitStatus() const { return exitStatus_; }
+
+    // PostHost
+    QString speedText() const override { return speedText_; }
+    void setSpeedText(const QString &text) override { speedText_ = text; }
+    bool removeFromDisk() const override;
+    bool onCompleteChecked() const override { return true; }
+    int onCompleteIndex() const override { return 0; }
+    void setPostingControls(bool) override {}
+    void runEnded() override {}
+    void setStatusTexts(const QString &, const QString &) override {}
+    void setTrayTooltip(const QString &) override {}
+    void startSpeedScheduler() override;
+    void stopSpeedScheduler() override;
+    bool jobsWaiting() const override { return false; }
+    void enableStartTimer() override { startTimer_.start(); }
+    void runOnComplete(int index) override;
+    void showItem(int) override {}
+
+signals:
+    void finished(int exitStatus);
+
+private:
+    void startPosting();
+    // The hour-of-day speed schedule, once a minute.
+    void speedTick();
+    // Says what a person would have been asked and ends the run.
+    void needsAPerson(const QString &text);
+    void finish(int exitStatus);
+
+    QStringList arguments_;
+    std::unique_ptr<frmPost> engine_;
+    QTimer startTimer_;
+    QTimer speedTimer_;
+    QString speedText_;
+    QString normalSpeedText_;
+    int exitStatus_ = 0;
+    bool finished_ = false;
+};
+
+} // namespace tessaly

@@ -1,0 +1,47 @@
+// What every run of the program does, with a window or without: the start-up
+// and shut-down sequences, the checks before posting, the command line of an
+// unattended run and its exit status. The main window and the headless run
+// both call these, so neither writes them again.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace tessaly {
+
+// Tables, run tag, Settings.ini (written with the defaults when missing),
+// Queue.dat and the language. Before each stage `step` gets the text a splash
+// window shows. Returns false when Settings.ini was unreadable and replaced.
+bool startUp(const std::function<void(const QString &)> &step = {});
+
+// Saves the queue and the settings the window or run may have changed, the
+// log file, and ends the SSL tunnel. Callers store their own values in
+// appSettings() first.
+void shutDown();
+
+// The message slot of the first server setting that posting needs and that is
+// missing (server, nickname, e-mail address); 0 when nothing is missing.
+int missingSettingSlot();
+
+// 0 when every item of the queue was posted, 1 otherwise.
+int queueExitStatus();
+
+// The speed box's text for the current hour: the limit when the hour is one
+// of the scheduled ones, the normal text otherwise.
+QString scheduledSpeedText(const QString &normalText);
+
+// The start of an unattended run.
+struct CommandLineStart
+{
+    bool queued = false;  // there is something to post
+    bool post = false;    // and it is to be posted at once
+    int action = -1;      // the on-complete list position asked for, -1 for none
+    int exitStatus = -1;  // decided already (nothing left to post), else -1
+};
+// Checks the switches, queues the folder (saving the queue at once, so that a
+// run that is killed loses nothing) or, with /P alone, looks for work left.
+CommandLineStart beginCommandLine(const QStringList &arguments);
+
+} // namespace tessaly
