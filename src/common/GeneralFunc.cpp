@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -85,12 +86,16 @@ QString secondsToHms(qint64 seconds)
 
 void WaitWithEvents(int milliseconds)
 {
+    // Sleeps in the event loop: a timer wakes it at the deadline, events
+    // that come meanwhile are handled. (processEvents with a maximum time
+    // never sleeps: it would spin on a core for the whole wait.)
     QDeadlineTimer deadline(milliseconds);
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
     while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, int(std::max<qint64>(1, deadline.remainingTime())));
-        if (!deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents,
-                                            int(std::min<qint64>(10, deadline.remainingTime())));
+        wake.start(int(std::max<qint64>(1, deadline.remainingTime())));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
 

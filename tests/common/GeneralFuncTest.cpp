@@ -2,11 +2,14 @@
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <utime.h>
 
 using namespace Qt::StringLiterals;
@@ -95,4 +98,23 @@ TEST(GeneralFunc, AtomicWriteReplacesWholeAndLeavesNoTemporaryFile)
 TEST(GeneralFunc, LineBreaksAndNulBecomeBlanks)
 {
     EXPECT_EQ(withoutLineBreaks(u"a\r\nb\nc\rd"_s + QChar(0) + u"e"_s), u"a  b c d e"_s);
+}
+
+TEST(GeneralFunc, WaitingHandlesEventsAndSleepsMeanwhile)
+{
+    const auto cpuMs = [] {
+        rusage u{};
+        getrusage(RUSAGE_SELF, &u);
+        return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+    };
+    bool fired = false;
+    QTimer::singleShot(20, [&] { fired = true; });
+    const double cpu0 = cpuMs();
+    QElapsedTimer wall;
+    wall.start();
+    WaitWithEvents(300);
+    EXPECT_GE(wall.elapsed(), 300);
+    EXPECT_TRUE(fired);
+    // A wait that spun on the processor would use about as much CPU time as it waited.
+    EXPECT_LT(cpuMs() - cpu0, 100.0);
 }
