@@ -7,7 +7,57 @@
 #include <QColor>
 #include <QFont>
 
+#include <algorithm>
+
 namespace tessaly {
+
+CoalescingProxy::CoalescingProxy(QObject *parent)
+    : QIdentityProxyModel(parent)
+{
+    timer_.setSingleShot(true);
+    timer_.setInterval(IntervalMs);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        if (first_ < 0)
+            return;
+        flush();
+        timer_.start(); // changes keep coming: the next batch after another interval
+    });
+}
+
+void CoalescingProxy::setSourceModel(QAbstractItemModel *source)
+{
+    if (sourceModel())
+        disconnect(sourceModel(), &QAbstractItemModel::dataChanged, this, nullptr);
+    first_ = last_ = -1;
+    QIdentityProxyModel::setSourceModel(source);
+    if (!source)
+        return;
+    // In place of the identity proxy's own forwarding.
+    disconnect(source, &QAbstractItemModel::dataChanged, this, nullptr);
+    connect(source, &QAbstractItemModel::dataChanged, this, &CoalescingProxy::sourceChanged);
+}
+
+void CoalescingProxy::sourceChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight)
+{
+    if (!topLeft.isValid() || !bottomRight.isValid())
+        return;
+    first_ = first_ < 0 ? topLeft.row() : std::min(first_, topLeft.row());
+    last_ = std::max(last_, bottomRight.row());
+    if (!timer_.isActive()) {
+        flush();
+        timer_.start();
+    }
+}
+
+void CoalescingProxy::flush()
+{
+    const int rows = rowCount();
+    const int first = first_, last = std::min(last_, rows - 1);
+    first_ = last_ = -1;
+    if (first < 0 || first > last || columnCount() == 0)
+        return;
+    emit dataChanged(index(first, 0), index(last, columnCount() - 1));
+}
 
 QColor colourFromBgr(quint32 bgr)
 {

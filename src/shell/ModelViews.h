@@ -3,15 +3,40 @@
 #pragma once
 
 #include <QIdentityProxyModel>
+#include <QTimer>
 
 namespace tessaly {
 
-// The upload queue with a state icon in the subject column.
-class UploadListProxy : public QIdentityProxyModel
+// A view of a core model whose changes reach the view at most every
+// IntervalMs: the first change of a quiet spell at once, the rows changed
+// after it together when the interval ends. The engine changes progress,
+// speed and parts many times a second; the window needs to draw them ten
+// times a second at most. Rows added, removed or moved pass at once.
+class CoalescingProxy : public QIdentityProxyModel
 {
     Q_OBJECT
 public:
-    using QIdentityProxyModel::QIdentityProxyModel;
+    static constexpr int IntervalMs = 100;
+
+    explicit CoalescingProxy(QObject *parent = nullptr);
+    void setSourceModel(QAbstractItemModel *source) override;
+    // Passes on what is waiting now.
+    void flush();
+
+private:
+    void sourceChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight);
+
+    QTimer timer_;
+    int first_ = -1;
+    int last_ = -1;
+};
+
+// The upload queue with a state icon in the subject column.
+class UploadListProxy : public CoalescingProxy
+{
+    Q_OBJECT
+public:
+    using CoalescingProxy::CoalescingProxy;
     QVariant data(const QModelIndex &index, int role) const override;
 };
 
@@ -34,11 +59,11 @@ QColor colourFromBgr(quint32 bgr);
 namespace tessaly {
 
 // The connection list with the row's icon in its first column.
-class ConnectionListProxy : public QIdentityProxyModel
+class ConnectionListProxy : public CoalescingProxy
 {
     Q_OBJECT
 public:
-    using QIdentityProxyModel::QIdentityProxyModel;
+    using CoalescingProxy::CoalescingProxy;
     QVariant data(const QModelIndex &index, int role) const override;
 };
 
