@@ -20,8 +20,10 @@ HeadlessRun::HeadlessRun(const QStringList &arguments, QObject *parent)
     : QObject(parent)
     , arguments_(arguments)
 {
+    // The window waits a moment so that it is drawn before posting starts;
+    // without one there is nothing to wait for.
     startTimer_.setSingleShot(true);
-    startTimer_.setInterval(800);
+    startTimer_.setInterval(0);
     connect(&startTimer_, &QTimer::timeout, this, &HeadlessRun::startPosting);
     speedTimer_.setInterval(60000);
     connect(&speedTimer_, &QTimer::timeout, this, &HeadlessRun::speedTick);

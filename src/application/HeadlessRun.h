@@ -24,8 +24,8 @@ public:
     explicit HeadlessRun(const QStringList &arguments, QObject *parent = nullptr);
     ~HeadlessRun() override;
 
-    // Start-up and the command line; posting starts a moment later (as the
-    // window's start timer does) when the command line asks for it.
+    // Start-up and the command line; posting starts on the next turn of the
+    // event loop when the command line asks for it.
     void start();
     // Stops posting, saves and finishes with status 2 (a signal to end, say).
     void abort();
