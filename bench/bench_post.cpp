@@ -6,6 +6,12 @@
 //   bench_post limit L [seconds] [connections]  posts with a limit of L kB/s
 //       (3 connections, 10 s by default) and reports the measured rate
 //       against L x 1024 bytes a second.
+//   bench_post compare [GB] [connections] [MaxLines] [runs]  the program itself
+//       (tessaly-poster --headless /F ... /P /C, and in its window too when
+//       there is a display) against bench_floor, the least a poster can do,
+//       on the same sink and files (2 GB as four files, 8 connections,
+//       MaxLines 5600 and 3 runs by default); reports medians and the
+//       program's figures as ratios of the floor's.
 #include "common/AppState.h"
 #include "engine/Article.h"
 #include "engine/PostHost.h"
@@ -26,7 +32,9 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
@@ -214,6 +222,159 @@ int limit(int kbps, double seconds, int connections, const QString &sinkProgram)
     return 0;
 }
 
+double childCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec) + double(u.ru_utime.tv_usec) / 1e6 + double(u.ru_stime.tv_sec)
+        + double(u.ru_stime.tv_usec) / 1e6;
+}
+
+struct RunFigures
+{
+    double seconds = 0;
+    double cpu = 0;
+    bool ok = false;
+};
+
+// Runs a poster as a child process while a fresh sink listens; its CPU time
+// is what the child used (the sink is reaped only afterwards).
+RunFigures runChild(const QString &program, const std::function<QStringList(quint16)> &arguments,
+                    const QProcessEnvironment &env, const QString &sinkProgram)
+{
+    RunFigures f;
+    Sink sink;
+    if (!sink.start(sinkProgram))
+        return f;
+    // Made first: making them may run a program, which is not measured.
+    const QStringList args = arguments(sink.port);
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    const double cpu0 = childCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    p.start(program, args);
+    const bool finished = p.waitForFinished(600000);
+    f.seconds = double(wall.nsecsElapsed()) / 1e9;
+    f.cpu = childCpuSeconds() - cpu0;
+    f.ok = finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!f.ok)
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
+    sink.stop();
+    return f;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+int compare(double gigabytes, int connections, int maxLines, int runs, const QString &sinkProgram)
+{
+    QTemporaryDir tmp;
+    const QString base = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
+    const QString folder = base + u"/compare"_s;
+    QDir().mkpath(folder);
+    const qint64 total = qint64(gigabytes * 1e9);
+    const int fileCount = 4;
+    QStringList files;
+    for (int n = 0; n < fileCount; ++n) {
+        const QString path = folder + u"/part%1.bin"_s.arg(n);
+        if (QFileInfo(path).size() != total / fileCount)
+            writeRandomFile(path, total / fileCount, quint64(n) + 100);
+        files << path;
+    }
+    const qint64 partBytes = qint64(maxLines) * 128;
+    const QString bin = QCoreApplication::applicationDirPath();
+    const QString floorProgram = bin + u"/bench_floor"_s;
+    const QString posterProgram = QStringLiteral(TESSALY_APP_PATH);
+
+    // The program's own folder, with settings for the sink.
+    const QString home = tmp.path() + u"/home"_s;
+    QDir().mkpath(home);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"TESSALY_HOME"_s, home);
+    const bool display = env.contains(u"DISPLAY"_s);
+    const auto writeSettings = [&](quint16 port) {
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.setStandardOutputFile(QProcess::nullDevice());
+        first.start(posterProgram, {u"--headless"_s, u"/F"_s, u"/nonexistent"_s});
+        first.waitForFinished(30000);
+        QFile ini(home + u"/Settings.ini"_s);
+        ini.open(QIODevice::ReadOnly);
+        QByteArray text = ini.readAll();
+        ini.close();
+        const auto set = [&text](const QByteArray &key, const QByteArray &value) {
+            const qsizetype at = text.indexOf(QByteArray("\n" + key + "="));
+            if (at < 0)
+                return;
+            const qsizetype end = text.indexOf('\n', at + 1);
+            const qsizetype cut = end > 0 && text.at(end - 1) == '\r' ? end - 1 : end;
+            text.replace(at + 1, cut - at - 1, QByteArray(key + "=" + value));
+        };
+        set("Server", "127.0.0.1");
+        set("Port", QByteArray::number(port));
+        set("Connections", QByteArray::number(connections));
+        set("MaxLines", QByteArray::number(maxLines));
+        set("Nickname", "bench");
+        set("Email", "bench@example.org");
+        ini.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        ini.write(text);
+        ini.close();
+        QFile::remove(home + u"/Queue.dat"_s);
+    };
+    const auto programArgs = [&](bool headless) {
+        return [&, headless](quint16 port) {
+            writeSettings(port);
+            QStringList a{u"/F"_s, folder, u"/H"_s, u"bench"_s, u"/N"_s, u"alt.binaries.test"_s, u"/P"_s, u"/C"_s};
+            if (headless)
+                a.prepend(u"--headless"_s);
+            return a;
+        };
+    };
+    const auto floorArgs = [&](quint16 port) {
+        return QStringList{QString::number(port), QString::number(connections), QString::number(partBytes)} + files;
+    };
+
+    struct Series
+    {
+        const char *name;
+        std::vector<double> rate, cpuPerGB;
+    };
+    Series floor{"floor (bench_floor)", {}, {}}, headless{"program, headless", {}, {}},
+        window{"program, in its window", {}, {}};
+    const double gb = double(total / fileCount * fileCount) / 1e9;
+    bool ok = true;
+    for (int r = 0; r < runs; ++r) {
+        const auto measure = [&](Series &s, const QString &program, const std::function<QStringList(quint16)> &args) {
+            const RunFigures f = runChild(program, args, env, sinkProgram);
+            ok = ok && f.ok;
+            s.rate.push_back(gb * 1000 / f.seconds);
+            s.cpuPerGB.push_back(f.cpu / gb);
+        };
+        measure(floor, floorProgram, floorArgs);
+        measure(headless, posterProgram, programArgs(true));
+        if (display)
+            measure(window, posterProgram, programArgs(false));
+    }
+    std::printf("compare: %.2f GB in %d files, %lld-byte parts (MaxLines %d), %d connections, median of %d runs\n", gb,
+                fileCount, static_cast<long long>(partBytes), maxLines, connections, runs);
+    for (const Series *s : {&floor, &headless, &window}) {
+        if (s->rate.empty())
+            continue;
+        std::printf("  %-24s %7.0f MB/s  %.3f CPU-seconds per GB\n", s->name, median(s->rate), median(s->cpuPerGB));
+    }
+    std::printf("  headless / floor:  CPU per GB %.2fx, throughput %.2fx\n",
+                median(headless.cpuPerGB) / median(floor.cpuPerGB), median(headless.rate) / median(floor.rate));
+    if (!window.rate.empty())
+        std::printf("  window / headless: CPU per GB %.2fx, throughput %.2fx\n",
+                    median(window.cpuPerGB) / median(headless.cpuPerGB), median(window.rate) / median(headless.rate));
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -227,6 +388,10 @@ int main(int argc, char **argv)
     if (mode == u"limit"_s)
         return limit(args.value(1, u"200"_s).toInt(), args.value(2, u"10"_s).toDouble(), args.value(3, u"3"_s).toInt(),
                      sinkProgram);
-    std::fprintf(stderr, "usage: bench_post throughput [GB] [connections] | limit L [seconds] [connections]\n");
+    if (mode == u"compare"_s)
+        return compare(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), args.value(3, u"5600"_s).toInt(),
+                       args.value(4, u"3"_s).toInt(), sinkProgram);
+    std::fprintf(stderr, "usage: bench_post throughput [GB] [connections] | limit L [seconds] [connections]\n"
+                         "       bench_post compare [GB] [connections] [MaxLines] [runs]\n");
     return 2;
 }
