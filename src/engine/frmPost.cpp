@@ -361,7 +361,7 @@ void frmPost::onArticleReady(PostConnection &c)
         return;
     }
     const UploadItem &item = q.item(c.currentItem);
-    int part = item.position;
+    int part = c.part > 0 ? c.part : item.position;
     if (fillMode_) {
         if (fillIndex_ >= fillParts_.size()) {
             errorPath(c, u"The server asked for an article, but every chosen part was posted"_s);
@@ -379,6 +379,7 @@ void frmPost::onArticleReady(PostConnection &c)
         AddLog(c.number, u"Cannot post "_s + item.path + u": "_s + why, LogColour::Red);
         q.setState(c.currentItem, UploadState::FileError);
         c.currentItem = 0;
+        c.part = 0;
         c.hasArticle = false;
         c.article.clear();
         connectionList().setDescription(c.number, QString());
@@ -410,12 +411,19 @@ void frmPost::errorPath(PostConnection &c, const QString &text)
     connectionList().setAction(c.number, msg(143));
     connectionList().setDescription(c.number, text);
     connectionList().setIcon(c.number, StatusIcon::ConnectionError);
-    if (!fillMode_ && uploadQueue().isValidIndex(c.currentItem)) {
-        if (uploadQueue().item(c.currentItem).state == UploadState::Posting)
-            uploadQueue().setState(c.currentItem, UploadState::Queued);
-        c.currentItem = 0;
-    }
+    if (!fillMode_ && uploadQueue().isValidIndex(c.currentItem))
+        releaseItem(c);
     c.restartTimer->start(PostTimeouts::current().restartMs);
+}
+
+void frmPost::releaseItem(PostConnection &c)
+{
+    UploadQueue &q = uploadQueue();
+    if (q.isValidIndex(c.currentItem) && q.item(c.currentItem).state == UploadState::Posting
+        && !othersOn(c.currentItem, c))
+        q.setState(c.currentItem, UploadState::Queued);
+    c.currentItem = 0;
+    c.part = 0;
 }
 
 void frmPost::serverClosed(PostConnection &c)
@@ -423,11 +431,10 @@ void frmPost::serverClosed(PostConnection &c)
     ++finished_;
     computePacketSize();
     if (c.hasArticle || (fillMode_ && c.currentItem != 0)) {
-        AddLog(c.number, u"Disconnected while uploading part: "_s
-                             + QString::number(uploadQueue().isValidIndex(c.currentItem)
-                                                   ? uploadQueue().item(c.currentItem).position
-                                                   : 0),
-               LogColour::Red);
+        int part = 0;
+        if (uploadQueue().isValidIndex(c.currentItem))
+            part = fillMode_ ? fillParts_.value(fillIndex_) : (c.part > 0 ? c.part : uploadQueue().item(c.currentItem).position);
+        AddLog(c.number, u"Disconnected while uploading part: "_s + QString::number(part), LogColour::Red);
         --finished_;
         closeSocket(c);
         reconnectNow(c);
@@ -437,9 +444,7 @@ void frmPost::serverClosed(PostConnection &c)
         // Closed between articles: the item goes back to the queue and the
         // connection carries on, so nothing is left half posted.
         AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
-        if (uploadQueue().item(c.currentItem).state == UploadState::Posting)
-            uploadQueue().setState(c.currentItem, UploadState::Queued);
-        c.currentItem = 0;
+        releaseItem(c);
         --finished_;
         closeSocket(c);
         reconnectNow(c);
@@ -447,7 +452,7 @@ void frmPost::serverClosed(PostConnection &c)
     }
     AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
     closeSocket(c);
-    if (!fillMode_ && uploadQueue().firstQueued() != 0) {
+    if (!fillMode_ && workWaiting()) {
         // Work is waiting: a connection the server dropped tries again later
         // instead of ending the run with items unposted.
         --finished_;
@@ -466,17 +471,9 @@ void frmPost::serverClosed(PostConnection &c)
 void frmPost::UploadNextFile(PostConnection &c)
 {
     UploadQueue &q = uploadQueue();
-    for (;;) {
-        const int i = q.firstQueued();
-        if (i == 0)
-            break;
-        if (!fileExists(q.item(i).path)) {
-            q.setState(i, UploadState::FileError);
-            continue;
-        }
-        q.setState(i, UploadState::Posting, c.number);
-        host_->showItem(i);
+    const auto take = [&](int i, int part) {
         c.currentItem = i;
+        c.part = part;
         c.hasArticle = false;
         connectionList().setProgress(c.number, 0);
         connectionList().setDescription(c.number, QString());
@@ -486,13 +483,42 @@ void frmPost::UploadNextFile(PostConnection &c)
             closeSocket(c);
             reconnectNow(c);
         }
+    };
+    for (;;) {
+        const int i = q.firstQueued();
+        if (i == 0)
+            break;
+        if (!fileExists(q.item(i).path)) {
+            q.setState(i, UploadState::FileError);
+            continue;
+        }
+        const int part = untakenPart(i, c);
+        if (part == 0) {
+            // Every part was accepted before the run stopped.
+            AddLog(c.number, u"Successfully uploaded: "_s + q.item(i).subject, LogColour::Green);
+            q.setState(i, UploadState::PostedOK);
+            continue;
+        }
+        q.setState(i, UploadState::Posting, c.number);
+        host_->showItem(i);
+        take(i, part);
         return;
+    }
+    // Nothing queued: help with a file other connections are posting.
+    for (int i = 1; i <= q.count(); ++i) {
+        if (q.item(i).state != UploadState::Posting)
+            continue;
+        if (const int part = untakenPart(i, c)) {
+            take(i, part);
+            return;
+        }
     }
 
     // No work left for this connection: retire it.
     AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
     c.hasArticle = false;
     c.currentItem = 0;
+    c.part = 0;
     closeSocket(c);
     c.restartTimer->stop();
     ++finished_;
@@ -500,6 +526,53 @@ void frmPost::UploadNextFile(PostConnection &c)
     connectionList().setIcon(c.number, StatusIcon::Offline);
     computePacketSize();
     checkRunEnd();
+}
+
+int frmPost::untakenPart(int item, const PostConnection &asking) const
+{
+    const UploadQueue &q = uploadQueue();
+    if (!q.isValidIndex(item))
+        return 0;
+    const UploadItem &it = q.item(item);
+    for (int part = std::max(1, it.position); part <= it.maxparts; ++part) {
+        if (UploadQueue::isAccepted(it, part))
+            continue;
+        bool taken = false;
+        for (const auto &other : connections_)
+            taken = taken || (other.get() != &asking && other->currentItem == item && other->part == part);
+        if (!taken)
+            return part;
+    }
+    return 0;
+}
+
+bool frmPost::othersOn(int item, const PostConnection &asking) const
+{
+    for (const auto &other : connections_)
+        if (other.get() != &asking && other->currentItem == item)
+            return true;
+    return false;
+}
+
+bool frmPost::workWaiting() const
+{
+    const UploadQueue &q = uploadQueue();
+    if (q.firstQueued() != 0)
+        return true;
+    for (int i = 1; i <= q.count(); ++i) {
+        if (q.item(i).state != UploadState::Posting)
+            continue;
+        for (int part = std::max(1, q.item(i).position); part <= q.item(i).maxparts; ++part) {
+            if (UploadQueue::isAccepted(q.item(i), part))
+                continue;
+            bool taken = false;
+            for (const auto &other : connections_)
+                taken = taken || (other->currentItem == i && other->part == part);
+            if (!taken)
+                return true;
+        }
+    }
+    return false;
 }
 
 void frmPost::checkRunEnd()
@@ -536,10 +609,12 @@ void frmPost::removeFinishedItem(int index)
 {
     uploadQueue().RemoveArrayItem(index);
     for (auto &other : connections_) {
-        if (other->currentItem == index)
+        if (other->currentItem == index) {
             other->currentItem = 0;
-        else if (other->currentItem > index)
+            other->part = 0;
+        } else if (other->currentItem > index) {
             --other->currentItem;
+        }
     }
     if (fillItem_ > index)
         --fillItem_;
@@ -569,13 +644,24 @@ void frmPost::articleAccepted(PostConnection &c)
         return;
     }
 
-    q.countPostedPart(c.currentItem);
+    const int accepted = c.part > 0 ? c.part : q.item(c.currentItem).position;
+    const bool complete = q.markAccepted(c.currentItem, accepted);
     UploadItem &item = q.item(c.currentItem);
-    if (item.position < item.maxparts) {
-        ++item.position;
-        q.itemChanged(c.currentItem);
+    if (!complete) {
+        const int next = item.state == UploadState::Posting ? untakenPart(c.currentItem, c) : 0;
+        if (next > 0) {
+            c.part = next;
+            connectionList().setProgress(c.number, 0);
+            sendCommand(c, "POST", u"the reply to POST"_s);
+            return;
+        }
+        // The parts left are on other connections (or the file failed):
+        // this one looks for other work.
+        c.currentItem = 0;
+        c.part = 0;
         connectionList().setProgress(c.number, 0);
-        sendCommand(c, "POST", u"the reply to POST"_s);
+        connectionList().setDescription(c.number, QString());
+        UploadNextFile(c);
         return;
     }
 
@@ -585,6 +671,7 @@ void frmPost::articleAccepted(PostConnection &c)
     connectionList().setDescription(c.number, QString());
     const int finishedIndex = c.currentItem;
     c.currentItem = 0;
+    c.part = 0;
     if (host_->removeFromDisk() && fileExists(q.item(finishedIndex).path)) {
         const QString path = q.item(finishedIndex).path;
         QFile file(path);
@@ -640,6 +727,7 @@ void frmPost::Form_Unload()
         c->restartTimer->stop();
         closeSocket(*c);
         c->currentItem = 0;
+        c->part = 0;
         c->hasArticle = false;
         c->article.clear();
         connectionList().setAction(c->number, msg(133));

@@ -49,6 +49,7 @@ struct PostConnection
     QTimer *restartTimer = nullptr;
     QTimer *watchdog = nullptr;
     int currentItem = 0;
+    int part = 0; // the part of currentItem this connection posts
     bool hasArticle = false;
     ArticleSlot slot; // new-ID flag and current Message-ID
     QByteArray article;
@@ -116,6 +117,16 @@ private:
     void connectStep(PostConnection &c, bool rewriteAction, bool clearDescription);
     void reconnectNow(PostConnection &c);
     void UploadNextFile(PostConnection &c);
+    // The first part of the item that is neither accepted nor being posted
+    // by another connection; 0 when there is none.
+    int untakenPart(int item, const PostConnection &asking) const;
+    // Whether another connection works on the item.
+    bool othersOn(int item, const PostConnection &asking) const;
+    // A Queued item, or a part of an item being posted that nobody has taken.
+    bool workWaiting() const;
+    // The connection lets go of its item; the item goes back to the queue
+    // when no other connection works on it.
+    void releaseItem(PostConnection &c);
     void articleAccepted(PostConnection &c);
     void startArticle(PostConnection &c);
     void errorPath(PostConnection &c, const QString &text);

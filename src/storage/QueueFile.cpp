@@ -44,6 +44,10 @@ QByteArray queueDocument(const UploadQueue &queue)
         w.writeTextElement(u"path"_s, it.path);
         w.writeTextElement(u"position"_s, QString::number(it.position));
         w.writeTextElement(u"maxparts"_s, QString::number(it.maxparts));
+        // Only when parts were accepted out of order: files posted in order
+        // keep the layout every version reads.
+        if (const QString ahead = UploadQueue::acceptedAhead(it); !ahead.isEmpty())
+            w.writeTextElement(u"accepted"_s, ahead);
         w.writeTextElement(u"tag"_s, it.tag);
         w.writeStartElement(u"messageids"_s);
         for (const QString &id : it.messageids)
@@ -75,6 +79,7 @@ UploadItem readItem(QXmlStreamReader &r)
     int icon = 0;
     // "R/T": only R is kept, T is the item's part count.
     QString postparts;
+    QString accepted;
     while (r.readNextStartElement()) {
         const QStringView name = r.name();
         if (name == u"messageids") {
@@ -106,6 +111,8 @@ UploadItem readItem(QXmlStreamReader &r)
             it.maxparts = text.trimmed().toInt();
         else if (name == u"tag")
             it.tag = text;
+        else if (name == u"accepted")
+            accepted = text;
     }
     // Anything but a state at rest was interrupted while it was being
     // posted: it goes on where it stopped.
@@ -114,6 +121,9 @@ UploadItem readItem(QXmlStreamReader &r)
                 ? static_cast<UploadState>(icon)
                 : UploadState::Queued;
     it.partsLeft = std::max(0, postparts.section(u'/', 0, 0).trimmed().toInt());
+    if (it.position < 1)
+        it.position = 1;
+    UploadQueue::setAcceptedAhead(it, accepted);
     return it;
 }
 

@@ -188,6 +188,73 @@ void UploadQueue::countPostedPart(int index)
     itemChanged(index);
 }
 
+bool UploadQueue::isAccepted(const UploadItem &item, int part)
+{
+    if (part < 1 || part > item.maxparts)
+        return false;
+    return part < item.position || (part <= item.accepted.size() && item.accepted.testBit(part - 1));
+}
+
+bool UploadQueue::markAccepted(int index, int part)
+{
+    if (!isValidIndex(index))
+        return false;
+    UploadItem &it = items_[index];
+    if (part >= 1 && part <= it.maxparts && !isAccepted(it, part)) {
+        if (it.accepted.size() < it.maxparts)
+            it.accepted.resize(it.maxparts);
+        it.accepted.setBit(part - 1);
+        it.partsLeft = std::max(0, it.partsLeft - 1);
+    }
+    while (it.position < it.maxparts && isAccepted(it, it.position))
+        ++it.position;
+    bool all = it.maxparts > 0;
+    for (int p = it.position; p <= it.maxparts && all; ++p)
+        all = isAccepted(it, p);
+    if (all)
+        it.accepted.clear(); // in order again: the position says it all
+    itemChanged(index);
+    return all;
+}
+
+QString UploadQueue::acceptedAhead(const UploadItem &item)
+{
+    QStringList ranges;
+    int p = item.position;
+    while (p <= item.maxparts) {
+        if (p > item.accepted.size() || !item.accepted.testBit(p - 1)) {
+            ++p;
+            continue;
+        }
+        int q = p;
+        while (q + 1 <= item.maxparts && q + 1 <= item.accepted.size() && item.accepted.testBit(q))
+            ++q;
+        ranges << (q == p ? QString::number(p) : QString::number(p) + u'-' + QString::number(q));
+        p = q + 1;
+    }
+    return ranges.join(u',');
+}
+
+void UploadQueue::setAcceptedAhead(UploadItem &item, const QString &text)
+{
+    item.accepted.clear();
+    for (const QString &range : text.split(u',', Qt::SkipEmptyParts)) {
+        const QStringList ends = range.trimmed().split(u'-');
+        bool ok1 = false, ok2 = true;
+        const int from = ends.value(0).trimmed().toInt(&ok1);
+        const int to = ends.size() > 1 ? ends.value(1).trimmed().toInt(&ok2) : from;
+        if (!ok1 || !ok2 || ends.size() > 2)
+            continue;
+        // Only parts the file has, after the position; a damaged list cannot
+        // claim parts that were never posted beyond the file's end.
+        for (int p = std::max(from, item.position); p <= std::min(to, item.maxparts); ++p) {
+            if (item.accepted.size() < item.maxparts)
+                item.accepted.resize(item.maxparts);
+            item.accepted.setBit(p - 1);
+        }
+    }
+}
+
 void UploadQueue::relabel()
 {
     if (count() > 0)

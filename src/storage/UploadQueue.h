@@ -7,6 +7,7 @@
 #include "storage/StatusIcon.h"
 
 #include <QAbstractTableModel>
+#include <QBitArray>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -23,8 +24,13 @@ struct UploadItem
     int partsLeft = 0;
     QString newsgroups;
     QString path;
+    // The first part not yet accepted (the last part once all are). Parts
+    // before it are accepted; several connections posting one file can have
+    // parts after it accepted too, which `accepted` records (bit k-1 for part
+    // k; empty while the parts went in order).
     qint32 position = 1;
     qint32 maxparts = 0;
+    QBitArray accepted;
     QString tag;
     QStringList messageids; // entry k-1 belongs to part k
 };
@@ -75,6 +81,14 @@ public:
 
     // One part of the item was accepted: parts left goes down by one, not below 0.
     void countPostedPart(int index);
+    // Part `part` was accepted: it is counted once, and the position moves
+    // past every accepted part. Returns whether every part is accepted now.
+    bool markAccepted(int index, int part);
+    static bool isAccepted(const UploadItem &item, int part);
+    // The parts accepted after the position ("7,9-12"), as Queue.dat keeps
+    // them, and the other way round.
+    static QString acceptedAhead(const UploadItem &item);
+    static void setAcceptedAhead(UploadItem &item, const QString &text);
 
     // The texts follow the message table: after a change of language the
     // views are told that every row changed.

@@ -26,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
@@ -318,18 +319,43 @@ TEST_F(PostRun, AuthenticationRightAndWrong)
     expectAllPartsAccepted();
 }
 
-TEST_F(PostRun, TwoConnectionsOneItem)
+TEST_F(PostRun, OneFileUsesEveryConnection)
 {
-    const int i = queueFile(u"only.bin"_s, randomData(kPart * 2, 10));
+    appSettings().Connections = 8;
+    const int i = queueFile(u"big.bin"_s, randomData(kPart * 40, 10));
     ASSERT_TRUE(run());
     EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
-    // The connection that found nothing closed and went offline.
-    int closed = 0;
-    for (const LogLine &l : logModel().lines())
-        closed += l.text == u"Connection Closed"_s;
-    EXPECT_EQ(closed, 2);
-    EXPECT_EQ(engine->finishedConnections(), 2);
+    EXPECT_EQ(uploadQueue().item(i).partsLeft, 0);
+    EXPECT_EQ(uploadQueue().item(i).position, 40);
+    // Every part once, and every connection posted some of them.
+    EXPECT_EQ(server.accepted().size(), 40);
+    QSet<int> parts, connections;
+    for (const test::ReceivedArticle &a : server.accepted()) {
+        parts.insert(test::decodeArticle(a.raw).part);
+        connections.insert(a.connection);
+    }
+    EXPECT_EQ(parts.size(), 40);
+    EXPECT_EQ(connections.size(), 8);
+    EXPECT_EQ(engine->finishedConnections(), 8);
     expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, PartsAcceptedOutOfOrderAreNotPostedAgain)
+{
+    // As a run over several connections leaves a file when it is stopped:
+    // parts 1-2, 5 and 7 accepted.
+    const int i = queueFile(u"resumed.bin"_s, randomData(kPart * 8, 11));
+    for (int part : {1, 2, 5, 7})
+        uploadQueue().markAccepted(i, part);
+    ASSERT_EQ(uploadQueue().item(i).position, 3);
+    ASSERT_TRUE(run());
+    QList<int> posted;
+    for (const test::ReceivedArticle &a : server.accepted())
+        posted << test::decodeArticle(a.raw).part;
+    std::sort(posted.begin(), posted.end());
+    EXPECT_EQ(posted, (QList<int>{3, 4, 6, 8}));
+    EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
+    EXPECT_EQ(uploadQueue().item(i).partsLeft, 0);
 }
 
 TEST_F(PostRun, OnlyPausedAndPostedItemsEndTheRunAtOnce)

@@ -102,6 +102,38 @@ TEST(QueueFile, FiveStatesKeepTheirBytes)
     EXPECT_EQ(q.item(3).position, 3);
 }
 
+TEST(QueueFile, PartsAcceptedOutOfOrderSurviveAndOldFilesLoad)
+{
+    UploadQueue &q = uploadQueue();
+    q.append(item(u"s"_s, {u"a"_s, u"b"_s, u"c"_s, u"d"_s, u"e"_s, u"f"_s, u"g"_s, u"h"_s}));
+    for (int part : {1, 2, 5, 7, 8, 5})
+        q.markAccepted(1, part);
+    EXPECT_EQ(q.item(1).position, 3);
+    EXPECT_EQ(q.item(1).partsLeft, 3); // part 5 counted once
+    ASSERT_TRUE(SaveQueue());
+    const QByteArray doc = test::readAll(queueFilePath());
+    EXPECT_TRUE(doc.contains("<maxparts>8</maxparts><accepted>5,7-8</accepted><tag>")) << doc.constData();
+    q.clear();
+    ASSERT_EQ(LoadStartXML(), 1);
+    for (int part = 1; part <= 8; ++part)
+        EXPECT_EQ(UploadQueue::isAccepted(q.item(1), part), part != 3 && part != 4 && part != 6) << part;
+    // The rest come in: the file is complete, and back to the plain layout.
+    for (int part : {3, 4})
+        EXPECT_FALSE(q.markAccepted(1, part));
+    EXPECT_EQ(q.item(1).position, 6);
+    EXPECT_TRUE(q.markAccepted(1, 6));
+    EXPECT_EQ(UploadQueue::acceptedAhead(q.item(1)), QString());
+
+    // A file without the element (an earlier version's) or with a damaged one.
+    UploadItem old = item(u"o"_s, {u"a"_s, u"b"_s, u"c"_s});
+    old.position = 2;
+    UploadQueue::setAcceptedAhead(old, u"x,3-9,,7-,1"_s);
+    EXPECT_TRUE(UploadQueue::isAccepted(old, 1));
+    EXPECT_FALSE(UploadQueue::isAccepted(old, 2));
+    EXPECT_TRUE(UploadQueue::isAccepted(old, 3));
+    EXPECT_FALSE(UploadQueue::isAccepted(old, 4)); // beyond the file
+}
+
 TEST(QueueFile, EmptyIdsAreSkippedAndAnyWhitespaceIsAccepted)
 {
     test::writeAll(queueFilePath(),
