@@ -6,7 +6,7 @@
 //   bench_post limit L [seconds] [connections]  posts with a limit of L kB/s
 //       (3 connections, 10 s by default) and reports the measured rate
 //       against L x 1024 bytes a second.
-//   bench_post compare [GB] [connections] [MaxLines] [runs]  the program itself
+//   bench_post compare [GB] [connections] [MaxLines] [runs] [files]  the program itself
 //       (tessaly-poster --headless /F ... /P /C, and in its window too when
 //       there is a display) against bench_floor, the least a poster can do,
 //       on the same sink and files (2 GB as four files, 8 connections,
@@ -271,14 +271,14 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-int compare(double gigabytes, int connections, int maxLines, int runs, const QString &sinkProgram)
+int compare(double gigabytes, int connections, int maxLines, int runs, int fileCount, const QString &sinkProgram)
 {
     QTemporaryDir tmp;
     const QString base = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
-    const QString folder = base + u"/compare"_s;
+    // The program posts every file of the folder: one folder per file count.
+    const QString folder = base + u"/compare-%1"_s.arg(fileCount);
     QDir().mkpath(folder);
     const qint64 total = qint64(gigabytes * 1e9);
-    const int fileCount = 4;
     QStringList files;
     for (int n = 0; n < fileCount; ++n) {
         const QString path = folder + u"/part%1.bin"_s.arg(n);
@@ -390,8 +390,8 @@ int main(int argc, char **argv)
                      sinkProgram);
     if (mode == u"compare"_s)
         return compare(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), args.value(3, u"5600"_s).toInt(),
-                       args.value(4, u"3"_s).toInt(), sinkProgram);
+                       args.value(4, u"3"_s).toInt(), std::max(1, args.value(5, u"4"_s).toInt()), sinkProgram);
     std::fprintf(stderr, "usage: bench_post throughput [GB] [connections] | limit L [seconds] [connections]\n"
-                         "       bench_post compare [GB] [connections] [MaxLines] [runs]\n");
+                         "       bench_post compare [GB] [connections] [MaxLines] [runs] [files]\n");
     return 2;
 }
