@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QTcpSocket>
 
+#include <cmath>
+
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
@@ -772,7 +774,15 @@ void frmPost::startSendLoop(PostConnection &c)
     c.sendPos = 0;
     c.articleBytesSent = 0;
     c.waitingFor = u"the article to be sent"_s;
-    c.nextDueMs = double(clock_.nsecsElapsed()) / 1e6;
+    // With a limit the timeline goes on from the last article: its last
+    // packet's tick is not over yet, and starting the next article at once
+    // would post one packet too many per article.
+    const double now = double(clock_.nsecsElapsed()) / 1e6;
+    if (packetSize_ < kUnlimitedPacket && c.nextDueMs > now) {
+        c.sendTimer->start(int(std::ceil(c.nextDueMs - now)));
+        return;
+    }
+    c.nextDueMs = now;
     sendTick(c);
 }
 
@@ -784,9 +794,13 @@ void frmPost::sendTick(PostConnection &c)
     if (c.socket->state() != QAbstractSocket::ConnectedState)
         return;
     // Ticks keep to a fixed timeline, so a late timer does not lower the rate.
+    // A short last packet of an article takes only its share of a tick.
     const double now = double(clock_.nsecsElapsed()) / 1e6;
-    c.nextDueMs = std::max(c.nextDueMs + PostTimeouts::current().tickMs, now);
     const qint64 remaining = c.article.size() - c.sendPos;
+    const double share = packetSize_ >= kUnlimitedPacket || remaining >= packetSize_
+        ? 1.0
+        : double(remaining) / double(packetSize_);
+    c.nextDueMs = std::max(c.nextDueMs + PostTimeouts::current().tickMs * share, now);
     if (packetSize_ >= remaining && c.sendPos == 0) {
         c.socket->write(c.article); // shares the article's buffer, no copy
         c.sendPos = c.article.size();
