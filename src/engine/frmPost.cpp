@@ -190,9 +190,8 @@ void frmPost::connectStep(PostConnection &c, bool rewriteAction, bool clearDescr
         connectionList().setDescription(c.number, QString());
     closeSocket(c);
     c.closingByUs = false;
-    c.lineBuffer.clear();
+    c.session.reset();
     c.connecting = true;
-    c.expecting = Expect::Greeting;
     c.waitingFor = u"the connection"_s;
     const AppSettings &s = appSettings();
     if (sslOn()) {
@@ -233,10 +232,7 @@ void frmPost::arm(PostConnection &c, int ms)
 void frmPost::sendCommand(PostConnection &c, const QByteArray &command, const QString &waitingFor)
 {
     c.waitingFor = waitingFor;
-    c.expecting = command.startsWith("AUTHINFO user") ? Expect::AuthUser
-        : command.startsWith("AUTHINFO pass")         ? Expect::AuthPass
-                                                      : Expect::PostGo;
-    c.socket->write(command + "\r\n");
+    c.socket->write(command);
     arm(c, PostTimeouts::current().replyMs);
 }
 
@@ -250,85 +246,60 @@ void frmPost::receive(int number, const QByteArray &data)
 
 void frmPost::receive(PostConnection &c, const QByteArray &data)
 {
-    c.lineBuffer += data;
+    c.session.append(data);
     arm(c, PostTimeouts::current().replyMs);
-    // Replies are handled line by line, however the data arrived.
-    for (;;) {
-        if (c.closingByUs || unloaded_)
+    // Replies are handled line by line, however the data arrived; each one
+    // is judged after the answer to the one before it was sent.
+    while (!c.closingByUs && !unloaded_) {
+        const std::optional<NntpSession::Reply> reply = c.session.next();
+        if (!reply)
             return;
-        const qsizetype eol = c.lineBuffer.indexOf('\n');
-        if (eol < 0) {
-            if (c.lineBuffer.size() > 65536) // a runaway line is an error, not a memory hog
-                errorPath(c, u"The server sent a line longer than 64 KiB"_s);
-            return;
-        }
-        QByteArray line = c.lineBuffer.left(eol);
-        c.lineBuffer.remove(0, eol + 1);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        onReply(c, line);
+        onReply(c, *reply);
     }
 }
 
-void frmPost::onReply(PostConnection &c, const QByteArray &line)
+void frmPost::onReply(PostConnection &c, const NntpSession::Reply &reply)
 {
-    const QString text = QString::fromUtf8(line);
-    if (text.trimmed().isEmpty())
-        return;
-    const QByteArray code = line.left(4);
+    const QString &text = reply.text;
     const AppSettings &s = appSettings();
-
-    // A reply out of turn (an acceptance for an article never sent, a second
-    // greeting, a go-ahead while an article is on its way) would count a part
-    // that did not reach the server or garble the stream: it is an error.
-    const bool inTurn = [&] {
-        switch (c.expecting) {
-        case Expect::Greeting:
-            return code == "200 " || code == "201 ";
-        case Expect::AuthUser:
-            return code == "381 " || code == "281 ";
-        case Expect::AuthPass:
-            return code == "281 ";
-        case Expect::PostGo:
-            return code == "340 " || code == "435 " || code == "441 ";
-        case Expect::PostResult:
-            return (code == "240 " && c.hasArticle && c.sendPos >= c.article.size()) || code == "441 "
-                || code == "435 ";
-        }
-        return false;
-    }();
-    if (code == "205 ")
+    switch (reply.event) {
+    case NntpSession::Event::Farewell:
         return; // the server's farewell
-    if (!inTurn && (code == "200 " || code == "201 " || code == "240 " || code == "281 " || code == "340 "
-                    || code == "381 " || code == "435 " || code == "441 ")) {
+    case NntpSession::Event::OutOfTurn:
         errorPath(c, u"Unexpected reply ("_s + c.waitingFor + u"): "_s + text);
         return;
-    }
-
-    if (code == "340 ") {
+    case NntpSession::Event::Failed:
+        errorPath(c, text);
+        return;
+    case NntpSession::Event::SendArticle:
         onArticleReady(c);
-    } else if (code == "240 ") {
+        return;
+    case NntpSession::Event::Accepted:
         c.refusalsInARow = 0;
         articleAccepted(c);
-    } else if (code == "200 " || code == "201 ") {
+        return;
+    case NntpSession::Event::Ready:
         AddLog(c.number, text, LogColour::Blue);
         if (s.Login == 1) {
             connectionList().setAction(c.number, msg(141));
-            sendCommand(c, "AUTHINFO user " + withoutLineBreaks(s.Username).toUtf8(), u"the reply to AUTHINFO user"_s);
+            sendCommand(c, c.session.authUser(s.Username), u"the reply to AUTHINFO user"_s);
         } else {
             connectionList().setAction(c.number, msg(142));
             startArticle(c);
         }
         if (fillMode_ && uploadQueue().isValidIndex(c.currentItem))
             uploadQueue().setConnection(c.currentItem, c.number);
-    } else if (code == "281 ") {
+        return;
+    case NntpSession::Event::LoggedIn:
         AddLog(c.number, text, LogColour::Blue);
         connectionList().setAction(c.number, msg(142));
         startArticle(c);
-    } else if (code == "381 ") {
+        return;
+    case NntpSession::Event::SendPassword:
         AddLog(c.number, text, LogColour::Blue);
-        sendCommand(c, "AUTHINFO pass " + withoutLineBreaks(s.Password).toUtf8(), u"the reply to AUTHINFO pass"_s);
-    } else if (code == "435 " || code == "441 ") {
+        sendCommand(c, c.session.authPass(s.Password), u"the reply to AUTHINFO pass"_s);
+        return;
+    case NntpSession::Event::Refused:
         AddLog(c.number, text, LogColour::Red);
         if (++c.refusalsInARow >= kMaxRefusalsInARow) {
             // A refusal that a new Message-ID does not cure (a bad group, an
@@ -340,9 +311,8 @@ void frmPost::onReply(PostConnection &c, const QByteArray &line)
         c.slot.newIdFlag = true;
         c.hasArticle = false;
         c.sendTimer->stop();
-        sendCommand(c, "POST", u"the reply to POST"_s);
-    } else {
-        errorPath(c, text);
+        sendCommand(c, c.session.post(), u"the reply to POST"_s);
+        return;
     }
 }
 
@@ -352,7 +322,7 @@ void frmPost::startArticle(PostConnection &c)
         UploadNextFile(c);
         return;
     }
-    sendCommand(c, "POST", u"the reply to POST"_s);
+    sendCommand(c, c.session.post(), u"the reply to POST"_s);
 }
 
 void frmPost::onArticleReady(PostConnection &c)
@@ -399,7 +369,7 @@ void frmPost::onArticleReady(PostConnection &c)
                                                   + QString::number(item.maxparts) + u')');
     connectionList().setProgress(c.number, 0);
     c.hasArticle = true;
-    c.expecting = Expect::PostResult;
+    c.session.articleStarted();
     startSendLoop(c);
 }
 
@@ -480,7 +450,7 @@ void frmPost::UploadNextFile(PostConnection &c)
         connectionList().setProgress(c.number, 0);
         connectionList().setDescription(c.number, QString());
         if (c.socket->state() == QAbstractSocket::ConnectedState) {
-            sendCommand(c, "POST", u"the reply to POST"_s);
+            sendCommand(c, c.session.post(), u"the reply to POST"_s);
         } else {
             closeSocket(c);
             reconnectNow(c);
@@ -642,7 +612,7 @@ void frmPost::articleAccepted(PostConnection &c)
             return;
         }
         connectionList().setProgress(c.number, 0);
-        sendCommand(c, "POST", u"the reply to POST"_s);
+        sendCommand(c, c.session.post(), u"the reply to POST"_s);
         return;
     }
 
@@ -654,7 +624,7 @@ void frmPost::articleAccepted(PostConnection &c)
         if (next > 0) {
             c.part = next;
             connectionList().setProgress(c.number, 0);
-            sendCommand(c, "POST", u"the reply to POST"_s);
+            sendCommand(c, c.session.post(), u"the reply to POST"_s);
             return;
         }
         // The parts left are on other connections (or the file failed):
@@ -809,6 +779,8 @@ void frmPost::sendTick(PostConnection &c)
         c.socket->write(c.article.constData() + c.sendPos, n);
         c.sendPos += n;
     }
+    if (c.sendPos >= c.article.size())
+        c.session.articleWritten();
     arm(c, PostTimeouts::current().replyMs);
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "engine/Article.h"
+#include "engine/NntpSession.h"
 #include "engine/PostStats.h"
 
 #include <QAbstractSocket>
@@ -38,9 +39,6 @@ struct PostTimeouts
     static PostTimeouts &current();
 };
 
-// The reply a session waits for; a reply that does not fit is an error.
-enum class Expect { Greeting, AuthUser, AuthPass, PostGo, PostResult };
-
 struct PostConnection
 {
     int number = 0;
@@ -57,12 +55,11 @@ struct PostConnection
     qint64 articleBytesSent = 0;
     qint64 speedSampleBytes = 0;
     double nextDueMs = 0; // when the next packet may go, on the engine clock
-    QByteArray lineBuffer;
     QString waitingFor;
     bool closingByUs = false;
     int refusalsInARow = 0;
     bool connecting = false;
-    Expect expecting = Expect::Greeting;
+    NntpSession session; // the replies, judged by what this connection waits for
 };
 
 class frmPost : public QObject
@@ -132,8 +129,9 @@ private:
     void errorPath(PostConnection &c, const QString &text);
     void serverClosed(PostConnection &c);
     void receive(PostConnection &c, const QByteArray &data);
-    void onReply(PostConnection &c, const QByteArray &line);
+    void onReply(PostConnection &c, const NntpSession::Reply &reply);
     void onArticleReady(PostConnection &c);
+    // Writes a command the session made and notes what is awaited (for the log).
     void sendCommand(PostConnection &c, const QByteArray &command, const QString &waitingFor);
     void closeSocket(PostConnection &c);
     void arm(PostConnection &c, int ms);

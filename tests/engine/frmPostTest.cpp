@@ -157,20 +157,6 @@ TEST_F(PostRun, PostsEveryPartOverTwoConnections)
     EXPECT_FALSE(server.commands.contains("QUIT"));
 }
 
-TEST_F(PostRun, RepliesSplitOrPaddedStillLeadToTheirActions)
-{
-    // The greeting arrives in two pieces; an empty line and a farewell-style
-    // 205 come in the same read and lead to nothing.
-    server.splitGreeting = true;
-    server.greeting = "200 hello\r\n\r\n205 just saying\r\n";
-    server.articleActions = {ArticleAction::SplitReply, ArticleAction::SplitReply};
-    queueFile(u"split.bin"_s, randomData(kPart + 10, 4));
-    appSettings().Connections = 1;
-    ASSERT_TRUE(run());
-    expectAllPartsAccepted();
-    EXPECT_EQ(server.accepted().size(), 2);
-}
-
 TEST_F(PostRun, RefusedArticleIsPostedAgainWithANewMessageId)
 {
     appSettings().Connections = 1;

@@ -1,0 +1,103 @@
+#include "engine/NntpSession.h"
+
+#include "common/GeneralFunc.h"
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+void NntpSession::reset()
+{
+    buffer_.clear();
+    expecting_ = Expect::Greeting;
+    articleWritten_ = false;
+}
+
+QByteArray NntpSession::authUser(const QString &name)
+{
+    expecting_ = Expect::AuthUser;
+    return "AUTHINFO user " + withoutLineBreaks(name).toUtf8() + "\r\n";
+}
+
+QByteArray NntpSession::authPass(const QString &password)
+{
+    expecting_ = Expect::AuthPass;
+    return "AUTHINFO pass " + withoutLineBreaks(password).toUtf8() + "\r\n";
+}
+
+QByteArray NntpSession::post()
+{
+    expecting_ = Expect::PostGo;
+    articleWritten_ = false;
+    return QByteArrayLiteral("POST\r\n");
+}
+
+void NntpSession::articleStarted()
+{
+    expecting_ = Expect::PostResult;
+    articleWritten_ = false;
+}
+
+bool NntpSession::inTurn(const QByteArray &code) const
+{
+    switch (expecting_) {
+    case Expect::Greeting:
+        return code == "200 " || code == "201 ";
+    case Expect::AuthUser:
+        return code == "381 " || code == "281 ";
+    case Expect::AuthPass:
+        return code == "281 ";
+    case Expect::PostGo:
+        return code == "340 " || code == "435 " || code == "441 ";
+    case Expect::PostResult:
+        return (code == "240 " && articleWritten_) || code == "441 " || code == "435 ";
+    }
+    return false;
+}
+
+std::optional<NntpSession::Reply> NntpSession::next()
+{
+    for (;;) {
+        const qsizetype eol = buffer_.indexOf('\n');
+        if (eol < 0) {
+            if (buffer_.size() > MaxLine) {
+                // A runaway line is an error, not a memory hog.
+                buffer_.clear();
+                return Reply{Event::Failed, u"The server sent a line longer than 64 KiB"_s};
+            }
+            return std::nullopt;
+        }
+        QByteArray line = buffer_.left(eol);
+        buffer_.remove(0, eol + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const QString text = QString::fromUtf8(line);
+        if (text.trimmed().isEmpty())
+            continue;
+        const QByteArray code = line.left(4);
+        if (code == "205 ")
+            return Reply{Event::Farewell, text};
+        // A reply out of turn (an acceptance for an article never sent, a
+        // second greeting, a go-ahead while an article is on its way) would
+        // count a part that did not reach the server or garble the stream.
+        const bool known = code == "200 " || code == "201 " || code == "240 " || code == "281 " || code == "340 "
+            || code == "381 " || code == "435 " || code == "441 ";
+        if (!known)
+            return Reply{Event::Failed, text};
+        if (!inTurn(code))
+            return Reply{Event::OutOfTurn, text};
+        if (code == "200 " || code == "201 ")
+            return Reply{Event::Ready, text};
+        if (code == "381 ")
+            return Reply{Event::SendPassword, text};
+        if (code == "281 ")
+            return Reply{Event::LoggedIn, text};
+        if (code == "340 ")
+            return Reply{Event::SendArticle, text};
+        if (code == "240 ")
+            return Reply{Event::Accepted, text};
+        return Reply{Event::Refused, text};
+    }
+}
+
+} // namespace tessaly

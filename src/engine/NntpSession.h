@@ -1,0 +1,70 @@
+// The reply side of one NNTP posting session, without a socket: the bytes
+// the server sends go in, and each complete reply line comes out as one
+// event, checked against the reply the session waits for. The commands it
+// sends come out as bytes. The posting engine owns the socket and acts on the
+// events; tests and the fuzzer feed bytes straight in.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace tessaly {
+
+// The reply a session waits for; a reply that does not fit is an error.
+enum class Expect { Greeting, AuthUser, AuthPass, PostGo, PostResult };
+
+class NntpSession
+{
+public:
+    enum class Event {
+        Ready,        // 200/201 greeting
+        SendPassword, // 381 after AUTHINFO user
+        LoggedIn,     // 281
+        SendArticle,  // 340 after POST
+        Accepted,     // 240 after a whole article
+        Refused,      // 435/441 after POST or an article
+        Farewell,     // 205
+        OutOfTurn,    // a known reply where another was awaited
+        Failed,       // any other reply, or a line longer than MaxLine
+    };
+    struct Reply
+    {
+        Event event;
+        QString text; // the line without its line break
+    };
+
+    static constexpr qsizetype MaxLine = 65536;
+
+    // A new connection: the greeting is awaited, nothing is buffered.
+    void reset();
+
+    // Commands; each sets the reply awaited next.
+    QByteArray authUser(const QString &name);
+    QByteArray authPass(const QString &password);
+    QByteArray post();
+    // The article is on its way (its result is awaited), and once it is
+    // written whole, a 240 may come.
+    void articleStarted();
+    void articleWritten() { articleWritten_ = true; }
+
+    // Bytes from the server, however they were cut.
+    void append(const QByteArray &bytes) { buffer_ += bytes; }
+    // The next complete reply, judged by what is awaited at this moment (so
+    // a command sent in answer to one reply changes how the next is judged);
+    // empty when no whole line is buffered. Blank lines are skipped. After a
+    // runaway line the buffer is dropped.
+    std::optional<Reply> next();
+
+    Expect expecting() const { return expecting_; }
+
+private:
+    bool inTurn(const QByteArray &code) const;
+
+    QByteArray buffer_;
+    Expect expecting_ = Expect::Greeting;
+    bool articleWritten_ = false;
+};
+
+} // namespace tessaly
