@@ -10,8 +10,11 @@
 #include "storage/UploadQueue.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QThreadPool>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -23,7 +26,8 @@ namespace {
 // The raw bytes of the part being composed; reused from part to part.
 std::vector<std::uint8_t> &partBuffer()
 {
-    static std::vector<std::uint8_t> buffer;
+    // One per thread: articles are also composed ahead on worker threads.
+    thread_local std::vector<std::uint8_t> buffer;
     return buffer;
 }
 
@@ -120,8 +124,58 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
     return r;
 }
 
+namespace {
+
+ArticleFields fieldsFor(const UploadItem &item, const QString &messageId)
+{
+    const AppSettings &s = appSettings();
+    ArticleFields f;
+    f.email = s.Email;
+    f.nickname = s.Nickname;
+    f.newsgroups = item.newsgroups;
+    f.subject = item.subject;
+    f.messageId = messageId;
+    f.version = versionString();
+    return f;
+}
+
+bool sameFields(const ArticleFields &a, const ArticleFields &b)
+{
+    return a.email == b.email && a.nickname == b.nickname && a.newsgroups == b.newsgroups && a.subject == b.subject
+        && a.messageId == b.messageId && a.version == b.version;
+}
+
+} // namespace
+
+PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled)
+{
+    PreparedArticle p;
+    const UploadQueue &queue = uploadQueue();
+    if (!queue.isValidIndex(itemIndex))
+        return p;
+    const UploadItem &item = queue.item(itemIndex);
+    if (part < 1 || part > item.maxparts || part > item.messageids.size())
+        return p;
+    p.path = item.path;
+    p.part = part;
+    p.totalParts = item.maxparts;
+    p.partSize = appSettings().PartSize;
+    p.fileSize = QFileInfo(item.path).size();
+    p.fields = fieldsFor(item, item.messageids.at(part - 1));
+    // On the shared pool, whose threads stay: a thread per article would
+    // cost more than small articles take to compose. The task holds copies
+    // of everything it uses, so an article dropped unfinished harms nothing.
+    auto promise = std::make_shared<std::promise<ChunkResult>>();
+    p.result = promise->get_future();
+    QThreadPool::globalInstance()->start([promise, path = p.path, part, total = p.totalParts, size = p.partSize,
+                                          fields = p.fields, buffer = std::move(recycled)]() mutable {
+        promise->set_value(composeArticle(path, part, total, size, fields, std::move(buffer)));
+    });
+    return p;
+}
+
 ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleSlot &slot, bool fillMode,
-                          QByteArray recycled)
+                          QByteArray recycled, PreparedArticle *prepared)
 {
     const UploadQueue &queue = uploadQueue();
     if (!queue.isValidIndex(itemIndex)) {
@@ -142,14 +196,23 @@ ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleS
     }
     slot.currentMessageId = id;
 
-    ArticleFields f;
-    f.email = s.Email;
-    f.nickname = s.Nickname;
-    f.newsgroups = item.newsgroups;
-    f.subject = item.subject;
-    f.messageId = id;
-    f.version = versionString();
-    ChunkResult r = composeArticle(path, part, item.maxparts, s.PartSize, f, std::move(recycled));
+    const ArticleFields f = fieldsFor(item, id);
+    ChunkResult r;
+    bool made = false;
+    if (prepared && prepared->pending()) {
+        ChunkResult ahead = prepared->result.get(); // waits for it, if it is not done yet
+        if (prepared->path == path && prepared->part == part && prepared->totalParts == item.maxparts
+            && prepared->partSize == s.PartSize && sameFields(prepared->fields, f)
+            && QFileInfo(path).size() == prepared->fileSize) {
+            r = std::move(ahead);
+            made = true;
+        } else if (recycled.isEmpty()) {
+            recycled = std::move(ahead.article);
+        }
+        *prepared = PreparedArticle();
+    }
+    if (!made)
+        r = composeArticle(path, part, item.maxparts, s.PartSize, f, std::move(recycled));
     if (r.status == ChunkResult::FileError)
         LogError(ErrorCode::FileIo, r.error);
     return r;

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <future>
 
 namespace tessaly {
 
@@ -44,11 +45,33 @@ struct ArticleSlot
     bool newIdFlag = false; // set after a refusal: the next article gets a fresh ID
 };
 
+// An article being composed ahead on a worker thread, and what it is made
+// from: it is used only when the article asked for is the same one and the
+// file kept its size; otherwise it is dropped.
+struct PreparedArticle
+{
+    QString path;
+    int part = 0;
+    int totalParts = 0;
+    qint64 partSize = 0;
+    qint64 fileSize = -1;
+    ArticleFields fields;
+    std::future<ChunkResult> result;
+
+    bool pending() const { return result.valid(); }
+};
+
+// The article a connection will ask for next, for part k of queue item
+// itemIndex with the item's stored Message-ID, started on a worker thread.
+// Returns an empty one when there is nothing to prepare (no stored ID).
+PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled = {});
+
 // The article of part k of queue item itemIndex for one connection: picks the
 // Message-ID (the stored one, or a fresh one after a refusal and in fill
-// mode) and takes the headers from the item and the settings. Failures are
-// logged in red.
+// mode) and takes the headers from the item and the settings; a prepared
+// article that fits is used (and waited for), any other is dropped. Failures
+// are logged in red.
 ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleSlot &slot, bool fillMode,
-                          QByteArray recycled = {});
+                          QByteArray recycled = {}, PreparedArticle *prepared = nullptr);
 
 } // namespace tessaly

@@ -341,7 +341,14 @@ void frmPost::onArticleReady(PostConnection &c)
         }
         part = fillParts_.at(fillIndex_);
     }
-    ChunkResult r = ReadNextChunk(item.path, part, c.currentItem, c.slot, fillMode_, std::move(c.article));
+    // The article just sent is written over by the next one composed here,
+    // or kept for the one composed ahead.
+    QByteArray previous = std::move(c.article);
+    const bool hadAhead = c.ahead.pending();
+    ChunkResult r = ReadNextChunk(item.path, part, c.currentItem, c.slot, fillMode_,
+                                  hadAhead ? QByteArray() : std::move(previous), &c.ahead);
+    if (hadAhead && !previous.isEmpty())
+        c.spare = std::move(previous);
     if (r.status != ChunkResult::Ok) {
         // Nothing can be posted from this file: mark it and go on with the
         // next item on a fresh connection (the server waits for an article).
@@ -396,6 +403,7 @@ void frmPost::releaseItem(PostConnection &c)
         q.setState(c.currentItem, UploadState::Queued);
     c.currentItem = 0;
     c.part = 0;
+    c.ahead = PreparedArticle();
 }
 
 void frmPost::serverClosed(PostConnection &c)
@@ -500,22 +508,43 @@ void frmPost::UploadNextFile(PostConnection &c)
     checkRunEnd();
 }
 
+bool frmPost::takenByOthers(int item, int part, const PostConnection *asking) const
+{
+    const QString &path = uploadQueue().item(item).path;
+    for (const auto &other : connections_) {
+        if (other.get() == asking)
+            continue;
+        if (other->currentItem == item && other->part == part)
+            return true;
+        if (other->ahead.pending() && other->ahead.part == part && other->ahead.path == path)
+            return true;
+    }
+    return false;
+}
+
 int frmPost::untakenPart(int item, const PostConnection &asking) const
 {
     const UploadQueue &q = uploadQueue();
     if (!q.isValidIndex(item))
         return 0;
     const UploadItem &it = q.item(item);
-    for (int part = std::max(1, it.position); part <= it.maxparts; ++part) {
-        if (UploadQueue::isAccepted(it, part))
-            continue;
-        bool taken = false;
-        for (const auto &other : connections_)
-            taken = taken || (other.get() != &asking && other->currentItem == item && other->part == part);
-        if (!taken)
+    for (int part = std::max(1, it.position); part <= it.maxparts; ++part)
+        if (!UploadQueue::isAccepted(it, part) && !takenByOthers(item, part, &asking))
             return part;
-    }
     return 0;
+}
+
+void frmPost::prepareNext(PostConnection &c)
+{
+    if (fillMode_ || c.ahead.pending() || !uploadQueue().isValidIndex(c.currentItem))
+        return;
+    const UploadItem &it = uploadQueue().item(c.currentItem);
+    for (int part = std::max(1, it.position); part <= it.maxparts; ++part) {
+        if (part == c.part || UploadQueue::isAccepted(it, part) || takenByOthers(c.currentItem, part, &c))
+            continue;
+        c.ahead = prepareArticle(c.currentItem, part, std::move(c.spare));
+        return;
+    }
 }
 
 bool frmPost::othersOn(int item, const PostConnection &asking) const
@@ -534,15 +563,9 @@ bool frmPost::workWaiting() const
     for (int i = 1; i <= q.count(); ++i) {
         if (q.item(i).state != UploadState::Posting)
             continue;
-        for (int part = std::max(1, q.item(i).position); part <= q.item(i).maxparts; ++part) {
-            if (UploadQueue::isAccepted(q.item(i), part))
-                continue;
-            bool taken = false;
-            for (const auto &other : connections_)
-                taken = taken || (other->currentItem == i && other->part == part);
-            if (!taken)
+        for (int part = std::max(1, q.item(i).position); part <= q.item(i).maxparts; ++part)
+            if (!UploadQueue::isAccepted(q.item(i), part) && !takenByOthers(i, part, nullptr))
                 return true;
-        }
     }
     return false;
 }
@@ -702,6 +725,8 @@ void frmPost::Form_Unload()
         c->part = 0;
         c->hasArticle = false;
         c->article.clear();
+        c->ahead = PreparedArticle(); // dropped, finished or not
+        c->spare.clear();
         connectionList().setAction(c->number, msg(133));
         connectionList().setDescription(c->number, QString());
         connectionList().setSpeed(c->number, u"0,0 kB/s"_s);
@@ -744,6 +769,7 @@ void frmPost::startSendLoop(PostConnection &c)
     c.sendPos = 0;
     c.articleBytesSent = 0;
     c.waitingFor = u"the article to be sent"_s;
+    prepareNext(c);
     // With a limit the timeline goes on from the last article: its last
     // packet's tick is not over yet, and starting the next article at once
     // would post one packet too many per article.

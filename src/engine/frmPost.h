@@ -51,6 +51,11 @@ struct PostConnection
     bool hasArticle = false;
     ArticleSlot slot; // new-ID flag and current Message-ID
     QByteArray article;
+    // The next article of this connection, composed on a worker thread while
+    // this one is sent, and a buffer for it to be written into: at most two
+    // articles per connection.
+    PreparedArticle ahead;
+    QByteArray spare;
     qint64 sendPos = 0;
     qint64 articleBytesSent = 0;
     qint64 speedSampleBytes = 0;
@@ -117,6 +122,10 @@ private:
     // The first part of the item that is neither accepted nor being posted
     // by another connection; 0 when there is none.
     int untakenPart(int item, const PostConnection &asking) const;
+    // Whether another connection posts the part, or has it composed ahead.
+    bool takenByOthers(int item, int part, const PostConnection *asking) const;
+    // While an article is sent, the connection's next one is composed ahead.
+    void prepareNext(PostConnection &c);
     // Whether another connection works on the item.
     bool othersOn(int item, const PostConnection &asking) const;
     // A Queued item, or a part of an item being posted that nobody has taken.

@@ -221,6 +221,43 @@ TEST_F(ArticleTest, MessageIdChoice)
     EXPECT_EQ(ReadNextChunk(path, 1, item, slot, false).status, ChunkResult::FileError);
 }
 
+TEST_F(ArticleTest, ArticlesPreparedAheadAreUsedOnlyWhenTheyStillFit)
+{
+    const QString path = test::homeFile(u"three.bin"_s);
+    test::writeAll(path, randomData(128000 * 2 + 500, 5));
+    const int item = queueFile(path, 3);
+    ArticleSlot slot;
+    const QByteArray direct = ReadNextChunk(path, 2, item, slot, false).article;
+
+    // The same part: the prepared article is the very same bytes.
+    PreparedArticle ahead = prepareArticle(item, 2);
+    ASSERT_TRUE(ahead.pending());
+    ChunkResult r = ReadNextChunk(path, 2, item, slot, false, {}, &ahead);
+    EXPECT_FALSE(ahead.pending());
+    ASSERT_EQ(r.status, ChunkResult::Ok);
+    EXPECT_EQ(r.article, direct);
+
+    // Another part asked for, or a refusal that calls for a fresh ID: made anew.
+    ahead = prepareArticle(item, 2);
+    r = ReadNextChunk(path, 3, item, slot, false, {}, &ahead);
+    EXPECT_TRUE(r.article.contains("Subject: S (3/3)\r\n"));
+    ahead = prepareArticle(item, 2);
+    slot.newIdFlag = true;
+    r = ReadNextChunk(path, 2, item, slot, false, {}, &ahead);
+    EXPECT_TRUE(r.article.contains(QByteArray("Message-ID: <" + slot.currentMessageId.toUtf8() + ">")));
+    EXPECT_NE(r.article, direct);
+
+    // The file shrank after the article was prepared: no stale article, a file error.
+    ahead = prepareArticle(item, 2);
+    ahead.result.wait();
+    test::writeAll(path, randomData(1000, 5));
+    EXPECT_EQ(ReadNextChunk(path, 2, item, slot, false, {}, &ahead).status, ChunkResult::FileError);
+
+    // Nothing to prepare without a stored ID.
+    uploadQueue().item(item).messageids.clear();
+    EXPECT_FALSE(prepareArticle(item, 1).pending());
+}
+
 TEST_F(ArticleTest, IndependentDecoderAcceptsOurArticles)
 {
     const QString dir = test::homeFile(u"decode"_s);
