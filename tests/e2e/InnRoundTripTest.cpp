@@ -218,6 +218,16 @@ TEST_F(InnRoundTrip, PlainPostingOverFourConnections)
     fetchAndCompare(u"plain"_s);
 }
 
+TEST_F(InnRoundTrip, OneFileOverFourConnections)
+{
+    // The connections share the file's parts; nzbget joins them again.
+    queue(u"shared.bin"_s, randomData(qint64(11.5 * double(appSettings().PartSize)), 6));
+    ASSERT_TRUE(post());
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
+    EXPECT_EQ(uploadQueue().item(1).partsLeft, 0);
+    fetchAndCompare(u"shared"_s);
+}
+
 TEST_F(InnRoundTrip, PostingThroughTheSslTunnel)
 {
     // Our tunnel on 127.0.0.1:T carries the connection over TLS to a TLS
