@@ -24,11 +24,13 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -166,8 +168,12 @@ int throughput(double gigabytes, int connections, const QString &sinkProgram)
     QElapsedTimer wall;
     wall.start();
     engine.Form_Load();
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    // A real event loop: processEvents with a time limit never sleeps, and a
+    // spinning loop would take the core the engine's workers need.
+    QEventLoop loop;
+    QObject::connect(&engine, &frmPost::unloaded, &loop, &QEventLoop::quit);
+    if (!done)
+        loop.exec();
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpu0;
     const double gb = double(total) / 1e9;
@@ -204,15 +210,16 @@ int limit(int kbps, double seconds, int connections, const QString &sinkProgram)
     frmPost engine(&host);
     engine.Form_Load();
     // Measure after the connections have logged in and started.
-    QDeadlineTimer warmup(1000);
-    while (!warmup.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const auto runFor = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    runFor(1000);
     const qint64 b0 = engine.totalBytesSent();
     QElapsedTimer t;
     t.start();
-    QDeadlineTimer deadline(qint64(seconds * 1000));
-    while (!deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    runFor(int(seconds * 1000));
     const double rate = double(engine.totalBytesSent() - b0) / (double(t.nsecsElapsed()) / 1e9);
     engine.Stop();
     const double target = kbps * 1024.0;
