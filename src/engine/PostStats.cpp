@@ -1,5 +1,8 @@
 #include "engine/PostStats.h"
 
+#include "common/GeneralFunc.h"
+#include "common/MessageTable.h"
+
 #include <QLocale>
 #include <QRegularExpression>
 
@@ -59,6 +62,45 @@ void SpeedRing::clear()
 {
     entries_.fill(0);
     index_ = 0;
+}
+
+void PostStatistics::start(qint64 bytesToPost)
+{
+    byteTotal_ = bytesToPost;
+    sinceAccepted_ = 0;
+    secondBytes_ = 0;
+}
+
+void PostStatistics::sent(qint64 bytes)
+{
+    totalBytesSent_ += bytes;
+    secondBytes_ += bytes;
+    sinceAccepted_ += bytes;
+}
+
+void PostStatistics::partAccepted(qint64 encodedPartSize)
+{
+    byteTotal_ -= encodedPartSize;
+    sinceAccepted_ = 0;
+}
+
+PostStatistics::Texts PostStatistics::tick()
+{
+    const qint64 speed = ring_.push(secondBytes_);
+    secondBytes_ = 0;
+    Texts t;
+    t.speed = msg(137) + u' ' + oneDecimal(double(speed) / 1000.0) + u" kB/s";
+    const qint64 seconds = speed > 0 ? roundHalfEven(double(byteTotal_ - sinceAccepted_) / double(speed)) : 0;
+    t.remaining = msg(138) + u' ' + secondsToHms(seconds);
+    return t;
+}
+
+bool PostStatistics::connectionSpeedsDue()
+{
+    if (++displayTick_ < 2)
+        return false;
+    displayTick_ = 0;
+    return true;
 }
 
 } // namespace tessaly

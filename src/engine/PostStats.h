@@ -38,4 +38,38 @@ private:
     int index_ = 0;
 };
 
+// The run's figures and the status texts made from them: the bytes still to
+// post, the bytes sent (in all, this second, and since the last accepted
+// part, which counts towards the time left), and the ten-second average.
+class PostStatistics
+{
+public:
+    void start(qint64 bytesToPost);
+    void addToPost(qint64 bytes) { byteTotal_ += bytes; }
+    void sent(qint64 bytes);
+    // A part of `encodedPartSize` bytes was accepted.
+    void partAccepted(qint64 encodedPartSize);
+
+    struct Texts
+    {
+        QString speed;     // "Upload Speed: 12,3 kB/s"
+        QString remaining; // "Remaining Time: 00:01:05"
+    };
+    // Once a second: the second's bytes go into the average.
+    Texts tick();
+    // Every other tick the connections show their own speeds.
+    bool connectionSpeedsDue();
+
+    qint64 byteTotal() const { return byteTotal_; }
+    qint64 totalBytesSent() const { return totalBytesSent_; }
+
+private:
+    qint64 byteTotal_ = 0;
+    qint64 sinceAccepted_ = 0;
+    qint64 secondBytes_ = 0;
+    qint64 totalBytesSent_ = 0;
+    int displayTick_ = 0;
+    SpeedRing ring_;
+};
+
 } // namespace tessaly

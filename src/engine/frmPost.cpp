@@ -147,12 +147,10 @@ void frmPost::StartUpload()
 {
     setPostingInProgress(true);
     host_->setPostingControls(true);
-    sentBytes_ = 0;
-    secondBytes_ = 0;
     encodedPartSize_ = encodedPartSize(appSettings().PartSize);
-    byteTotal_ = 0;
+    qint64 toPost = 0;
     if (fillMode_) {
-        byteTotal_ = encodedPartSize_ * fillParts_.size();
+        toPost = encodedPartSize_ * fillParts_.size();
     } else {
         const UploadQueue &q = uploadQueue();
         for (int i = 1; i <= q.count(); ++i) {
@@ -160,9 +158,10 @@ void frmPost::StartUpload()
                 continue;
             const qint64 remaining = q.item(i).partsLeft;
             if (remaining > 0)
-                byteTotal_ += encodedPartSize_ * remaining;
+                toPost += encodedPartSize_ * remaining;
         }
     }
+    stats_.start(toPost);
     Connect();
 }
 
@@ -618,8 +617,7 @@ void frmPost::removeFinishedItem(int index)
 void frmPost::articleAccepted(PostConnection &c)
 {
     UploadQueue &q = uploadQueue();
-    byteTotal_ -= encodedPartSize_;
-    sentBytes_ = 0;
+    stats_.partAccepted(encodedPartSize_);
     c.hasArticle = false;
     c.sendTimer->stop();
     if (!q.isValidIndex(c.currentItem)) {
@@ -818,9 +816,7 @@ void frmPost::onBytesWritten(PostConnection &c, qint64 n)
     if (!c.hasArticle)
         return;
     c.articleBytesSent += n;
-    totalBytesSent_ += n;
-    secondBytes_ += n;
-    sentBytes_ += n;
+    stats_.sent(n);
     c.speedSampleBytes += n;
     if (!c.article.isEmpty())
         connectionList().setProgress(c.number, int(100 * std::min(c.articleBytesSent, qint64(c.article.size()))
@@ -844,20 +840,15 @@ void frmPost::onBytesWritten(PostConnection &c, qint64 n)
 
 void frmPost::statisticsTick()
 {
-    if (++displayTick_ >= 2) {
+    if (stats_.connectionSpeedsDue()) {
         for (auto &c : connections_) {
             connectionList().setSpeed(c->number, oneDecimal(double(c->speedSampleBytes) / 2000.0) + u" kB/s"_s);
             c->speedSampleBytes = 0;
         }
-        displayTick_ = 0;
     }
-    const qint64 speed = ring_.push(secondBytes_);
-    secondBytes_ = 0;
-    const QString speedText = msg(137) + u' ' + oneDecimal(double(speed) / 1000.0) + u" kB/s"_s;
-    const qint64 seconds = speed > 0 ? roundHalfEven(double(byteTotal_ - sentBytes_) / double(speed)) : 0;
-    const QString remainingText = msg(138) + u' ' + secondsToHms(seconds);
-    host_->setStatusTexts(speedText, remainingText);
-    host_->setTrayTooltip(speedText + u"\r\n"_s + remainingText);
+    const PostStatistics::Texts t = stats_.tick();
+    host_->setStatusTexts(t.speed, t.remaining);
+    host_->setTrayTooltip(t.speed + u"\r\n"_s + t.remaining);
 }
 
 } // namespace tessaly

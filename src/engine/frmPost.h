@@ -87,7 +87,7 @@ public:
     bool isUnloaded() const { return unloaded_; }
 
     // Items of the given part count joined the queue while the run goes on.
-    void addQueuedParts(int parts) { byteTotal_ += encodedPartSize_ * parts; }
+    void addQueuedParts(int parts) { stats_.addToPost(encodedPartSize_ * parts); }
 
     // The speed box changed: the new limit applies a moment later.
     void speedLimitChanged();
@@ -95,11 +95,11 @@ public:
     int connectionCount() const { return int(connections_.size()); }
     const PostConnection &connection(int number) const { return *connections_.at(std::size_t(number - 1)); }
     int packetSize() const { return packetSize_; }
-    qint64 byteTotal() const { return byteTotal_; }
+    qint64 byteTotal() const { return stats_.byteTotal(); }
     qint64 encodedPart() const { return encodedPartSize_; }
     int finishedConnections() const { return finished_; }
     // Article bytes handed to the network since the run started.
-    qint64 totalBytesSent() const { return totalBytesSent_; }
+    qint64 totalBytesSent() const { return stats_.totalBytesSent(); }
 
     // Handles data as if connection `number` had just received it.
     void receive(int number, const QByteArray &data);
@@ -172,12 +172,7 @@ private:
     QString savedSpeedText_;
 
     qint64 encodedPartSize_ = 0;
-    qint64 byteTotal_ = 0;
-    qint64 sentBytes_ = 0;
-    qint64 secondBytes_ = 0;
-    qint64 totalBytesSent_ = 0;
-    int displayTick_ = 0;
-    SpeedRing ring_;
+    PostStatistics stats_;
 };
 
 } // namespace tessaly

@@ -27,3 +27,28 @@ TEST(PostStats, PacketSizesAndEstimates)
         ring.push(500);
     EXPECT_EQ(ring.push(500), 500);
 }
+
+TEST(PostStats, RunFiguresAndTheirTexts)
+{
+    PostStatistics stats;
+    stats.start(10'000'000);
+    stats.sent(600'000);
+    stats.sent(400'000);
+    // A second of 1 MB: the ten-second average is 100 kB/s; what is left of
+    // the bytes to post, less those sent towards the part on its way, takes 90 s.
+    PostStatistics::Texts t = stats.tick();
+    EXPECT_EQ(t.speed, u"Upload Speed: "_s + oneDecimal(100.0) + u" kB/s"_s);
+    EXPECT_EQ(t.remaining, u"Remaining Time: 00:01:30"_s);
+    EXPECT_EQ(stats.totalBytesSent(), 1'000'000);
+
+    stats.partAccepted(500'000);
+    stats.addToPost(100'000);
+    EXPECT_EQ(stats.byteTotal(), 9'600'000);
+    t = stats.tick(); // nothing sent this second: the megabyte is still among the ten
+    EXPECT_EQ(t.speed, u"Upload Speed: "_s + oneDecimal(100.0) + u" kB/s"_s);
+    EXPECT_EQ(t.remaining, u"Remaining Time: 00:01:36"_s);
+
+    EXPECT_FALSE(stats.connectionSpeedsDue());
+    EXPECT_TRUE(stats.connectionSpeedsDue());
+    EXPECT_FALSE(stats.connectionSpeedsDue());
+}
