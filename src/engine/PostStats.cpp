@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace Qt::StringLiterals;
@@ -101,6 +102,27 @@ bool PostStatistics::connectionSpeedsDue()
         return false;
     displayTick_ = 0;
     return true;
+}
+
+int SendTimeline::startArticle(double nowMs, bool limited)
+{
+    if (limited && nextDue_ > nowMs)
+        return int(std::ceil(nextDue_ - nowMs));
+    nextDue_ = nowMs;
+    return 0;
+}
+
+void SendTimeline::packetSent(double nowMs, qint64 remaining, qint64 packetSize, double tickMs)
+{
+    const double share = packetSize >= kUnlimitedPacket || remaining >= packetSize
+        ? 1.0
+        : double(remaining) / double(packetSize);
+    nextDue_ = std::max(nextDue_ + tickMs * share, nowMs);
+}
+
+int SendTimeline::waitMs(double nowMs) const
+{
+    return int(std::max(0.0, std::round(nextDue_ - nowMs)));
 }
 
 } // namespace tessaly

@@ -72,4 +72,23 @@ private:
     SpeedRing ring_;
 };
 
+// When one connection's packets may go under a speed limit: one packet of
+// the packet size per tick, a short packet only its share of one. Ticks keep
+// to a fixed timeline, so a late timer does not lower the rate, and a new
+// article goes on from the last one's timeline (its last tick is not over).
+class SendTimeline
+{
+public:
+    // Milliseconds until the first packet of an article may go; 0 for at once.
+    int startArticle(double nowMs, bool limited);
+    // A packet goes now: `remaining` bytes of the article were left to send.
+    void packetSent(double nowMs, qint64 remaining, qint64 packetSize, double tickMs);
+    // Milliseconds until the next packet may go.
+    int waitMs(double nowMs) const;
+    double nextDueMs() const { return nextDue_; }
+
+private:
+    double nextDue_ = 0;
+};
+
 } // namespace tessaly

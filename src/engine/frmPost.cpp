@@ -13,8 +13,6 @@
 #include <QFile>
 #include <QTcpSocket>
 
-#include <cmath>
-
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
@@ -768,15 +766,11 @@ void frmPost::startSendLoop(PostConnection &c)
     c.articleBytesSent = 0;
     c.waitingFor = u"the article to be sent"_s;
     prepareNext(c);
-    // With a limit the timeline goes on from the last article: its last
-    // packet's tick is not over yet, and starting the next article at once
-    // would post one packet too many per article.
-    const double now = double(clock_.nsecsElapsed()) / 1e6;
-    if (packetSize_ < kUnlimitedPacket && c.nextDueMs > now) {
-        c.sendTimer->start(int(std::ceil(c.nextDueMs - now)));
+    const int wait = c.timeline.startArticle(double(clock_.nsecsElapsed()) / 1e6, packetSize_ < kUnlimitedPacket);
+    if (wait > 0) {
+        c.sendTimer->start(wait);
         return;
     }
-    c.nextDueMs = now;
     sendTick(c);
 }
 
@@ -787,14 +781,8 @@ void frmPost::sendTick(PostConnection &c)
         return;
     if (c.socket->state() != QAbstractSocket::ConnectedState)
         return;
-    // Ticks keep to a fixed timeline, so a late timer does not lower the rate.
-    // A short last packet of an article takes only its share of a tick.
-    const double now = double(clock_.nsecsElapsed()) / 1e6;
     const qint64 remaining = c.article.size() - c.sendPos;
-    const double share = packetSize_ >= kUnlimitedPacket || remaining >= packetSize_
-        ? 1.0
-        : double(remaining) / double(packetSize_);
-    c.nextDueMs = std::max(c.nextDueMs + PostTimeouts::current().tickMs * share, now);
+    c.timeline.packetSent(double(clock_.nsecsElapsed()) / 1e6, remaining, packetSize_, PostTimeouts::current().tickMs);
     if (packetSize_ >= remaining && c.sendPos == 0) {
         c.socket->write(c.article); // shares the article's buffer, no copy
         c.sendPos = c.article.size();
@@ -832,8 +820,7 @@ void frmPost::onBytesWritten(PostConnection &c, qint64 n)
         c.sendTimer->start(0);
         return;
     }
-    const double now = double(clock_.nsecsElapsed()) / 1e6;
-    c.sendTimer->start(int(std::max(0.0, std::round(c.nextDueMs - now))));
+    c.sendTimer->start(c.timeline.waitMs(double(clock_.nsecsElapsed()) / 1e6));
 }
 
 // ---------------------------------------------------------------- statistics

@@ -59,7 +59,7 @@ struct PostConnection
     qint64 sendPos = 0;
     qint64 articleBytesSent = 0;
     qint64 speedSampleBytes = 0;
-    double nextDueMs = 0; // when the next packet may go, on the engine clock
+    SendTimeline timeline; // when the next packet may go, on the engine clock
     QString waitingFor;
     bool closingByUs = false;
     int refusalsInARow = 0;

@@ -52,3 +52,24 @@ TEST(PostStats, RunFiguresAndTheirTexts)
     EXPECT_TRUE(stats.connectionSpeedsDue());
     EXPECT_FALSE(stats.connectionSpeedsDue());
 }
+
+TEST(PostStats, SendTimelineKeepsTheRate)
+{
+    const double tick = 15.625;
+    SendTimeline t;
+    EXPECT_EQ(t.startArticle(100, true), 0);
+    t.packetSent(100, 5000, 1000, tick); // a whole packet
+    EXPECT_DOUBLE_EQ(t.nextDueMs(), 100 + tick);
+    EXPECT_EQ(t.waitMs(110), 6);
+    // A late timer does not move the timeline; one later than a whole tick starts it anew.
+    t.packetSent(120, 4000, 1000, tick);
+    EXPECT_DOUBLE_EQ(t.nextDueMs(), 100 + 2 * tick);
+    t.packetSent(200, 3000, 1000, tick);
+    EXPECT_DOUBLE_EQ(t.nextDueMs(), 200);
+    // A short last packet takes its share of a tick, and the next article waits for it.
+    t.packetSent(200, 250, 1000, tick);
+    EXPECT_DOUBLE_EQ(t.nextDueMs(), 200 + tick / 4);
+    EXPECT_EQ(t.startArticle(201, true), 3);
+    EXPECT_EQ(t.startArticle(201, false), 0); // without a limit, at once
+    EXPECT_DOUBLE_EQ(t.nextDueMs(), 201);
+}
