@@ -396,7 +396,7 @@ void frmPost::releaseItem(PostConnection &c)
 {
     UploadQueue &q = uploadQueue();
     if (q.isValidIndex(c.currentItem) && q.item(c.currentItem).state == UploadState::Posting
-        && !othersOn(c.currentItem, c))
+        && !dispatch::othersOn(claims(), indexOf(c), c.currentItem))
         q.setState(c.currentItem, UploadState::Queued);
     c.currentItem = 0;
     c.part = 0;
@@ -429,7 +429,7 @@ void frmPost::serverClosed(PostConnection &c)
     }
     AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
     closeSocket(c);
-    if (!fillMode_ && workWaiting()) {
+    if (!fillMode_ && dispatch::workWaiting(uploadQueue(), claims())) {
         // Work is waiting: a connection the server dropped tries again later
         // instead of ending the run with items unposted.
         --finished_;
@@ -482,13 +482,9 @@ void frmPost::UploadNextFile(PostConnection &c)
         return;
     }
     // Nothing queued: help with a file other connections are posting.
-    for (int i = 1; i <= q.count(); ++i) {
-        if (q.item(i).state != UploadState::Posting)
-            continue;
-        if (const int part = untakenPart(i, c)) {
-            take(i, part);
-            return;
-        }
+    if (const int i = dispatch::itemNeedingHelp(q, claims(), indexOf(c))) {
+        take(i, untakenPart(i, c));
+        return;
     }
 
     // No work left for this connection: retire it.
@@ -505,66 +501,42 @@ void frmPost::UploadNextFile(PostConnection &c)
     checkRunEnd();
 }
 
-bool frmPost::takenByOthers(int item, int part, const PostConnection *asking) const
+std::vector<WorkClaim> frmPost::claims() const
 {
-    const QString &path = uploadQueue().item(item).path;
-    for (const auto &other : connections_) {
-        if (other.get() == asking)
-            continue;
-        if (other->currentItem == item && other->part == part)
-            return true;
-        if (other->ahead.pending() && other->ahead.part == part && other->ahead.path == path)
-            return true;
+    std::vector<WorkClaim> out;
+    out.reserve(connections_.size());
+    for (const auto &c : connections_) {
+        WorkClaim w;
+        w.item = c->currentItem;
+        w.part = c->part;
+        if (c->ahead.pending()) {
+            w.aheadPath = c->ahead.path;
+            w.aheadPart = c->ahead.part;
+        }
+        out.push_back(w);
     }
-    return false;
+    return out;
+}
+
+int frmPost::indexOf(const PostConnection &c) const
+{
+    for (std::size_t k = 0; k < connections_.size(); ++k)
+        if (connections_[k].get() == &c)
+            return int(k);
+    return -1;
 }
 
 int frmPost::untakenPart(int item, const PostConnection &asking) const
 {
-    const UploadQueue &q = uploadQueue();
-    if (!q.isValidIndex(item))
-        return 0;
-    const UploadItem &it = q.item(item);
-    for (int part = std::max(1, it.position); part <= it.maxparts; ++part)
-        if (!UploadQueue::isAccepted(it, part) && !takenByOthers(item, part, &asking))
-            return part;
-    return 0;
+    return dispatch::untakenPart(uploadQueue(), claims(), indexOf(asking), item);
 }
 
 void frmPost::prepareNext(PostConnection &c)
 {
     if (fillMode_ || c.ahead.pending() || !uploadQueue().isValidIndex(c.currentItem))
         return;
-    const UploadItem &it = uploadQueue().item(c.currentItem);
-    for (int part = std::max(1, it.position); part <= it.maxparts; ++part) {
-        if (part == c.part || UploadQueue::isAccepted(it, part) || takenByOthers(c.currentItem, part, &c))
-            continue;
+    if (const int part = dispatch::partToPrepare(uploadQueue(), claims(), indexOf(c)))
         c.ahead = prepareArticle(c.currentItem, part, std::move(c.spare));
-        return;
-    }
-}
-
-bool frmPost::othersOn(int item, const PostConnection &asking) const
-{
-    for (const auto &other : connections_)
-        if (other.get() != &asking && other->currentItem == item)
-            return true;
-    return false;
-}
-
-bool frmPost::workWaiting() const
-{
-    const UploadQueue &q = uploadQueue();
-    if (q.firstQueued() != 0)
-        return true;
-    for (int i = 1; i <= q.count(); ++i) {
-        if (q.item(i).state != UploadState::Posting)
-            continue;
-        for (int part = std::max(1, q.item(i).position); part <= q.item(i).maxparts; ++part)
-            if (!UploadQueue::isAccepted(q.item(i), part) && !takenByOthers(i, part, nullptr))
-                return true;
-    }
-    return false;
 }
 
 void frmPost::checkRunEnd()

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "engine/Article.h"
+#include "engine/Dispatcher.h"
 #include "engine/NntpSession.h"
 #include "engine/PostStats.h"
 
@@ -119,17 +120,13 @@ private:
     void connectStep(PostConnection &c, bool rewriteAction, bool clearDescription);
     void reconnectNow(PostConnection &c);
     void UploadNextFile(PostConnection &c);
-    // The first part of the item that is neither accepted nor being posted
-    // by another connection; 0 when there is none.
+    // What every connection holds, for the dispatcher's decisions, and
+    // which of them is c.
+    std::vector<WorkClaim> claims() const;
+    int indexOf(const PostConnection &c) const;
     int untakenPart(int item, const PostConnection &asking) const;
-    // Whether another connection posts the part, or has it composed ahead.
-    bool takenByOthers(int item, int part, const PostConnection *asking) const;
     // While an article is sent, the connection's next one is composed ahead.
     void prepareNext(PostConnection &c);
-    // Whether another connection works on the item.
-    bool othersOn(int item, const PostConnection &asking) const;
-    // A Queued item, or a part of an item being posted that nobody has taken.
-    bool workWaiting() const;
     // The connection lets go of its item; the item goes back to the queue
     // when no other connection works on it.
     void releaseItem(PostConnection &c);
