@@ -36,6 +36,9 @@ struct PostTimeouts
     int packetMs = 1000;    // a changed speed limit takes effect after this
     int statisticsMs = 1000;
     double tickMs = 15.625; // send ticks with a speed limit: 64 a second
+    // Parts of at least this many bytes are composed ahead on the thread pool;
+    // smaller ones when they are wanted (the hand-off costs more than they do).
+    qint64 composeAheadFromBytes = 256 * 1024;
 
     static PostTimeouts &current();
 };

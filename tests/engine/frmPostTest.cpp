@@ -57,6 +57,7 @@ protected:
         t.replyMs = 3000;
         t.connectMs = 3000;
         t.packetMs = 200;
+        t.composeAheadFromBytes = 0; // every run here composes ahead
     }
     void TearDown() override
     {
