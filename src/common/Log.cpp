@@ -2,6 +2,8 @@
 
 #include "common/Clock.h"
 
+#include <QCoreApplication>
+
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
@@ -17,6 +19,24 @@ QString LogLine::formatted() const
 LogModel::LogModel(QObject *parent)
     : QAbstractListModel(parent)
 {
+    batchTimer_.setSingleShot(true);
+    batchTimer_.setInterval(BatchIntervalMs);
+    connect(&batchTimer_, &QTimer::timeout, this, [this] {
+        if (published_ < lines_.size()) {
+            publish();
+            batchTimer_.start(); // still busy: the next batch waits its turn
+        }
+    });
+}
+
+void LogModel::publish()
+{
+    const int total = int(lines_.size());
+    if (published_ >= total)
+        return;
+    beginInsertRows({}, published_, total - 1);
+    published_ = total;
+    endInsertRows();
 }
 
 void LogModel::add(int thread, const QString &text, quint32 colour, bool bold)
@@ -29,10 +49,12 @@ void LogModel::add(int thread, const QString &text, quint32 colour, bool bold)
     l.text.replace(u'\r', u' ').replace(u'\n', u' ');
     l.colour = colour & 0xFFFFFFu;
     l.bold = bold;
-    const int row = int(lines_.size());
-    beginInsertRows({}, row, row);
     lines_.append(std::move(l));
-    endInsertRows();
+    if (!batchTimer_.isActive()) {
+        publish();
+        if (QCoreApplication::instance()) // without an event loop every line goes at once
+            batchTimer_.start();
+    }
     if (listener_)
         listener_(lines_.constLast());
 }
@@ -41,17 +63,18 @@ void LogModel::clear()
 {
     beginResetModel();
     lines_.clear();
+    published_ = 0;
     endResetModel();
 }
 
 int LogModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(lines_.size());
+    return parent.isValid() ? 0 : published_;
 }
 
 QVariant LogModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= lines_.size())
+    if (!index.isValid() || index.row() >= published_)
         return {};
     const LogLine &l = lines_.at(index.row());
     switch (role) {

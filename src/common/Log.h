@@ -5,6 +5,7 @@
 #include <QAbstractListModel>
 #include <QString>
 #include <QTime>
+#include <QTimer>
 #include <QVector>
 
 #include <functional>
@@ -63,10 +64,18 @@ class LogModel : public QAbstractListModel
 public:
     enum Roles { ColourRole = Qt::UserRole + 1, BoldRole, ThreadRole, TextRole };
 
+    // Views learn of new lines in batches: the first line after a quiet spell
+    // at once, the ones after it together when the interval ends, so a burst
+    // of lines costs one insertion instead of one per line. count(), line()
+    // and the listener see every line at once.
+    static constexpr int BatchIntervalMs = 100;
+
     explicit LogModel(QObject *parent = nullptr);
 
     void add(int thread, const QString &text, quint32 colour, bool bold);
     void clear();
+    // Tells the views of the lines waiting now.
+    void publish();
 
     int count() const { return int(lines_.size()); }
     const LogLine &line(int i) const { return lines_.at(i); }
@@ -80,6 +89,8 @@ public:
 
 private:
     QVector<LogLine> lines_;
+    int published_ = 0; // the rows the views know of
+    QTimer batchTimer_;
     std::function<void(const LogLine &)> listener_;
 };
 

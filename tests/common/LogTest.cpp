@@ -2,6 +2,10 @@
 #include "common/Log.h"
 #include "support/FixedClock.h"
 
+#include <QAbstractItemModelTester>
+#include <QDeadlineTimer>
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -16,7 +20,8 @@ TEST(Log, LineFormatsAndColours)
     AddLog(3, u"240 article posted ok"_s, LogColour::Blue, true);
     AddLog(0, u"two\r\nlines\nhere"_s, LogColour::Red);
 
-    const LogModel &log = logModel();
+    LogModel &log = logModel();
+    log.publish();
     ASSERT_EQ(log.count(), 3);
     EXPECT_EQ(log.line(0).formatted(), u"14:03:22: Loading application settings."_s);
     EXPECT_EQ(log.line(1).formatted(), u"14:03:22: Thread 3 -> 240 article posted ok"_s);
@@ -63,4 +68,26 @@ TEST(Log, ListenerSeesEveryLine)
     AddLog(0, u"a"_s);
     AddLog(1, u"b"_s);
     EXPECT_EQ(seen, (QStringList{u"a"_s, u"b"_s}));
+}
+
+TEST(Log, ViewsLearnOfABurstInOneBatch)
+{
+    LogModel &m = logModel();
+    m.clear();
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QList<std::pair<int, int>> inserted;
+    QObject::connect(&m, &QAbstractItemModel::rowsInserted, &tester,
+                     [&](const QModelIndex &, int first, int last) { inserted.append({first, last}); });
+    QTest::qWait(LogModel::BatchIntervalMs + 20); // a quiet spell before the burst
+    for (int i = 0; i < 1000; ++i)
+        AddLog(1, u"240 article posted ok"_s);
+    EXPECT_EQ(m.count(), 1000);
+    EXPECT_EQ(m.rowCount(), 1) << "the first line of a burst shows at once";
+    EXPECT_FALSE(m.index(1, 0).data().isValid());
+    const QDeadlineTimer deadline(2000);
+    while (m.rowCount() < 1000 && !deadline.hasExpired())
+        QTest::qWait(10);
+    EXPECT_EQ(m.rowCount(), 1000);
+    EXPECT_EQ(inserted, (QList<std::pair<int, int>>{{0, 0}, {1, 999}}));
+    EXPECT_TRUE(m.index(999, 0).data().toString().endsWith(u"posted ok"_s));
 }

@@ -189,6 +189,7 @@ TEST_F(Shell, LogPaneKeepsUpWithManyLines)
     w.Form_Load();
     for (int i = 0; i < 100000; ++i)
         AddLog(i % 25 + 1, u"240 article posted ok"_s, LogColour::Blue);
+    logModel().publish();
     QCoreApplication::processEvents();
     EXPECT_GE(w.logPane()->model()->rowCount(), 100000);
     EXPECT_TRUE(w.logPane()->model()->index(logModel().count() - 1, 0).data().toString().endsWith(u"posted ok"_s));
