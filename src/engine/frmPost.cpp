@@ -482,8 +482,9 @@ void frmPost::UploadNextFile(PostConnection &c)
         return;
     }
     // Nothing queued: help with a file other connections are posting.
-    if (const int i = dispatch::itemNeedingHelp(q, claims(), indexOf(c))) {
-        take(i, untakenPart(i, c));
+    const std::vector<WorkClaim> held = claims();
+    if (const int i = dispatch::itemNeedingHelp(q, held, indexOf(c))) {
+        take(i, dispatch::untakenPart(q, held, indexOf(c), i));
         return;
     }
 
