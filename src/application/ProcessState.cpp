@@ -6,6 +6,7 @@
 #include "common/MessageTable.h"
 #include "platform/ProgramFolder.h"
 #include "rarpar/FileLists.h"
+#include "rarpar/JobTree.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/UploadQueue.h"
@@ -39,6 +40,7 @@ void resetProcessState()
     setPostingInProgress(false);
     connectionList().rebuild(0);
     PickedFiles() = QStringList{QString()};
+    jobTree().resetToPlaceholder();
 }
 
 } // namespace tessaly

@@ -1,0 +1,86 @@
+// Runs the first Rar & Par job of the job list: makes a fresh temporary
+// folder below the job's save path, runs the archiver and then the recovery
+// tool there, shows their progress in the "RarPar" row of the connection
+// list, and queues what they made (with the job's extra files and its NZB).
+// The finished job leaves the list. A stop, or a tool that fails, removes the
+// temporary folder and keeps the job. The window and a headless run host it.
+#pragma once
+
+#include "platform/ConsoleRunner.h"
+#include "rarpar/Tools.h"
+
+#include <QObject>
+#include <QStringList>
+
+namespace tessaly {
+
+class JobTree;
+
+class JobHost
+{
+public:
+    virtual ~JobHost() = default;
+    // The "No Upload" box: keep the results without queueing them.
+    virtual bool noUpload() const = 0;
+    // Start reads "Stop", settings and job commands are off while a job runs.
+    virtual void setJobControls(bool running) = 0;
+    // Presses Start a moment later, for the queued results or the next job.
+    virtual void enableStartTimer() = 0;
+};
+
+class JobRunner : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Outcome { Done, Stopped, Failed, NothingToDo };
+    Q_ENUM(Outcome)
+
+    JobRunner(JobHost &host, JobTree &tree, QObject *parent = nullptr);
+    ~JobRunner() override;
+
+    // Starts the first job; finished() follows, also when nothing could start.
+    void start();
+    // Ends the running tool; the job stays in the list.
+    void cancel();
+    bool isRunning() const { return running_; }
+
+    // The temporary folder a run below base would use: "Tessaly_Temp0001" to
+    // "Tessaly_Temp9999", the first that does not exist; empty when all do.
+    static QString freeTempName(const QString &base);
+    // Queues the files of folder and the extra files as one collection;
+    // returns the number of items added (the NZB included).
+    static int LoadData(const QString &folder, const QString &subject, const QString &newsgroups,
+                        const QString &nzbName, const QStringList &extraFiles);
+
+    // What the current run is in, for tests.
+    QString tempPath() const { return tempPath_; }
+
+signals:
+    void finished(tessaly::JobRunner::Outcome outcome);
+
+private:
+    void received(const QString &chunk);
+    void toolEnded(const ConsoleResult &result);
+    void startPar2();
+    void abort(Outcome outcome);
+    void end(Outcome outcome);
+    void setAction(const QString &text);
+
+    JobHost &host_;
+    JobTree &tree_;
+    ConsoleRunner runner_;
+    RarProgress rarProgress_;
+    Par2Progress par2Progress_;
+    QString rarProgram_, par2Program_;
+    QStringList rarArgs_, par2Args_;
+    QString tempPath_, tempName_;
+    QString jobKey_, jobName_, jobSubject_, jobGroups_, jobNzb_;
+    QStringList extraFiles_;
+    int archiveCount_ = 1;
+    bool rarPhase_ = false;
+    bool running_ = false;
+    bool started_ = false;
+    bool cancelRequested_ = false;
+};
+
+} // namespace tessaly

@@ -1,0 +1,212 @@
+// Jobs run with the real archiver and recovery tool on small inputs; stand-in
+// scripts only where a real tool cannot fail on demand.
+#include "application/JobRunner.h"
+
+#include "common/Log.h"
+#include "rarpar/JobFile.h"
+#include "rarpar/JobTree.h"
+#include "storage/AppSettings.h"
+#include "storage/ConnectionList.h"
+#include "storage/UploadQueue.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+namespace {
+
+struct Host : JobHost
+{
+    bool noUpload_ = false;
+    int startTimers = 0;
+    bool running = false;
+    bool noUpload() const override { return noUpload_; }
+    void setJobControls(bool r) override { running = r; }
+    void enableStartTimer() override { ++startTimers; }
+};
+
+class JobRun : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        in_ = test::home() + u"/My Pics"_s;
+        out_ = test::home() + u"/Out"_s;
+        QDir().mkpath(in_ + u"/sub dir"_s);
+        test::writeAll(in_ + u"/a file.bin"_s, test::randomData(150000, 1));
+        test::writeAll(in_ + u"/sub dir/b $x.bin"_s, test::randomData(100000, 2));
+        appSettings().setMaxLines(400); // parts of 51,200 bytes
+        QObject::connect(&connectionList(), &QAbstractItemModel::dataChanged, &connectionList(), [this] {
+            const QString action = connectionList().row(connectionList().rarParRow()).action;
+            if (actions_.isEmpty() || actions_.last() != action)
+                actions_ << action;
+        });
+    }
+    void TearDown() override { connectionList().disconnect(); }
+
+    RarParJob job(const QString &split, const QString &redundancy = u"10"_s)
+    {
+        JobRequest r;
+        r.inputs = {in_};
+        r.collectionName = u"My Pics"_s;
+        r.outputPath = out_;
+        r.subject = u"Holiday Pics"_s;
+        r.newsgroups = {u"alt.binaries.test"_s};
+        r.nzb = true;
+        r.nzbName = u"My Pics"_s;
+        r.options.archiveName = u"My Pics.rar"_s;
+        r.options.splitText = split;
+        r.options.calcEfficient = false;
+        r.options.redundancy = redundancy;
+        r.options.partSize = appSettings().PartSize;
+        EXPECT_EQ(validateJob(r, itemSize(in_)), 0);
+        return makeJobs(r, itemSize(in_)).at(0);
+    }
+
+    // Runs the first job; stopAt, when given, stops it once the action text starts so.
+    JobRunner::Outcome run(std::optional<QString> stopAt = std::nullopt)
+    {
+        JobRunner runner(host_, jobTree());
+        std::optional<JobRunner::Outcome> outcome;
+        QObject::connect(&runner, &JobRunner::finished, [&](JobRunner::Outcome o) { outcome = o; });
+        if (stopAt) {
+            QObject::connect(&connectionList(), &QAbstractItemModel::dataChanged, &runner, [&] {
+                if (connectionList().row(connectionList().rarParRow()).action.startsWith(*stopAt))
+                    runner.cancel();
+            });
+        }
+        runner.start();
+        QDeadlineTimer deadline(60000);
+        while (!outcome && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_FALSE(host_.running);
+        return outcome.value_or(JobRunner::Outcome::NothingToDo);
+    }
+
+    QStringList tempFiles(const QString &name) const
+    {
+        return QDir(out_ + u'/' + name).entryList(QDir::Files, QDir::Name);
+    }
+
+    bool logHas(const QString &text) const
+    {
+        for (const LogLine &line : logModel().lines())
+            if (line.text.contains(text))
+                return true;
+        return false;
+    }
+
+    QString in_, out_;
+    Host host_;
+    QStringList actions_;
+};
+
+} // namespace
+
+TEST_F(JobRun, RealToolsMakeVolumesAndRecoveryFilesThatAreQueued)
+{
+    jobTree().addJob(job(u"100000"_s));
+    jobTree().addJob(job(u"100000"_s));
+    ASSERT_EQ(run(), JobRunner::Outcome::Done);
+
+    const QStringList files = tempFiles(u"Tessaly_Temp0001"_s);
+    EXPECT_TRUE(files.contains(u"My Pics.part1.rar"_s));
+    EXPECT_TRUE(files.contains(u"My Pics.part3.rar"_s));
+    EXPECT_FALSE(files.contains(u"My Pics.part4.rar"_s));
+    EXPECT_TRUE(files.contains(u"My Pics.par2"_s));
+    EXPECT_TRUE(files.contains(u"My Pics.nzb"_s));
+    EXPECT_TRUE(actions_.contains(u"Creating Rar archives... (33%)"_s)) << actions_.join(u" | "_s).toStdString();
+    EXPECT_TRUE(actions_.contains(u"Creating Rar archives... (67%)"_s));
+    EXPECT_TRUE(actions_.contains(u"Creating Rar archives... (100%)"_s));
+    EXPECT_TRUE(actions_.contains(u"Creating Par2 recovery files... (100%)"_s));
+    EXPECT_EQ(actions_.last(), u"Idle"_s);
+    // Recovery percentages once each, rising.
+    int last = -1;
+    for (const QString &a : actions_) {
+        if (!a.startsWith(u"Creating Par2 recovery files... ("_s))
+            continue;
+        const int v = a.section(u'(', 1).section(u'%', 0, 0).toInt();
+        EXPECT_GT(v, last);
+        last = v;
+    }
+
+    // Every file queued, numbered, and the NZB as number 0.
+    const int n = int(files.size()) - 1;
+    ASSERT_EQ(uploadQueue().count(), n + 1);
+    EXPECT_EQ(uploadQueue().item(1).subject, u"Holiday Pics - [1/%1] - \"My Pics.par2\" yEnc"_s.arg(n));
+    EXPECT_EQ(uploadQueue().item(n + 1).subject, u"Holiday Pics - [0/%1] - \"My Pics.nzb\" yEnc"_s.arg(n));
+    EXPECT_EQ(uploadQueue().item(1).newsgroups, u"alt.binaries.test"_s);
+    EXPECT_EQ(jobTree().rootCount(), 1);
+    EXPECT_EQ(host_.startTimers, 1);
+    EXPECT_TRUE(logHas(u"Added %1 files to queue."_s.arg(n + 1)));
+    EXPECT_FALSE(test::readAll(jobFilePath()).isEmpty()); // the shorter list is on disk
+
+    // The next run takes the next folder; "No Upload" leaves the results there.
+    host_.noUpload_ = true;
+    ASSERT_EQ(run(), JobRunner::Outcome::Done);
+    EXPECT_EQ(tempFiles(u"Tessaly_Temp0002"_s).size(), files.size() - 1); // no NZB written
+    EXPECT_EQ(uploadQueue().count(), n + 1);
+    EXPECT_FALSE(jobTree().hasJobs());
+
+    EXPECT_EQ(run(), JobRunner::Outcome::NothingToDo);
+    EXPECT_TRUE(logHas(u"There are no items to create Rar archives and Par2 recovery files from."_s));
+}
+
+TEST_F(JobRun, StopDuringEitherToolRemovesTheFolderAndKeepsTheJob)
+{
+    test::writeAll(in_ + u"/big.bin"_s, test::randomData(8'000'000, 3));
+    jobTree().addJob(job(u"1000000"_s, u"100"_s));
+    EXPECT_EQ(run(u"Creating Rar archives... ("_s), JobRunner::Outcome::Stopped);
+    EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0001"_s));
+    EXPECT_TRUE(logHas(u"Creating Rar archives aborted by the user"_s));
+    EXPECT_EQ(run(u"Creating Par2 recovery files... ("_s), JobRunner::Outcome::Stopped);
+    EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0001"_s));
+    EXPECT_TRUE(logHas(u"Creating Par2 recovery files aborted by the user"_s));
+    EXPECT_TRUE(jobTree().hasJobs());
+    EXPECT_EQ(uploadQueue().count(), 0);
+}
+
+TEST_F(JobRun, AFailingToolIsAFailureAndTheJobStays)
+{
+    // A stand-in for a recovery tool that meets a full disk.
+    const QString fake = test::homeFile(u"par2"_s);
+    test::writeAll(fake, "#!/bin/sh\necho 'Opening: x'\necho 'Could not write to disk: No space left on device' >&2\nexit 1\n");
+    QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    jobTree().addJob(job(u"100000"_s));
+    EXPECT_EQ(run(), JobRunner::Outcome::Failed);
+    EXPECT_TRUE(logHas(u"par2 failed with exit status 1: Could not write to disk: No space left on device"_s));
+    EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0001"_s));
+    EXPECT_TRUE(jobTree().hasJobs());
+    EXPECT_EQ(uploadQueue().count(), 0);
+}
+
+TEST(JobRunnerFolders, TemporaryNamesAndNumbering)
+{
+    const QString base = test::home() + u"/base"_s;
+    QDir().mkpath(base + u"/Tessaly_Temp0001"_s);
+    EXPECT_EQ(JobRunner::freeTempName(base), u"Tessaly_Temp0002"_s);
+    for (int i = 2; i <= 9999; ++i)
+        QDir().mkdir(base + u"/Tessaly_Temp%1"_s.arg(i, 4, 10, QChar(u'0')));
+    EXPECT_TRUE(JobRunner::freeTempName(base).isEmpty());
+
+    // Twelve files are numbered 01..12, the NZB 00.
+    const QString folder = test::home() + u"/twelve"_s;
+    QDir().mkpath(folder);
+    for (int i = 1; i <= 11; ++i)
+        test::writeAll(folder + u"/f%1.bin"_s.arg(i, 2, 10, QChar(u'0')), "data");
+    test::writeAll(test::homeFile(u"extra.nfo"_s), "info");
+    EXPECT_EQ(JobRunner::LoadData(folder, u"S"_s, u"a.b"_s, u"s.nzb"_s, {test::homeFile(u"extra.nfo"_s)}), 13);
+    EXPECT_EQ(uploadQueue().item(1).subject, u"S - [01/12] - \"extra.nfo\" yEnc"_s);
+    EXPECT_EQ(uploadQueue().item(12).subject, u"S - [12/12] - \"f11.bin\" yEnc"_s);
+    EXPECT_EQ(uploadQueue().item(13).subject, u"S - [00/12] - \"s.nzb\" yEnc"_s);
+    EXPECT_EQ(JobRunner::LoadData(test::home() + u"/base/Tessaly_Temp0005"_s, u"S"_s, u"a.b"_s, {}, {}), 0);
+}
