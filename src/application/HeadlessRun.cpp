@@ -5,9 +5,13 @@
 #include "common/Log.h"
 #include "common/MessageTable.h"
 #include "engine/frmPost.h"
+#include "rarpar/JobTree.h"
+#include "rarpar/Tools.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/UploadQueue.h"
+
+#include <QTime>
 
 #include <algorithm>
 #include <cstdio>
@@ -52,6 +56,8 @@ void HeadlessRun::start()
 void HeadlessRun::abort()
 {
     startTimer_.stop();
+    if (jobs_ && jobs_->isRunning())
+        jobs_->cancel(); // its folder goes; the job stays for the next run
     if (engine_ && !engine_->isUnloaded())
         engine_->Stop();
     finish(2);
@@ -60,6 +66,16 @@ void HeadlessRun::abort()
 bool HeadlessRun::removeFromDisk() const
 {
     return appSettings().RemoveFromDisk == 1;
+}
+
+bool HeadlessRun::jobsWaiting() const
+{
+    return jobTree().hasJobs();
+}
+
+bool HeadlessRun::noUpload() const
+{
+    return appSettings().NoUpload == 1;
 }
 
 void HeadlessRun::startSpeedScheduler()
@@ -100,14 +116,19 @@ void HeadlessRun::runOnComplete(int)
 
 void HeadlessRun::startPosting()
 {
-    if (finished_ || (engine_ && !engine_->isUnloaded()))
+    if (finished_ || (engine_ && !engine_->isUnloaded()) || (jobs_ && jobs_->isRunning()))
         return;
     if (const int slot = missingSettingSlot()) {
         needsAPerson(msg(slot));
         return;
     }
     if (!uploadQueue().hasState(UploadState::Queued)) {
-        needsAPerson(msg(93));
+        if (jobTree().hasJobs())
+            runJob();
+        else if (uploadQueue().count() > 0 || jobs_)
+            runOnComplete(0); // everything was posted, or the jobs kept their results: the run is over
+        else
+            needsAPerson(msg(93));
         return;
     }
     engine_ = std::make_unique<frmPost>(this);
@@ -119,6 +140,35 @@ void HeadlessRun::startPosting()
         });
     });
     engine_->Form_Load();
+}
+
+void HeadlessRun::runJob()
+{
+    if (findTool(u"rar"_s).isEmpty()) {
+        needsAPerson(msg(113));
+        return;
+    }
+    if (findTool(u"par2"_s).isEmpty()) {
+        needsAPerson(msg(114));
+        return;
+    }
+    if (!jobs_) {
+        jobs_ = std::make_unique<JobRunner>(*this, jobTree(), this);
+        // Progress on standard output, once per change, as the log writes its lines.
+        connect(jobs_.get(), &JobRunner::progressed, this, [](const QString &text) {
+            std::fprintf(stdout, "%s: RarPar -> %s\n", qUtf8Printable(QTime::currentTime().toString(u"hh:mm:ss"_s)),
+                         qUtf8Printable(text));
+            std::fflush(stdout);
+        });
+        connect(jobs_.get(), &JobRunner::finished, this, [this](JobRunner::Outcome outcome) {
+            // Done: the start timer posts the results next. Anything else ends the run.
+            if (outcome == JobRunner::Outcome::Failed)
+                QTimer::singleShot(0, this, [this] { finish(1); });
+            else if (outcome == JobRunner::Outcome::Stopped && !finished_)
+                QTimer::singleShot(0, this, [this] { finish(2); });
+        });
+    }
+    jobs_->start();
 }
 
 void HeadlessRun::needsAPerson(const QString &text)

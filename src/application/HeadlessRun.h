@@ -5,6 +5,7 @@
 // with status 2. finished() reports the exit status once everything is saved.
 #pragma once
 
+#include "application/JobRunner.h"
 #include "engine/PostHost.h"
 
 #include <QObject>
@@ -17,7 +18,7 @@ namespace tessaly {
 
 class frmPost;
 
-class HeadlessRun : public QObject, public PostHost
+class HeadlessRun : public QObject, public PostHost, public JobHost
 {
     Q_OBJECT
 public:
@@ -45,8 +46,11 @@ public:
     void setTrayTooltip(const QString &) override {}
     void startSpeedScheduler() override;
     void stopSpeedScheduler() override;
-    bool jobsWaiting() const override { return false; }
+    bool jobsWaiting() const override;
     void enableStartTimer() override { startTimer_.start(); }
+    // JobHost
+    bool noUpload() const override;
+    void setJobControls(bool) override {}
     void runOnComplete(int index) override;
     void showItem(int) override {}
 
@@ -54,7 +58,9 @@ signals:
     void finished(int exitStatus);
 
 private:
+    // What Start does: post what is queued, else run the next Rar & Par job.
     void startPosting();
+    void runJob();
     // The hour-of-day speed schedule, once a minute.
     void speedTick();
     // Says what a person would have been asked and ends the run.
@@ -63,6 +69,7 @@ private:
 
     QStringList arguments_;
     std::unique_ptr<frmPost> engine_;
+    std::unique_ptr<JobRunner> jobs_;
     QTimer startTimer_;
     QTimer speedTimer_;
     QString speedText_;

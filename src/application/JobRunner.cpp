@@ -70,6 +70,7 @@ QString JobRunner::freeTempName(const QString &base)
 void JobRunner::setAction(const QString &text)
 {
     rows().setAction(rows().rarParRow(), text);
+    emit progressed(text);
 }
 
 void JobRunner::start()
@@ -142,7 +143,7 @@ void JobRunner::start()
         AddLog(0, u"Creating Rar archives"_s, LogColour::Blue);
         ConnectionList &list = rows();
         const int row = list.rarParRow();
-        list.setAction(row, msg(144));
+        setAction(msg(144));
         list.setDescription(row, jobName_);
         list.setIcon(row, StatusIcon::RarParBusy);
         list.setProgress(row, 0);

@@ -57,6 +57,8 @@ public:
 
 signals:
     void finished(tessaly::JobRunner::Outcome outcome);
+    // The action text of the RarPar row changed.
+    void progressed(const QString &text);
 
 private:
     void received(const QString &chunk);

@@ -12,6 +12,8 @@
 #include "engine/Crc32.h"
 #include "engine/yEnc.h"
 #include "platform/ProgramFolder.h"
+#include "rarpar/JobFile.h"
+#include "rarpar/JobTree.h"
 #include "storage/AppSettings.h"
 #include "storage/LogFiles.h"
 #include "storage/ProfileFile.h"
@@ -61,6 +63,8 @@ bool startUp(const std::function<void(const QString &)> &step)
     } else if (!SetLanguage(languageFile)) {
         messageTable().SetEnglishLang();
     }
+    jobTree().resetToPlaceholder(); // in the chosen language
+    LoadRarPar();
     return settingsRead;
 }
 
@@ -68,6 +72,7 @@ void shutDown()
 {
     AddLog(0, u"Saving file data."_s);
     SaveQueue();
+    SaveRarPar();
 
     AddLog(0, u"Saving application settings."_s);
     const QString error = writeSettingKeys({u"WindowState"_s, u"MaxSpeed"_s, u"LastPath"_s, u"SplitterPos1"_s,
@@ -118,7 +123,7 @@ CommandLineStart beginCommandLine(const QStringList &arguments)
     if (!CheckCMDData(parseCommandLine(arguments), &request))
         return start;
     if (request.resumeOnly) {
-        if (!uploadQueue().hasState(UploadState::Queued)) {
+        if (!uploadQueue().hasState(UploadState::Queued) && !jobTree().hasJobs()) {
             AddLog(0, u"Nothing left to post."_s);
             start.exitStatus = queueExitStatus();
             return start;

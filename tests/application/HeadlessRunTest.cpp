@@ -1,6 +1,8 @@
 #include "application/HeadlessRun.h"
 #include "common/Log.h"
 #include "engine/frmPost.h"
+#include "rarpar/JobFile.h"
+#include "rarpar/JobTree.h"
 #include "storage/AppSettings.h"
 #include "storage/ProfileFile.h"
 #include "storage/QueueFile.h"
@@ -10,6 +12,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -114,4 +118,48 @@ TEST_F(Headless, WhatNeedsAPersonEndsTheRunAndKeepsTheQueue)
     EXPECT_EQ(run({u"/P"_s}), 0);
     EXPECT_EQ(server.accepted().size(), 1);
     EXPECT_EQ(run({u"/P"_s}), 0); // nothing left to post, everything posted
+}
+
+TEST_F(Headless, RunsWaitingRarParJobsThenPostsTheirResults)
+{
+    writeSettings(u"127.0.0.1"_s);
+    const QString folder = test::homeFile(u"My Pics"_s);
+    test::writeAll(folder + u"/a.bin"_s, test::randomData(250000, 10));
+    JobRequest r;
+    r.inputs = {folder};
+    r.collectionName = u"Pics"_s;
+    r.outputPath = test::homeFile(u"Out"_s);
+    r.subject = u"Pics"_s;
+    r.newsgroups = {u"alt.binaries.test"_s};
+    r.nzb = true;
+    r.nzbName = u"Pics"_s;
+    r.options.archiveName = u"Pics.rar"_s;
+    r.options.splitText = u"100000"_s;
+    r.options.partSize = 128000;
+    r.options.calcEfficient = false;
+    jobTree().addJob(makeJobs(r, itemSize(folder)).at(0));
+    jobTree().addJob(makeJobs(r, itemSize(folder)).at(0));
+    ASSERT_TRUE(SaveRarPar());
+
+    // A recovery tool that fails ends the run non-zero with both jobs kept.
+    const QString fake = test::homeFile(u"par2"_s);
+    test::writeAll(fake, "#!/bin/sh\necho 'No space left on device'\nexit 1\n");
+    QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(run({u"/P"_s, u"/C"_s}), 1);
+    EXPECT_TRUE(logHas(u"par2 failed with exit status 1: No space left on device"_s));
+    EXPECT_EQ(server.accepted().size(), 0);
+    EXPECT_EQ(test::readAll(jobFilePath()).count("Image=\"1\""), 2);
+
+    // With the real tool both jobs run, and what they made is posted.
+    QFile::remove(fake);
+    EXPECT_EQ(run({u"/P"_s, u"/C"_s}), 0);
+    EXPECT_TRUE(logHas(u"Finished creating Par2 recovery files"_s));
+    EXPECT_TRUE(logHas(u"Successfully uploaded: Pics - [0/"_s));
+    EXPECT_FALSE(test::readAll(jobFilePath()).contains("Image=\"1\""));
+    uploadQueue().clear();
+    const int items = LoadStartXML();
+    EXPECT_GE(items, 2 * 6); // three volumes, two recovery files and the NZB, twice
+    for (int i = 1; i <= items; ++i)
+        EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
+    EXPECT_TRUE(QFileInfo::exists(test::homeFile(u"Out/Tessaly_Temp0002/Pics.part3.rar"_s)));
 }
