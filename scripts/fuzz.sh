@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) in build-fuzz/ and runs
 # each one: for FUZZ_SECONDS seconds (default 20), or FUZZ_RUNS executions.
-#   scripts/fuzz.sh [target ...]     targets: profile queuefile commandline language replies
+#   scripts/fuzz.sh [target ...]     targets: profile queuefile jobfile commandline language replies
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,7 +14,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(profile queuefile commandline language replies)
+[ ${#targets[@]} -gt 0 ] || targets=(profile queuefile jobfile commandline language replies)
 if [ ! -f build-fuzz/build.ninja ]; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTESSALY_FUZZ=ON -DTESSALY_BUILD_TESTS=OFF \
     -DTESSALY_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
