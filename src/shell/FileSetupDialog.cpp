@@ -4,6 +4,7 @@
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "common/MessageTable.h"
+#include "shell/NewsgroupList.h"
 #include "shell/Prompts.h"
 #include "storage/AppSettings.h"
 #include "application/Collection.h"
@@ -51,17 +52,7 @@ FileSetupDialog::FileSetupDialog(const QStringList &files, QWidget *parent)
 
     auto *groupBox = new QGroupBox(msg(12));
     lstNewsgroups = new QListWidget;
-    lstNewsgroups->setSelectionMode(QAbstractItemView::MultiSelection);
-    lstNewsgroups->addItems(loadNewsgroups());
-    if (s.KeepGroups >= 1) {
-        for (const QString &pos : s.GroupNames.split(u'|', Qt::SkipEmptyParts)) {
-            bool ok = false;
-            const int row = pos.toInt(&ok);
-            if (ok && row >= 0 && row < lstNewsgroups->count())
-                lstNewsgroups->item(row)->setSelected(true);
-        }
-    }
-    lstNewsgroups->scrollToTop();
+    fillNewsgroupList(lstNewsgroups);
     auto *add = new QPushButton(msg(14));
     auto *remove = new QPushButton(msg(15));
     connect(add, &QPushButton::clicked, this, &FileSetupDialog::cmdAddgroup_Click);
@@ -121,46 +112,14 @@ bool FileSetupDialog::run()
     return queued_;
 }
 
-void FileSetupDialog::saveNewsgroupList()
-{
-    QStringList names;
-    for (int i = 0; i < lstNewsgroups->count(); ++i)
-        names << lstNewsgroups->item(i)->text();
-    const QString error = saveNewsgroups(names);
-    if (!error.isEmpty())
-        AddLog(0, u"Could not save the newsgroup list: "_s + error, LogColour::Red);
-}
-
 void FileSetupDialog::cmdAddgroup_Click()
 {
-    const std::optional<QString> answer = Prompts::input(this, u"Add a Newsgroup"_s, u"Add a Newsgroup:"_s,
-                                                         u"alt.binaries."_s);
-    if (!answer || answer->isEmpty())
-        return;
-    const QString name = *answer;
-    QString problem;
-    if (name == u"alt.binaries."_s)
-        problem = u"\"alt.binaries.\" "_s + msg(20);
-    else if (name.startsWith(u'.'))
-        problem = msg(21);
-    else if (name.endsWith(u'.'))
-        problem = msg(22);
-    else if (!lstNewsgroups->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive).isEmpty())
-        problem = msg(23);
-    if (!problem.isEmpty()) {
-        Prompts::message(this, problem);
-        return;
-    }
-    lstNewsgroups->addItem(withoutLineBreaks(name).trimmed());
-    saveNewsgroupList();
+    addNewsgroupTo(this, lstNewsgroups);
 }
 
 void FileSetupDialog::cmdRemove_Click()
 {
-    for (int i = lstNewsgroups->count() - 1; i >= 0; --i)
-        if (lstNewsgroups->item(i)->isSelected())
-            delete lstNewsgroups->takeItem(i);
-    saveNewsgroupList();
+    removeSelectedNewsgroups(lstNewsgroups);
 }
 
 bool FileSetupDialog::cmdOk_Click()
@@ -170,14 +129,8 @@ bool FileSetupDialog::cmdOk_Click()
         Prompts::message(this, msg(24));
         return false;
     }
-    QStringList groups;
     QString groupNames;
-    for (int i = 0; i < lstNewsgroups->count(); ++i) {
-        if (lstNewsgroups->item(i)->isSelected()) {
-            groups << lstNewsgroups->item(i)->text();
-            groupNames += QString::number(i) + u'|';
-        }
-    }
+    const QStringList groups = selectedNewsgroups(lstNewsgroups, &groupNames);
     if (groups.isEmpty()) {
         Prompts::message(this, msg(25));
         return false;

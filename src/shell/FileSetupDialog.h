@@ -41,7 +41,6 @@ public:
     QPushButton *cmdSave = nullptr;
 
 private:
-    void saveNewsgroupList();
     QStringList files_;
     QString initialSubject_;
     std::function<void(int)> onItemAdded_;

@@ -12,6 +12,7 @@
 #include "engine/frmPost.h"
 #include "engine/yEnc.h"
 #include "platform/ProgramFolder.h"
+#include "rarpar/JobTree.h"
 #include "shell/Icons.h"
 #include "shell/ModelViews.h"
 #include "shell/Prompts.h"
@@ -38,6 +39,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
@@ -51,7 +53,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
-#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -146,11 +147,10 @@ void MainWindow::buildActions()
     actClearAll = action(Icons::Tool::Clear, u"tbClearAll"_s);
     actTogglePane = action(Icons::Tool::TogglePane, u"tbTogglePane"_s);
 
-    // The scheduler and the Rar & Par jobs come with their own features.
-    for (QAction *a : {actScheduler, actRarPar}) {
-        a->setEnabled(false);
-        a->setToolTip(u"Not available in this version"_s);
-    }
+    // The scheduler comes with its own feature.
+    actScheduler->setEnabled(false);
+    actScheduler->setToolTip(u"Not available in this version"_s);
+    connect(actRarPar, &QAction::triggered, this, &MainWindow::openRarParDialog);
     connect(actStart, &QAction::triggered, this, &MainWindow::StartOrStop);
     connect(actAddFiles, &QAction::triggered, this, &MainWindow::openAddFilesPicker);
     connect(actSettings, &QAction::triggered, this, &MainWindow::openSettings);
@@ -286,17 +286,38 @@ void MainWindow::buildCentralArea()
     ContRarPar = new QWidget;
     ContRarPar->setObjectName(u"ContRarPar"_s);
     ToolbarRarPar = makeToolbar(u"ToolbarRarPar"_s, ContRarPar, Qt::ToolButtonIconOnly, 16);
-    for (Icons::Tool t : {Icons::Tool::Up, Icons::Tool::Down, Icons::Tool::Top, Icons::Tool::Bottom, Icons::Tool::Clear}) {
+    const auto jobAction = [this](Icons::Tool t, const QString &name) {
         QAction *a = ToolbarRarPar->addAction(Icons::toolIcon(t), QString());
-        a->setEnabled(false);
-        if (t == Icons::Tool::Down || t == Icons::Tool::Bottom)
-            ToolbarRarPar->addSeparator();
-    }
-    tvwRarPar = new QTreeWidget;
+        a->setObjectName(name);
+        return a;
+    };
+    actJobUp = jobAction(Icons::Tool::Up, u"tbJobUp"_s);
+    actJobDown = jobAction(Icons::Tool::Down, u"tbJobDown"_s);
+    ToolbarRarPar->addSeparator();
+    actJobTop = jobAction(Icons::Tool::Top, u"tbJobTop"_s);
+    actJobBottom = jobAction(Icons::Tool::Bottom, u"tbJobBottom"_s);
+    ToolbarRarPar->addSeparator();
+    actJobClear = jobAction(Icons::Tool::Clear, u"tbJobClear"_s);
+    connect(actJobUp, &QAction::triggered, this, [this] { moveSelectedJob(JobMove::Up); });
+    connect(actJobDown, &QAction::triggered, this, [this] { moveSelectedJob(JobMove::Down); });
+    connect(actJobTop, &QAction::triggered, this, [this] { moveSelectedJob(JobMove::Top); });
+    connect(actJobBottom, &QAction::triggered, this, [this] { moveSelectedJob(JobMove::Bottom); });
+    connect(actJobClear, &QAction::triggered, this, &MainWindow::clearAllJobs);
+    tvwRarPar = new QTreeView;
     tvwRarPar->setObjectName(u"tvwRarPar"_s);
     tvwRarPar->setHeaderHidden(true);
-    tvwRarPar->addTopLevelItem(new QTreeWidgetItem(QStringList{QString()}));
-    tvwRarPar->topLevelItem(0)->setIcon(0, Icons::toolIcon(Icons::Tool::RarPar));
+    jobProxy_ = new JobTreeProxy(this);
+    jobProxy_->setSourceModel(&tessaly::jobTree());
+    tvwRarPar->setModel(jobProxy_);
+    tvwRarPar->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tvwRarPar, &QWidget::customContextMenuRequested, this, &MainWindow::showJobMenu);
+    connect(tvwRarPar->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &MainWindow::applyJobCommandState);
+    connect(&tessaly::jobTree(), &QAbstractItemModel::rowsRemoved, this, &MainWindow::applyJobCommandState);
+    RarParMenu = new QMenu(this);
+    mnuRarParItem = RarParMenu->addAction(QString());
+    mnuRarParItem->setObjectName(u"mnuRarParItem"_s);
+    connect(mnuRarParItem, &QAction::triggered, this, &MainWindow::removeSelectedJob);
     auto *rarParLayout = new QVBoxLayout(ContRarPar);
     rarParLayout->setContentsMargins(0, 0, 0, 0);
     rarParLayout->setSpacing(0);
@@ -470,7 +491,13 @@ void MainWindow::LoadMainWindow()
     cboOnComplete->setCurrentIndex(chosen);
     for (int i = 0; i < lblArray.size(); ++i)
         lblArray[i]->setText(caption(66 + i));
-    tvwRarPar->topLevelItem(0)->setText(0, caption(109));
+    tessaly::jobTree().relabel();
+    mnuRarParItem->setText(caption(166));
+    actJobUp->setToolTip(u"UP"_s);
+    actJobDown->setToolTip(u"DOWN"_s);
+    actJobTop->setToolTip(u"TOP"_s);
+    actJobBottom->setToolTip(u"BOTTOM"_s);
+    actJobClear->setToolTip(caption(98));
     mnuPauseSelected->setText(caption(95));
     mnuPauseAll->setText(caption(96));
     mnuClearSelected->setText(caption(97));
@@ -519,9 +546,7 @@ void MainWindow::Form_Load()
     });
     applySettingsToWindow();
 
-    tvwRarPar->setVisible(false);
-    LoadRarPar();
-    tvwRarPar->setVisible(true);
+    applyJobCommandState();
 
     txtSpeed->setText(QString::number(appSettings().MaxSpeed));
     LoadMainWindow();
@@ -588,12 +613,11 @@ void MainWindow::applySettingsToWindow()
 
 bool MainWindow::Form_QueryUnload()
 {
-    if (postingInProgress()) {
+    if (postingInProgress() || (jobRunner_ && jobRunner_->isRunning())) {
         Prompts::message(this, msg(81), PromptIcon::Exclamation, PromptButtons::Ok, msg(82));
         return false;
     }
 
-    SaveRarPar();
     AppSettings &s = appSettings();
     s.MaxSpeed = txtSpeed->text().trimmed().toInt();
     s.WindowState = isMaximized() ? u"2"_s : (isMinimized() ? u"1"_s : u"0"_s);

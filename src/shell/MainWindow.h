@@ -3,6 +3,7 @@
 // sequence when it loads and the shut-down sequence when it closes.
 #pragma once
 
+#include "application/JobRunner.h"
 #include "engine/PostHost.h"
 
 #include <QMainWindow>
@@ -29,11 +30,12 @@ namespace tessaly {
 class UploadListProxy;
 class LogViewProxy;
 class ConnectionListProxy;
+class JobTreeProxy;
 class SplashWindow;
 
 class frmPost;
 
-class MainWindow : public QMainWindow, public PostHost
+class MainWindow : public QMainWindow, public PostHost, public JobHost
 {
     Q_OBJECT
 public:
@@ -58,7 +60,9 @@ public:
     QTreeView *uploadList() const { return lvwUploads; }
     QTreeView *connectionView() const { return lvwConnections; }
     QListView *logPane() const { return RTBLog; }
-    QTreeWidget *jobTree() const { return tvwRarPar; }
+    QTreeView *jobView() const { return tvwRarPar; }
+    QToolBar *jobToolbar() const { return ToolbarRarPar; }
+    JobRunner *jobRunner() const { return jobRunner_.get(); }
     QLineEdit *speedBox() const { return txtSpeed; }
     QToolBar *mainToolbar() const { return Toolbar; }
     QSplitter *splitter1() const { return Splitter1; }
@@ -94,6 +98,13 @@ public:
     void checkSpeedTick();
     // Opens the settings dialog (it comes with its own feature; counted meanwhile).
     void openSettings();
+    // The Rar & Par commands: the job dialog (after checking for both tools),
+    // moving the selected job, removing it, clearing the list.
+    void openRarParDialog();
+    enum class JobMove { Up, Down, Top, Bottom };
+    void moveSelectedJob(JobMove how);
+    void removeSelectedJob();
+    void clearAllJobs();
 
     // How a command-line run went: 0 when everything was posted.
     int exitStatus() const { return exitStatus_; }
@@ -115,6 +126,10 @@ public:
     void runOnComplete(int index) override;
     void showItem(int index) override;
 
+    // JobHost
+    bool noUpload() const override;
+    void setJobControls(bool running) override;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -128,6 +143,13 @@ private:
     void onSpeedTextChanged();
     void onRemoveFromDiskClicked();
     void showUploadMenu(const QPoint &pos);
+    void showJobMenu(const QPoint &pos);
+    // The root row of the selected node, -1 without a job selected.
+    int selectedJobRow() const;
+    // Checks that both tools are there (saying so when one is not).
+    bool toolsPresent();
+    void startJobs();
+    void applyJobCommandState();
     void buildMenus();
     void buildToolbars();
     void buildCentralArea();
@@ -143,13 +165,12 @@ private:
     // Steps that belong to features still to come; each does nothing yet.
     void addTrayIcon() {}
     void removeTrayIcon() {}
-    void LoadRarPar() {}
-    void SaveRarPar() {}
     void CheckCMDData(const QStringList &arguments) { runCommandLine(arguments); }
     void AutoUpdateCheck() {}
 
     QStringList commandLine_;
     std::unique_ptr<frmPost> engine_;
+    std::unique_ptr<JobRunner> jobRunner_;
     QTimer tmrStart;
     QTimer tmrCheckSpeed;
     QString normalSpeedText_;
@@ -171,7 +192,11 @@ private:
     QTreeView *lvwUploads = nullptr;
     QTreeView *lvwConnections = nullptr;
     QListView *RTBLog = nullptr;
-    QTreeWidget *tvwRarPar = nullptr;
+    QTreeView *tvwRarPar = nullptr;
+    QMenu *RarParMenu = nullptr;
+    QAction *mnuRarParItem = nullptr;
+    QAction *actJobUp = nullptr, *actJobDown = nullptr, *actJobTop = nullptr, *actJobBottom = nullptr,
+            *actJobClear = nullptr;
     QSplitter *Splitter1 = nullptr;
     QSplitter *Splitter2 = nullptr;
     QSplitter *logSplitter_ = nullptr;
@@ -201,6 +226,7 @@ private:
     UploadListProxy *uploadProxy_ = nullptr;
     LogViewProxy *logProxy_ = nullptr;
     ConnectionListProxy *connectionProxy_ = nullptr;
+    JobTreeProxy *jobProxy_ = nullptr;
 };
 
 } // namespace tessaly

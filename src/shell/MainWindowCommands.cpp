@@ -12,9 +12,14 @@
 #include "engine/PostStats.h"
 #include "engine/frmPost.h"
 #include "rarpar/FileLists.h"
+#include "rarpar/JobFile.h"
+#include "rarpar/JobTree.h"
+#include "rarpar/Tools.h"
 #include "shell/FileSetupDialog.h"
 #include "shell/Icons.h"
+#include "shell/ModelViews.h"
 #include "shell/Prompts.h"
+#include "shell/RarParDialog.h"
 #include "shell/SettingsDialog.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
@@ -27,12 +32,13 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTreeView>
-#include <QTreeWidget>
 
 using namespace Qt::StringLiterals;
 
@@ -42,6 +48,13 @@ namespace tessaly {
 
 void MainWindow::StartOrStop()
 {
+    if (jobRunner_ && jobRunner_->isRunning()) {
+        QCoreApplication::processEvents();
+        if (Prompts::message(this, msg(89), PromptIcon::Exclamation, PromptButtons::YesNo, msg(82)) == PromptAnswer::Yes
+            && jobRunner_)
+            jobRunner_->cancel();
+        return;
+    }
     if (engine_ && !engine_->isUnloaded()) {
         QCoreApplication::processEvents();
         if (Prompts::message(this, msg(89), PromptIcon::Exclamation, PromptButtons::YesNo, msg(82)) == PromptAnswer::Yes
@@ -66,7 +79,145 @@ void MainWindow::StartOrStop()
         engine_->Form_Load();
         return;
     }
-    Prompts::message(this, msg(93));
+    // Uploads waiting come first; jobs run when nothing is queued.
+    if (!tessaly::jobTree().hasJobs()) {
+        Prompts::message(this, msg(93));
+        return;
+    }
+    if (toolsPresent())
+        startJobs();
+}
+
+bool MainWindow::toolsPresent()
+{
+    if (findTool(u"rar"_s).isEmpty()) {
+        if (Prompts::message(this, messageTable().message(113), PromptIcon::Information, PromptButtons::YesNo)
+                == PromptAnswer::Yes
+            && Prompts::mode() == PromptMode::Interactive)
+            QDesktopServices::openUrl(QUrl(u"https://www.rarlab.com/download.htm"_s));
+        return false;
+    }
+    if (findTool(u"par2"_s).isEmpty()) {
+        Prompts::message(this, messageTable().message(114));
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::startJobs()
+{
+    if (!jobRunner_) {
+        jobRunner_ = std::make_unique<JobRunner>(*this, tessaly::jobTree(), this);
+        connect(jobRunner_.get(), &JobRunner::finished, this, [this] {
+            applyMenuState();
+            applyJobCommandState();
+        });
+    }
+    jobRunner_->start();
+}
+
+// ---------------------------------------------------------------- Rar & Par jobs
+
+void MainWindow::openRarParDialog()
+{
+    if (!toolsPresent())
+        return;
+    frmRarPar dialog(this);
+    if (dialog.run())
+        applyJobCommandState();
+}
+
+int MainWindow::selectedJobRow() const
+{
+    QModelIndex index = jobProxy_->mapToSource(tvwRarPar->currentIndex());
+    if (!index.isValid())
+        return -1;
+    while (index.parent().isValid())
+        index = index.parent();
+    const JobTree &tree = tessaly::jobTree();
+    if (index.row() >= tree.rootCount() || tree.rootAt(index.row())->image == JobImagePlaceholder)
+        return -1;
+    return index.row();
+}
+
+void MainWindow::moveSelectedJob(JobMove how)
+{
+    const int row = selectedJobRow();
+    JobTree &tree = tessaly::jobTree();
+    if (row < 0 || (jobRunner_ && jobRunner_->isRunning()))
+        return;
+    const int last = tree.rootCount() - 1;
+    int target = row;
+    switch (how) {
+    case JobMove::Up: target = row - 1; break;
+    case JobMove::Down: target = row + 1; break;
+    case JobMove::Top: target = 0; break;
+    case JobMove::Bottom: target = last; break;
+    }
+    target = qBound(0, target, last);
+    if (target == row)
+        return;
+    tree.moveRoot(row, target > row ? target + 1 : target);
+    tvwRarPar->setCurrentIndex(jobProxy_->mapFromSource(tree.index(target, 0)));
+    SaveRarPar();
+}
+
+void MainWindow::removeSelectedJob()
+{
+    const int row = selectedJobRow();
+    if (row < 0 || (jobRunner_ && jobRunner_->isRunning()))
+        return;
+    tessaly::jobTree().removeRoot(row);
+    SaveRarPar();
+    applyJobCommandState();
+}
+
+void MainWindow::clearAllJobs()
+{
+    if (!tessaly::jobTree().hasJobs() || (jobRunner_ && jobRunner_->isRunning()))
+        return;
+    if (Prompts::message(this, msg(83), PromptIcon::Question, PromptButtons::YesNo, msg(84)) != PromptAnswer::Yes)
+        return;
+    tessaly::jobTree().resetToPlaceholder();
+    SaveRarPar();
+    applyJobCommandState();
+}
+
+void MainWindow::showJobMenu(const QPoint &pos)
+{
+    const QModelIndex under = tvwRarPar->indexAt(pos);
+    if (under.isValid())
+        tvwRarPar->setCurrentIndex(under);
+    applyJobCommandState();
+    if (mnuRarParItem->isEnabled())
+        RarParMenu->exec(tvwRarPar->viewport()->mapToGlobal(pos));
+}
+
+void MainWindow::applyJobCommandState()
+{
+    const bool running = jobRunner_ && jobRunner_->isRunning();
+    const bool selected = !running && selectedJobRow() >= 0;
+    for (QAction *a : {actJobUp, actJobDown, actJobTop, actJobBottom, mnuRarParItem})
+        a->setEnabled(selected);
+    actJobClear->setEnabled(!running && tessaly::jobTree().hasJobs());
+}
+
+bool MainWindow::noUpload() const
+{
+    return chkNoUpload->isChecked();
+}
+
+void MainWindow::setJobControls(bool running)
+{
+    actStart->setText(msg(running ? 40 : 39));
+    actStart->setIcon(Icons::toolIcon(running ? Icons::Tool::Stop : Icons::Tool::Start));
+    actSettings->setEnabled(!running);
+    mnuSettings->setEnabled(!running);
+    actScheduler->setEnabled(false); // the scheduler comes with its own feature
+    applyJobCommandState();
+    if (running)
+        for (QAction *a : {actJobUp, actJobDown, actJobTop, actJobBottom, actJobClear, mnuRarParItem})
+            a->setEnabled(false);
 }
 
 void MainWindow::openSettings()
@@ -156,7 +307,7 @@ void MainWindow::stopSpeedScheduler()
 
 bool MainWindow::jobsWaiting() const
 {
-    return tvwRarPar->topLevelItemCount() > 0 && tvwRarPar->topLevelItem(0)->childCount() > 0;
+    return tessaly::jobTree().hasJobs();
 }
 
 void MainWindow::enableStartTimer()

@@ -1,9 +1,11 @@
 #include "shell/ModelViews.h"
 
 #include "common/Log.h"
+#include "rarpar/JobTree.h"
 #include "shell/Icons.h"
 #include "storage/UploadQueue.h"
 
+#include <QApplication>
 #include <QColor>
 #include <QFont>
 
@@ -99,6 +101,24 @@ QVariant ConnectionListProxy::data(const QModelIndex &index, int role) const
     if (role == Qt::DecorationRole && index.column() == ConnectionList::NumberColumn)
         return Icons::stateIcon(StatusIcon(QIdentityProxyModel::data(index, ConnectionList::IconRole).toInt()));
     return QIdentityProxyModel::data(index, role);
+}
+
+QVariant JobTreeProxy::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DecorationRole)
+        return QIdentityProxyModel::data(index, role);
+    switch (QIdentityProxyModel::data(index, JobTree::ImageRole).toInt()) {
+    case JobImageJob:
+        return Icons::toolIcon(Icons::Tool::RarPar);
+    case JobImageHeader:
+        return QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+    case JobImageValue:
+        return QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+    case JobImagePlaceholder:
+        return Icons::stateIcon(StatusIcon::RarParIdle);
+    default:
+        return {};
+    }
 }
 
 void ProgressDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const

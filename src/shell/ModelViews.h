@@ -67,6 +67,15 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
 };
 
+// The job tree with an icon for each kind of node: job, header, value, placeholder.
+class JobTreeProxy : public QIdentityProxyModel
+{
+    Q_OBJECT
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex &index, int role) const override;
+};
+
 // Paints the "Progress" cell of the connection list as a progress bar.
 class ProgressDelegate : public QStyledItemDelegate
 {

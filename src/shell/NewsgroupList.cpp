@@ -1,0 +1,91 @@
+#include "shell/NewsgroupList.h"
+
+#include "common/GeneralFunc.h"
+#include "common/Log.h"
+#include "common/MessageTable.h"
+#include "shell/Prompts.h"
+#include "storage/AppSettings.h"
+#include "storage/Newsgroups.h"
+
+#include <QListWidget>
+
+using namespace Qt::StringLiterals;
+
+namespace tessaly {
+
+namespace {
+
+void saveList(const QListWidget *list)
+{
+    QStringList names;
+    for (int i = 0; i < list->count(); ++i)
+        names << list->item(i)->text();
+    const QString error = saveNewsgroups(names);
+    if (!error.isEmpty())
+        AddLog(0, u"Could not save the newsgroup list: "_s + error, LogColour::Red);
+}
+
+} // namespace
+
+void fillNewsgroupList(QListWidget *list)
+{
+    const AppSettings &s = appSettings();
+    list->setSelectionMode(QAbstractItemView::MultiSelection);
+    list->addItems(loadNewsgroups());
+    if (s.KeepGroups >= 1) {
+        for (const QString &pos : s.GroupNames.split(u'|', Qt::SkipEmptyParts)) {
+            bool ok = false;
+            const int row = pos.toInt(&ok);
+            if (ok && row >= 0 && row < list->count())
+                list->item(row)->setSelected(true);
+        }
+    }
+    list->scrollToTop();
+}
+
+void addNewsgroupTo(QWidget *parent, QListWidget *list)
+{
+    const std::optional<QString> answer = Prompts::input(parent, u"Add a Newsgroup"_s, u"Add a Newsgroup:"_s,
+                                                         u"alt.binaries."_s);
+    if (!answer || answer->isEmpty())
+        return;
+    const QString name = *answer;
+    QString problem;
+    if (name == u"alt.binaries."_s)
+        problem = u"\"alt.binaries.\" "_s + msg(20);
+    else if (name.startsWith(u'.'))
+        problem = msg(21);
+    else if (name.endsWith(u'.'))
+        problem = msg(22);
+    else if (!list->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive).isEmpty())
+        problem = msg(23);
+    if (!problem.isEmpty()) {
+        Prompts::message(parent, problem);
+        return;
+    }
+    list->addItem(withoutLineBreaks(name).trimmed());
+    saveList(list);
+}
+
+void removeSelectedNewsgroups(QListWidget *list)
+{
+    for (int i = list->count() - 1; i >= 0; --i)
+        if (list->item(i)->isSelected())
+            delete list->takeItem(i);
+    saveList(list);
+}
+
+QStringList selectedNewsgroups(const QListWidget *list, QString *positions)
+{
+    QStringList groups;
+    positions->clear();
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->item(i)->isSelected()) {
+            groups << list->item(i)->text();
+            *positions += QString::number(i) + u'|';
+        }
+    }
+    return groups;
+}
+
+} // namespace tessaly
