@@ -1,6 +1,7 @@
 // The job dialog and the main window's Rar & Par pane, with the real tools.
 #include "common/Log.h"
 #include "common/MessageTable.h"
+#include "config/Language.h"
 #include "rarpar/JobFile.h"
 #include "rarpar/JobTree.h"
 #include "shell/MainWindow.h"
@@ -20,6 +21,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTabWidget>
+#include <QThread>
 #include <QToolBar>
 
 #include <functional>
@@ -246,4 +248,61 @@ TEST_F(RarPar, MissingToolsAreNamedBeforeAnythingRuns)
     window.openRarParDialog();
     qputenv("PATH", path);
     EXPECT_EQ(shownTexts(), (QStringList{messageTable().message(113), messageTable().message(114)}));
+}
+
+// Pictures of the dialog's pages and of the window with a job running, in
+// English and in Dutch, for a person to look at: TESSALY_SCREENSHOTS=<folder>.
+TEST_F(RarPar, Screenshots)
+{
+    const QString folder = qEnvironmentVariable("TESSALY_SCREENSHOTS");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set TESSALY_SCREENSHOTS to a folder";
+    QDir().mkpath(folder);
+    test::writeAll(in_ + u"/big.bin"_s, test::randomData(60'000'000, 3));
+    for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
+        if (language != u"English"_s)
+            ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
+        MainWindow::setStartupWait(0);
+        MainWindow window;
+        window.Form_Load();
+        if (language != u"English"_s)
+            ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
+        window.LoadMainWindow();
+        appSettings().Server = u"127.0.0.1"_s;
+        appSettings().Nickname = u"me"_s;
+        appSettings().Email = u"me@example.org"_s;
+        window.resize(1100, 700);
+        frmRarPar d(&window);
+        d.addInputFolder(in_);
+        d.cboSplitSize->setEditText(u"5000000"_s);
+        d.cboCompression->setCurrentIndex(1);
+        d.txtSubject->setText(u"Holiday Pics"_s);
+        d.lstNewsgroups->item(0)->setSelected(true);
+        d.chkNZB->setChecked(true);
+        d.show();
+        for (int tab = 0; tab < 3; ++tab) {
+            d.TabStrip->setCurrentIndex(tab);
+            QCoreApplication::processEvents();
+            d.grab().save(folder + u"/dialog-%1-%2.png"_s.arg(language).arg(tab + 1));
+        }
+        ASSERT_TRUE(d.cmdAdd_Click());
+        d.txtColName->setText(u"Second collection"_s);
+        ASSERT_TRUE(d.cmdAdd_Click());
+        d.hide();
+        window.noUploadBox()->setChecked(true);
+        window.StartOrStop();
+        ASSERT_TRUE(waitFor([&] {
+            return connectionList().row(connectionList().rarParRow()).action.contains(u"%)"_s);
+        }));
+        window.jobView()->expand(window.jobView()->model()->index(1, 0));
+        QCoreApplication::processEvents();
+        QThread::msleep(200);
+        QCoreApplication::processEvents();
+        window.grab().save(folder + u"/main-%1.png"_s.arg(language));
+        Prompts::setNextAnswer(PromptAnswer::Yes);
+        window.StartOrStop();
+        ASSERT_TRUE(waitFor([&] { return !window.jobRunner()->isRunning(); }));
+        jobTree().resetToPlaceholder();
+        ASSERT_TRUE(window.Form_QueryUnload());
+    }
 }
