@@ -6,6 +6,7 @@
 #                                                open to loopback) and AUTH_PORT
 #                                                (AUTHINFO USER/PASS required)
 #   inn.sh stop ROOT                             stops what start started (by pid)
+#   inn.sh cancel ROOT MESSAGE-ID                removes one article from the server
 #
 # Everything lives under ROOT; the system's own INN files are not used.
 set -euo pipefail
@@ -34,6 +35,13 @@ stop_one() {
   fi
   rm -f "$f"
 }
+
+if [ "$cmd" = cancel ]; then
+  id=${3:?message-id}
+  id=${id#<}
+  as_news "$bin/ctlinnd" -t 10 cancel "<${id%>}>" >/dev/null
+  exit 0
+fi
 
 if [ "$cmd" = stop ]; then
   stop_one nnrpd-open

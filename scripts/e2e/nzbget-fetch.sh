@@ -2,12 +2,16 @@
 # Downloads what an NZB lists from a news server on loopback with nzbget, and
 # says whether nzbget judged the download good (its exit code does not tell).
 #
-#   nzbget-fetch.sh WORK PORT NZB     files land in WORK/dst/<nzb name>/
-# Exit 0 only when nzbget reports SUCCESS and no CRC error.
+#   nzbget-fetch.sh WORK PORT NZB [unpack]   files land in WORK/dst/<nzb name>/
+# With "unpack", damaged or missing files are repaired from the PAR2 files and
+# the RAR set is unpacked (then deleted). Exit 0 only when nzbget reports
+# SUCCESS and no CRC error.
 set -euo pipefail
 work=${1:?work folder}
 port=${2:?port}
 nzb=${3:?nzb file}
+unpack=no
+[ "${4:-}" = unpack ] && unpack=yes
 name=$(basename "$nzb" .nzb)
 mkdir -p "$work/scripts"
 rm -rf "$work/queue" "$work/tmp" "$work/inter" "$work/dst/$name" "$work/status"
@@ -57,8 +61,11 @@ WriteLog=append
 OutputMode=loggable
 CrcCheck=yes
 ParCheck=auto
+ParRepair=yes
 HealthCheck=none
-Unpack=no
+Unpack=$unpack
+UnpackCleanupDisk=yes
+UnrarCmd=unrar
 DirectUnpack=no
 Extensions=Status.sh
 ScriptOrder=Status.sh

@@ -6,6 +6,11 @@
 #include "config/SslTunnel.h"
 #include "engine/Article.h"
 #include "engine/frmPost.h"
+#include "rarpar/JobTree.h"
+#include "shell/MainWindow.h"
+#include "shell/Prompts.h"
+#include "shell/RarParDialog.h"
+#include "storage/Newsgroups.h"
 #include "storage/MessageIds.h"
 #include "storage/QueueFile.h"
 #include "support/YencDecode.h"
@@ -18,7 +23,12 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -355,6 +365,112 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     test::writeAll(home + u"/Settings.ini"_s, ini);
     EXPECT_EQ(runProgram({u"-f"_s, folder, u"-h"_s, u"again"_s, u"-n"_s, u"alt.binaries.test"_s, u"-p"_s}, &out), 2);
     EXPECT_TRUE(out.contains("Tessaly Poster (Beta 2): No newsserver specified!")) << out.constData();
+}
+
+TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
+{
+    // Two jobs made in the job dialog and run by the window's Start: RAR
+    // volumes with PAR2 files, and one ZIP; their results are posted by the
+    // same run, one after the other, without anyone pressing anything again.
+    appSettings().setMaxLines(500); // parts of 64,000 bytes
+    appSettings().ConfirmSubject = 1;
+    ASSERT_TRUE(writeDefaultSettings());
+    saveNewsgroups({u"alt.binaries.test"_s});
+    const QString pics = test::homeFile(u"My Holiday"_s);
+    const QString docs = test::homeFile(u"Docs"_s);
+    QMap<QString, QByteArray> inputs;
+    inputs.insert(u"beach one.jpg"_s, randomData(400000, 50));
+    inputs.insert(u"sub dir/sea $1.jpg"_s, randomData(300000, 51));
+    inputs.insert(u"notes.txt"_s, randomData(5000, 52));
+    for (auto it = inputs.cbegin(); it != inputs.cend(); ++it)
+        test::writeAll(pics + u'/' + it.key(), it.value());
+    test::writeAll(docs + u"/readme.txt"_s, randomData(20000, 53));
+
+    MainWindow::setStartupWait(0);
+    MainWindow window;
+    window.Form_Load();
+    AppSettings &s = appSettings();
+    s.Server = u"127.0.0.1"_s;
+    s.Port = port_;
+    s.Connections = 4;
+    s.setMaxLines(500);
+    s.Email = u"tessaly@example.org"_s;
+    s.Nickname = u"Tessaly test"_s;
+    {
+        frmRarPar d(&window);
+        d.addInputFolder(pics);
+        d.txtOutputPath->setText(test::homeFile(u"Out"_s));
+        d.cboSplitSize->setEditText(u"250000"_s); // 3 volumes of 4 parts each
+        d.txtSubject->setText(u"Holiday Pics"_s);
+        d.lstNewsgroups->item(0)->setSelected(true);
+        d.chkNZB->setChecked(true);
+        ASSERT_TRUE(d.cmdAdd_Click());
+    }
+    {
+        frmRarPar d(&window);
+        d.addInputFolder(docs);
+        d.txtOutputPath->setText(test::homeFile(u"Out"_s));
+        d.chkCreateZip->click();
+        d.txtSubject->setText(u"Docs"_s);
+        d.lstNewsgroups->item(0)->setSelected(true);
+        d.chkNZB->setChecked(true);
+        ASSERT_TRUE(d.cmdAdd_Click());
+    }
+    ASSERT_EQ(tessaly::jobTree().rootCount(), 2);
+
+    window.StartOrStop();
+    QDeadlineTimer deadline(120000);
+    const auto allPosted = [] {
+        if (tessaly::jobTree().hasJobs() || uploadQueue().count() == 0)
+            return false;
+        for (int i = 1; i <= uploadQueue().count(); ++i)
+            if (uploadQueue().item(i).state != UploadState::PostedOK)
+                return false;
+        return true;
+    };
+    while (!(allPosted() && !window.engine()) && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(allPosted()) << "jobs left: " << tessaly::jobTree().rootCount();
+    const QString out1 = test::homeFile(u"Out/Tessaly_Temp0001/"_s);
+    const QString out2 = test::homeFile(u"Out/Tessaly_Temp0002/"_s);
+    ASSERT_TRUE(QFileInfo::exists(out1 + u"My Holiday.part3.rar"_s));
+    ASSERT_TRUE(QFileInfo::exists(out2 + u"Docs.zip"_s));
+
+    // One article of the middle volume is taken off the server: nzbget must
+    // repair it from the recovery files, then unpack the set.
+    int volume = 0;
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        if (uploadQueue().item(i).subject.contains(u"\"My Holiday.part2.rar\""_s))
+            volume = i;
+    ASSERT_GT(volume, 0);
+    ASSERT_EQ(uploadQueue().item(volume).messageids.size(), 4);
+    int rc = 0;
+    const QString cancelled = runScript(u"inn.sh"_s, {u"cancel"_s, root_, uploadQueue().item(volume).messageids.at(1)}, &rc);
+    ASSERT_EQ(rc, 0) << qPrintable(cancelled);
+
+    const QString work = root_ + u"/nzbget"_s;
+    QString fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), out1 + u"My Holiday.nzb"_s,
+                                                      u"unpack"_s}, &rc);
+    ASSERT_EQ(rc, 0) << qPrintable(fetched) << test::readAll(work + u"/My Holiday.out"_s).right(3000).constData();
+    const QByteArray status = test::readAll(work + u"/status/My Holiday.env"_s);
+    EXPECT_TRUE(status.contains("NZBPP_PARSTATUS=2")) << status.constData(); // repaired
+    EXPECT_TRUE(status.contains("NZBPP_UNPACKSTATUS=2")) << status.constData(); // unpacked
+    for (auto it = inputs.cbegin(); it != inputs.cend(); ++it) {
+        QString found;
+        QDirIterator files(work + u"/dst/My Holiday"_s, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext() && found.isEmpty()) {
+            const QString f = files.next();
+            if (f.endsWith(u'/' + it.key()))
+                found = f;
+        }
+        ASSERT_FALSE(found.isEmpty()) << qPrintable(it.key()) << " was not unpacked";
+        EXPECT_TRUE(test::readAll(found) == it.value()) << qPrintable(it.key()) << " differs";
+    }
+
+    // The ZIP job's archive comes back as it was made.
+    fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), out2 + u"Docs.nzb"_s}, &rc);
+    ASSERT_EQ(rc, 0) << qPrintable(fetched);
+    EXPECT_TRUE(test::readAll(work + u"/dst/Docs/Docs.zip"_s) == test::readAll(out2 + u"Docs.zip"_s));
 }
 
 // Not against INN: the scripted server keeps count of every accepted part
