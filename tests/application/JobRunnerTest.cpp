@@ -39,7 +39,7 @@ class JobRun : public ::testing::Test
 protected:
     void SetUp() override
     {
-        in_ = test::home() + u"/My Pics"_s;
+        in_ = test::home() + u"/My \"Pics\" $HOME"_s; // reaches the tools as it is
         out_ = test::home() + u"/Out"_s;
         QDir().mkpath(in_ + u"/sub dir"_s);
         test::writeAll(in_ + u"/a file.bin"_s, test::randomData(150000, 1));

@@ -6,6 +6,7 @@
 #include "config/SslTunnel.h"
 #include "engine/Article.h"
 #include "engine/frmPost.h"
+#include "rarpar/JobFile.h"
 #include "rarpar/JobTree.h"
 #include "shell/MainWindow.h"
 #include "shell/Prompts.h"
@@ -359,6 +360,26 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     ASSERT_EQ(rc, 0) << qPrintable(fetched);
     for (auto it = files_.cbegin(); it != files_.cend(); ++it)
         EXPECT_TRUE(test::readAll(work + u"/dst/holiday/"_s + it.key()) == it.value()) << qPrintable(it.key());
+
+    // A Rar & Par job waiting in RarPar.dat, nothing queued: /P /C runs it,
+    // prints its progress, posts what it made and ends with status 0.
+    JobRequest job;
+    job.inputs = {folder};
+    job.collectionName = u"Holiday"_s;
+    job.outputPath = test::homeFile(u"Out"_s);
+    job.subject = u"Holiday Rar"_s;
+    job.newsgroups = {u"alt.binaries.test"_s};
+    job.options.archiveName = u"Holiday.rar"_s;
+    job.options.splitText = u"400000"_s;
+    job.options.partSize = 384000;
+    tessaly::JobTree jobs;
+    jobs.addJob(makeJobs(job, itemSize(folder)).at(0));
+    test::writeAll(home + u"/RarPar.dat"_s, jobDocument(jobs));
+    ASSERT_EQ(runProgram({u"/P"_s, u"/C"_s}, &out), 0) << out.constData();
+    EXPECT_TRUE(out.contains("RarPar -> Creating Rar archives... (50%)")) << out.constData();
+    EXPECT_TRUE(out.contains("RarPar -> Creating Par2 recovery files... (100%)"));
+    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Rar - [1/")) << out.constData();
+    EXPECT_FALSE(test::readAll(home + u"/RarPar.dat"_s).contains("Image=\"1\""));
 
     // A run that needs a person (here: no server) prints why and fails.
     ini.replace("Server=127.0.0.1\n", "Server=\n");
