@@ -260,13 +260,15 @@ TEST_F(RarPar, Screenshots)
     QDir().mkpath(folder);
     test::writeAll(in_ + u"/big.bin"_s, test::randomData(60'000'000, 3));
     for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
-        if (language != u"English"_s)
+        if (language != u"English"_s) {
             ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
+        }
         MainWindow::setStartupWait(0);
         MainWindow window;
         window.Form_Load();
-        if (language != u"English"_s)
+        if (language != u"English"_s) {
             ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
+        }
         window.LoadMainWindow();
         appSettings().Server = u"127.0.0.1"_s;
         appSettings().Nickname = u"me"_s;
