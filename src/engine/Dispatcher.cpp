@@ -69,7 +69,7 @@ bool othersOn(const std::vector<WorkClaim> &claims, int asking, int item)
 
 bool workWaiting(const UploadQueue &queue, const std::vector<WorkClaim> &claims)
 {
-    return queue.firstQueued() != 0 || itemNeedingHelp(queue, claims, -1) != 0;
+    return queue.firstPostable() != 0 || itemNeedingHelp(queue, claims, -1) != 0;
 }
 
 } // namespace tessaly::dispatch

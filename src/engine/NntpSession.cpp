@@ -100,4 +100,21 @@ std::optional<NntpSession::Reply> NntpSession::next()
     }
 }
 
+QString NntpSession::messageIdIn(const QString &replyText)
+{
+    const qsizetype open = replyText.indexOf(u'<');
+    const qsizetype close = open < 0 ? -1 : replyText.indexOf(u'>', open + 1);
+    if (close < 0)
+        return {};
+    const QString id = replyText.mid(open + 1, close - open - 1);
+    // id-left "@" id-right, printable ASCII without blanks or brackets.
+    const qsizetype at = id.indexOf(u'@');
+    if (at <= 0 || at == id.size() - 1 || id.size() > 250)
+        return {};
+    for (QChar c : id)
+        if (c.unicode() <= 32 || c.unicode() >= 127 || c == u'<' || c == u'>')
+            return {};
+    return id;
+}
+
 } // namespace tessaly

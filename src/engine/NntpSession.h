@@ -59,6 +59,10 @@ public:
 
     Expect expecting() const { return expecting_; }
 
+    // The Message-ID a reply names ("240 <id> article posted", as servers
+    // that rewrite IDs say), without its brackets; empty when it names none.
+    static QString messageIdIn(const QString &replyText);
+
 private:
     bool inTurn(const QByteArray &code) const;
 

@@ -7,6 +7,7 @@
 #include "engine/PostHost.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
+#include "storage/NzbFile.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 
@@ -273,7 +274,7 @@ void frmPost::onReply(PostConnection &c, const NntpSession::Reply &reply)
         return;
     case NntpSession::Event::Accepted:
         c.refusalsInARow = 0;
-        articleAccepted(c);
+        articleAccepted(c, text);
         return;
     case NntpSession::Event::Ready:
         AddLog(c.number, text, LogColour::Blue);
@@ -462,7 +463,7 @@ void frmPost::UploadNextFile(PostConnection &c)
         }
     };
     for (;;) {
-        const int i = q.firstQueued();
+        const int i = q.firstPostable();
         if (i == 0)
             break;
         if (!fileExists(q.item(i).path)) {
@@ -476,6 +477,8 @@ void frmPost::UploadNextFile(PostConnection &c)
             q.setState(i, UploadState::PostedOK);
             continue;
         }
+        if (q.isCollectionNzb(i))
+            rewriteCollectionNzb(i, true); // what the collection's posts are known by now
         q.setState(i, UploadState::Posting, c.number);
         host_->showItem(i);
         take(i, part);
@@ -557,7 +560,10 @@ void frmPost::checkRunEnd()
     if (unloaded_ || (finished_ < int(connections_.size()) && !queueDone))
         return;
 
-    // The run has ended.
+    // The run has ended. NZB files not posted yet list the IDs known now.
+    for (int i = 1; i <= q.count(); ++i)
+        if (q.item(i).state != UploadState::PostedOK && q.isCollectionNzb(i))
+            rewriteCollectionNzb(i, false);
     host_->runEnded();
     if (appSettings().RemoveFiles == 1) {
         for (int i = q.count(); i >= 1; --i)
@@ -590,7 +596,7 @@ void frmPost::removeFinishedItem(int index)
         --fillItem_;
 }
 
-void frmPost::articleAccepted(PostConnection &c)
+void frmPost::articleAccepted(PostConnection &c, const QString &replyText)
 {
     UploadQueue &q = uploadQueue();
     stats_.partAccepted(encodedPartSize_);
@@ -599,6 +605,17 @@ void frmPost::articleAccepted(PostConnection &c)
     if (!q.isValidIndex(c.currentItem)) {
         UploadNextFile(c);
         return;
+    }
+    // The ID that counts is the one accepted: a fresh one after a refusal,
+    // or the one the server says it stored the article under.
+    {
+        const int part = fillMode_ ? fillParts_.value(fillIndex_) : (c.part > 0 ? c.part : q.item(c.currentItem).position);
+        QString id = NntpSession::messageIdIn(replyText);
+        if (id.isEmpty())
+            id = c.slot.currentMessageId;
+        QStringList &ids = q.item(c.currentItem).messageids;
+        if (part >= 1 && part <= ids.size() && !id.isEmpty() && ids.at(part - 1) != id)
+            ids[part - 1] = id;
     }
     if (fillMode_) {
         ++fillIndex_;

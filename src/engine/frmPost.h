@@ -133,7 +133,7 @@ private:
     // The connection lets go of its item; the item goes back to the queue
     // when no other connection works on it.
     void releaseItem(PostConnection &c);
-    void articleAccepted(PostConnection &c);
+    void articleAccepted(PostConnection &c, const QString &replyText);
     void startArticle(PostConnection &c);
     void errorPath(PostConnection &c, const QString &text);
     void serverClosed(PostConnection &c);

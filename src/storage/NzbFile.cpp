@@ -5,8 +5,10 @@
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "storage/AppSettings.h"
+#include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -93,6 +95,52 @@ bool CreateNZB(const QString &path, const QList<int> &items)
     if (!error.isEmpty()) {
         LogError(ErrorCode::FileIo, error);
         return false;
+    }
+    return true;
+}
+
+bool rewriteCollectionNzb(int nzbIndex, bool postedOnly)
+{
+    UploadQueue &q = uploadQueue();
+    if (!q.isCollectionNzb(nzbIndex))
+        return false;
+    const QString path = q.item(nzbIndex).path;
+    const QString tag = q.item(nzbIndex).tag;
+    QList<int> rows;
+    for (int i = 1; i <= q.count(); ++i) {
+        const UploadItem &it = q.item(i);
+        if (i == nzbIndex || it.tag != tag)
+            continue;
+        if (it.state == UploadState::FileError) {
+            if (postedOnly)
+                AddLog(0, u"Left out of the NZB file, because it could not be posted: "_s + it.subject, LogColour::Red);
+            continue;
+        }
+        if (!postedOnly || it.state == UploadState::PostedOK)
+            rows << i;
+    }
+    // The same date as the file has, so that unchanged IDs give the same bytes.
+    QFile file(path);
+    const QByteArray old = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    file.close();
+    qint64 date = Clock::instance().now().toSecsSinceEpoch();
+    if (const qsizetype at = old.indexOf(" date=\""); at >= 0)
+        date = old.mid(at + 7, old.indexOf('"', at + 7) - at - 7).toLongLong();
+    const QByteArray document = nzbDocument(rows, date);
+    if (document == old)
+        return false;
+    const QString error = writeFileAtomically(path, document);
+    if (!error.isEmpty()) {
+        AddLog(0, u"The NZB file could not be written again: "_s + error, LogColour::Red);
+        return false;
+    }
+    AddLog(0, u"NZB file written again with the accepted Message-IDs: "_s + path);
+    UploadItem &nzb = q.item(nzbIndex);
+    const int parts = int(partCount(document.size(), appSettings().PartSize));
+    if (parts != nzb.maxparts && nzb.position == 1 && nzb.partsLeft == nzb.maxparts && nzb.accepted.count(true) == 0) {
+        nzb.maxparts = parts;
+        nzb.partsLeft = parts;
+        nzb.messageids = makeMessageIds(parts);
     }
     return true;
 }

@@ -20,4 +20,12 @@ QByteArray nzbDocument(const QList<int> &items, qint64 date);
 // red; returns whether the file was written.
 bool CreateNZB(const QString &path, const QList<int> &items);
 
+// Writes the NZB file of a collection again from the Message-IDs the queue
+// holds now (parts re-posted under a new ID, IDs the server rewrote), when
+// they differ from the file. postedOnly: list only the items posted (the NZB
+// is about to be posted; failed items are left out, each with a log line),
+// else every item but the failed ones. An NZB item not begun yet takes the
+// new file's part count. Returns whether the file was written.
+bool rewriteCollectionNzb(int nzbIndex, bool postedOnly);
+
 } // namespace tessaly

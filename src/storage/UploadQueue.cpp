@@ -172,6 +172,40 @@ int UploadQueue::firstQueued() const
     return 0;
 }
 
+bool UploadQueue::isCollectionNzb(int index) const
+{
+    if (!isValidIndex(index))
+        return false;
+    const UploadItem &it = items_[index];
+    if (it.tag.isEmpty() || !it.path.endsWith(u".nzb"_s, Qt::CaseInsensitive))
+        return false;
+    for (int i = 1; i <= count(); ++i)
+        if (i != index && items_[i].tag == it.tag)
+            return true;
+    return false;
+}
+
+bool UploadQueue::waitsForCollection(int index) const
+{
+    if (!isCollectionNzb(index))
+        return false;
+    for (int i = 1; i <= count(); ++i) {
+        const UploadItem &other = items_[i];
+        if (i != index && other.tag == items_[index].tag && other.state != UploadState::PostedOK
+            && other.state != UploadState::FileError)
+            return true;
+    }
+    return false;
+}
+
+int UploadQueue::firstPostable() const
+{
+    for (int i = 1; i <= count(); ++i)
+        if (items_[i].state == UploadState::Queued && !waitsForCollection(i))
+            return i;
+    return 0;
+}
+
 bool UploadQueue::hasState(UploadState state) const
 {
     for (int i = 1; i <= count(); ++i)

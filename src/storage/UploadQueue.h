@@ -77,6 +77,14 @@ public:
 
     // Element number of the first Queued item, 0 when there is none.
     int firstQueued() const;
+    // The NZB file queued with a collection (an item named .nzb sharing its
+    // tag with other items).
+    bool isCollectionNzb(int index) const;
+    // A collection's NZB waits until every other item of the collection is
+    // posted or has failed, so that it lists what the server holds.
+    bool waitsForCollection(int index) const;
+    // The first Queued item that may be posted now, 0 when there is none.
+    int firstPostable() const;
     bool hasState(UploadState state) const;
 
     // One part of the item was accepted: parts left goes down by one, not below 0.

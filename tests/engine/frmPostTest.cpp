@@ -172,7 +172,9 @@ TEST_F(PostRun, RefusedArticleIsPostedAgainWithANewMessageId)
     EXPECT_TRUE(server.articles[2].raw.contains("(2/2)"));
     EXPECT_NE(server.articles[3].messageId, server.articles[2].messageId);
     EXPECT_TRUE(server.articles[3].accepted);
-    EXPECT_EQ(uploadQueue().item(i).messageids, stored);
+    // The accepted ID replaces the refused one: an NZB must list it.
+    EXPECT_EQ(uploadQueue().item(i).messageids,
+              (QStringList{stored[0], QString::fromUtf8(server.articles[3].messageId)}));
     EXPECT_TRUE(logHas(u"441 posting failed"_s));
     expectAllPartsAccepted();
 }

@@ -181,7 +181,7 @@ TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
                                              + port.toUtf8() + "\r\n")))
             << conf.constData();
     }
-    QDeadlineTimer running(5000);
+    QDeadlineTimer running(20000); // a loaded machine starts it slowly
     while (findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty() && !running.hasExpired())
         QThread::msleep(50);
     ASSERT_FALSE(findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty());
@@ -190,7 +190,7 @@ TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
     Prompts::setNextAnswer(PromptAnswer::No);
     d.chkSSL->setChecked(false);
     d.cmdOk_Click();
-    QDeadlineTimer gone(5000);
+    QDeadlineTimer gone(20000);
     while (!findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty() && !gone.hasExpired())
         QThread::msleep(50);
     EXPECT_TRUE(findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty());
