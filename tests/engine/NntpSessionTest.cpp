@@ -108,3 +108,12 @@ TEST(NntpSession, RepliesOutOfTurnUnknownRepliesAndRunawayLines)
     s.append("200 fresh\r\n");
     EXPECT_EQ(s.next()->event, Event::Ready);
 }
+
+TEST(NntpSession, TheIdAnAcceptingReplyNames)
+{
+    EXPECT_EQ(NntpSession::messageIdIn(u"240 <new.1@host> article posted ok"_s), u"new.1@host"_s);
+    EXPECT_EQ(NntpSession::messageIdIn(u"240 article posted <a@b>"_s), u"a@b"_s);
+    for (const QString &none : {u"240 article posted ok"_s, u"240 <no-at-sign> ok"_s, u"240 <@host>"_s,
+                                u"240 <a b@c>"_s, u"240 <a@b"_s, u"240 <>"_s})
+        EXPECT_TRUE(NntpSession::messageIdIn(none).isEmpty()) << qPrintable(none);
+}

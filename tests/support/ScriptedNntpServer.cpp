@@ -189,7 +189,10 @@ void ScriptedNntpServer::finishArticle(Session &s)
     switch (s.action) {
     case ArticleAction::Accept:
         a.accepted = true;
-        s.socket->write("240 article posted ok\r\n");
+        if (rewriteId)
+            s.socket->write("240 <" + rewriteId(a) + "> article posted ok\r\n");
+        else
+            s.socket->write("240 article posted ok\r\n");
         break;
     case ArticleAction::Refuse435:
         s.socket->write("435 article not wanted\r\n");

@@ -46,6 +46,9 @@ public:
     QByteArray user, password;           // AUTHINFO required when user is set
     QByteArray postReply = "340 send article to be posted\r\n";
     QList<ArticleAction> articleActions;  // per article; Accept after the queue runs out
+    // The Message-ID an accepting reply names, when set: a server that
+    // rewrites IDs ("240 <id> article posted ok").
+    std::function<QByteArray(const ReceivedArticle &)> rewriteId;
     // Decides per article when set (soak tests); overrides articleActions.
     std::function<ArticleAction(const ReceivedArticle &)> decide;
 
