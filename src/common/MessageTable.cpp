@@ -253,6 +253,15 @@ constexpr EnglishText kEnglish[] = {
     {245, u"You have enabled the Speed Scheduler, but set the speed at 0 kB/s (unlimited).\r\n\r\nThe Speed Scheduler will be disabled."},
     {246, u"You have enabled the Speed Scheduler, but haven't selected any hours.\r\n\r\nThe Speed Scheduler will be disabled."},
     {247, u"Remember and reload Rar && Par2 settings."},
+    {248, u"Checking"},
+    {249, u"checked %1 / missing %2"},
+    {250, u"Check every posted article on the server"},
+    {251, u"Check after (seconds):"},
+    {252, u"Posts of a missing article:"},
+    {253, u"Verify on the server"},
+    {254, u"%1: %2 of %3 parts on the server, missing: %4"},
+    {255, u"%1: all %2 parts on the server"},
+    {256, u"Post the missing parts again now?"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -260,7 +269,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"frmFileSetup", 9, 28},    {u"frmFillSegment", 29, 38}, {u"frmMain", 39, 114},
     {u"frmNewsgroups", 115, 121}, {u"frmOnComplete", 122, 128}, {u"frmPost", 129, 143},
     {u"frmProgress", 144, 148},   {u"frmRarPar", 149, 201},      {u"frmScheduler", 202, 209},
-    {u"frmSettings", 210, 247},
+    {u"frmSettings", 210, 247},  {u"PostCheck", 248, 256},
 };
 
 bool inRange(int slot)

@@ -1,4 +1,4 @@
-// The texts of the user interface, addressed by slot number (9 to 247). The
+// The texts of the user interface, addressed by slot number (9 to 256). The
 // built-in English texts can be replaced by a language file.
 #pragma once
 
@@ -14,7 +14,10 @@ class MessageTable
 {
 public:
     static constexpr int FirstSlot = 9;
-    static constexpr int LastSlot = 247;
+    static constexpr int LastSlot = 256;
+    // Slots from here on came later: a language file without them keeps
+    // them English.
+    static constexpr int FirstAddedSlot = 248;
     static constexpr int SlotCount = LastSlot - FirstSlot + 1;
 
     // A group of slots shown by one window; also a section of a language file,

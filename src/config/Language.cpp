@@ -48,8 +48,14 @@ bool SetLanguage(const QString &path)
     MessageTable &table = messageTable();
     for (const MessageTable::Section &section : MessageTable::sections()) {
         const QHash<QString, QString> values = file.section(QString::fromUtf16(section.name));
-        for (int slot = section.first; slot <= section.last; ++slot)
-            table.setText(slot, values.value(QString::number(slot - section.first + 1)));
+        for (int slot = section.first; slot <= section.last; ++slot) {
+            const QString key = QString::number(slot - section.first + 1);
+            // Texts added after a language file was written stay English.
+            if (slot > MessageTable::FirstAddedSlot - 1 && !values.contains(key))
+                table.setText(slot, MessageTable::englishText(slot));
+            else
+                table.setText(slot, values.value(key));
+        }
     }
     return true;
 }

@@ -32,6 +32,18 @@ QByteArray NntpSession::post()
     return QByteArrayLiteral("POST\r\n");
 }
 
+QByteArray NntpSession::stat(const QString &messageId)
+{
+    expecting_ = Expect::Stat;
+    return "STAT <" + withoutLineBreaks(messageId).toUtf8() + ">\r\n";
+}
+
+QByteArray NntpSession::group(const QString &name)
+{
+    expecting_ = Expect::Group;
+    return "GROUP " + withoutLineBreaks(name).toUtf8() + "\r\n";
+}
+
 void NntpSession::articleStarted()
 {
     expecting_ = Expect::PostResult;
@@ -51,6 +63,9 @@ bool NntpSession::inTurn(const QByteArray &code) const
         return code == "340 " || code == "435 " || code == "441 ";
     case Expect::PostResult:
         return (code == "240 " && articleWritten_) || code == "441 " || code == "435 ";
+    case Expect::Stat:
+    case Expect::Group:
+        return false; // answered before the table of posting replies
     }
     return false;
 }
@@ -77,6 +92,24 @@ std::optional<NntpSession::Reply> NntpSession::next()
         const QByteArray code = line.left(4);
         if (code == "205 ")
             return Reply{Event::Farewell, text};
+        if (expecting_ == Expect::Stat) {
+            if (code == "223 ")
+                return Reply{Event::Present, text};
+            if (code == "430 ")
+                return Reply{Event::Missing, text};
+            if (code == "412 ")
+                return Reply{Event::NeedsGroup, text};
+            if (code == "500 " || code == "501 ")
+                return Reply{Event::CannotCheck, text};
+            return Reply{Event::Failed, text};
+        }
+        if (expecting_ == Expect::Group) {
+            if (code == "211 ")
+                return Reply{Event::GroupChosen, text};
+            if (code == "411 ")
+                return Reply{Event::CannotCheck, text};
+            return Reply{Event::Failed, text};
+        }
         // A reply out of turn (an acceptance for an article never sent, a
         // second greeting, a go-ahead while an article is on its way) would
         // count a part that did not reach the server or garble the stream.

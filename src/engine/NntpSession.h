@@ -13,7 +13,7 @@
 namespace tessaly {
 
 // The reply a session waits for; a reply that does not fit is an error.
-enum class Expect { Greeting, AuthUser, AuthPass, PostGo, PostResult };
+enum class Expect { Greeting, AuthUser, AuthPass, PostGo, PostResult, Stat, Group };
 
 class NntpSession
 {
@@ -26,6 +26,11 @@ public:
         Accepted,     // 240 after a whole article
         Refused,      // 435/441 after POST or an article
         Farewell,     // 205
+        Present,      // 223 after STAT: the server holds the article
+        Missing,      // 430 after STAT
+        NeedsGroup,   // 412 after STAT: a group must be selected first
+        GroupChosen,  // 211 after GROUP
+        CannotCheck,  // 500/501 after STAT, 411 after GROUP: no check on this server
         OutOfTurn,    // a known reply where another was awaited
         Failed,       // any other reply, or a line longer than MaxLine
     };
@@ -44,6 +49,10 @@ public:
     QByteArray authUser(const QString &name);
     QByteArray authPass(const QString &password);
     QByteArray post();
+    // Asks whether the server holds an article (RFC 3977 6.2.4), and selects
+    // a group for servers that want one before STAT.
+    QByteArray stat(const QString &messageId);
+    QByteArray group(const QString &name);
     // The article is on its way (its result is awaited), and once it is
     // written whole, a 240 may come.
     void articleStarted();

@@ -30,6 +30,8 @@ public:
     // Status bar panels and the notification-area tooltip.
     virtual void setStatusTexts(const QString &speed, const QString &remaining) = 0;
     virtual void setTrayTooltip(const QString &text) = 0;
+    // The post check's counts ("checked 12 / missing 1"); empty without a check.
+    virtual void setCheckText(const QString &) {}
 
     // The hour-of-day speed scheduler timer of the main window.
     virtual void startSpeedScheduler() = 0;

@@ -100,6 +100,16 @@ void frmPost::Form_Load()
         pc->restartTimer->setSingleShot(true);
         pc->watchdog = new QTimer(this);
         pc->watchdog->setSingleShot(true);
+        pc->checkTimer = new QTimer(this);
+        pc->checkTimer->setSingleShot(true);
+        connect(pc->checkTimer, &QTimer::timeout, this, [this, pc] {
+            if (unloaded_ || pc->hasArticle || pc->currentItem != 0 || pc->checking)
+                return;
+            if (pc->socket->state() == QAbstractSocket::ConnectedState)
+                UploadNextFile(*pc);
+            else
+                connectStep(*pc, true, true);
+        });
         connect(pc->socket, &QTcpSocket::connected, this, [this, pc] {
             pc->connecting = false;
             setPostingInProgress(true);
@@ -161,6 +171,33 @@ void frmPost::StartUpload()
         }
     }
     stats_.start(toPost);
+
+    const AppSettings &s = appSettings();
+    checkOn_ = !fillMode_ && s.PostCheck == 1;
+    const int delayMs = PostTimeouts::current().checkDelayMs;
+    checkDelayMs_ = delayMs >= 0 ? delayMs : 1000.0 * s.PostCheckDelay;
+    checkTries_ = s.PostCheckTries;
+    checks_.clear();
+    timesMissing_.clear();
+    checked_ = missing_ = 0;
+    if (!fillMode_) {
+        // Parts accepted before the last run stopped are checked first.
+        UploadQueue &q = uploadQueue();
+        for (int i = 1; i <= q.count(); ++i) {
+            UploadItem &it = q.item(i);
+            if (!UploadQueue::hasUnchecked(it))
+                continue;
+            if (!checkOn_ || it.state == UploadState::PostedOK) {
+                it.unchecked.clear();
+                q.itemChanged(i);
+                continue;
+            }
+            for (int p = 1; p <= it.unchecked.size(); ++p)
+                if (it.unchecked.testBit(p - 1))
+                    checks_.add({i, p, it.messageids.value(p - 1), 0});
+        }
+    }
+    publishCheckCounts();
     Connect();
 }
 
@@ -215,6 +252,13 @@ void frmPost::reconnectNow(PostConnection &c)
 
 void frmPost::closeSocket(PostConnection &c)
 {
+    if (c.checking) {
+        // No answer came: the check is made again, first.
+        checks_.putBack(*c.checking);
+        c.checking.reset();
+    }
+    c.groupAsked = false;
+    c.checkTimer->stop();
     c.closingByUs = true;
     c.watchdog->stop();
     c.sendTimer->stop();
@@ -297,6 +341,30 @@ void frmPost::onReply(PostConnection &c, const NntpSession::Reply &reply)
         AddLog(c.number, text, LogColour::Blue);
         sendCommand(c, c.session.authPass(s.Password), u"the reply to AUTHINFO pass"_s);
         return;
+    case NntpSession::Event::Present:
+    case NntpSession::Event::Missing:
+        checkAnswered(c, reply.event == NntpSession::Event::Present, text);
+        return;
+    case NntpSession::Event::NeedsGroup:
+        if (c.checking && !c.groupAsked && uploadQueue().isValidIndex(c.checking->item)) {
+            // The server wants a group selected first: the item's first one.
+            c.groupAsked = true;
+            const QString group = uploadQueue().item(c.checking->item).newsgroups.section(u',', 0, 0).trimmed();
+            sendCommand(c, c.session.group(group), u"the reply to GROUP"_s);
+            return;
+        }
+        serverCannotCheck(c, text);
+        return;
+    case NntpSession::Event::GroupChosen:
+        if (c.checking) {
+            sendCommand(c, c.session.stat(c.checking->id), u"the reply to STAT"_s);
+            return;
+        }
+        errorPath(c, u"Unexpected reply ("_s + c.waitingFor + u"): "_s + text);
+        return;
+    case NntpSession::Event::CannotCheck:
+        serverCannotCheck(c, text);
+        return;
     case NntpSession::Event::Refused:
         AddLog(c.number, text, LogColour::Red);
         if (++c.refusalsInARow >= kMaxRefusalsInARow) {
@@ -320,7 +388,188 @@ void frmPost::startArticle(PostConnection &c)
         UploadNextFile(c);
         return;
     }
+    postNext(c);
+}
+
+// ---------------------------------------------------------------- post check
+
+void frmPost::postNext(PostConnection &c)
+{
+    if (!c.hasArticle && sendDueCheck(c))
+        return;
     sendCommand(c, c.session.post(), u"the reply to POST"_s);
+}
+
+bool frmPost::sendDueCheck(PostConnection &c)
+{
+    if (!checkOn_ || c.checking || c.socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    UploadQueue &q = uploadQueue();
+    for (;;) {
+        std::optional<PendingCheck> due = checks_.takeDue(nowMs());
+        if (!due)
+            return false;
+        // A check for an item that failed meanwhile, or whose ID changed, is void.
+        if (!q.isValidIndex(due->item) || q.item(due->item).state == UploadState::FileError
+            || q.item(due->item).messageids.value(due->part - 1) != due->id)
+            continue;
+        c.checking = due;
+        c.groupAsked = false;
+        const UploadItem &it = q.item(due->item);
+        connectionList().setAction(c.number, msg(248));
+        if (c.currentItem == 0)
+            connectionList().setDescription(c.number, it.subject + u" ("_s + QString::number(due->part) + u'/'
+                                                          + QString::number(it.maxparts) + u')');
+        sendCommand(c, c.session.stat(due->id), u"the reply to STAT"_s);
+        return true;
+    }
+}
+
+void frmPost::checkAnswered(PostConnection &c, bool present, const QString &text)
+{
+    if (!c.checking) {
+        errorPath(c, u"Unexpected reply ("_s + c.waitingFor + u"): "_s + text);
+        return;
+    }
+    const PendingCheck done = *c.checking;
+    c.checking.reset();
+    c.groupAsked = false;
+    connectionList().setAction(c.number, msg(142));
+    UploadQueue &q = uploadQueue();
+    // (An answer that comes after the check was turned off is let go.)
+    if (checkOn_ && q.isValidIndex(done.item)) {
+        UploadItem &it = q.item(done.item);
+        if (present) {
+            ++checked_;
+            if (done.part <= it.unchecked.size())
+                it.unchecked.clearBit(done.part - 1);
+            if (!UploadQueue::hasUnchecked(it))
+                it.unchecked.clear();
+            q.itemChanged(done.item);
+            finishItemIfDone(done.item);
+        } else {
+            ++missing_;
+            const QString key = it.path + u'|' + QString::number(done.part);
+            const int times = ++timesMissing_[key];
+            AddLog(c.number, u"Part %1 of %2 is missing on the server (%3)"_s.arg(done.part).arg(it.subject, text),
+                   LogColour::Red);
+            if (times > checkTries_) {
+                // Posted again as often as allowed: the item fails, the run goes on.
+                QStringList parts = it.note.isEmpty() ? QStringList() : it.note.section(u": "_s, 1).split(u", "_s);
+                parts << QString::number(done.part);
+                q.setState(done.item, UploadState::FileError);
+                q.item(done.item).note = u"Missing on the server: "_s + parts.join(u", "_s);
+                q.itemChanged(done.item);
+                AddLog(c.number, u"Still missing after %1 posts, given up: "_s.arg(times) + it.subject, LogColour::Red);
+                SaveQueue();
+            } else {
+                q.markMissing(done.item, done.part);
+                stats_.addToPost(encodedPartSize_);
+                if (it.state == UploadState::Posting && !dispatch::othersOn(claims(), -1, done.item))
+                    q.setState(done.item, UploadState::Queued);
+            }
+        }
+    }
+    publishCheckCounts();
+    wakeWaitingConnections();
+    // On with what this connection was doing.
+    if (q.isValidIndex(c.currentItem) && c.part > 0)
+        postNext(c);
+    else
+        UploadNextFile(c);
+}
+
+void frmPost::serverCannotCheck(PostConnection &c, const QString &text)
+{
+    AddLog(c.number, u"The server cannot check articles (\""_s + text
+                         + u"\"): the post check is off for the rest of this run"_s,
+           LogColour::Orange);
+    checkOn_ = false;
+    c.checking.reset();
+    c.groupAsked = false;
+    checks_.clear();
+    UploadQueue &q = uploadQueue();
+    for (int i = q.count(); i >= 1; --i) {
+        if (!UploadQueue::hasUnchecked(q.item(i)))
+            continue;
+        q.item(i).unchecked.clear();
+        q.itemChanged(i);
+        finishItemIfDone(i);
+    }
+    connectionList().setAction(c.number, msg(142));
+    wakeWaitingConnections();
+    if (q.isValidIndex(c.currentItem) && c.part > 0)
+        postNext(c);
+    else
+        UploadNextFile(c);
+}
+
+void frmPost::wakeWaitingConnections()
+{
+    // Work came back (a part to post again), or nothing is left to wait for.
+    const bool workBack = dispatch::workWaiting(uploadQueue(), claims());
+    if (!workBack && checksPending())
+        return;
+    for (auto &other : connections_)
+        if (other->checkTimer->isActive())
+            other->checkTimer->start(0);
+}
+
+bool frmPost::checksPending() const
+{
+    if (!checkOn_)
+        return false;
+    if (!checks_.empty())
+        return true;
+    for (const auto &c : connections_)
+        if (c->checking)
+            return true;
+    return false;
+}
+
+void frmPost::waitForChecks(PostConnection &c)
+{
+    // Nothing to post, but checks to come: the connection stays and wakes
+    // when the next one falls due (another connection may take it first).
+    c.watchdog->stop();
+    connectionList().setAction(c.number, msg(248));
+    connectionList().setDescription(c.number, QString());
+    connectionList().setProgress(c.number, 0);
+    const double wait = checks_.empty() ? checkDelayMs_ : checks_.nextDueMs() - nowMs();
+    c.checkTimer->start(int(std::clamp(wait, 0.0, 3600e3)) + 1);
+}
+
+bool frmPost::finishItemIfDone(int index)
+{
+    UploadQueue &q = uploadQueue();
+    if (!q.isValidIndex(index))
+        return false;
+    const UploadItem &item = q.item(index);
+    if (item.state != UploadState::Posting || item.partsLeft > 0 || UploadQueue::hasUnchecked(item)
+        || !UploadQueue::isAccepted(item, item.maxparts))
+        return false;
+    for (const auto &other : connections_)
+        if (other->currentItem == index)
+            return false;
+    AddLog(0, u"Successfully uploaded: "_s + item.subject, LogColour::Green);
+    q.setState(index, UploadState::PostedOK);
+    if (host_->removeFromDisk() && fileExists(q.item(index).path)) {
+        const QString path = q.item(index).path;
+        QFile file(path);
+        if (file.remove()) {
+            AddLog(0, u"Removed file: "_s + path, LogColour::Orange);
+            removeFinishedItem(index);
+        } else {
+            AddLog(0, u"Could not remove file: "_s + path + u" ("_s + file.errorString() + u')', LogColour::Red);
+        }
+    }
+    SaveQueue();
+    return true;
+}
+
+void frmPost::publishCheckCounts()
+{
+    host_->setCheckText(checkOn_ || checked_ + missing_ > 0 ? msg(249).arg(checked_).arg(missing_) : QString());
 }
 
 void frmPost::onArticleReady(PostConnection &c)
@@ -430,7 +679,7 @@ void frmPost::serverClosed(PostConnection &c)
     }
     AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
     closeSocket(c);
-    if (!fillMode_ && dispatch::workWaiting(uploadQueue(), claims())) {
+    if (!fillMode_ && (dispatch::workWaiting(uploadQueue(), claims()) || checksPending())) {
         // Work is waiting: a connection the server dropped tries again later
         // instead of ending the run with items unposted.
         --finished_;
@@ -456,7 +705,7 @@ void frmPost::UploadNextFile(PostConnection &c)
         connectionList().setProgress(c.number, 0);
         connectionList().setDescription(c.number, QString());
         if (c.socket->state() == QAbstractSocket::ConnectedState) {
-            sendCommand(c, c.session.post(), u"the reply to POST"_s);
+            postNext(c);
         } else {
             closeSocket(c);
             reconnectNow(c);
@@ -472,9 +721,10 @@ void frmPost::UploadNextFile(PostConnection &c)
         }
         const int part = untakenPart(i, c);
         if (part == 0) {
-            // Every part was accepted before the run stopped.
-            AddLog(c.number, u"Successfully uploaded: "_s + q.item(i).subject, LogColour::Green);
-            q.setState(i, UploadState::PostedOK);
+            // Every part was accepted before the run stopped: done once the
+            // checks still to make find them.
+            q.setState(i, UploadState::Posting, 0);
+            finishItemIfDone(i);
             continue;
         }
         if (q.isCollectionNzb(i))
@@ -488,6 +738,13 @@ void frmPost::UploadNextFile(PostConnection &c)
     const std::vector<WorkClaim> held = claims();
     if (const int i = dispatch::itemNeedingHelp(q, held, indexOf(c))) {
         take(i, dispatch::untakenPart(q, held, indexOf(c), i));
+        return;
+    }
+
+    if (sendDueCheck(c))
+        return;
+    if (checksPending()) {
+        waitForChecks(c);
         return;
     }
 
@@ -560,6 +817,8 @@ void frmPost::checkRunEnd()
     if (unloaded_ || (finished_ < int(connections_.size()) && !queueDone))
         return;
 
+    if (checked_ + missing_ > 0)
+        AddLog(0, u"Post check: "_s + msg(249).arg(checked_).arg(missing_), LogColour::Blue);
     // The run has ended. NZB files not posted yet list the IDs known now.
     for (int i = 1; i <= q.count(); ++i)
         if (q.item(i).state != UploadState::PostedOK && q.isCollectionNzb(i))
@@ -584,6 +843,13 @@ void frmPost::checkRunEnd()
 void frmPost::removeFinishedItem(int index)
 {
     uploadQueue().RemoveArrayItem(index);
+    checks_.itemRemoved(index);
+    for (auto &other : connections_) {
+        if (other->checking && other->checking->item == index)
+            other->checking->item = 0;
+        else if (other->checking && other->checking->item > index)
+            --other->checking->item;
+    }
     for (auto &other : connections_) {
         if (other->currentItem == index) {
             other->currentItem = 0;
@@ -616,6 +882,13 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText)
         QStringList &ids = q.item(c.currentItem).messageids;
         if (part >= 1 && part <= ids.size() && !id.isEmpty() && ids.at(part - 1) != id)
             ids[part - 1] = id;
+        if (checkOn_ && part >= 1 && part <= ids.size()) {
+            UploadItem &it = q.item(c.currentItem);
+            if (it.unchecked.size() < it.maxparts)
+                it.unchecked.resize(it.maxparts);
+            it.unchecked.setBit(part - 1);
+            checks_.add({c.currentItem, part, ids.at(part - 1), nowMs() + checkDelayMs_});
+        }
     }
     if (fillMode_) {
         ++fillIndex_;
@@ -638,7 +911,7 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText)
         if (next > 0) {
             c.part = next;
             connectionList().setProgress(c.number, 0);
-            sendCommand(c, c.session.post(), u"the reply to POST"_s);
+            postNext(c);
             return;
         }
         // The parts left are on other connections (or the file failed):
@@ -651,24 +924,17 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText)
         return;
     }
 
-    AddLog(c.number, u"Successfully uploaded: "_s + item.subject, LogColour::Green);
-    q.setState(c.currentItem, UploadState::PostedOK);
     connectionList().setProgress(c.number, 0);
     connectionList().setDescription(c.number, QString());
     const int finishedIndex = c.currentItem;
     c.currentItem = 0;
     c.part = 0;
-    if (host_->removeFromDisk() && fileExists(q.item(finishedIndex).path)) {
-        const QString path = q.item(finishedIndex).path;
-        QFile file(path);
-        if (file.remove()) {
-            AddLog(0, u"Removed file: "_s + path, LogColour::Orange);
-            removeFinishedItem(finishedIndex);
-        } else {
-            AddLog(0, u"Could not remove file: "_s + path + u" ("_s + file.errorString() + u')', LogColour::Red);
-        }
+    if (item.state == UploadState::Posting) {
+        // With checks to come the item waits for them, off every connection.
+        q.setState(finishedIndex, UploadState::Posting, 0);
+        if (!finishItemIfDone(finishedIndex))
+            SaveQueue();
     }
-    SaveQueue();
     UploadNextFile(c);
 }
 
@@ -712,6 +978,7 @@ void frmPost::Form_Unload()
         c->sendTimer->stop();
         c->restartTimer->stop();
         closeSocket(*c);
+        c->checking.reset();
         c->currentItem = 0;
         c->part = 0;
         c->hasArticle = false;

@@ -8,10 +8,12 @@
 #include "engine/Article.h"
 #include "engine/Dispatcher.h"
 #include "engine/NntpSession.h"
+#include "engine/PostCheck.h"
 #include "engine/PostStats.h"
 
 #include <QAbstractSocket>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -39,6 +41,9 @@ struct PostTimeouts
     // Parts of at least this many bytes are composed ahead on the thread pool;
     // smaller ones when they are wanted (the hand-off costs more than they do).
     qint64 composeAheadFromBytes = 256 * 1024;
+    // The wait before an accepted article is checked; -1 takes the
+    // PostCheckDelay setting (seconds).
+    int checkDelayMs = -1;
 
     static PostTimeouts &current();
 };
@@ -50,6 +55,7 @@ struct PostConnection
     QTimer *sendTimer = nullptr;
     QTimer *restartTimer = nullptr;
     QTimer *watchdog = nullptr;
+    QTimer *checkTimer = nullptr; // wakes an idle connection when a check falls due
     int currentItem = 0;
     int part = 0; // the part of currentItem this connection posts
     bool hasArticle = false;
@@ -69,6 +75,8 @@ struct PostConnection
     int refusalsInARow = 0;
     bool connecting = false;
     NntpSession session; // the replies, judged by what this connection waits for
+    std::optional<PendingCheck> checking; // the check whose answer is awaited
+    bool groupAsked = false;              // GROUP was sent for that check
 };
 
 class frmPost : public QObject
@@ -104,6 +112,10 @@ public:
     int finishedConnections() const { return finished_; }
     // Article bytes handed to the network since the run started.
     qint64 totalBytesSent() const { return stats_.totalBytesSent(); }
+    // The post check: articles found on the server, articles found missing.
+    int checkedCount() const { return checked_; }
+    int missingCount() const { return missing_; }
+    bool checkOn() const { return checkOn_; }
 
     // Handles data as if connection `number` had just received it.
     void receive(int number, const QByteArray &data);
@@ -143,6 +155,21 @@ private:
     // Writes a command the session made and notes what is awaited (for the log).
     void sendCommand(PostConnection &c, const QByteArray &command, const QString &waitingFor);
     void closeSocket(PostConnection &c);
+    // The POST for the connection's next article, after any check that is due.
+    void postNext(PostConnection &c);
+    // Sends STAT for the first check due; false when none is due.
+    bool sendDueCheck(PostConnection &c);
+    void checkAnswered(PostConnection &c, bool present, const QString &text);
+    void serverCannotCheck(PostConnection &c, const QString &text);
+    // Whether checks are still to be made (listed or awaiting an answer).
+    bool checksPending() const;
+    // An item whose parts are all accepted and found: PostedOK, and the
+    // file removed when asked. Returns false when the item is not there yet.
+    bool finishItemIfDone(int index);
+    void waitForChecks(PostConnection &c);
+    void wakeWaitingConnections();
+    double nowMs() const { return double(clock_.nsecsElapsed()) / 1e6; }
+    void publishCheckCounts();
     void arm(PostConnection &c, int ms);
 
     void computePacketSize();
@@ -173,6 +200,14 @@ private:
 
     qint64 encodedPartSize_ = 0;
     PostStatistics stats_;
+
+    bool checkOn_ = false;
+    double checkDelayMs_ = 0;
+    int checkTries_ = 0;
+    CheckList checks_;
+    QHash<QString, int> timesMissing_; // path + '|' + part -> times found missing
+    int checked_ = 0;
+    int missing_ = 0;
 };
 
 } // namespace tessaly

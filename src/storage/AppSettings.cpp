@@ -23,6 +23,9 @@ struct KeyDef
     const char16_t *name;
     Kind kind;
     std::variant<QString AppSettings::*, int AppSettings::*, double AppSettings::*> field;
+    // Keys added later: a file written before them keeps its other values
+    // and the key keeps its default.
+    bool added = false;
 };
 
 using S = AppSettings;
@@ -74,6 +77,9 @@ const KeyDef kKeys[] = {
     {u"CalcEfficient", Kind::Int32, &S::CalcEfficient},
     {u"Redundancy", Kind::Int32, &S::Redundancy},
     {u"UniformSize", Kind::Int32, &S::UniformSize},
+    {u"PostCheck", Kind::Int32, &S::PostCheck, true},
+    {u"PostCheckDelay", Kind::Int32, &S::PostCheckDelay, true},
+    {u"PostCheckTries", Kind::Int32, &S::PostCheckTries, true},
 };
 
 const KeyDef *findKey(const QString &name)
@@ -239,7 +245,10 @@ bool ReadINIFile()
     QString failure;
     const QHash<QString, QString> values = file.section(QString::fromUtf16(kSettingsSection));
     for (const KeyDef &k : kKeys) {
-        failure = readKey(s, k, values.value(QString::fromUtf16(k.name).toLower()));
+        const QString key = QString::fromUtf16(k.name).toLower();
+        if (k.added && !values.contains(key))
+            continue;
+        failure = readKey(s, k, values.value(key));
         if (!failure.isEmpty())
             break;
         if (k.field == decltype(k.field)(&S::Language)) {
@@ -287,6 +296,9 @@ bool ReadINIFile()
         s.RarSplitSize.clear();
     if (!isAllDigits(QString::number(s.MaxSpeed)))
         s.MaxSpeed = 0;
+    s.PostCheck = s.PostCheck != 0 ? 1 : 0;
+    s.PostCheckDelay = std::clamp(s.PostCheckDelay, 0, 3600);
+    s.PostCheckTries = std::clamp(s.PostCheckTries, 0, 100);
     if (s.LastPath.isEmpty())
         s.LastPath = programFolder();
     s.setMaxLines(s.MaxLines);

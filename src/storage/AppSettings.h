@@ -53,6 +53,11 @@ struct AppSettings
     int CalcEfficient = 0;
     int Redundancy = 0;
     int UniformSize = 0;
+    // Every accepted article is asked for again after PostCheckDelay
+    // seconds; a missing one is posted again up to PostCheckTries times.
+    int PostCheck = 1;
+    int PostCheckDelay = 5;
+    int PostCheckTries = 2;
 
     // Derived values.
     qint64 PartSize = 3000 * 128; // MaxLines x 128 bytes

@@ -48,6 +48,8 @@ QByteArray queueDocument(const UploadQueue &queue)
         // keep the layout every version reads.
         if (const QString ahead = UploadQueue::acceptedAhead(it); !ahead.isEmpty())
             w.writeTextElement(u"accepted"_s, ahead);
+        if (const QString unchecked = UploadQueue::uncheckedText(it); !unchecked.isEmpty())
+            w.writeTextElement(u"unchecked"_s, unchecked);
         w.writeTextElement(u"tag"_s, it.tag);
         w.writeStartElement(u"messageids"_s);
         for (const QString &id : it.messageids)
@@ -80,6 +82,7 @@ UploadItem readItem(QXmlStreamReader &r)
     // "R/T": only R is kept, T is the item's part count.
     QString postparts;
     QString accepted;
+    QString unchecked;
     while (r.readNextStartElement()) {
         const QStringView name = r.name();
         if (name == u"messageids") {
@@ -113,6 +116,8 @@ UploadItem readItem(QXmlStreamReader &r)
             it.tag = text;
         else if (name == u"accepted")
             accepted = text;
+        else if (name == u"unchecked")
+            unchecked = text;
     }
     // Anything but a state at rest was interrupted while it was being
     // posted: it goes on where it stopped.
@@ -124,6 +129,7 @@ UploadItem readItem(QXmlStreamReader &r)
     if (it.position < 1)
         it.position = 1;
     UploadQueue::setAcceptedAhead(it, accepted);
+    UploadQueue::setUnchecked(it, unchecked);
     return it;
 }
 

@@ -121,7 +121,7 @@ QString UploadQueue::statusText(const UploadItem &item)
     case UploadState::PostedOK:
         return msg(140) + u'!';
     case UploadState::FileError:
-        return msg(132);
+        return item.note.isEmpty() ? msg(132) : item.note;
     }
     return {};
 }
@@ -137,6 +137,8 @@ void UploadQueue::setState(int index, UploadState state, int connection)
         return;
     items_[index].state = state;
     items_[index].connection = state == UploadState::Posting ? connection : 0;
+    if (state != UploadState::FileError)
+        items_[index].note.clear();
     itemChanged(index);
 }
 
@@ -226,7 +228,9 @@ bool UploadQueue::isAccepted(const UploadItem &item, int part)
 {
     if (part < 1 || part > item.maxparts)
         return false;
-    return part < item.position || (part <= item.accepted.size() && item.accepted.testBit(part - 1));
+    // Once every part is in, the position stays on the last one.
+    return part < item.position || (part <= item.accepted.size() && item.accepted.testBit(part - 1))
+        || (part == item.maxparts && item.position == item.maxparts && item.partsLeft == 0);
 }
 
 bool UploadQueue::markAccepted(int index, int part)
@@ -251,17 +255,20 @@ bool UploadQueue::markAccepted(int index, int part)
     return all;
 }
 
-QString UploadQueue::acceptedAhead(const UploadItem &item)
+namespace {
+
+// "7,9-12" for the set bits of parts from..bits.size().
+QString rangesOf(const QBitArray &bits, int from)
 {
     QStringList ranges;
-    int p = item.position;
-    while (p <= item.maxparts) {
-        if (p > item.accepted.size() || !item.accepted.testBit(p - 1)) {
+    int p = std::max(from, 1);
+    while (p <= bits.size()) {
+        if (!bits.testBit(p - 1)) {
             ++p;
             continue;
         }
         int q = p;
-        while (q + 1 <= item.maxparts && q + 1 <= item.accepted.size() && item.accepted.testBit(q))
+        while (q + 1 <= bits.size() && bits.testBit(q))
             ++q;
         ranges << (q == p ? QString::number(p) : QString::number(p) + u'-' + QString::number(q));
         p = q + 1;
@@ -269,24 +276,78 @@ QString UploadQueue::acceptedAhead(const UploadItem &item)
     return ranges.join(u',');
 }
 
-void UploadQueue::setAcceptedAhead(UploadItem &item, const QString &text)
+// The other way round, keeping only parts from..maxparts: a damaged list
+// cannot claim parts beyond the file's end.
+QBitArray parseRanges(const QString &text, int from, int maxparts)
 {
-    item.accepted.clear();
+    QBitArray bits;
     for (const QString &range : text.split(u',', Qt::SkipEmptyParts)) {
         const QStringList ends = range.trimmed().split(u'-');
         bool ok1 = false, ok2 = true;
-        const int from = ends.value(0).trimmed().toInt(&ok1);
-        const int to = ends.size() > 1 ? ends.value(1).trimmed().toInt(&ok2) : from;
+        const int lo = ends.value(0).trimmed().toInt(&ok1);
+        const int hi = ends.size() > 1 ? ends.value(1).trimmed().toInt(&ok2) : lo;
         if (!ok1 || !ok2 || ends.size() > 2)
             continue;
-        // Only parts the file has, after the position; a damaged list cannot
-        // claim parts that were never posted beyond the file's end.
-        for (int p = std::max(from, item.position); p <= std::min(to, item.maxparts); ++p) {
-            if (item.accepted.size() < item.maxparts)
-                item.accepted.resize(item.maxparts);
-            item.accepted.setBit(p - 1);
+        for (int p = std::max(lo, from); p <= std::min(hi, maxparts); ++p) {
+            if (bits.size() < maxparts)
+                bits.resize(maxparts);
+            bits.setBit(p - 1);
         }
     }
+    return bits;
+}
+
+} // namespace
+
+QString UploadQueue::acceptedAhead(const UploadItem &item)
+{
+    QBitArray bits = item.accepted;
+    if (bits.size() > item.maxparts)
+        bits.resize(item.maxparts);
+    return rangesOf(bits, item.position);
+}
+
+void UploadQueue::setAcceptedAhead(UploadItem &item, const QString &text)
+{
+    item.accepted = parseRanges(text, item.position, item.maxparts);
+}
+
+QString UploadQueue::uncheckedText(const UploadItem &item)
+{
+    return rangesOf(item.unchecked, 1);
+}
+
+void UploadQueue::setUnchecked(UploadItem &item, const QString &text)
+{
+    // Only accepted parts can wait for a check.
+    QBitArray bits = parseRanges(text, 1, item.maxparts);
+    for (int p = 1; p <= bits.size(); ++p)
+        if (bits.testBit(p - 1) && !isAccepted(item, p))
+            bits.clearBit(p - 1);
+    item.unchecked = bits.count(true) > 0 ? bits : QBitArray();
+}
+
+void UploadQueue::markMissing(int index, int part)
+{
+    if (!isValidIndex(index))
+        return;
+    UploadItem &it = items_[index];
+    if (!isAccepted(it, part))
+        return;
+    if (it.accepted.size() < it.maxparts)
+        it.accepted.resize(it.maxparts);
+    // Parts between it and the position stay accepted, now recorded as bits.
+    for (int p = part + 1; p < it.position; ++p)
+        it.accepted.setBit(p - 1);
+    // At the last part the position stays on it even when it is accepted.
+    if (it.position == it.maxparts && part != it.maxparts && isAccepted(it, it.maxparts))
+        it.accepted.setBit(it.maxparts - 1);
+    it.accepted.clearBit(part - 1);
+    it.position = std::min(it.position, part);
+    it.partsLeft = std::min(it.maxparts, it.partsLeft + 1);
+    if (part <= it.unchecked.size())
+        it.unchecked.clearBit(part - 1);
+    itemChanged(index);
 }
 
 void UploadQueue::relabel()

@@ -31,6 +31,11 @@ struct UploadItem
     qint32 position = 1;
     qint32 maxparts = 0;
     QBitArray accepted;
+    // Parts accepted but not yet found on the server by the post check (bit
+    // k-1 for part k); the item is PostedOK only once this is empty.
+    QBitArray unchecked;
+    // Why the item failed, shown after its state ("missing on the server: 3, 7").
+    QString note;
     QString tag;
     QStringList messageids; // entry k-1 belongs to part k
 };
@@ -97,6 +102,13 @@ public:
     // them, and the other way round.
     static QString acceptedAhead(const UploadItem &item);
     static void setAcceptedAhead(UploadItem &item, const QString &text);
+    // The same for the parts waiting for their check.
+    static QString uncheckedText(const UploadItem &item);
+    static void setUnchecked(UploadItem &item, const QString &text);
+    static bool hasUnchecked(const UploadItem &item) { return item.unchecked.count(true) > 0; }
+    // Part `part`, accepted before, is not on the server: it is to be posted
+    // again (parts left goes up by one).
+    void markMissing(int index, int part);
 
     // The texts follow the message table: after a change of language the
     // views are told that every row changed.

@@ -89,6 +89,7 @@ TEST(NntpSession, RepliesOutOfTurnUnknownRepliesAndRunawayLines)
         case Expect::AuthPass: s.authPass(u"p"_s); break;
         case Expect::PostGo: s.post(); break;
         case Expect::PostResult: s.articleStarted(); break;
+        case Expect::Stat: case Expect::Group: break;
         }
         s.append(c.reply);
         const auto r = s.next();
@@ -116,4 +117,34 @@ TEST(NntpSession, TheIdAnAcceptingReplyNames)
     for (const QString &none : {u"240 article posted ok"_s, u"240 <no-at-sign> ok"_s, u"240 <@host>"_s,
                                 u"240 <a b@c>"_s, u"240 <a@b"_s, u"240 <>"_s})
         EXPECT_TRUE(NntpSession::messageIdIn(none).isEmpty()) << qPrintable(none);
+}
+
+TEST(NntpSession, ChecksAskWithStatAndSelectAGroupWhenTold)
+{
+    NntpSession s;
+    EXPECT_EQ(s.stat(u"a.1@host"_s), QByteArray("STAT <a.1@host>\r\n"));
+    s.append("223 0 <a.1@host>\r\n");
+    EXPECT_EQ(s.next()->event, Event::Present);
+    const struct
+    {
+        QByteArray reply;
+        Event event;
+    } stat[] = {{"430 no such article\r\n", Event::Missing}, {"412 no group selected\r\n", Event::NeedsGroup},
+                {"500 what?\r\n", Event::CannotCheck},        {"501 syntax\r\n", Event::CannotCheck},
+                {"240 posted\r\n", Event::Failed},            {"480 login first\r\n", Event::Failed}};
+    for (const auto &c : stat) {
+        s.stat(u"x@y"_s);
+        s.append(c.reply);
+        EXPECT_EQ(s.next()->event, c.event) << c.reply.constData();
+    }
+    EXPECT_EQ(s.group(u"alt.test\r\n"_s), QByteArray("GROUP alt.test  \r\n"));
+    s.append("211 5 1 5 alt.test\r\n");
+    EXPECT_EQ(s.next()->event, Event::GroupChosen);
+    s.group(u"alt.none"_s);
+    s.append("411 no such group\r\n");
+    EXPECT_EQ(s.next()->event, Event::CannotCheck);
+    // After a check the session posts again.
+    EXPECT_EQ(s.post(), QByteArray("POST\r\n"));
+    s.append("340 go\r\n");
+    EXPECT_EQ(s.next()->event, Event::SendArticle);
 }

@@ -58,6 +58,7 @@ protected:
         t.connectMs = 3000;
         t.packetMs = 200;
         t.composeAheadFromBytes = 0; // every run here composes ahead
+        t.checkDelayMs = 20;
     }
     void TearDown() override
     {
@@ -311,6 +312,7 @@ TEST_F(PostRun, AuthenticationRightAndWrong)
 TEST_F(PostRun, OneFileUsesEveryConnection)
 {
     appSettings().Connections = 8;
+    appSettings().PostCheck = 0; // each connection retires when the parts run out
     const int i = queueFile(u"big.bin"_s, randomData(kPart * 40, 10));
     ASSERT_TRUE(run());
     EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
@@ -385,6 +387,123 @@ TEST_F(PostRun, StopAndStartAgainContinuesWhereItStopped)
     expectAllPartsAccepted();
 }
 
+TEST_F(PostRun, PostCheckPostsLostArticlesAgainUntilTheServerHoldsThem)
+{
+    const int i = queueFile(u"lost.bin"_s, randomData(kPart * 4, 40));
+    const int j = queueFile(u"kept.bin"_s, randomData(kPart, 41));
+    const QStringList ids = uploadQueue().item(i).messageids;
+    // Parts 2 and 3 are accepted and then lost; the server refuses their
+    // old IDs, so they go out again under new ones.
+    server.forget = [&](const QByteArray &id, int) { return id == ids[1].toUtf8() || id == ids[2].toUtf8(); };
+    server.refuseKnownIds = true;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
+    EXPECT_EQ(uploadQueue().item(j).state, UploadState::PostedOK);
+    EXPECT_EQ(engine->missingCount(), 2);
+    EXPECT_EQ(engine->checkedCount(), 5); // every part, once it is there
+    // Everything the item lists is held by the server; part 3 under a new ID.
+    const QStringList now = uploadQueue().item(i).messageids;
+    for (const QString &id : now)
+        EXPECT_TRUE(server.held.contains(id.toUtf8())) << qPrintable(id);
+    EXPECT_EQ(now[0], ids[0]);
+    EXPECT_NE(now[1], ids[1]);
+    EXPECT_NE(now[2], ids[2]);
+    EXPECT_EQ(server.accepted().size(), 7);
+    EXPECT_EQ(server.articles.size(), 9);
+    EXPECT_TRUE(logHas(u"Part 2 of Test - \"lost.bin\" yEnc is missing on the server"_s));
+    EXPECT_TRUE(logHas(u"Post check: checked 5 / missing 2"_s));
+    EXPECT_FALSE(test::readAll(queueFilePath()).contains("<unchecked>"));
+    expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, PartThatStaysMissingFailsOnlyItsItem)
+{
+    appSettings().PostCheckTries = 2;
+    const int i = queueFile(u"bad.bin"_s, randomData(kPart * 3, 42));
+    const int j = queueFile(u"good.bin"_s, randomData(kPart * 2, 43));
+    server.forget = [&](const QByteArray &id, int) {
+        const QString s = QString::fromUtf8(id);
+        return uploadQueue().item(i).messageids.value(1) == s;
+    };
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(i).state, UploadState::FileError);
+    EXPECT_EQ(UploadQueue::statusText(uploadQueue().item(i)), u"Missing on the server: 2"_s);
+    EXPECT_EQ(uploadQueue().item(j).state, UploadState::PostedOK);
+    EXPECT_EQ(engine->missingCount(), 3); // the first post and two more
+    int part2 = 0;
+    for (const test::ReceivedArticle &a : server.articles)
+        part2 += a.raw.contains("(2/3)");
+    EXPECT_EQ(part2, 3);
+    EXPECT_TRUE(logHas(u"Still missing after 3 posts, given up: Test - \"bad.bin\" yEnc"_s));
+}
+
+TEST_F(PostRun, ServersThatWantAGroupFailToAnswerOrCannotCheck)
+{
+    appSettings().Connections = 1;
+    // 412 first: GROUP with the item's first group, then STAT again.
+    server.statNeedsGroup = true;
+    const int a = queueFile(u"g.bin"_s, randomData(kPart * 2, 44));
+    uploadQueue().item(a).newsgroups = u"alt.binaries.test,alt.test"_s;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(a).state, UploadState::PostedOK);
+    EXPECT_EQ(server.commands.count("GROUP alt.binaries.test"), 1);
+    EXPECT_EQ(engine->checkedCount(), 2);
+
+    // A STAT that gets no answer: the connection fails over, nothing is lost.
+    server.statNeedsGroup = false;
+    PostTimeouts::current().replyMs = 300;
+    const int b = queueFile(u"t.bin"_s, randomData(100, 45));
+    int silent = 1;
+    server.statReply = "\r\n"; // a blank line is no answer
+    ASSERT_TRUE(run(20000, [&](frmPost &) {
+        if (silent && logHas(u"waiting for the reply to STAT"_s)) {
+            silent = 0;
+            server.statReply.clear();
+        }
+    }));
+    EXPECT_EQ(silent, 0);
+    EXPECT_EQ(uploadQueue().item(b).state, UploadState::PostedOK);
+    EXPECT_EQ(server.articles.size(), 3); // nothing posted twice
+
+    // 500 to STAT: the check goes off for the run, with one log line.
+    PostTimeouts::current().replyMs = 3000;
+    server.statReply = "500 unknown command\r\n";
+    const int c = queueFile(u"u.bin"_s, randomData(kPart * 3, 46));
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(c).state, UploadState::PostedOK);
+    EXPECT_FALSE(engine->checkOn());
+    int lines = 0;
+    for (const LogLine &l : logModel().lines())
+        lines += l.text.contains(u"the post check is off for the rest of this run"_s);
+    EXPECT_EQ(lines, 1);
+}
+
+TEST_F(PostRun, ChecksLeftWhenARunStopsAreMadeWhenItResumes)
+{
+    appSettings().Connections = 1;
+    PostTimeouts::current().checkDelayMs = 60000; // none falls due in this run
+    const int i = queueFile(u"r.bin"_s, randomData(kPart * 3, 47));
+    run(10000, [&](frmPost &e) {
+        if (server.accepted().size() == 3 && !e.isUnloaded())
+            e.Stop();
+    });
+    EXPECT_EQ(uploadQueue().item(i).state, UploadState::Queued);
+    EXPECT_EQ(uploadQueue().item(i).partsLeft, 0);
+    ASSERT_TRUE(SaveQueue());
+    EXPECT_TRUE(test::readAll(queueFilePath()).contains("<unchecked>1-3</unchecked>"));
+    uploadQueue().clear();
+    ASSERT_EQ(LoadStartXML(), 1);
+
+    PostTimeouts::current().checkDelayMs = 20;
+    server.forget = [](const QByteArray &, int asked) { return asked == 1; }; // all three lost
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
+    EXPECT_EQ(server.statsAsked.size(), 3);
+    EXPECT_EQ(server.accepted().size(), 6); // each lost part posted once more
+    EXPECT_FALSE(test::readAll(queueFilePath()).contains("<unchecked>"));
+    expectAllPartsAccepted();
+}
+
 TEST_F(PostRun, MissingOrShrunkFilesBecomeFileErrorsAndTheRunGoesOn)
 {
     appSettings().Connections = 1;
@@ -408,6 +527,9 @@ TEST_F(PostRun, MissingOrShrunkFilesBecomeFileErrorsAndTheRunGoesOn)
 
 TEST_F(PostRun, FileTurningIntoAFolderOrUnreadableMidRunStopsOnlyThatItem)
 {
+    // Reads on this thread only: pool threads left from earlier tests do
+    // not read as "nobody".
+    PostTimeouts::current().composeAheadFromBytes = qint64(1) << 40;
     // Root reads any file whatever its mode: for this test the thread checks
     // file permissions as "nobody" (the program folder is opened up for it).
     struct AsNobody

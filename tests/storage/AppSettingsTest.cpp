@@ -38,11 +38,11 @@ TEST(AppSettings, MissingFileIsCreatedWithEveryDefault)
 
     const QByteArray file = test::readAll(settingsFile().path());
     const QStringList keys = settingsKeys();
-    ASSERT_EQ(keys.size(), 47);
+    ASSERT_EQ(keys.size(), 50);
     // Each key once, in the order of the defaults.
     QList<QByteArray> lines = file.split('\n');
     lines.removeAll(QByteArray());
-    ASSERT_EQ(lines.size(), 48); // section line + 47 keys
+    ASSERT_EQ(lines.size(), 51); // section line + 50 keys
     EXPECT_EQ(lines[0], QByteArray("[Settings]"));
     for (int i = 0; i < keys.size(); ++i)
         EXPECT_TRUE(lines[i + 1].startsWith(QByteArray(keys[i].toUtf8() + '='))) << lines[i + 1].constData();
@@ -68,6 +68,19 @@ TEST(AppSettings, MissingFileIsCreatedWithEveryDefault)
     EXPECT_EQ(a.PartSize, 384000);
     EXPECT_EQ(a.Language, u"English"_s);
     EXPECT_EQ(a.Column5, 46);
+    EXPECT_EQ(a.PostCheck, 1);
+    EXPECT_EQ(a.PostCheckDelay, 5);
+    EXPECT_EQ(a.PostCheckTries, 2);
+
+    // A file written before the post-check keys keeps every value it has.
+    QByteArray older = test::readAll(settingsFile().path());
+    older.replace("Port=119", "Port=563");
+    older = older.left(older.indexOf("PostCheck="));
+    test::writeAll(settingsFile().path(), older);
+    appSettings().PostCheckTries = 9;
+    EXPECT_TRUE(ReadINIFile());
+    EXPECT_EQ(appSettings().Port, 563);
+    EXPECT_EQ(appSettings().PostCheckTries, 2);
 }
 
 TEST(AppSettings, CorruptFileIsKeptAsBackupAndReplacedByDefaults)

@@ -17,6 +17,7 @@ struct ScriptedNntpServer::Session
     QByteArray article;
     ArticleAction action = ArticleAction::Accept;
     bool actionChosen = false;
+    bool groupChosen = false;
 };
 
 ScriptedNntpServer::ScriptedNntpServer(QObject *parent)
@@ -169,6 +170,23 @@ void ScriptedNntpServer::onLine(Session &s, const QByteArray &line)
     } else if (command == "QUIT") {
         s.socket->write("205 closing connection\r\n");
         s.socket->disconnectFromHost();
+    } else if (command == "STAT") {
+        QByteArray id = words.value(1);
+        if (id.startsWith('<') && id.endsWith('>'))
+            id = id.mid(1, id.size() - 2);
+        const int asked = ++statsAsked[id];
+        if (!statReply.isEmpty()) {
+            s.socket->write(statReply);
+        } else if (statNeedsGroup && !s.groupChosen) {
+            s.socket->write("412 no newsgroup selected\r\n");
+        } else {
+            if (held.contains(id) && forget && forget(id, asked))
+                held.remove(id);
+            s.socket->write(held.contains(id) ? "223 0 <" + id + ">\r\n" : QByteArray("430 no such article\r\n"));
+        }
+    } else if (command == "GROUP") {
+        s.groupChosen = true;
+        s.socket->write("211 0 0 0 " + words.value(1) + "\r\n");
     } else if (command == "CANCEL") {
         s.socket->write("500 unknown command\r\n");
     } else {
@@ -186,13 +204,23 @@ void ScriptedNntpServer::finishArticle(Session &s)
         const qsizetype start = at + 15;
         a.messageId = a.raw.mid(start, a.raw.indexOf('>', start) - start);
     }
+    // A server with a history refuses an ID it took before, even one it lost.
+    if (refuseKnownIds && history.contains(a.messageId))
+        s.action = ArticleAction::Refuse435;
+    if (s.action == ArticleAction::Accept || s.action == ArticleAction::SplitReply
+        || s.action == ArticleAction::AcceptThenHangUp)
+        history.insert(a.messageId);
     switch (s.action) {
     case ArticleAction::Accept:
         a.accepted = true;
-        if (rewriteId)
-            s.socket->write("240 <" + rewriteId(a) + "> article posted ok\r\n");
-        else
+        if (rewriteId) {
+            const QByteArray id = rewriteId(a);
+            held.insert(id);
+            s.socket->write("240 <" + id + "> article posted ok\r\n");
+        } else {
+            held.insert(a.messageId);
             s.socket->write("240 article posted ok\r\n");
+        }
         break;
     case ArticleAction::Refuse435:
         s.socket->write("435 article not wanted\r\n");
@@ -202,6 +230,7 @@ void ScriptedNntpServer::finishArticle(Session &s)
         break;
     case ArticleAction::SplitReply: {
         a.accepted = true;
+        held.insert(a.messageId);
         s.socket->write("24");
         s.socket->flush();
         QPointer<QTcpSocket> p(s.socket);
@@ -213,6 +242,7 @@ void ScriptedNntpServer::finishArticle(Session &s)
     }
     case ArticleAction::AcceptThenHangUp: {
         a.accepted = true;
+        held.insert(a.messageId);
         // Later: hanging up here would end the session under the caller's feet.
         QPointer<QTcpSocket> p(s.socket);
         QTimer::singleShot(0, this, [p] {

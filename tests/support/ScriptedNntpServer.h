@@ -9,6 +9,8 @@
 #include <QList>
 #include <QObject>
 #include <QQueue>
+#include <QHash>
+#include <QSet>
 #include <QTcpServer>
 
 #include <functional>
@@ -51,6 +53,18 @@ public:
     std::function<QByteArray(const ReceivedArticle &)> rewriteId;
     // Decides per article when set (soak tests); overrides articleActions.
     std::function<ArticleAction(const ReceivedArticle &)> decide;
+
+    // STAT answers 223 for the IDs held (every accepted article) and 430 for
+    // others. `forget` makes it lose a held article when asked for it (with
+    // how often that ID was asked for); `statReply` answers every STAT
+    // alike; with `statNeedsGroup` STAT wants a GROUP first on each connection.
+    QSet<QByteArray> held;
+    QHash<QByteArray, int> statsAsked;
+    std::function<bool(const QByteArray &id, int asked)> forget;
+    QByteArray statReply;
+    bool statNeedsGroup = false;
+    bool refuseKnownIds = false; // 435 for an ID accepted before
+    QSet<QByteArray> history;
 
     QList<QByteArray> commands;           // command lines received (not article text)
     QList<ReceivedArticle> articles;      // every article received in full
