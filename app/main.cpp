@@ -88,7 +88,8 @@ int main(int argc, char *argv[])
 
     // Without a display (or with --headless) a command line runs without a
     // window; without one there is nothing to do.
-    const bool asked = tessaly::parseCommandLine(arguments).headless;
+    // A check of an NZB file never needs a window.
+    const bool asked = tessaly::parseCommandLine(arguments).headless || tessaly::parseCommandLine(arguments).verify;
     const bool headless = asked || (!haveDisplay() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
     if (headless && withoutHeadlessSwitch(arguments).isEmpty()) {
         std::fprintf(stderr,

@@ -46,7 +46,18 @@ QString cleanValue(const QString &v)
 CommandLine parseCommandLine(const QStringList &arguments)
 {
     CommandLine line;
+    bool verifyPathNext = false;
     for (const QString &arg : arguments) {
+        if (verifyPathNext) {
+            line.verifyPath = arg;
+            verifyPathNext = false;
+            continue;
+        }
+        if (arg == u"--verify"_s) {
+            line.verify = true;
+            verifyPathNext = true;
+            continue;
+        }
         // "-h" alone asks for help; with other arguments it is the subject switch.
         if (arg == u"--help"_s || arg == u"/?"_s || (arg == u"-h"_s && arguments.size() == 1)) {
             line.help = true;
@@ -91,6 +102,9 @@ QString commandLineHelp(const QString &program)
            "  /L, --logoff               log off when posting has finished\n"
            "  /B, --hibernate            hibernate when posting has finished\n"
            "  /R, --reboot               reboot when posting has finished\n"
+           "  --verify FILE.nzb          ask the server for every article the NZB lists and\n"
+           "                             name the missing ones (exit 0: all there, 1: some\n"
+           "                             missing, 2: could not check); runs without a window\n"
            "  --headless                 run without a window even when there is a display\n"
            "  --help (or -h alone)       show this text\n"
            "\n"

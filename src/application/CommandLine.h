@@ -23,6 +23,9 @@ struct CommandLine
 
     bool help = false;
     bool headless = false; // --headless: no window even when there is a display
+    // --verify FILE.nzb: ask the server for every segment the NZB lists.
+    bool verify = false;
+    QString verifyPath;
 };
 
 // Long forms: --folder --subject --newsgroups --nzb --post --close --poweroff

@@ -4,11 +4,14 @@
 #include "common/AppState.h"
 #include "common/Log.h"
 #include "common/MessageTable.h"
+#include "application/CommandLine.h"
+#include "engine/Verifier.h"
 #include "engine/frmPost.h"
 #include "rarpar/JobTree.h"
 #include "rarpar/Tools.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
+#include "storage/NzbFile.h"
 #include "storage/UploadQueue.h"
 
 #include <QTime>
@@ -41,6 +44,10 @@ void HeadlessRun::start()
     speedText_ = QString::number(appSettings().MaxSpeed);
     connectionList().rebuild(std::min(appSettings().Connections, int(ConnectionList::MaxConnections)));
 
+    if (const CommandLine line = parseCommandLine(arguments_); line.verify) {
+        verifyNzb(line.verifyPath);
+        return;
+    }
     const CommandLineStart begun = beginCommandLine(arguments_);
     if (!begun.queued || !begun.post) {
         // Nothing to post: the run is over (what was queued is saved).
@@ -178,6 +185,31 @@ void HeadlessRun::needsAPerson(const QString &text)
     std::fprintf(stderr, "%s: %s\n", qUtf8Printable(QString::fromUtf16(kAppTitle)), qUtf8Printable(plain));
     std::fflush(stderr);
     QTimer::singleShot(0, this, [this] { abort(); });
+}
+
+void HeadlessRun::verifyNzb(const QString &path)
+{
+    QString problem;
+    const QList<NzbListing> nzb = path.isEmpty() ? QList<NzbListing>() : readNzb(path, &problem);
+    if (nzb.isEmpty()) {
+        needsAPerson(path.isEmpty() ? u"--verify needs the path of an NZB file"_s
+                                    : u"Cannot read "_s + path + u": "_s + problem);
+        return;
+    }
+    AddLog(0, u"Verifying "_s + path + u" on "_s + appSettings().Server, LogColour::Blue);
+    verifier_ = std::make_unique<Verifier>(verifyFilesOf(nzb));
+    connect(verifier_.get(), &Verifier::finished, this, [this](bool complete) {
+        for (const VerifyFile &f : verifier_->files())
+            AddLog(0, verifyReport(f), f.missing.isEmpty() ? LogColour::Green : LogColour::Red);
+        if (!complete) {
+            std::fprintf(stderr, "%s\n", qUtf8Printable(verifier_->error()));
+            AddLog(0, verifier_->error(), LogColour::Red);
+            finish(2);
+            return;
+        }
+        finish(verifier_->missingTotal() > 0 ? 1 : 0);
+    });
+    verifier_->start();
 }
 
 void HeadlessRun::finish(int exitStatus)

@@ -17,6 +17,7 @@
 namespace tessaly {
 
 class frmPost;
+class Verifier;
 
 class HeadlessRun : public QObject, public PostHost, public JobHost
 {
@@ -66,10 +67,13 @@ private:
     // Says what a person would have been asked and ends the run.
     void needsAPerson(const QString &text);
     void finish(int exitStatus);
+    // --verify: every segment of the NZB asked for; exit 0, 1 (missing) or 2.
+    void verifyNzb(const QString &path);
 
     QStringList arguments_;
     std::unique_ptr<frmPost> engine_;
     std::unique_ptr<JobRunner> jobs_;
+    std::unique_ptr<Verifier> verifier_;
     QTimer startTimer_;
     QTimer speedTimer_;
     QString speedText_;

@@ -9,6 +9,7 @@
 #include "common/MessageTable.h"
 #include "config/SslTunnel.h"
 #include "engine/Crc32.h"
+#include "engine/Verifier.h"
 #include "engine/frmPost.h"
 #include "engine/yEnc.h"
 #include "platform/ProgramFolder.h"
@@ -228,6 +229,8 @@ void MainWindow::buildListCommands()
     mnupopup->addSeparator();
     mnuNZBSelected = mnupopup->addAction(QString(), this, &MainWindow::createNzbOfSelection);
     mnuNZBThisCollection = mnupopup->addAction(QString(), this, [this] { createNzbOfCollection(lastRightClickedTag_); });
+    mnuVerify = mnupopup->addAction(QString(), this, &MainWindow::verifySelected);
+    mnuVerify->setObjectName(u"mnuVerify"_s);
 }
 
 void MainWindow::buildToolbars()
@@ -431,7 +434,10 @@ void MainWindow::buildStatusBar()
     lblRemaining->setObjectName(u"lblRemaining"_s);
     statusBar()->addWidget(lblUpSpeed);
     statusBar()->addWidget(new QLabel(u"   "_s));
-    statusBar()->addWidget(lblRemaining, 1);
+    statusBar()->addWidget(lblRemaining);
+    lblChecked = new QLabel;
+    lblChecked->setObjectName(u"lblChecked"_s);
+    statusBar()->addWidget(lblChecked, 1);
     // The legend of the item states.
     auto *legend = new QWidget;
     legend->setObjectName(u"legend"_s);
@@ -508,6 +514,7 @@ void MainWindow::LoadMainWindow()
     mnuNewsgroupAll->setText(caption(102));
     mnuFillSegment->setText(caption(103));
     mnuNZBSelected->setText(caption(104));
+    mnuVerify->setText(caption(253));
     mnuNZBThisCollection->setText(caption(105));
     lblUpSpeed->setText(caption(64) + u" 0,0 kB/s"_s);
     lblRemaining->setText(caption(65) + u" 00:00:00"_s);

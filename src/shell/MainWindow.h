@@ -34,6 +34,7 @@ class JobTreeProxy;
 class SplashWindow;
 
 class frmPost;
+class Verifier;
 
 class MainWindow : public QMainWindow, public PostHost, public JobHost
 {
@@ -90,6 +91,10 @@ public:
     void ListViewMoveToBottom();
     void createNzbOfSelection();
     void createNzbOfCollection(const QString &tag);
+    // Asks the server for every part of the chosen finished items; offers to
+    // post what is missing again.
+    void verifySelected();
+    Verifier *verifier() const { return verifier_.get(); }
     void addFiles(const QStringList &paths);
     void openAddFilesPicker();
     // Queues what an unattended command line asks for; true when it queued work.
@@ -119,6 +124,7 @@ public:
     void runEnded() override;
     void setStatusTexts(const QString &speed, const QString &remaining) override;
     void setTrayTooltip(const QString &text) override;
+    void setCheckText(const QString &text) override;
     void startSpeedScheduler() override;
     void stopSpeedScheduler() override;
     bool jobsWaiting() const override;
@@ -170,6 +176,7 @@ private:
 
     QStringList commandLine_;
     std::unique_ptr<frmPost> engine_;
+    std::unique_ptr<Verifier> verifier_;
     std::unique_ptr<JobRunner> jobRunner_;
     QTimer tmrStart;
     QTimer tmrCheckSpeed;
@@ -181,7 +188,8 @@ private:
     QAction *mnuPauseSelected = nullptr, *mnuPauseAll = nullptr, *mnuClearSelected = nullptr,
             *mnuClearAll = nullptr, *mnuQueueSelected = nullptr, *mnuQueueAll = nullptr,
             *mnuNewsgroupSelected = nullptr, *mnuNewsgroupAll = nullptr, *mnuFillSegment = nullptr,
-            *mnuFillSeparator = nullptr, *mnuNZBSelected = nullptr, *mnuNZBThisCollection = nullptr;
+            *mnuFillSeparator = nullptr, *mnuNZBSelected = nullptr, *mnuNZBThisCollection = nullptr,
+            *mnuVerify = nullptr;
     QString lastRightClickedTag_;
     bool settingsReadFailed_ = false;
     SplashWindow *frmSplash = nullptr;
@@ -213,6 +221,7 @@ private:
     QList<QLabel *> lblArray;
     QLabel *lblUpSpeed = nullptr;
     QLabel *lblRemaining = nullptr;
+    QLabel *lblChecked = nullptr;
 
     QAction *actStart = nullptr, *actAddFiles = nullptr, *actSettings = nullptr, *actLog = nullptr,
             *actScheduler = nullptr, *actRarPar = nullptr, *actAbout = nullptr, *actTray = nullptr;

@@ -10,6 +10,7 @@
 #include "common/Log.h"
 #include "common/MessageTable.h"
 #include "engine/PostStats.h"
+#include "engine/Verifier.h"
 #include "engine/frmPost.h"
 #include "rarpar/FileLists.h"
 #include "rarpar/JobFile.h"
@@ -286,6 +287,11 @@ void MainWindow::setStatusTexts(const QString &speed, const QString &remaining)
 
 void MainWindow::setTrayTooltip(const QString &) {}
 
+void MainWindow::setCheckText(const QString &text)
+{
+    lblChecked->setText(text.isEmpty() ? QString() : u"   "_s + text);
+}
+
 void MainWindow::startSpeedScheduler()
 {
     // The first tick at once, then one a minute.
@@ -532,6 +538,54 @@ void MainWindow::createNzbOfCollection(const QString &tag)
     saveNzbOf(this, rows);
 }
 
+void MainWindow::verifySelected()
+{
+    QList<int> rows;
+    for (int r : selectedRows())
+        if (uploadQueue().item(r).state == UploadState::PostedOK && !uploadQueue().item(r).messageids.isEmpty())
+            rows << r;
+    if (rows.isEmpty() || engine_ || verifier_ || missingSettingSlot() != 0)
+        return;
+    AddLog(0, u"Verifying %1 item(s) on "_s.arg(rows.size()) + appSettings().Server, LogColour::Blue);
+    verifier_ = std::make_unique<Verifier>(verifyFilesOfItems(rows));
+    connect(verifier_.get(), &Verifier::finished, this, [this](bool complete) {
+        // Released later: this runs inside the verifier's own signal.
+        std::unique_ptr<Verifier> done = std::move(verifier_);
+        done->deleteLater();
+        Verifier *v = done.release();
+        QStringList lines;
+        for (const VerifyFile &f : v->files()) {
+            AddLog(0, verifyReport(f), f.missing.isEmpty() ? LogColour::Green : LogColour::Red);
+            lines << verifyReport(f);
+        }
+        if (!complete) {
+            AddLog(0, v->error(), LogColour::Red);
+            Prompts::message(this, v->error());
+            return;
+        }
+        if (v->missingTotal() == 0) {
+            Prompts::message(this, lines.join(u"\r\n"_s), PromptIcon::Information);
+            return;
+        }
+        if (Prompts::message(this, lines.join(u"\r\n"_s) + u"\r\n\r\n"_s + msg(256), PromptIcon::Question,
+                             PromptButtons::YesNo)
+            != PromptAnswer::Yes)
+            return;
+        // The missing parts are queued again: posted (and checked) like any other.
+        UploadQueue &q = uploadQueue();
+        for (const VerifyFile &f : v->files()) {
+            if (f.missing.isEmpty() || !q.isValidIndex(f.queueItem) || q.item(f.queueItem).state != UploadState::PostedOK)
+                continue;
+            for (int part : f.missing)
+                q.markMissing(f.queueItem, part);
+            q.setState(f.queueItem, UploadState::Queued);
+        }
+        SaveQueue();
+        StartOrStop();
+    });
+    verifier_->start();
+}
+
 void MainWindow::showUploadMenu(const QPoint &pos)
 {
     const QModelIndex under = lvwUploads->indexAt(pos);
@@ -540,6 +594,10 @@ void MainWindow::showUploadMenu(const QPoint &pos)
     const QList<int> rows = selectedRows();
     mnuNZBSelected->setEnabled(!rows.isEmpty());
     mnuNZBThisCollection->setEnabled(under.isValid());
+    bool finished = false;
+    for (int r : rows)
+        finished |= uploadQueue().item(r).state == UploadState::PostedOK && !uploadQueue().item(r).messageids.isEmpty();
+    mnuVerify->setEnabled(finished && !engine_ && !verifier_);
     if (jobsWaiting() && !engine_)
         return;
     mnupopup->exec(lvwUploads->viewport()->mapToGlobal(pos));

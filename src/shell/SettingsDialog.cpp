@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -71,6 +72,24 @@ frmSettings::frmSettings(QWidget *parent)
     serverForm->addRow(QString(), chkLogin);
     serverForm->addRow(caption(218), txtUsername);
     serverForm->addRow(caption(219), txtPassword);
+    chkPostCheck = new QCheckBox(caption(250));
+    chkPostCheck->setObjectName(u"chkPostCheck"_s);
+    chkPostCheck->setChecked(s.PostCheck == 1);
+    spnCheckDelay = new QSpinBox;
+    spnCheckDelay->setObjectName(u"spnCheckDelay"_s);
+    spnCheckDelay->setRange(0, 3600);
+    spnCheckDelay->setValue(s.PostCheckDelay);
+    spnCheckTries = new QSpinBox;
+    spnCheckTries->setObjectName(u"spnCheckTries"_s);
+    spnCheckTries->setRange(0, 100);
+    spnCheckTries->setValue(s.PostCheckTries);
+    spnCheckDelay->setEnabled(chkPostCheck->isChecked());
+    spnCheckTries->setEnabled(chkPostCheck->isChecked());
+    connect(chkPostCheck, &QCheckBox::toggled, spnCheckDelay, &QWidget::setEnabled);
+    connect(chkPostCheck, &QCheckBox::toggled, spnCheckTries, &QWidget::setEnabled);
+    serverForm->addRow(QString(), chkPostCheck);
+    serverForm->addRow(caption(251), spnCheckDelay);
+    serverForm->addRow(caption(252), spnCheckTries);
 
     auto *postBox = new QGroupBox(caption(212));
     txtNickname = new QLineEdit(s.Nickname);
@@ -296,6 +315,9 @@ void frmSettings::cmdOk_Click()
     s.Username = txtUsername->text().trimmed();
     s.Password = txtPassword->text().trimmed();
     s.Login = chkLogin->isChecked() ? 1 : 0;
+    s.PostCheck = chkPostCheck->isChecked() ? 1 : 0;
+    s.PostCheckDelay = spnCheckDelay->value();
+    s.PostCheckTries = spnCheckTries->value();
     s.Nickname = txtNickname->text().trimmed();
     s.Email = txtEmail->text().trimmed();
     s.setMaxLines(std::clamp(txtLines->text().trimmed().toInt(), 1000, 10000));
@@ -344,7 +366,8 @@ void frmSettings::cmdOk_Click()
                                             u"Connections"_s, u"Nickname"_s, u"Email"_s, u"MaxLines"_s, u"EnableSSL"_s,
                                             u"ConfirmSubject"_s, u"KeepGroups"_s, u"EnableNZB"_s, u"Language"_s,
                                             u"RemoveFiles"_s, u"CheckUpdates"_s, u"HideSeparators"_s, u"StoreRarPar"_s,
-                                            u"SpeedScheduler"_s, u"SpeedItems"_s, u"LimitSpeed"_s});
+                                            u"SpeedScheduler"_s, u"SpeedItems"_s, u"LimitSpeed"_s,
+                                            u"PostCheck"_s, u"PostCheckDelay"_s, u"PostCheckTries"_s});
     if (!error.isEmpty())
         LogError(ErrorCode::FileIo, error);
     if (languageChanged && onLanguageChanged)

@@ -8,6 +8,7 @@
 #include <array>
 
 class QCheckBox;
+class QSpinBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -48,6 +49,9 @@ public:
     QCheckBox *chkLogin = nullptr;
     QLineEdit *txtUsername = nullptr;
     QLineEdit *txtPassword = nullptr;
+    QCheckBox *chkPostCheck = nullptr;
+    QSpinBox *spnCheckDelay = nullptr;
+    QSpinBox *spnCheckTries = nullptr;
     QLineEdit *txtNickname = nullptr;
     QLineEdit *txtEmail = nullptr;
     QLineEdit *txtLines = nullptr;

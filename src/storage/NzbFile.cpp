@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QXmlStreamReader>
 
 using namespace Qt::StringLiterals;
 
@@ -143,6 +144,58 @@ bool rewriteCollectionNzb(int nzbIndex, bool postedOnly)
         nzb.messageids = makeMessageIds(parts);
     }
     return true;
+}
+
+QList<NzbListing> readNzb(const QString &path, QString *error)
+{
+    constexpr qint64 kMaxBytes = 256LL << 20;
+    const QFileInfo info(path);
+    QFile file(path);
+    // Only a regular file: a pipe or device would block or never end.
+    if (!info.isFile()) {
+        *error = info.exists() ? u"not a regular file"_s : u"File not found"_s;
+        return {};
+    }
+    if (info.size() > kMaxBytes) {
+        *error = u"larger than 256 MB"_s;
+        return {};
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return {};
+    }
+    QList<NzbListing> out;
+    QXmlStreamReader r(&file);
+    NzbListing *current = nullptr;
+    while (!r.atEnd()) {
+        r.readNext();
+        if (!r.isStartElement())
+            continue;
+        const QStringView name = r.name();
+        if (name == u"file") {
+            out.append(NzbListing{r.attributes().value(u"subject"_s).toString(), {}, {}});
+            current = &out.last();
+        } else if (current && name == u"group") {
+            const QString g = r.readElementText().trimmed();
+            if (!g.isEmpty())
+                current->groups << g;
+        } else if (current && name == u"segment") {
+            bool ok = false;
+            const int number = r.attributes().value(u"number"_s).toInt(&ok);
+            QString id = r.readElementText().trimmed();
+            if (id.startsWith(u'<') && id.endsWith(u'>'))
+                id = id.mid(1, id.size() - 2);
+            if (ok && number > 0 && !id.isEmpty())
+                current->segments.append({number, id});
+        }
+    }
+    if (r.hasError()) {
+        *error = u"%1 (line %2)"_s.arg(r.errorString()).arg(r.lineNumber());
+        return {};
+    }
+    if (out.isEmpty())
+        *error = u"no files listed"_s;
+    return out;
 }
 
 } // namespace tessaly

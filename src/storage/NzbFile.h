@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace tessaly {
 
@@ -27,5 +28,22 @@ bool CreateNZB(const QString &path, const QList<int> &items);
 // else every item but the failed ones. An NZB item not begun yet takes the
 // new file's part count. Returns whether the file was written.
 bool rewriteCollectionNzb(int nzbIndex, bool postedOnly);
+
+// What an NZB file lists: per file its subject, groups and segments.
+struct NzbListing
+{
+    struct Segment
+    {
+        int number = 0;
+        QString messageId; // without brackets
+    };
+    QString subject;
+    QStringList groups;
+    QList<Segment> segments;
+};
+
+// Reads an NZB file (any writer's). On failure the list is empty and
+// *error says why; a file without segments is no failure.
+QList<NzbListing> readNzb(const QString &path, QString *error);
 
 } // namespace tessaly

@@ -94,6 +94,40 @@ TEST_F(Headless, PostsAFolderAndEndsWithStatusZero)
         EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
 }
 
+TEST_F(Headless, VerifyNamesTheMissingArticlesOfAnNzbAndSaysSoInItsStatus)
+{
+    writeSettings(u"127.0.0.1"_s);
+    const QString folder = test::homeFile(u"v"_s);
+    test::writeAll(folder + u"/big.bin"_s, test::randomData(128000 * 4, 3));
+    ASSERT_EQ(run({u"/F"_s, folder, u"/H"_s, u"V"_s, u"/N"_s, u"alt.binaries.test"_s, u"/Z"_s, u"v"_s, u"/P"_s}), 0);
+    const QString nzb = folder + u"/v.nzb"_s;
+    const QStringList ids = uploadQueue().item(1).messageids;
+    ASSERT_EQ(ids.size(), 4);
+    EXPECT_TRUE(logHas(u"Post check: checked 5 / missing 0"_s));
+
+    // Two articles gone; this server wants a group before STAT.
+    server.held.remove(ids[1].toUtf8());
+    server.held.remove(ids[3].toUtf8());
+    server.statNeedsGroup = true;
+    logModel().clear();
+    EXPECT_EQ(run({u"--verify"_s, nzb}), 1);
+    EXPECT_TRUE(logHas(u"\"big.bin\" yEnc (1/4): 2 of 4 parts on the server, missing: 2, 4"_s));
+    EXPECT_TRUE(server.commands.contains("GROUP alt.binaries.test"));
+
+    // Back again: status 0. An unreadable NZB or a server that cannot check: 2.
+    server.held.insert(ids[1].toUtf8());
+    server.held.insert(ids[3].toUtf8());
+    EXPECT_EQ(run({u"--verify"_s, nzb}), 0);
+    EXPECT_TRUE(logHas(u"\"big.bin\" yEnc (1/4): all 4 parts on the server"_s));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run({u"--verify"_s, folder + u"/none.nzb"_s}), 2);
+    server.statReply = "500 what?\r\n";
+    EXPECT_EQ(run({u"--verify"_s, nzb}), 2);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("none.nzb"), std::string::npos) << said;
+    EXPECT_NE(said.find("The server cannot check articles: 500 what?"), std::string::npos) << said;
+}
+
 TEST_F(Headless, WhatNeedsAPersonEndsTheRunAndKeepsTheQueue)
 {
     const QString folder = test::homeFile(u"pics"_s);

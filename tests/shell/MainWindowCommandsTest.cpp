@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTreeView>
@@ -292,4 +293,37 @@ TEST(FileSetup, ValidationMessages)
     d.txtNZBPath->clear();
     EXPECT_FALSE(d.cmdOk_Click());
     EXPECT_EQ(Prompts::shown().last().text, u"No NZB path selected."_s);
+}
+
+TEST_F(Commands, VerifyFinishedItemsAndPostWhatIsMissingAgain)
+{
+    test::ScriptedNntpServer server;
+    ASSERT_TRUE(server.start());
+    AppSettings &s = appSettings();
+    s.Port = server.port();
+    s.setMaxLines(1000);
+    const QByteArray data = test::randomData(128000 * 3, 5);
+    test::writeAll(test::homeFile(u"v.bin"_s), data);
+    uploadQueue().append(UploadQueue::newItem(u"V"_s, u"alt.test"_s, test::homeFile(u"v.bin"_s), 3, u"t"_s,
+                                              {u"p1@x"_s, u"p2@x"_s, u"p3@x"_s}));
+    window->StartOrStop();
+    for (QDeadlineTimer d(10000); window->engine() && !d.hasExpired();)
+        spin(20);
+    ASSERT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
+    EXPECT_TRUE(window->findChild<QLabel *>(u"lblChecked"_s)->text().contains(u"checked 3 / missing 0"_s));
+
+    server.held.remove("p2@x");
+    server.refuseKnownIds = true; // the old ID is refused: part 2 goes out under a new one
+    select({1});
+    Prompts::setNextAnswer(PromptAnswer::Yes);
+    window->verifySelected();
+    for (QDeadlineTimer d(10000); (window->verifier() || window->engine() || server.articles.size() < 5) && !d.hasExpired();)
+        spin(20);
+    ASSERT_FALSE(Prompts::shown().isEmpty());
+    EXPECT_TRUE(Prompts::shown().last().text.contains(u"V: 2 of 3 parts on the server, missing: 2"_s))
+        << qPrintable(Prompts::shown().last().text);
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
+    EXPECT_EQ(server.accepted().size(), 4); // only part 2, once more
+    EXPECT_NE(uploadQueue().item(1).messageids.at(1), u"p2@x"_s);
+    EXPECT_TRUE(server.held.contains(uploadQueue().item(1).messageids.at(1).toUtf8()));
 }

@@ -13,6 +13,7 @@
 #include "support/ScriptedNntpServer.h"
 #include "support/TestEnvironment.h"
 
+#include <QSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -139,7 +140,12 @@ TEST_F(Settings, OkWritesExactlyItsKeysAndCancelNothing)
     frmSettings d;
     fill(d);
     d.chkNoConfirm->setChecked(true);
+    d.chkPostCheck->setChecked(false);
+    EXPECT_FALSE(d.spnCheckDelay->isEnabled());
+    d.spnCheckDelay->setValue(30);
     d.cmdOk_Click();
+    EXPECT_EQ(key(u"PostCheck"_s), u"0"_s);
+    EXPECT_EQ(key(u"PostCheckDelay"_s), u"30"_s);
     EXPECT_EQ(key(u"Server"_s), u"news.example.org"_s);
     EXPECT_EQ(key(u"Connections"_s), u"3"_s);
     EXPECT_EQ(key(u"Login"_s), u"1"_s);
@@ -160,7 +166,7 @@ TEST_F(Settings, OkWritesExactlyItsKeysAndCancelNothing)
         if (a[i] != b[i])
             changed << QString::fromUtf8(b[i].split('=').first());
     EXPECT_EQ(changed, (QStringList{u"Server"_s, u"Username"_s, u"Password"_s, u"Login"_s, u"Connections"_s,
-                                    u"ConfirmSubject"_s}));
+                                    u"ConfirmSubject"_s, u"PostCheck"_s, u"PostCheckDelay"_s}));
 }
 
 TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
@@ -237,4 +243,5 @@ TEST_F(Settings, TheDutchFileHasEveryKey)
     EXPECT_EQ(msg(66), u"In wachtrij"_s);
     EXPECT_EQ(msg(39), u"Start"_s);
     EXPECT_EQ(msg(42), u"Instellingen"_s);
+    EXPECT_EQ(msg(248), u"Controleren"_s);
 }

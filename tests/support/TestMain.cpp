@@ -2,6 +2,7 @@
 
 #include "application/ProcessState.h"
 #include "common/AppState.h"
+#include "engine/frmPost.h"
 #include "platform/ProgramFolder.h"
 
 #ifdef TESSALY_GUI_TESTS
@@ -33,6 +34,8 @@ class ResetListener : public ::testing::EmptyTestEventListener
         g_home = std::make_unique<QTemporaryDir>();
         qputenv("TESSALY_HOME", g_home->path().toUtf8());
         resetProcessState();
+        // Posted articles are checked at once, not seconds later.
+        PostTimeouts::current().checkDelayMs = 0;
 #ifdef TESSALY_GUI_TESTS
         Prompts::reset();
         Prompts::setMode(PromptMode::Scripted);

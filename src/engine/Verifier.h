@@ -1,0 +1,73 @@
+// Asks the server, over one connection, whether it holds every segment of a
+// set of files (STAT per Message-ID), and says per file which are missing.
+// Used for an NZB file from the command line and for chosen queue items.
+#pragma once
+
+#include "engine/NntpSession.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+class QTcpSocket;
+
+namespace tessaly {
+
+struct NzbListing;
+
+struct VerifyFile
+{
+    QString name;  // the subject, for the report
+    QString group; // selected for servers that want a group before STAT
+    QList<int> numbers;
+    QStringList ids;
+    int queueItem = 0; // the queue item it came from, 0 for an NZB file
+    // Results: the segment numbers not found, and how many were asked.
+    QList<int> missing;
+    int asked = 0;
+};
+
+QList<VerifyFile> verifyFilesOf(const QList<NzbListing> &nzb);
+QList<VerifyFile> verifyFilesOfItems(const QList<int> &items);
+
+// "name: all 12 parts on the server" or "name: 10 of 12 parts on the
+// server, missing: 3, 7".
+QString verifyReport(const VerifyFile &file);
+
+class Verifier : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Verifier(QList<VerifyFile> files, QObject *parent = nullptr);
+    ~Verifier() override;
+
+    // Connects to the server of the settings and asks for every segment.
+    void start();
+    const QList<VerifyFile> &files() const { return files_; }
+    // Why the check could not be completed; empty when every segment was asked.
+    QString error() const { return error_; }
+    int missingTotal() const;
+
+signals:
+    void finished(bool complete);
+
+private:
+    void onReply(const NntpSession::Reply &reply);
+    void askNext();
+    void fail(const QString &why);
+    void send(const QByteArray &command);
+
+    QList<VerifyFile> files_;
+    QTcpSocket *socket_ = nullptr;
+    QTimer watchdog_;
+    NntpSession session_;
+    int file_ = 0;
+    int segment_ = 0;
+    bool groupAsked_ = false;
+    bool done_ = false;
+    QString error_;
+};
+
+} // namespace tessaly
