@@ -819,10 +819,6 @@ void frmPost::checkRunEnd()
 
     if (checked_ + missing_ > 0)
         AddLog(0, u"Post check: "_s + msg(249).arg(checked_).arg(missing_), LogColour::Blue);
-    // The run has ended. NZB files not posted yet list the IDs known now.
-    for (int i = 1; i <= q.count(); ++i)
-        if (q.item(i).state != UploadState::PostedOK && q.isCollectionNzb(i))
-            rewriteCollectionNzb(i, false);
     host_->runEnded();
     if (appSettings().RemoveFiles == 1) {
         for (int i = q.count(); i >= 1; --i)
@@ -997,6 +993,11 @@ void frmPost::Form_Unload()
         if (st == UploadState::Queued || st == UploadState::Posting)
             q.setState(i, UploadState::Queued);
     }
+    // However the run ended, NZB files not posted yet list the IDs known now.
+    if (!fillMode_)
+        for (int i = 1; i <= q.count(); ++i)
+            if (q.item(i).state != UploadState::PostedOK && q.isCollectionNzb(i))
+                rewriteCollectionNzb(i, false);
     setPostingInProgress(false);
     host_->setPostingControls(false);
     fillMode_ = false;

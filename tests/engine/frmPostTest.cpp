@@ -6,6 +6,7 @@
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/MessageIds.h"
+#include "storage/NzbFile.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 #include "support/FakePostHost.h"
@@ -501,6 +502,64 @@ TEST_F(PostRun, ChecksLeftWhenARunStopsAreMadeWhenItResumes)
     EXPECT_EQ(server.statsAsked.size(), 3);
     EXPECT_EQ(server.accepted().size(), 6); // each lost part posted once more
     EXPECT_FALSE(test::readAll(queueFilePath()).contains("<unchecked>"));
+    expectAllPartsAccepted();
+}
+
+TEST_F(PostRun, ACollectionsNzbIsPostedLastAndListsWhatTheServerAccepted)
+{
+    // The server names IDs of its own; one file of the collection is gone before Start.
+    server.rewriteId = [](const test::ReceivedArticle &a) { return "srv." + a.messageId; };
+    const int a = queueFile(u"a.bin"_s, randomData(kPart * 3, 50));
+    const int b = queueFile(u"b.bin"_s, randomData(kPart, 51));
+    const QString nzbPath = test::homeFile(u"set.nzb"_s);
+    ASSERT_TRUE(CreateNZB(nzbPath, {a, b}));
+    const QByteArray atQueueTime = test::readAll(nzbPath);
+    const int n = queueFile(u"set.nzb"_s, atQueueTime);
+    ASSERT_TRUE(uploadQueue().isCollectionNzb(n));
+    QFile::remove(test::homeFile(u"b.bin"_s));
+    files.remove(u"b.bin"_s);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(a).state, UploadState::PostedOK);
+    EXPECT_EQ(uploadQueue().item(b).state, UploadState::FileError);
+    EXPECT_EQ(uploadQueue().item(n).state, UploadState::PostedOK);
+    // The NZB went out last, as the file on disk is now: a's server IDs, no b.
+    const QByteArray nzb = test::readAll(nzbPath);
+    files[u"set.nzb"_s] = nzb;
+    const test::DecodedPart last = test::decodeArticle(server.accepted().last().raw);
+    EXPECT_EQ(last.name, QByteArray("set.nzb"));
+    for (const QString &id : uploadQueue().item(a).messageids) {
+        EXPECT_TRUE(id.startsWith(u"srv."_s));
+        EXPECT_TRUE(nzb.contains(QByteArray(">" + id.toUtf8() + "</segment>"))) << qPrintable(id);
+    }
+    EXPECT_FALSE(nzb.contains("b.bin"));
+    EXPECT_TRUE(atQueueTime.contains("b.bin"));
+    EXPECT_TRUE(logHas(u"Left out of the NZB file, because it could not be posted: Test - \"b.bin\" yEnc"_s));
+    expectAllPartsAccepted(); // the NZB posted is the one on disk
+
+    // Stopped half-way, a collection's NZB stays unposted; the next run
+    // finishes the collection and posts the NZB after it.
+    server.articles.clear();
+    files.clear();
+    appSettings().Connections = 1;
+    host.speed = u"2000"_s;
+    const int c = queueFile(u"c.bin"_s, randomData(kPart * 3, 52));
+    uploadQueue().item(c).tag = u"tag2"_s;
+    const QString nzb2 = test::homeFile(u"two.nzb"_s);
+    ASSERT_TRUE(CreateNZB(nzb2, {c}));
+    const int n2 = queueFile(u"two.nzb"_s, test::readAll(nzb2));
+    uploadQueue().item(n2).tag = u"tag2"_s;
+    run(10000, [&](frmPost &e) {
+        if (server.accepted().size() >= 1 && !e.isUnloaded())
+            e.Stop();
+    });
+    EXPECT_EQ(uploadQueue().item(n2).state, UploadState::Queued);
+    for (const test::ReceivedArticle &art : server.articles)
+        EXPECT_FALSE(art.raw.contains("two.nzb"));
+    host.speed = u"0"_s;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(n2).state, UploadState::PostedOK);
+    EXPECT_TRUE(server.accepted().last().raw.contains("name=two.nzb"));
+    files[u"two.nzb"_s] = test::readAll(nzb2);
     expectAllPartsAccepted();
 }
 
