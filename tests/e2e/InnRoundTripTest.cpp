@@ -1,6 +1,7 @@
 // End to end: the posting engine posts to a real INN2 news server on loopback
 // (plainly, through the SSL tunnel, and with AUTHINFO), and nzbget downloads
 // the articles back through an NZB; the files must come back byte-identical.
+#include "application/HeadlessRun.h"
 #include "common/AppState.h"
 #include "common/Log.h"
 #include "config/SslTunnel.h"
@@ -13,6 +14,8 @@
 #include "shell/RarParDialog.h"
 #include "storage/Newsgroups.h"
 #include "storage/MessageIds.h"
+#include "storage/NzbFile.h"
+#include "storage/ProfileFile.h"
 #include "storage/QueueFile.h"
 #include "support/YencDecode.h"
 #include "storage/AppSettings.h"
@@ -33,6 +36,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTcpSocket>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -492,6 +496,117 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
     fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), out2 + u"Docs.nzb"_s}, &rc);
     ASSERT_EQ(rc, 0) << qPrintable(fetched);
     EXPECT_TRUE(test::readAll(work + u"/dst/Docs/Docs.zip"_s) == test::readAll(out2 + u"Docs.zip"_s));
+}
+
+namespace {
+
+// Posts a small text article under the given Message-ID, as another poster would.
+bool postPlainArticle(quint16 port, const QString &messageId)
+{
+    QTcpSocket sock;
+    sock.connectToHost(u"127.0.0.1"_s, port);
+    const auto reply = [&sock](const QByteArray &code) {
+        QByteArray line;
+        for (QDeadlineTimer d(10000); !line.endsWith('\n') && !d.hasExpired();)
+            if (sock.canReadLine() || sock.waitForReadyRead(100))
+                line += sock.readLine();
+        return line.startsWith(code);
+    };
+    if (!sock.waitForConnected(5000) || !reply("20"))
+        return false;
+    sock.write("POST\r\n");
+    if (!reply("340"))
+        return false;
+    sock.write("From: other@example.org\r\nNewsgroups: alt.binaries.test\r\nSubject: taken\r\nMessage-ID: <"
+               + messageId.toUtf8() + ">\r\n\r\nfirst\r\n.\r\n");
+    return reply("240");
+}
+
+} // namespace
+
+TEST_F(InnRoundTrip, PostCheckFindsACancelledArticleAndTheNzbListsWhatTheServerHolds)
+{
+    // Part 2's ID is taken before we post (INN refuses it), and part 3 is
+    // cancelled after it went in, before its check: the check finds it
+    // missing, INN refuses its old ID, a new one is stored, and nzbget
+    // fetches the collection through the NZB written again.
+    PostTimeouts::current().checkDelayMs = 1500;
+    appSettings().Connections = 2;
+    const qint64 P = appSettings().PartSize;
+    queue(u"checked.bin"_s, randomData(P * 5 - 100, 60));
+    const QStringList queued = uploadQueue().item(1).messageids;
+    const QString folder = test::homeFile(u"set"_s);
+    QDir().mkpath(folder);
+    const QString nzb = folder + u"/checked.nzb"_s;
+    ASSERT_TRUE(CreateNZB(nzb, {1}));
+    uploadQueue().append(UploadQueue::newItem(u"E2E - \"checked.nzb\" yEnc"_s, u"alt.binaries.test"_s, nzb, 1,
+                                              u"e2etag00"_s, makeMessageIds(1)));
+    ASSERT_TRUE(postPlainArticle(port_, queued[1]));
+
+    bool cancelled = false;
+    ASSERT_TRUE(post(60000, [&] {
+        const UploadItem &it = uploadQueue().item(1);
+        if (!cancelled && UploadQueue::isAccepted(it, 3)) {
+            cancelled = true;
+            int rc = 0;
+            const QString out = runScript(u"inn.sh"_s, {u"cancel"_s, root_, it.messageids.at(2)}, &rc);
+            EXPECT_EQ(rc, 0) << qPrintable(out);
+        }
+    }));
+    ASSERT_TRUE(cancelled);
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
+    EXPECT_EQ(uploadQueue().item(2).state, UploadState::PostedOK);
+    const QStringList now = uploadQueue().item(1).messageids;
+    EXPECT_NE(now[1], queued[1]);
+    EXPECT_NE(now[2], queued[2]);
+    EXPECT_TRUE(logHas(u"Part 3 of E2E - \"checked.bin\" yEnc is missing on the server"_s));
+    const QByteArray written = test::readAll(nzb);
+    for (const QString &id : now)
+        EXPECT_TRUE(written.contains(id.toUtf8())) << qPrintable(id);
+
+    int rc = 0;
+    const QString work = root_ + u"/nzbget"_s;
+    const QString out = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), nzb}, &rc);
+    ASSERT_EQ(rc, 0) << qPrintable(out);
+    EXPECT_TRUE(test::readAll(work + u"/dst/checked/checked.bin"_s) == files_[u"checked.bin"_s]);
+
+    // --verify names two cancelled articles and fails; after a fill of them, it passes.
+    for (int k : {0, 3})
+        runScript(u"inn.sh"_s, {u"cancel"_s, root_, now.at(k)}, &rc);
+    const auto verify = [&] {
+        if (!writeDefaultSettings()
+            || !settingsFile()
+                    .write(u"Settings"_s, {{u"Server"_s, u"127.0.0.1"_s}, {u"Port"_s, QString::number(port_)}})
+                    .isEmpty())
+            return -2;
+        HeadlessRun run({u"--verify"_s, nzb});
+        int status = -1;
+        QObject::connect(&run, &HeadlessRun::finished, [&](int s) { status = s; });
+        run.start();
+        for (QDeadlineTimer d(20000); status < 0 && !d.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return status;
+    };
+    appSettings().Connections = 1;
+    logModel().clear();
+    EXPECT_EQ(verify(), 1);
+    EXPECT_TRUE(logHas(u"yEnc (1/5): 3 of 5 parts on the server, missing: 1, 4"_s));
+    uploadQueue().clear();
+    ASSERT_EQ(LoadStartXML(), 2);
+    {
+        frmPost fill(&host_);
+        bool done = false;
+        QObject::connect(&fill, &frmPost::unloaded, [&] { done = true; });
+        fill.setFillMode(1, {1, 4});
+        fill.Form_Load();
+        for (QDeadlineTimer d(30000); !done && !d.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ASSERT_TRUE(done);
+    }
+    ASSERT_TRUE(CreateNZB(nzb, {1})); // from the stored IDs, as the list's menu writes it
+    logModel().clear();
+    EXPECT_EQ(verify(), 0);
+    EXPECT_TRUE(logHas(u"yEnc (1/5): all 5 parts on the server"_s));
 }
 
 // Not against INN: the scripted server keeps count of every accepted part
