@@ -6,6 +6,9 @@
 //   bench_post limit L [seconds] [connections]  posts with a limit of L kB/s
 //       (3 connections, 10 s by default) and reports the measured rate
 //       against L x 1024 bytes a second.
+//   bench_post checkcost [GB] [connections] [runs]  the same with the post
+//       check off and on, alternately (the sink answers STAT with 223);
+//       reports medians and the ratio on/off.
 //   bench_post compare [GB] [connections] [MaxLines] [runs] [files]  the program itself
 //       (tessaly-poster --headless /F ... /P /C, and in its window too when
 //       there is a display) against bench_floor, the least a poster can do,
@@ -134,6 +137,98 @@ void configure(quint16 port, int connections)
     s.Email = u"bench@example.org"_s;
     s.Nickname = u"bench"_s;
     setRunTag(u"1765000000"_s);
+}
+
+struct CheckRun
+{
+    double seconds = 0;
+    double cpu = 0;
+    int posted = 0;
+    int checked = 0;
+};
+
+// One run over the queue as it stands (every item queued again first).
+CheckRun postQueue(quint16 port, int connections, bool check)
+{
+    for (int i = 1; i <= uploadQueue().count(); ++i) {
+        UploadItem &it = uploadQueue().item(i);
+        it = UploadQueue::newItem(it.subject, it.newsgroups, it.path, it.maxparts, it.tag, it.messageids);
+        uploadQueue().itemChanged(i);
+    }
+    configure(port, connections);
+    appSettings().PostCheck = check ? 1 : 0;
+    PostTimeouts::current().checkDelayMs = 0; // each article asked for right after the next is sent
+    QuietHost host;
+    frmPost engine(&host);
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QEventLoop loop;
+    QObject::connect(&engine, &frmPost::unloaded, &loop, &QEventLoop::quit);
+    engine.Form_Load();
+    if (!engine.isUnloaded())
+        loop.exec();
+    CheckRun f;
+    f.seconds = double(wall.nsecsElapsed()) / 1e9;
+    f.cpu = cpuSeconds() - cpu0;
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        f.posted += uploadQueue().item(i).state == UploadState::PostedOK;
+    f.checked = engine.checkedCount();
+    return f;
+}
+
+// The post check's cost: runs with the check off and on, alternately, in
+// one process against one sink; medians and the ratio on/off.
+int checkCost(double gigabytes, int connections, int runs, const QString &sinkProgram)
+{
+    QTemporaryDir tmp;
+    const QString folder = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
+    QDir().mkpath(folder);
+    const qint64 total = qint64(gigabytes * 1e9);
+    const qint64 fileSize = 100'000'000;
+    int n = 0;
+    for (qint64 made = 0; made < total; made += fileSize, ++n) {
+        const qint64 size = std::min(fileSize, total - made);
+        const QString path = folder + u"/file%1.bin"_s.arg(n, 3, 10, QChar(u'0'));
+        if (QFileInfo(path).size() != size)
+            writeRandomFile(path, size, quint64(n) + 1);
+        const int parts = int(partCount(size, 384000));
+        uploadQueue().append(UploadQueue::newItem(u"bench - \"file%1.bin\" yEnc"_s.arg(n), u"alt.binaries.test"_s,
+                                                  path, parts, u"benchtag"_s, makeMessageIds(parts)));
+    }
+    Sink sink;
+    if (!sink.start(sinkProgram)) {
+        std::fprintf(stderr, "the sink did not start\n");
+        return 1;
+    }
+    std::vector<double> off, on, offCpu, onCpu;
+    int checked = 0;
+    bool allPosted = true;
+    postQueue(sink.port, connections, false); // warm the page cache
+    for (int r = 0; r < runs; ++r) {
+        // Off first, then on first: neither order gains from the other.
+        for (const bool check : {r % 2 == 1, r % 2 == 0}) {
+            const CheckRun f = postQueue(sink.port, connections, check);
+            allPosted = allPosted && f.posted == uploadQueue().count();
+            (check ? on : off).push_back(double(total) / 1e6 / f.seconds);
+            std::printf("  run %d check %-3s %7.0f MB/s\n", r + 1, check ? "on" : "off", double(total) / 1e6 / f.seconds);
+            (check ? onCpu : offCpu).push_back(f.cpu / (double(total) / 1e9));
+            if (check)
+                checked = f.checked;
+        }
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("check cost: %.2f GB in %d files, 384000-byte parts, %d connections, median of %d runs each\n",
+                double(total) / 1e9, uploadQueue().count(), connections, runs);
+    std::printf("  check off   %7.0f MB/s  %.3f CPU-s/GB\n", median(off), median(offCpu));
+    std::printf("  check on    %7.0f MB/s  %.3f CPU-s/GB  (%d articles checked in the last run)\n", median(on),
+                median(onCpu), checked);
+    std::printf("  ratio on/off throughput %.3f, CPU %.3f\n", median(on) / median(off), median(onCpu) / median(offCpu));
+    std::printf("  sink: %s\n", qPrintable(sink.stop()));
+    return allPosted ? 0 : 1;
 }
 
 int throughput(double gigabytes, int connections, const QString &sinkProgram)
@@ -395,10 +490,14 @@ int main(int argc, char **argv)
     if (mode == u"limit"_s)
         return limit(args.value(1, u"200"_s).toInt(), args.value(2, u"10"_s).toDouble(), args.value(3, u"3"_s).toInt(),
                      sinkProgram);
+    if (mode == u"checkcost"_s)
+        return checkCost(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), args.value(3, u"3"_s).toInt(),
+                         sinkProgram);
     if (mode == u"compare"_s)
         return compare(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), args.value(3, u"5600"_s).toInt(),
                        args.value(4, u"3"_s).toInt(), std::max(1, args.value(5, u"4"_s).toInt()), sinkProgram);
     std::fprintf(stderr, "usage: bench_post throughput [GB] [connections] | limit L [seconds] [connections]\n"
+                         "       bench_post checkcost [GB] [connections] [runs]\n"
                          "       bench_post compare [GB] [connections] [MaxLines] [runs] [files]\n");
     return 2;
 }

@@ -1,5 +1,6 @@
 // A news server that takes everything and keeps nothing: greets, answers POST
-// with 340, reads the article to its end line, answers 240, and discards it.
+// with 340, reads the article to its end line, answers 240, and discards it;
+// answers STAT with 223.
 // It runs as its own process so the poster's CPU time is measured alone.
 //
 //   bench_sink PORT        prints "ready" once it listens on 127.0.0.1:PORT;
@@ -30,6 +31,13 @@ struct Client
     char tail[4] = {};  // last bytes of article data, to find "\r\n.\r\n" across reads
     int tailLen = 0;
 };
+
+void reply(int fd, const char *text);
+
+void reply(int fd, const std::string &text)
+{
+    reply(fd, text.c_str());
+}
 
 void reply(int fd, const char *text)
 {
@@ -107,7 +115,7 @@ int main(int argc, char **argv)
 
     std::unordered_map<int, Client> clients;
     std::vector<char> buf(1 << 20);
-    unsigned long long received = 0, articles = 0;
+    unsigned long long received = 0, articles = 0, stats = 0;
     epoll_event events[64];
     while (!g_stop) {
         const int n = epoll_wait(ep, events, 64, 200);
@@ -169,6 +177,13 @@ int main(int argc, char **argv)
                         cl.tail[0] = '\r';
                         cl.tail[1] = '\n';
                         reply(fd, "340 send it\r\n");
+                    } else if (cl.line.rfind("STAT ", 0) == 0) {
+                        // Everything is "held": the post check finds it.
+                        std::string id = cl.line.substr(5);
+                        if (!id.empty() && id.back() == '\r')
+                            id.pop_back();
+                        ++stats;
+                        reply(fd, "223 0 " + id + "\r\n");
                     } else if (!cl.line.empty() && cl.line != "\r") {
                         reply(fd, "500 what\r\n");
                     }
@@ -177,6 +192,6 @@ int main(int argc, char **argv)
             }
         }
     }
-    std::printf("received %llu bytes in %llu articles\n", received, articles);
+    std::printf("received %llu bytes in %llu articles, %llu STAT\n", received, articles, stats);
     return 0;
 }

@@ -11,6 +11,8 @@ void NntpSession::reset()
     buffer_.clear();
     expecting_ = Expect::Greeting;
     articleWritten_ = false;
+    postAfterStat_ = false;
+    statsLeft_ = 0;
 }
 
 QByteArray NntpSession::authUser(const QString &name)
@@ -35,7 +37,22 @@ QByteArray NntpSession::post()
 QByteArray NntpSession::stat(const QString &messageId)
 {
     expecting_ = Expect::Stat;
+    postAfterStat_ = false;
+    statsLeft_ = 1;
     return "STAT <" + withoutLineBreaks(messageId).toUtf8() + ">\r\n";
+}
+
+QByteArray NntpSession::statsThenPost(const QStringList &messageIds, bool post)
+{
+    QByteArray out;
+    for (const QString &id : messageIds)
+        out += "STAT <" + withoutLineBreaks(id).toUtf8() + ">\r\n";
+    expecting_ = Expect::Stat;
+    statsLeft_ = int(messageIds.size());
+    postAfterStat_ = post;
+    if (post)
+        out += "POST\r\n";
+    return out;
 }
 
 QByteArray NntpSession::group(const QString &name)
@@ -93,15 +110,22 @@ std::optional<NntpSession::Reply> NntpSession::next()
         if (code == "205 ")
             return Reply{Event::Farewell, text};
         if (expecting_ == Expect::Stat) {
+            Event e = Event::Failed;
             if (code == "223 ")
-                return Reply{Event::Present, text};
-            if (code == "430 ")
-                return Reply{Event::Missing, text};
-            if (code == "412 ")
-                return Reply{Event::NeedsGroup, text};
-            if (code == "500 " || code == "501 ")
-                return Reply{Event::CannotCheck, text};
-            return Reply{Event::Failed, text};
+                e = Event::Present;
+            else if (code == "430 ")
+                e = Event::Missing;
+            else if (code == "412 ")
+                e = Event::NeedsGroup;
+            else if (code == "500 " || code == "501 ")
+                e = Event::CannotCheck;
+            if (--statsLeft_ <= 0 && postAfterStat_) {
+                // The POST sent with the STATs is answered next.
+                postAfterStat_ = false;
+                expecting_ = Expect::PostGo;
+                articleWritten_ = false;
+            }
+            return Reply{e, text};
         }
         if (expecting_ == Expect::Group) {
             if (code == "211 ")

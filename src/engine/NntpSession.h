@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -53,6 +54,9 @@ public:
     // a group for servers that want one before STAT.
     QByteArray stat(const QString &messageId);
     QByteArray group(const QString &name);
+    // Several STATs and a POST in one write (RFC 3977 3.5): the STAT
+    // replies are awaited in turn, then the reply to POST (when asked for).
+    QByteArray statsThenPost(const QStringList &messageIds, bool post);
     // The article is on its way (its result is awaited), and once it is
     // written whole, a 240 may come.
     void articleStarted();
@@ -78,6 +82,8 @@ private:
     QByteArray buffer_;
     Expect expecting_ = Expect::Greeting;
     bool articleWritten_ = false;
+    bool postAfterStat_ = false;
+    int statsLeft_ = 0;
 };
 
 } // namespace tessaly

@@ -13,6 +13,17 @@ std::optional<PendingCheck> CheckList::takeDue(double nowMs)
     return c;
 }
 
+int CheckList::dueCount(double nowMs, int enough) const
+{
+    int n = 0;
+    for (const PendingCheck &c : list_) {
+        if (n >= enough || c.dueMs > nowMs)
+            break;
+        ++n;
+    }
+    return n;
+}
+
 void CheckList::itemRemoved(int index)
 {
     dropItem(index);

@@ -26,6 +26,8 @@ public:
     void putBack(const PendingCheck &check) { list_.push_front(check); }
     // The first check due at `nowMs`, taken off the list.
     std::optional<PendingCheck> takeDue(double nowMs);
+    // How many are due at `nowMs`, counting no further than `enough`.
+    int dueCount(double nowMs, int enough) const;
     double nextDueMs() const { return list_.empty() ? std::numeric_limits<double>::infinity() : list_.front().dueMs; }
     bool empty() const { return list_.empty(); }
     int size() const { return int(list_.size()); }

@@ -21,6 +21,11 @@ namespace tessaly {
 namespace {
 
 constexpr int kMaxRefusalsInARow = 5;
+// Checks go with a POST once this many are due; an idle connection sends
+// every due one (up to the most at once).
+constexpr int kChecksWithAPost = 8;
+constexpr int kMostChecksAtOnce = 64;
+constexpr int kSaveQueueEveryMs = 5000;
 
 QString connectingText()
 {
@@ -57,6 +62,7 @@ frmPost::frmPost(PostHost *host, QObject *parent)
     , host_(host)
 {
     clock_.start();
+    lastSave_.start();
     tmrSpeed_.setInterval(PostTimeouts::current().statisticsMs);
     connect(&tmrSpeed_, &QTimer::timeout, this, &frmPost::statisticsTick);
     tmrPacketSize_.setSingleShot(true);
@@ -103,7 +109,7 @@ void frmPost::Form_Load()
         pc->checkTimer = new QTimer(this);
         pc->checkTimer->setSingleShot(true);
         connect(pc->checkTimer, &QTimer::timeout, this, [this, pc] {
-            if (unloaded_ || pc->hasArticle || pc->currentItem != 0 || pc->checking)
+            if (unloaded_ || pc->hasArticle || pc->currentItem != 0 || !pc->checking.isEmpty())
                 return;
             if (pc->socket->state() == QAbstractSocket::ConnectedState)
                 UploadNextFile(*pc);
@@ -252,12 +258,12 @@ void frmPost::reconnectNow(PostConnection &c)
 
 void frmPost::closeSocket(PostConnection &c)
 {
-    if (c.checking) {
-        // No answer came: the check is made again, first.
-        checks_.putBack(*c.checking);
-        c.checking.reset();
-    }
+    // Checks that got no answer are made again, first.
+    while (!c.checking.isEmpty())
+        checks_.putBack(c.checking.takeLast());
     c.groupAsked = false;
+    c.checkWithPost = false;
+    c.groupChosen = false;
     c.checkTimer->stop();
     c.closingByUs = true;
     c.watchdog->stop();
@@ -343,27 +349,17 @@ void frmPost::onReply(PostConnection &c, const NntpSession::Reply &reply)
         return;
     case NntpSession::Event::Present:
     case NntpSession::Event::Missing:
-        checkAnswered(c, reply.event == NntpSession::Event::Present, text);
-        return;
     case NntpSession::Event::NeedsGroup:
-        if (c.checking && !c.groupAsked && uploadQueue().isValidIndex(c.checking->item)) {
-            // The server wants a group selected first: the item's first one.
-            c.groupAsked = true;
-            const QString group = uploadQueue().item(c.checking->item).newsgroups.section(u',', 0, 0).trimmed();
-            sendCommand(c, c.session.group(group), u"the reply to GROUP"_s);
-            return;
-        }
-        serverCannotCheck(c, text);
+    case NntpSession::Event::CannotCheck:
+        checkAnswered(c, reply.event, text);
         return;
     case NntpSession::Event::GroupChosen:
-        if (c.checking) {
-            sendCommand(c, c.session.stat(c.checking->id), u"the reply to STAT"_s);
+        c.groupChosen = true;
+        if (!c.checking.isEmpty()) {
+            sendCommand(c, c.session.stat(c.checking.first().id), u"the reply to STAT"_s);
             return;
         }
         errorPath(c, u"Unexpected reply ("_s + c.waitingFor + u"): "_s + text);
-        return;
-    case NntpSession::Event::CannotCheck:
-        serverCannotCheck(c, text);
         return;
     case NntpSession::Event::Refused:
         AddLog(c.number, text, LogColour::Red);
@@ -395,51 +391,105 @@ void frmPost::startArticle(PostConnection &c)
 
 void frmPost::postNext(PostConnection &c)
 {
-    if (!c.hasArticle && sendDueCheck(c))
+    // Checks that are due go in the same write as the POST, a few at a
+    // time: their answers cost the connection no extra wait and come
+    // together. Until a server that wants a group has one, checks go alone.
+    if (!c.hasArticle && !(c.wantsGroup && !c.groupChosen) && takeDueChecks(c, kChecksWithAPost))
+        return;
+    if (!c.hasArticle && c.wantsGroup && !c.groupChosen && sendDueCheck(c))
         return;
     sendCommand(c, c.session.post(), u"the reply to POST"_s);
 }
 
-bool frmPost::sendDueCheck(PostConnection &c)
+bool frmPost::takeDueChecks(PostConnection &c, int atLeast)
 {
-    if (!checkOn_ || c.checking || c.socket->state() != QAbstractSocket::ConnectedState)
+    if (!checkOn_ || !c.checking.isEmpty() || c.socket->state() != QAbstractSocket::ConnectedState
+        || checks_.dueCount(nowMs(), atLeast) < atLeast)
         return false;
-    UploadQueue &q = uploadQueue();
-    for (;;) {
+    const UploadQueue &q = uploadQueue();
+    QStringList ids;
+    while (ids.size() < kMostChecksAtOnce) {
         std::optional<PendingCheck> due = checks_.takeDue(nowMs());
         if (!due)
-            return false;
+            break;
         // A check for an item that failed meanwhile, or whose ID changed, is void.
         if (!q.isValidIndex(due->item) || q.item(due->item).state == UploadState::FileError
             || q.item(due->item).messageids.value(due->part - 1) != due->id)
             continue;
-        c.checking = due;
-        c.groupAsked = false;
-        const UploadItem &it = q.item(due->item);
-        connectionList().setAction(c.number, msg(248));
-        if (c.currentItem == 0)
-            connectionList().setDescription(c.number, it.subject + u" ("_s + QString::number(due->part) + u'/'
-                                                          + QString::number(it.maxparts) + u')');
-        sendCommand(c, c.session.stat(due->id), u"the reply to STAT"_s);
-        return true;
+        c.checking.append(*due);
+        ids << due->id;
     }
+    if (ids.isEmpty())
+        return false;
+    c.checkWithPost = atLeast > 0;
+    c.groupAsked = false;
+    sendCommand(c, c.session.statsThenPost(ids, c.checkWithPost), u"the reply to STAT"_s);
+    return true;
 }
 
-void frmPost::checkAnswered(PostConnection &c, bool present, const QString &text)
+bool frmPost::sendDueCheck(PostConnection &c)
 {
-    if (!c.checking) {
+    // Alone: a 412 is answered with GROUP and the STAT again.
+    if (c.wantsGroup && !c.groupChosen) {
+        if (!checkOn_ || !c.checking.isEmpty() || c.socket->state() != QAbstractSocket::ConnectedState)
+            return false;
+        const UploadQueue &q = uploadQueue();
+        while (std::optional<PendingCheck> due = checks_.takeDue(nowMs())) {
+            if (!q.isValidIndex(due->item) || q.item(due->item).state == UploadState::FileError
+                || q.item(due->item).messageids.value(due->part - 1) != due->id)
+                continue;
+            c.checking.append(*due);
+            c.checkWithPost = false;
+            c.groupAsked = false;
+            sendCommand(c, c.session.stat(due->id), u"the reply to STAT"_s);
+            return true;
+        }
+        return false;
+    }
+    if (!takeDueChecks(c, 0))
+        return false;
+    connectionList().setAction(c.number, msg(248));
+    return true;
+}
+
+void frmPost::checkAnswered(PostConnection &c, NntpSession::Event event, const QString &text)
+{
+    if (c.checking.isEmpty()) {
         errorPath(c, u"Unexpected reply ("_s + c.waitingFor + u"): "_s + text);
         return;
     }
-    const PendingCheck done = *c.checking;
-    c.checking.reset();
-    c.groupAsked = false;
-    connectionList().setAction(c.number, msg(142));
+    const PendingCheck done = c.checking.takeFirst();
     UploadQueue &q = uploadQueue();
-    // (An answer that comes after the check was turned off is let go.)
-    if (checkOn_ && q.isValidIndex(done.item)) {
-        UploadItem &it = q.item(done.item);
-        if (present) {
+    bool workBack = false;
+    switch (event) {
+    case NntpSession::Event::NeedsGroup:
+        c.wantsGroup = true;
+        if (!c.groupAsked && c.checking.isEmpty() && !c.checkWithPost && q.isValidIndex(done.item)) {
+            // The server wants a group selected first: the item's first one.
+            c.groupAsked = true;
+            c.checking.append(done);
+            const QString group = q.item(done.item).newsgroups.section(u',', 0, 0).trimmed();
+            sendCommand(c, c.session.group(group), u"the reply to GROUP"_s);
+            return;
+        }
+        if (c.groupAsked) {
+            serverCannotCheck(c, text); // a group did not help
+        } else if (checkOn_) {
+            checks_.putBack(done); // asked again once a group is chosen
+        }
+        break;
+    case NntpSession::Event::CannotCheck:
+        serverCannotCheck(c, text);
+        workBack = true;
+        break;
+    case NntpSession::Event::Present:
+    case NntpSession::Event::Missing:
+    default:
+        // (An answer that comes after the check was turned off is let go.)
+        if (!checkOn_ || !q.isValidIndex(done.item))
+            break;
+        if (event == NntpSession::Event::Present) {
+            UploadItem &it = q.item(done.item);
             ++checked_;
             if (done.part <= it.unchecked.size())
                 it.unchecked.clearBit(done.part - 1);
@@ -448,30 +498,22 @@ void frmPost::checkAnswered(PostConnection &c, bool present, const QString &text
             q.itemChanged(done.item);
             finishItemIfDone(done.item);
         } else {
-            ++missing_;
-            const QString key = it.path + u'|' + QString::number(done.part);
-            const int times = ++timesMissing_[key];
-            AddLog(c.number, u"Part %1 of %2 is missing on the server (%3)"_s.arg(done.part).arg(it.subject, text),
-                   LogColour::Red);
-            if (times > checkTries_) {
-                // Posted again as often as allowed: the item fails, the run goes on.
-                QStringList parts = it.note.isEmpty() ? QStringList() : it.note.section(u": "_s, 1).split(u", "_s);
-                parts << QString::number(done.part);
-                q.setState(done.item, UploadState::FileError);
-                q.item(done.item).note = u"Missing on the server: "_s + parts.join(u", "_s);
-                q.itemChanged(done.item);
-                AddLog(c.number, u"Still missing after %1 posts, given up: "_s.arg(times) + it.subject, LogColour::Red);
-                SaveQueue();
-            } else {
-                q.markMissing(done.item, done.part);
-                stats_.addToPost(encodedPartSize_);
-                if (it.state == UploadState::Posting && !dispatch::othersOn(claims(), -1, done.item))
-                    q.setState(done.item, UploadState::Queued);
-            }
+            partMissing(c, done, text);
+            workBack = true;
         }
+        break;
     }
-    publishCheckCounts();
-    wakeWaitingConnections();
+    wakeWaitingConnections(workBack);
+    if (!c.checking.isEmpty())
+        return; // more answers to come
+    const bool postFollows = c.checkWithPost;
+    c.checkWithPost = false;
+    c.groupAsked = false;
+    if (postFollows) {
+        c.waitingFor = u"the reply to POST"_s; // sent with the checks
+        return;
+    }
+    connectionList().setAction(c.number, msg(142));
     // On with what this connection was doing.
     if (q.isValidIndex(c.currentItem) && c.part > 0)
         postNext(c);
@@ -479,14 +521,40 @@ void frmPost::checkAnswered(PostConnection &c, bool present, const QString &text
         UploadNextFile(c);
 }
 
+void frmPost::partMissing(PostConnection &c, const PendingCheck &done, const QString &text)
+{
+    UploadQueue &q = uploadQueue();
+    UploadItem &it = q.item(done.item);
+    ++missing_;
+    const QString key = it.path + u'|' + QString::number(done.part);
+    const int times = ++timesMissing_[key];
+    AddLog(c.number, u"Part %1 of %2 is missing on the server (%3)"_s.arg(done.part).arg(it.subject, text),
+           LogColour::Red);
+    if (times > checkTries_) {
+        // Posted again as often as allowed: the item fails, the run goes on.
+        QStringList parts = it.note.isEmpty() ? QStringList() : it.note.section(u": "_s, 1).split(u", "_s);
+        parts << QString::number(done.part);
+        q.setState(done.item, UploadState::FileError);
+        q.item(done.item).note = u"Missing on the server: "_s + parts.join(u", "_s);
+        q.itemChanged(done.item);
+        AddLog(c.number, u"Still missing after %1 posts, given up: "_s.arg(times) + it.subject, LogColour::Red);
+        SaveQueue();
+        return;
+    }
+    q.markMissing(done.item, done.part);
+    stats_.addToPost(encodedPartSize_);
+    if (it.state == UploadState::Posting && !dispatch::othersOn(claims(), -1, done.item))
+        q.setState(done.item, UploadState::Queued);
+}
+
 void frmPost::serverCannotCheck(PostConnection &c, const QString &text)
 {
+    if (!checkOn_)
+        return;
     AddLog(c.number, u"The server cannot check articles (\""_s + text
                          + u"\"): the post check is off for the rest of this run"_s,
            LogColour::Orange);
     checkOn_ = false;
-    c.checking.reset();
-    c.groupAsked = false;
     checks_.clear();
     UploadQueue &q = uploadQueue();
     for (int i = q.count(); i >= 1; --i) {
@@ -496,18 +564,12 @@ void frmPost::serverCannotCheck(PostConnection &c, const QString &text)
         q.itemChanged(i);
         finishItemIfDone(i);
     }
-    connectionList().setAction(c.number, msg(142));
-    wakeWaitingConnections();
-    if (q.isValidIndex(c.currentItem) && c.part > 0)
-        postNext(c);
-    else
-        UploadNextFile(c);
+    publishCheckCounts();
 }
 
-void frmPost::wakeWaitingConnections()
+void frmPost::wakeWaitingConnections(bool workBack)
 {
     // Work came back (a part to post again), or nothing is left to wait for.
-    const bool workBack = dispatch::workWaiting(uploadQueue(), claims());
     if (!workBack && checksPending())
         return;
     for (auto &other : connections_)
@@ -522,7 +584,7 @@ bool frmPost::checksPending() const
     if (!checks_.empty())
         return true;
     for (const auto &c : connections_)
-        if (c->checking)
+        if (!c->checking.isEmpty())
             return true;
     return false;
 }
@@ -817,6 +879,7 @@ void frmPost::checkRunEnd()
     if (unloaded_ || (finished_ < int(connections_.size()) && !queueDone))
         return;
 
+    publishCheckCounts();
     if (checked_ + missing_ > 0)
         AddLog(0, u"Post check: "_s + msg(249).arg(checked_).arg(missing_), LogColour::Blue);
     host_->runEnded();
@@ -841,10 +904,12 @@ void frmPost::removeFinishedItem(int index)
     uploadQueue().RemoveArrayItem(index);
     checks_.itemRemoved(index);
     for (auto &other : connections_) {
-        if (other->checking && other->checking->item == index)
-            other->checking->item = 0;
-        else if (other->checking && other->checking->item > index)
-            --other->checking->item;
+        for (PendingCheck &ch : other->checking) {
+            if (ch.item == index)
+                ch.item = 0;
+            else if (ch.item > index)
+                --ch.item;
+        }
     }
     for (auto &other : connections_) {
         if (other->currentItem == index) {
@@ -926,10 +991,11 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText)
     c.currentItem = 0;
     c.part = 0;
     if (item.state == UploadState::Posting) {
-        // With checks to come the item waits for them, off every connection.
+        // With checks to come the item waits for them, off every connection
+        // (the queue is saved with them a moment later, see statisticsTick).
         q.setState(finishedIndex, UploadState::Posting, 0);
         if (!finishItemIfDone(finishedIndex))
-            SaveQueue();
+            queueChanged_ = true;
     }
     UploadNextFile(c);
 }
@@ -974,7 +1040,7 @@ void frmPost::Form_Unload()
         c->sendTimer->stop();
         c->restartTimer->stop();
         closeSocket(*c);
-        c->checking.reset();
+        c->checking.clear();
         c->currentItem = 0;
         c->part = 0;
         c->hasArticle = false;
@@ -1090,12 +1156,21 @@ void frmPost::onBytesWritten(PostConnection &c, qint64 n)
 
 void frmPost::statisticsTick()
 {
+    // Parts waiting for their checks are saved now and then, not at once:
+    // a save with its flush to disk costs more than many checks.
+    if (queueChanged_ && lastSave_.hasExpired(kSaveQueueEveryMs)) {
+        queueChanged_ = false;
+        lastSave_.start();
+        SaveQueue();
+    }
     if (stats_.connectionSpeedsDue()) {
         for (auto &c : connections_) {
             connectionList().setSpeed(c->number, oneDecimal(double(c->speedSampleBytes) / 2000.0) + u" kB/s"_s);
             c->speedSampleBytes = 0;
         }
     }
+    if (checkOn_ || checked_ + missing_ > 0)
+        publishCheckCounts();
     const PostStatistics::Texts t = stats_.tick();
     host_->setStatusTexts(t.speed, t.remaining);
     host_->setTrayTooltip(t.speed + u"\r\n"_s + t.remaining);

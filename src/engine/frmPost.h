@@ -75,8 +75,11 @@ struct PostConnection
     int refusalsInARow = 0;
     bool connecting = false;
     NntpSession session; // the replies, judged by what this connection waits for
-    std::optional<PendingCheck> checking; // the check whose answer is awaited
+    QList<PendingCheck> checking; // the checks whose answers are awaited, in order
     bool groupAsked = false;              // GROUP was sent for that check
+    bool checkWithPost = false;           // those STATs went with a POST, answered after them
+    bool wantsGroup = false;              // the server said 412: checks here select a group first
+    bool groupChosen = false;
 };
 
 class frmPost : public QObject
@@ -157,9 +160,13 @@ private:
     void closeSocket(PostConnection &c);
     // The POST for the connection's next article, after any check that is due.
     void postNext(PostConnection &c);
-    // Sends STAT for the first check due; false when none is due.
+    // Sends STAT for the checks due; false when none is due.
     bool sendDueCheck(PostConnection &c);
-    void checkAnswered(PostConnection &c, bool present, const QString &text);
+    // Sends the due checks when at least `atLeast` are due (with a POST
+    // after them when atLeast > 0).
+    bool takeDueChecks(PostConnection &c, int atLeast);
+    void checkAnswered(PostConnection &c, NntpSession::Event event, const QString &text);
+    void partMissing(PostConnection &c, const PendingCheck &done, const QString &text);
     void serverCannotCheck(PostConnection &c, const QString &text);
     // Whether checks are still to be made (listed or awaiting an answer).
     bool checksPending() const;
@@ -167,7 +174,7 @@ private:
     // file removed when asked. Returns false when the item is not there yet.
     bool finishItemIfDone(int index);
     void waitForChecks(PostConnection &c);
-    void wakeWaitingConnections();
+    void wakeWaitingConnections(bool workBack);
     double nowMs() const { return double(clock_.nsecsElapsed()) / 1e6; }
     void publishCheckCounts();
     void arm(PostConnection &c, int ms);
@@ -208,6 +215,8 @@ private:
     QHash<QString, int> timesMissing_; // path + '|' + part -> times found missing
     int checked_ = 0;
     int missing_ = 0;
+    bool queueChanged_ = false; // not saved yet
+    QElapsedTimer lastSave_;
 };
 
 } // namespace tessaly

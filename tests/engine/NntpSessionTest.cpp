@@ -143,8 +143,16 @@ TEST(NntpSession, ChecksAskWithStatAndSelectAGroupWhenTold)
     s.group(u"alt.none"_s);
     s.append("411 no such group\r\n");
     EXPECT_EQ(s.next()->event, Event::CannotCheck);
-    // After a check the session posts again.
+    // After a check the session posts again; STAT and POST can go in one
+    // write, their replies judged in turn (whatever the STAT's answer).
     EXPECT_EQ(s.post(), QByteArray("POST\r\n"));
     s.append("340 go\r\n");
     EXPECT_EQ(s.next()->event, Event::SendArticle);
+    for (const QByteArray answer : {"223 0 <a@b>\r\n", "430 gone\r\n", "412 group?\r\n", "500 what?\r\n"}) {
+        EXPECT_EQ(s.statsThenPost({u"a@b"_s, u"c@d"_s}, true), QByteArray("STAT <a@b>\r\nSTAT <c@d>\r\nPOST\r\n"));
+        s.append(answer + answer + "340 go\r\n");
+        EXPECT_NE(s.next()->event, Event::Failed) << answer.constData();
+        EXPECT_NE(s.next()->event, Event::Failed) << answer.constData();
+        EXPECT_EQ(s.next()->event, Event::SendArticle) << answer.constData();
+    }
 }
