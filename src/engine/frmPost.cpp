@@ -25,7 +25,7 @@ constexpr int kMaxRefusalsInARow = 5;
 // every due one (up to the most at once).
 constexpr int kChecksWithAPost = 8;
 constexpr int kMostChecksAtOnce = 64;
-constexpr int kSaveQueueEveryMs = 5000;
+constexpr int kSaveQueueEveryMs = 1000;
 
 QString connectingText()
 {
@@ -62,7 +62,6 @@ frmPost::frmPost(PostHost *host, QObject *parent)
     , host_(host)
 {
     clock_.start();
-    lastSave_.start();
     tmrSpeed_.setInterval(PostTimeouts::current().statisticsMs);
     connect(&tmrSpeed_, &QTimer::timeout, this, &frmPost::statisticsTick);
     tmrPacketSize_.setSingleShot(true);
@@ -625,7 +624,7 @@ bool frmPost::finishItemIfDone(int index)
             AddLog(0, u"Could not remove file: "_s + path + u" ("_s + file.errorString() + u')', LogColour::Red);
         }
     }
-    SaveQueue();
+    saveQueueSoon();
     return true;
 }
 
@@ -991,11 +990,10 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText)
     c.currentItem = 0;
     c.part = 0;
     if (item.state == UploadState::Posting) {
-        // With checks to come the item waits for them, off every connection
-        // (the queue is saved with them a moment later, see statisticsTick).
+        // With checks to come the item waits for them, off every connection.
         q.setState(finishedIndex, UploadState::Posting, 0);
         if (!finishItemIfDone(finishedIndex))
-            queueChanged_ = true;
+            saveQueueSoon();
     }
     UploadNextFile(c);
 }
@@ -1058,6 +1056,10 @@ void frmPost::Form_Unload()
         const UploadState st = q.item(i).state;
         if (st == UploadState::Queued || st == UploadState::Posting)
             q.setState(i, UploadState::Queued);
+    }
+    if (queueChanged_) {
+        queueChanged_ = false;
+        SaveQueue();
     }
     // However the run ended, NZB files not posted yet list the IDs known now.
     if (!fillMode_)
@@ -1154,15 +1156,24 @@ void frmPost::onBytesWritten(PostConnection &c, qint64 n)
 
 // ---------------------------------------------------------------- statistics
 
+void frmPost::saveQueueSoon()
+{
+    // At most one save a second: each one flushes the file to disk, which
+    // costs more than many checks.
+    if (lastSave_.isValid() && !lastSave_.hasExpired(kSaveQueueEveryMs)) {
+        queueChanged_ = true;
+        return;
+    }
+    queueChanged_ = false;
+    lastSave_.start();
+    SaveQueue();
+}
+
 void frmPost::statisticsTick()
 {
-    // Parts waiting for their checks are saved now and then, not at once:
-    // a save with its flush to disk costs more than many checks.
-    if (queueChanged_ && lastSave_.hasExpired(kSaveQueueEveryMs)) {
-        queueChanged_ = false;
-        lastSave_.start();
-        SaveQueue();
-    }
+    // A save put off (see saveQueueSoon) is made now.
+    if (queueChanged_)
+        saveQueueSoon();
     if (stats_.connectionSpeedsDue()) {
         for (auto &c : connections_) {
             connectionList().setSpeed(c->number, oneDecimal(double(c->speedSampleBytes) / 2000.0) + u" kB/s"_s);

@@ -177,6 +177,8 @@ private:
     void wakeWaitingConnections(bool workBack);
     double nowMs() const { return double(clock_.nsecsElapsed()) / 1e6; }
     void publishCheckCounts();
+    // Saves Queue.dat now, or within a second when it was saved just now.
+    void saveQueueSoon();
     void arm(PostConnection &c, int ms);
 
     void computePacketSize();
