@@ -257,7 +257,7 @@ constexpr EnglishText kEnglish[] = {
     {249, u"checked %1 / missing %2"},
     {250, u"Check every posted article on the server"},
     {251, u"Check after (seconds):"},
-    {252, u"Posts of a missing article:"},
+    {252, u"Post a missing article again (times):"},
     {253, u"Verify on the server"},
     {254, u"%1: %2 of %3 parts on the server, missing: %4"},
     {255, u"%1: all %2 parts on the server"},

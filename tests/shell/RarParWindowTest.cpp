@@ -7,6 +7,7 @@
 #include "shell/MainWindow.h"
 #include "shell/Prompts.h"
 #include "shell/RarParDialog.h"
+#include "shell/SettingsDialog.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/Newsgroups.h"
@@ -300,7 +301,14 @@ TEST_F(RarPar, Screenshots)
         QCoreApplication::processEvents();
         QThread::msleep(200);
         QCoreApplication::processEvents();
+        window.setCheckText(msg(249).arg(118).arg(2));
         window.grab().save(folder + u"/main-%1.png"_s.arg(language));
+        {
+            frmSettings settings(&window);
+            settings.show();
+            QCoreApplication::processEvents();
+            settings.grab().save(folder + u"/settings-%1.png"_s.arg(language));
+        }
         Prompts::setNextAnswer(PromptAnswer::Yes);
         window.StartOrStop();
         ASSERT_TRUE(waitFor([&] { return !window.jobRunner()->isRunning(); }));
