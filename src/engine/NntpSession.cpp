@@ -117,8 +117,10 @@ std::optional<NntpSession::Reply> NntpSession::next()
                 e = Event::Missing;
             else if (code == "412 ")
                 e = Event::NeedsGroup;
-            else if (code == "500 " || code == "501 ")
-                e = Event::CannotCheck;
+            else if (code.startsWith('4') || code.startsWith('5'))
+                // Anything but a server going away (400, 502, 503) says
+                // this server will not check: retrying would loop.
+                e = code == "400 " || code == "502 " || code == "503 " ? Event::Failed : Event::CannotCheck;
             if (--statsLeft_ <= 0 && postAfterStat_) {
                 // The POST sent with the STATs is answered next.
                 postAfterStat_ = false;
@@ -130,7 +132,7 @@ std::optional<NntpSession::Reply> NntpSession::next()
         if (expecting_ == Expect::Group) {
             if (code == "211 ")
                 return Reply{Event::GroupChosen, text};
-            if (code == "411 ")
+            if ((code.startsWith('4') || code.startsWith('5')) && code != "400 " && code != "502 " && code != "503 ")
                 return Reply{Event::CannotCheck, text};
             return Reply{Event::Failed, text};
         }

@@ -31,7 +31,7 @@ public:
         Missing,      // 430 after STAT
         NeedsGroup,   // 412 after STAT: a group must be selected first
         GroupChosen,  // 211 after GROUP
-        CannotCheck,  // 500/501 after STAT, 411 after GROUP: no check on this server
+        CannotCheck,  // another 4xx/5xx after STAT or GROUP (500, 480, 411...): no check here
         OutOfTurn,    // a known reply where another was awaited
         Failed,       // any other reply, or a line longer than MaxLine
     };

@@ -131,7 +131,8 @@ TEST(NntpSession, ChecksAskWithStatAndSelectAGroupWhenTold)
         Event event;
     } stat[] = {{"430 no such article\r\n", Event::Missing}, {"412 no group selected\r\n", Event::NeedsGroup},
                 {"500 what?\r\n", Event::CannotCheck},        {"501 syntax\r\n", Event::CannotCheck},
-                {"240 posted\r\n", Event::Failed},            {"480 login first\r\n", Event::Failed}};
+                {"240 posted\r\n", Event::Failed},            {"480 login first\r\n", Event::CannotCheck},
+                {"503 going away\r\n", Event::Failed},       {"hello\r\n", Event::Failed}};
     for (const auto &c : stat) {
         s.stat(u"x@y"_s);
         s.append(c.reply);
