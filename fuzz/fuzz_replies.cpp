@@ -4,7 +4,7 @@
 // the engine's timers that fire at once (reconnects, the send loop) run
 // between the pieces.
 //
-// Input: byte 0 chooses the set-up; the rest is split at 0xFF bytes, and the
+// Input: byte 0 chooses the set-up (connections, login, fill mode, post check); the rest is split at 0xFF bytes, and the
 // first byte of each piece chooses the connection it arrives on.
 //
 // Besides crashes it checks what a run must never do: count more parts than
@@ -99,6 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     s.Password = u"secret"_s;
     s.PartSize = 256;
     const bool fill = setup & 4;
+    // The post check: asked at once (its STAT and GROUP replies reachable), or off.
+    PostTimeouts::current().checkDelayMs = (setup & 8) ? 0 : -1;
+    s.PostCheck = (setup & 16) ? 0 : 1;
 
     UploadQueue &q = uploadQueue();
     q.clear();
