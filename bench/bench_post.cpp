@@ -139,6 +139,23 @@ void configure(quint16 port, int connections)
     setRunTag(u"1765000000"_s);
 }
 
+// Queues random files of 100 MB (the last one smaller) adding up to `total`
+// bytes; files of the right size in the folder are used again.
+void queueBenchFiles(const QString &folder, qint64 total)
+{
+    const qint64 fileSize = 100'000'000;
+    int n = 0;
+    for (qint64 made = 0; made < total; made += fileSize, ++n) {
+        const qint64 size = std::min(fileSize, total - made);
+        const QString path = folder + u"/file%1.bin"_s.arg(n, 3, 10, QChar(u'0'));
+        if (QFileInfo(path).size() != size)
+            writeRandomFile(path, size, quint64(n) + 1);
+        const int parts = int(partCount(size, 384000));
+        uploadQueue().append(UploadQueue::newItem(u"bench - \"file%1.bin\" yEnc"_s.arg(n), u"alt.binaries.test"_s,
+                                                  path, parts, u"benchtag"_s, makeMessageIds(parts)));
+    }
+}
+
 struct CheckRun
 {
     double seconds = 0;
@@ -185,17 +202,7 @@ int checkCost(double gigabytes, int connections, int runs, const QString &sinkPr
     const QString folder = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
     QDir().mkpath(folder);
     const qint64 total = qint64(gigabytes * 1e9);
-    const qint64 fileSize = 100'000'000;
-    int n = 0;
-    for (qint64 made = 0; made < total; made += fileSize, ++n) {
-        const qint64 size = std::min(fileSize, total - made);
-        const QString path = folder + u"/file%1.bin"_s.arg(n, 3, 10, QChar(u'0'));
-        if (QFileInfo(path).size() != size)
-            writeRandomFile(path, size, quint64(n) + 1);
-        const int parts = int(partCount(size, 384000));
-        uploadQueue().append(UploadQueue::newItem(u"bench - \"file%1.bin\" yEnc"_s.arg(n), u"alt.binaries.test"_s,
-                                                  path, parts, u"benchtag"_s, makeMessageIds(parts)));
-    }
+    queueBenchFiles(folder, total);
     Sink sink;
     if (!sink.start(sinkProgram)) {
         std::fprintf(stderr, "the sink did not start\n");
@@ -238,17 +245,7 @@ int throughput(double gigabytes, int connections, const QString &sinkProgram)
     const QString folder = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
     QDir().mkpath(folder);
     const qint64 total = qint64(gigabytes * 1e9);
-    const qint64 fileSize = 100'000'000;
-    int n = 0;
-    for (qint64 made = 0; made < total; made += fileSize, ++n) {
-        const qint64 size = std::min(fileSize, total - made);
-        const QString path = folder + u"/file%1.bin"_s.arg(n, 3, 10, QChar(u'0'));
-        if (QFileInfo(path).size() != size)
-            writeRandomFile(path, size, quint64(n) + 1);
-        const int parts = int(partCount(size, 384000));
-        uploadQueue().append(UploadQueue::newItem(u"bench - \"file%1.bin\" yEnc"_s.arg(n), u"alt.binaries.test"_s,
-                                                  path, parts, u"benchtag"_s, makeMessageIds(parts)));
-    }
+    queueBenchFiles(folder, total);
     Sink sink;
     if (!sink.start(sinkProgram)) {
         std::fprintf(stderr, "the sink did not start\n");

@@ -400,21 +400,28 @@ void frmPost::postNext(PostConnection &c)
     sendCommand(c, c.session.post(), u"the reply to POST"_s);
 }
 
+std::optional<PendingCheck> frmPost::takeValidDueCheck()
+{
+    const UploadQueue &q = uploadQueue();
+    while (std::optional<PendingCheck> due = checks_.takeDue(nowMs())) {
+        // A check for an item that failed meanwhile, or whose ID changed, is void.
+        if (q.isValidIndex(due->item) && q.item(due->item).state != UploadState::FileError
+            && q.item(due->item).messageids.value(due->part - 1) == due->id)
+            return due;
+    }
+    return std::nullopt;
+}
+
 bool frmPost::takeDueChecks(PostConnection &c, int atLeast)
 {
     if (!checkOn_ || !c.checking.isEmpty() || c.socket->state() != QAbstractSocket::ConnectedState
         || checks_.dueCount(nowMs(), atLeast) < atLeast)
         return false;
-    const UploadQueue &q = uploadQueue();
     QStringList ids;
     while (ids.size() < kMostChecksAtOnce) {
-        std::optional<PendingCheck> due = checks_.takeDue(nowMs());
+        const std::optional<PendingCheck> due = takeValidDueCheck();
         if (!due)
             break;
-        // A check for an item that failed meanwhile, or whose ID changed, is void.
-        if (!q.isValidIndex(due->item) || q.item(due->item).state == UploadState::FileError
-            || q.item(due->item).messageids.value(due->part - 1) != due->id)
-            continue;
         c.checking.append(*due);
         ids << due->id;
     }
@@ -432,18 +439,14 @@ bool frmPost::sendDueCheck(PostConnection &c)
     if (c.wantsGroup && !c.groupChosen) {
         if (!checkOn_ || !c.checking.isEmpty() || c.socket->state() != QAbstractSocket::ConnectedState)
             return false;
-        const UploadQueue &q = uploadQueue();
-        while (std::optional<PendingCheck> due = checks_.takeDue(nowMs())) {
-            if (!q.isValidIndex(due->item) || q.item(due->item).state == UploadState::FileError
-                || q.item(due->item).messageids.value(due->part - 1) != due->id)
-                continue;
-            c.checking.append(*due);
-            c.checkWithPost = false;
-            c.groupAsked = false;
-            sendCommand(c, c.session.stat(due->id), u"the reply to STAT"_s);
-            return true;
-        }
-        return false;
+        const std::optional<PendingCheck> due = takeValidDueCheck();
+        if (!due)
+            return false;
+        c.checking.append(*due);
+        c.checkWithPost = false;
+        c.groupAsked = false;
+        sendCommand(c, c.session.stat(due->id), u"the reply to STAT"_s);
+        return true;
     }
     if (!takeDueChecks(c, 0))
         return false;

@@ -165,6 +165,8 @@ private:
     // Sends the due checks when at least `atLeast` are due (with a POST
     // after them when atLeast > 0).
     bool takeDueChecks(PostConnection &c, int atLeast);
+    // The first due check that still applies; void ones are dropped.
+    std::optional<PendingCheck> takeValidDueCheck();
     void checkAnswered(PostConnection &c, NntpSession::Event event, const QString &text);
     void partMissing(PostConnection &c, const PendingCheck &done, const QString &text);
     void serverCannotCheck(PostConnection &c, const QString &text);
