@@ -2,6 +2,8 @@
 
 #include "common/GeneralFunc.h"
 
+#include <cctype>
+
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
@@ -87,7 +89,25 @@ bool NntpSession::inTurn(const QByteArray &code) const
     return false;
 }
 
+QByteArray NntpSession::Reply::code() const
+{
+    const QByteArray head = text.left(4).toLatin1();
+    return head.size() >= 3 && std::isdigit(uchar(head[0])) && std::isdigit(uchar(head[1]))
+            && std::isdigit(uchar(head[2])) && (head.size() == 3 || head[3] == ' ')
+        ? head.left(3)
+        : QByteArray();
+}
+
 std::optional<NntpSession::Reply> NntpSession::next()
+{
+    const Expect awaited = expecting_;
+    std::optional<Reply> r = judge();
+    if (r)
+        r->awaited = awaited;
+    return r;
+}
+
+std::optional<NntpSession::Reply> NntpSession::judge()
 {
     for (;;) {
         const qsizetype eol = buffer_.indexOf('\n');

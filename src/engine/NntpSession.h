@@ -39,6 +39,9 @@ public:
     {
         Event event;
         QString text; // the line without its line break
+        Expect awaited = Expect::Greeting; // what the session waited for when it came
+        // The three-digit code ("480"), or empty.
+        QByteArray code() const;
     };
 
     static constexpr qsizetype MaxLine = 65536;
@@ -77,6 +80,7 @@ public:
     static QString messageIdIn(const QString &replyText);
 
 private:
+    std::optional<Reply> judge();
     bool inTurn(const QByteArray &code) const;
 
     QByteArray buffer_;

@@ -46,6 +46,14 @@ public:
 
     // Select the row, scroll it into view, deselect it again.
     virtual void showItem(int index) = 0;
+
+    // Nobody watches the run (no window, or the command line closes it when
+    // done): it gives up after RetryMinutes without progress, and on errors
+    // that retrying cannot mend, instead of retrying for ever.
+    virtual bool unattended() const { return false; }
+    // The run stopped without posting everything: status 3 (no progress) or
+    // 2 (it needs a person), with the reason. The engine is unloaded already.
+    virtual void runGaveUp(int /*exitStatus*/, const QString & /*why*/) {}
 };
 
 } // namespace tessaly

@@ -1,6 +1,7 @@
 #include "engine/frmPost.h"
 
 #include "common/AppState.h"
+#include "common/Clock.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "common/MessageTable.h"
@@ -25,7 +26,8 @@ constexpr int kMaxRefusalsInARow = 5;
 // every due one (up to the most at once).
 constexpr int kChecksWithAPost = 8;
 constexpr int kMostChecksAtOnce = 64;
-constexpr int kSaveQueueEveryMs = 1000;
+constexpr int kSaveQueueEveryMs = 2000;
+constexpr qint64 kSayAgainAfterMs = 60000;
 
 QString connectingText()
 {
@@ -185,6 +187,11 @@ void frmPost::StartUpload()
     checks_.clear();
     timesMissing_.clear();
     checked_ = missing_ = 0;
+    looksOn_ = true;
+    gaveUp_ = false;
+    lastError_.clear();
+    saidAt_.clear();
+    lastProgressMs_ = Clock::instance().msecsSinceStart();
     if (!fillMode_) {
         // Parts accepted before the last run stopped are checked first.
         UploadQueue &q = uploadQueue();
@@ -232,6 +239,8 @@ void frmPost::connectStep(PostConnection &c, bool rewriteAction, bool clearDescr
     c.closingByUs = false;
     c.session.reset();
     c.connecting = true;
+    c.acceptedSinceConnect = false;
+    c.postRefused = false;
     c.waitingFor = u"the connection"_s;
     const AppSettings &s = appSettings();
     if (sslOn()) {
@@ -263,6 +272,9 @@ void frmPost::closeSocket(PostConnection &c)
     c.groupAsked = false;
     c.checkWithPost = false;
     c.groupChosen = false;
+    c.looking.clear();
+    c.lookAfterRefusal = false;
+    c.lookGroupAsked = false;
     c.checkTimer->stop();
     c.closingByUs = true;
     c.watchdog->stop();
@@ -316,13 +328,14 @@ void frmPost::onReply(PostConnection &c, const NntpSession::Reply &reply)
         errorPath(c, u"Unexpected reply ("_s + c.waitingFor + u"): "_s + text);
         return;
     case NntpSession::Event::Failed:
-        errorPath(c, text);
+        onFailed(c, reply);
         return;
     case NntpSession::Event::SendArticle:
         onArticleReady(c);
         return;
     case NntpSession::Event::Accepted:
         c.refusalsInARow = 0;
+        c.looking.clear();
         articleAccepted(c, text);
         return;
     case NntpSession::Event::Ready:
@@ -350,10 +363,17 @@ void frmPost::onReply(PostConnection &c, const NntpSession::Reply &reply)
     case NntpSession::Event::Missing:
     case NntpSession::Event::NeedsGroup:
     case NntpSession::Event::CannotCheck:
-        checkAnswered(c, reply.event, text);
+        if (!c.looking.isEmpty())
+            lookAnswered(c, reply.event, text);
+        else
+            checkAnswered(c, reply.event, text);
         return;
     case NntpSession::Event::GroupChosen:
         c.groupChosen = true;
+        if (!c.looking.isEmpty()) {
+            sendCommand(c, c.session.stat(c.looking), u"the reply to STAT"_s);
+            return;
+        }
         if (!c.checking.isEmpty()) {
             sendCommand(c, c.session.stat(c.checking.first().id), u"the reply to STAT"_s);
             return;
@@ -361,20 +381,79 @@ void frmPost::onReply(PostConnection &c, const NntpSession::Reply &reply)
         errorPath(c, u"Unexpected reply ("_s + c.waitingFor + u"): "_s + text);
         return;
     case NntpSession::Event::Refused:
-        AddLog(c.number, text, LogColour::Red);
-        if (++c.refusalsInARow >= kMaxRefusalsInARow) {
-            // A refusal that a new Message-ID does not cure (a bad group, an
-            // article too large): retry later instead of hammering the server.
-            c.refusalsInARow = 0;
-            errorPath(c, u"The server refused the same article %1 times in a row: "_s.arg(kMaxRefusalsInARow) + text);
-            return;
-        }
-        c.slot.newIdFlag = true;
-        c.hasArticle = false;
-        c.sendTimer->stop();
-        sendCommand(c, c.session.post(), u"the reply to POST"_s);
+        onRefused(c, reply);
         return;
     }
+}
+
+void frmPost::onRefused(PostConnection &c, const NntpSession::Reply &reply)
+{
+    const QString &text = reply.text;
+    AddLog(c.number, text, LogColour::Red);
+    const bool articleRefused = reply.awaited == Expect::PostResult;
+    UploadQueue &q = uploadQueue();
+    if (articleRefused && !fillMode_ && q.isValidIndex(c.currentItem))
+        UploadQueue::markUnsure(q.item(c.currentItem), postingPart(c), false);
+    if (++c.refusalsInARow >= kMaxRefusalsInARow) {
+        // A refusal that a new Message-ID does not cure (a bad group, an
+        // article too large): retry later instead of hammering the server.
+        c.refusalsInARow = 0;
+        const QString why = u"The server refused the same article %1 times in a row: "_s.arg(kMaxRefusalsInARow) + text;
+        if (host_->unattended() && !fillMode_ && q.isValidIndex(c.currentItem)) {
+            // Nobody can mend it: the file fails, the run goes on without it.
+            const int item = c.currentItem;
+            AddLog(c.number, why, LogColour::Red);
+            c.hasArticle = false;
+            c.sendTimer->stop();
+            releaseItem(c);
+            q.setState(item, UploadState::FileError);
+            q.item(item).note = why;
+            q.itemChanged(item);
+            saveQueueSoon();
+            closeSocket(c);
+            reconnectNow(c);
+            return;
+        }
+        errorPath(c, why);
+        return;
+    }
+    c.hasArticle = false;
+    c.sendTimer->stop();
+    // "Duplicate" to an ID an earlier post may have used: the server may
+    // hold the part already, which a new ID would post twice.
+    if (articleRefused && c.sentBefore && lookFirst(c, c.slot.currentMessageId, true))
+        return;
+    c.slot.newIdFlag = true;
+    sendCommand(c, c.session.post(), u"the reply to POST"_s);
+}
+
+void frmPost::onFailed(PostConnection &c, const NntpSession::Reply &reply)
+{
+    const QByteArray code = reply.code();
+    const AppSettings &s = appSettings();
+    QString lasting;
+    if (reply.awaited == Expect::AuthUser || reply.awaited == Expect::AuthPass) {
+        if (code == "481" || code == "482" || code == "502")
+            lasting = u"The server refused the login: "_s + reply.text;
+    } else if (reply.awaited == Expect::PostGo) {
+        if (code == "480" && s.Login != 1) {
+            lasting = u"The server wants a login, and none is set: "_s + reply.text;
+        } else if (code == "440" || code.startsWith('5')) {
+            // Posting refused here; once every connection hears it, trying
+            // again will not help.
+            c.postRefused = true;
+            bool all = true;
+            for (const auto &other : connections_)
+                all = all && (other->postRefused || (fillMode_ && other->number != 1));
+            if (all)
+                lasting = u"The server does not take articles: "_s + reply.text;
+        }
+    }
+    if (!lasting.isEmpty() && host_->unattended()) {
+        giveUp(2, lasting);
+        return;
+    }
+    errorPath(c, reply.text);
 }
 
 void frmPost::startArticle(PostConnection &c)
@@ -388,8 +467,79 @@ void frmPost::startArticle(PostConnection &c)
 
 // ---------------------------------------------------------------- post check
 
+int frmPost::postingPart(const PostConnection &c) const
+{
+    if (fillMode_)
+        return fillParts_.value(fillIndex_);
+    const UploadQueue &q = uploadQueue();
+    return c.part > 0 ? c.part : (q.isValidIndex(c.currentItem) ? q.item(c.currentItem).position : 0);
+}
+
+bool frmPost::lookFirst(PostConnection &c, const QString &id, bool afterRefusal)
+{
+    if (!looksOn_ || fillMode_ || id.isEmpty() || !c.checking.isEmpty()
+        || c.socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    c.looking = id;
+    c.lookAfterRefusal = afterRefusal;
+    c.lookGroupAsked = false;
+    connectionList().setAction(c.number, msg(248));
+    sendCommand(c, c.session.stat(id), u"the reply to STAT"_s);
+    return true;
+}
+
+void frmPost::lookAnswered(PostConnection &c, NntpSession::Event event, const QString &text)
+{
+    UploadQueue &q = uploadQueue();
+    const QString id = c.looking;
+    const bool afterRefusal = c.lookAfterRefusal;
+    if (event == NntpSession::Event::NeedsGroup && !c.lookGroupAsked && q.isValidIndex(c.currentItem)) {
+        c.lookGroupAsked = true;
+        c.wantsGroup = true;
+        const QString group = q.item(c.currentItem).newsgroups.section(u',', 0, 0).trimmed();
+        sendCommand(c, c.session.group(group), u"the reply to GROUP"_s);
+        return;
+    }
+    c.looking.clear();
+    c.lookAfterRefusal = false;
+    c.lookGroupAsked = false;
+    madeProgress();
+    connectionList().setAction(c.number, msg(142));
+    if (!q.isValidIndex(c.currentItem)) {
+        UploadNextFile(c);
+        return;
+    }
+    const int part = postingPart(c);
+    UploadQueue::markUnsure(q.item(c.currentItem), part, false);
+    if (event == NntpSession::Event::Present) {
+        AddLog(c.number, u"Part %1 of %2 is on the server already"_s.arg(part).arg(q.item(c.currentItem).subject),
+               LogColour::Blue);
+        c.refusalsInARow = 0;
+        c.slot.currentMessageId = id;
+        articleAccepted(c, QString(), true);
+        return;
+    }
+    if (event != NntpSession::Event::Missing) {
+        AddLog(c.number, u"The server cannot say whether it holds an article (\""_s + text
+                             + u"\"): parts are posted again without asking for the rest of this run"_s,
+               LogColour::Orange);
+        looksOn_ = false;
+    }
+    // Not there: posted (under a new ID when the old one was refused).
+    c.slot.newIdFlag = afterRefusal;
+    c.lookedMissing = !afterRefusal && event == NntpSession::Event::Missing;
+    sendCommand(c, c.session.post(), u"the reply to POST"_s);
+}
+
 void frmPost::postNext(PostConnection &c)
 {
+    // A part that went out before without an answer may be on the server.
+    if (!c.hasArticle && !fillMode_ && uploadQueue().isValidIndex(c.currentItem)) {
+        const UploadItem &it = uploadQueue().item(c.currentItem);
+        const int part = postingPart(c);
+        if (UploadQueue::isUnsure(it, part) && lookFirst(c, it.messageids.value(part - 1), false))
+            return;
+    }
     // Checks that are due go in the same write as the POST, a few at a
     // time: their answers cost the connection no extra wait and come
     // together. Until a server that wants a group has one, checks go alone.
@@ -461,6 +611,7 @@ void frmPost::checkAnswered(PostConnection &c, NntpSession::Event event, const Q
         return;
     }
     const PendingCheck done = c.checking.takeFirst();
+    madeProgress();
     UploadQueue &q = uploadQueue();
     bool workBack = false;
     switch (event) {
@@ -656,6 +807,9 @@ void frmPost::onArticleReady(PostConnection &c)
     // or kept for the one composed ahead.
     QByteArray previous = std::move(c.article);
     const bool hadAhead = c.ahead.pending();
+    c.freshId = fillMode_ || c.slot.newIdFlag || item.messageids.value(part - 1).isEmpty();
+    c.sentBefore = !c.freshId && (c.lookedMissing || UploadQueue::isUnsure(item, part));
+    c.lookedMissing = false;
     ChunkResult r = ReadNextChunk(item.path, part, c.currentItem, c.slot, fillMode_,
                                   hadAhead ? QByteArray() : std::move(previous), &c.ahead);
     if (hadAhead && !previous.isEmpty())
@@ -683,6 +837,12 @@ void frmPost::onArticleReady(PostConnection &c)
         return;
     }
     c.article = std::move(r.article);
+    if (c.freshId && !fillMode_ && part >= 1 && part <= item.messageids.size()) {
+        // Kept at once: should this article reach the server unanswered,
+        // the next try asks for it under this ID.
+        q.item(c.currentItem).messageids[part - 1] = c.slot.currentMessageId;
+        queueChanged_ = true;
+    }
     connectionList().setDescription(c.number, item.subject + u" ("_s + QString::number(part) + u'/'
                                                   + QString::number(item.maxparts) + u')');
     connectionList().setProgress(c.number, 0);
@@ -693,8 +853,12 @@ void frmPost::onArticleReady(PostConnection &c)
 
 void frmPost::errorPath(PostConnection &c, const QString &text)
 {
-    AddLog(c.number, text, LogColour::Red);
-    AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+    lastError_ = text;
+    // The same reason from every retry of every connection: once a minute.
+    if (sayNow(text)) {
+        AddLog(c.number, text, LogColour::Red);
+        AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+    }
     c.hasArticle = false;
     closeSocket(c);
     connectionList().setProgress(c.number, 0);
@@ -703,7 +867,53 @@ void frmPost::errorPath(PostConnection &c, const QString &text)
     connectionList().setIcon(c.number, StatusIcon::ConnectionError);
     if (!fillMode_ && uploadQueue().isValidIndex(c.currentItem))
         releaseItem(c);
-    c.restartTimer->start(PostTimeouts::current().restartMs);
+    retryLater(c);
+}
+
+void frmPost::retryLater(PostConnection &c)
+{
+    const PostTimeouts &t = PostTimeouts::current();
+    if (c.acceptedSinceConnect)
+        c.quickFailures = 0;
+    c.acceptedSinceConnect = false;
+    const int doublings = std::min(c.quickFailures++, 20);
+    c.restartTimer->start(int(std::min<qint64>(qint64(t.restartMs) << doublings, std::max(t.backoffMaxMs, t.restartMs))));
+}
+
+void frmPost::reconnectSoon(PostConnection &c)
+{
+    if (c.acceptedSinceConnect) {
+        c.quickFailures = 0;
+        reconnectNow(c);
+    } else {
+        closeSocket(c);
+        retryLater(c);
+    }
+}
+
+bool frmPost::sayNow(const QString &text)
+{
+    const qint64 now = Clock::instance().msecsSinceStart();
+    const auto it = saidAt_.constFind(text);
+    if (it != saidAt_.cend() && now - it.value() < kSayAgainAfterMs)
+        return false;
+    saidAt_.insert(text, now);
+    return true;
+}
+
+void frmPost::madeProgress()
+{
+    lastProgressMs_ = Clock::instance().msecsSinceStart();
+}
+
+void frmPost::giveUp(int exitStatus, const QString &why)
+{
+    if (gaveUp_ || unloaded_)
+        return;
+    gaveUp_ = true;
+    AddLog(0, why, LogColour::Red);
+    Stop();
+    host_->runGaveUp(exitStatus, why);
 }
 
 void frmPost::releaseItem(PostConnection &c)
@@ -724,21 +934,24 @@ void frmPost::serverClosed(PostConnection &c)
     if (c.hasArticle || (fillMode_ && c.currentItem != 0)) {
         int part = 0;
         if (uploadQueue().isValidIndex(c.currentItem))
-            part = fillMode_ ? fillParts_.value(fillIndex_) : (c.part > 0 ? c.part : uploadQueue().item(c.currentItem).position);
+            part = postingPart(c);
         AddLog(c.number, u"Disconnected while uploading part: "_s + QString::number(part), LogColour::Red);
+        lastError_ = u"The server closed the connection"_s;
         --finished_;
         closeSocket(c);
-        reconnectNow(c);
+        reconnectSoon(c);
         return;
     }
     if (uploadQueue().isValidIndex(c.currentItem)) {
         // Closed between articles: the item goes back to the queue and the
         // connection carries on, so nothing is left half posted.
-        AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+        if (sayNow(u"Connection Closed"_s))
+            AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+        lastError_ = u"The server closed the connection"_s;
         releaseItem(c);
         --finished_;
         closeSocket(c);
-        reconnectNow(c);
+        reconnectSoon(c);
         return;
     }
     AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
@@ -749,7 +962,8 @@ void frmPost::serverClosed(PostConnection &c)
         --finished_;
         computePacketSize();
         connectionList().setIcon(c.number, StatusIcon::ConnectionError);
-        c.restartTimer->start(PostTimeouts::current().restartMs);
+        lastError_ = u"The server closed the connection"_s;
+        retryLater(c);
         return;
     }
     connectionList().setAction(c.number, msg(133));
@@ -925,10 +1139,15 @@ void frmPost::removeFinishedItem(int index)
         --fillItem_;
 }
 
-void frmPost::articleAccepted(PostConnection &c, const QString &replyText)
+void frmPost::articleAccepted(PostConnection &c, const QString &replyText, bool found)
 {
     UploadQueue &q = uploadQueue();
     stats_.partAccepted(encodedPartSize_);
+    madeProgress();
+    c.acceptedSinceConnect = true;
+    c.quickFailures = 0;
+    for (auto &other : connections_)
+        other->postRefused = false;
     c.hasArticle = false;
     c.sendTimer->stop();
     if (!q.isValidIndex(c.currentItem)) {
@@ -938,14 +1157,16 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText)
     // The ID that counts is the one accepted: a fresh one after a refusal,
     // or the one the server says it stored the article under.
     {
-        const int part = fillMode_ ? fillParts_.value(fillIndex_) : (c.part > 0 ? c.part : q.item(c.currentItem).position);
+        const int part = postingPart(c);
+        if (!fillMode_)
+            UploadQueue::markUnsure(q.item(c.currentItem), part, false);
         QString id = NntpSession::messageIdIn(replyText);
         if (id.isEmpty())
             id = c.slot.currentMessageId;
         QStringList &ids = q.item(c.currentItem).messageids;
         if (part >= 1 && part <= ids.size() && !id.isEmpty() && ids.at(part - 1) != id)
             ids[part - 1] = id;
-        if (checkOn_ && part >= 1 && part <= ids.size()) {
+        if (checkOn_ && !found && part >= 1 && part <= ids.size()) {
             UploadItem &it = q.item(c.currentItem);
             if (it.unchecked.size() < it.maxparts)
                 it.unchecked.resize(it.maxparts);
@@ -966,8 +1187,8 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText)
         return;
     }
 
-    const int accepted = c.part > 0 ? c.part : q.item(c.currentItem).position;
-    const bool complete = q.markAccepted(c.currentItem, accepted);
+    const bool complete = q.markAccepted(c.currentItem, postingPart(c));
+    saveQueueSoon(); // progress kept every few seconds, not per file
     UploadItem &item = q.item(c.currentItem);
     if (!complete) {
         const int next = item.state == UploadState::Posting ? untakenPart(c.currentItem, c) : 0;
@@ -1125,8 +1346,15 @@ void frmPost::sendTick(PostConnection &c)
         c.socket->write(c.article.constData() + c.sendPos, n);
         c.sendPos += n;
     }
-    if (c.sendPos >= c.article.size())
+    if (c.sendPos >= c.article.size()) {
         c.session.articleWritten();
+        // From here the server may hold it whatever happens to the connection.
+        if (!fillMode_ && uploadQueue().isValidIndex(c.currentItem)) {
+            UploadItem &it = uploadQueue().item(c.currentItem);
+            UploadQueue::markUnsure(it, postingPart(c), true);
+            noteSentPart(it.path, postingPart(c));
+        }
+    }
     arm(c, PostTimeouts::current().replyMs);
 }
 
@@ -1174,6 +1402,13 @@ void frmPost::saveQueueSoon()
 
 void frmPost::statisticsTick()
 {
+    const int minutes = appSettings().RetryMinutes;
+    if (host_->unattended() && minutes > 0 && !fillMode_
+        && Clock::instance().msecsSinceStart() - lastProgressMs_ >= qint64(minutes) * 60000) {
+        giveUp(3, u"No progress for %1 minutes: %2"_s.arg(minutes)
+                      .arg(lastError_.isEmpty() ? u"the server did not answer"_s : lastError_));
+        return;
+    }
     // A save put off (see saveQueueSoon) is made now.
     if (queueChanged_)
         saveQueueSoon();

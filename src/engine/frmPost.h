@@ -34,7 +34,8 @@ struct PostTimeouts
 {
     int connectMs = 30000;  // connecting to the server
     int replyMs = 120000;   // waiting for a greeting, a reply, or for sent data to drain
-    int restartMs = 10000;  // reconnecting after an error
+    int restartMs = 10000;  // reconnecting after an error; doubled for each quick failure in a row
+    int backoffMaxMs = 300000; // the longest wait between such failures
     int packetMs = 1000;    // a changed speed limit takes effect after this
     int statisticsMs = 1000;
     double tickMs = 15.625; // send ticks with a speed limit: 64 a second
@@ -80,6 +81,19 @@ struct PostConnection
     bool checkWithPost = false;           // those STATs went with a POST, answered after them
     bool wantsGroup = false;              // the server said 412: checks here select a group first
     bool groupChosen = false;
+    // A look: whether the server holds the part this connection is about to
+    // post (or just posted and was refused) under this ID.
+    QString looking;
+    bool lookAfterRefusal = false;
+    bool lookGroupAsked = false;
+    bool freshId = false;      // the article on its way has an ID made just for it
+    bool sentBefore = false;   // and it may have reached the server before under its ID
+    bool lookedMissing = false;
+    bool postRefused = false;  // the server answered 5xx/440 to POST here
+    // Failures before an article was accepted since the connection was made;
+    // each one doubles the wait before the next try.
+    int quickFailures = 0;
+    bool acceptedSinceConnect = false;
 };
 
 class frmPost : public QObject
@@ -148,7 +162,24 @@ private:
     // The connection lets go of its item; the item goes back to the queue
     // when no other connection works on it.
     void releaseItem(PostConnection &c);
-    void articleAccepted(PostConnection &c, const QString &replyText);
+    // found: the part was found on the server by a look, not posted now.
+    void articleAccepted(PostConnection &c, const QString &replyText, bool found = false);
+    // The part the connection posts.
+    int postingPart(const PostConnection &c) const;
+    // Asks the server for the part before posting it; false when it cannot.
+    bool lookFirst(PostConnection &c, const QString &id, bool afterRefusal);
+    void lookAnswered(PostConnection &c, NntpSession::Event event, const QString &text);
+    void onRefused(PostConnection &c, const NntpSession::Reply &reply);
+    void onFailed(PostConnection &c, const NntpSession::Reply &reply);
+    // Tries the connection again after a wait that grows with quick failures.
+    void retryLater(PostConnection &c);
+    // At once after a connection that got articles through, else later.
+    void reconnectSoon(PostConnection &c);
+    // Whether a reason was not shown within the last minute (and now is).
+    bool sayNow(const QString &text);
+    void madeProgress();
+    // The run ends without posting everything (status for the host).
+    void giveUp(int exitStatus, const QString &why);
     void startArticle(PostConnection &c);
     void errorPath(PostConnection &c, const QString &text);
     void serverClosed(PostConnection &c);
@@ -221,6 +252,11 @@ private:
     int missing_ = 0;
     bool queueChanged_ = false; // not saved yet
     QElapsedTimer lastSave_;
+    bool looksOn_ = true;           // the server answers STAT
+    qint64 lastProgressMs_ = 0;     // on the program clock
+    QString lastError_;
+    QHash<QString, qint64> saidAt_; // reason -> when it was last logged
+    bool gaveUp_ = false;
 };
 
 } // namespace tessaly

@@ -80,6 +80,7 @@ const KeyDef kKeys[] = {
     {u"PostCheck", Kind::Int32, &S::PostCheck, true},
     {u"PostCheckDelay", Kind::Int32, &S::PostCheckDelay, true},
     {u"PostCheckTries", Kind::Int32, &S::PostCheckTries, true},
+    {u"RetryMinutes", Kind::Int32, &S::RetryMinutes, true},
 };
 
 const KeyDef *findKey(const QString &name)
@@ -299,6 +300,7 @@ bool ReadINIFile()
     s.PostCheck = s.PostCheck != 0 ? 1 : 0;
     s.PostCheckDelay = std::clamp(s.PostCheckDelay, 0, 3600);
     s.PostCheckTries = std::clamp(s.PostCheckTries, 0, 100);
+    s.RetryMinutes = std::clamp(s.RetryMinutes, 0, 10080);
     if (s.LastPath.isEmpty())
         s.LastPath = programFolder();
     s.setMaxLines(s.MaxLines);

@@ -58,6 +58,9 @@ struct AppSettings
     int PostCheck = 1;
     int PostCheckDelay = 5;
     int PostCheckTries = 2;
+    // An unattended run that made no progress for this many minutes gives
+    // up; 0 retries for ever.
+    int RetryMinutes = 10;
 
     // Derived values.
     qint64 PartSize = 3000 * 128; // MaxLines x 128 bytes

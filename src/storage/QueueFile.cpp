@@ -50,6 +50,8 @@ QByteArray queueDocument(const UploadQueue &queue)
             w.writeTextElement(u"accepted"_s, ahead);
         if (const QString unchecked = UploadQueue::uncheckedText(it); !unchecked.isEmpty())
             w.writeTextElement(u"unchecked"_s, unchecked);
+        if (const QString unsure = UploadQueue::unsureText(it); !unsure.isEmpty())
+            w.writeTextElement(u"unsure"_s, unsure);
         w.writeTextElement(u"tag"_s, it.tag);
         w.writeStartElement(u"messageids"_s);
         for (const QString &id : it.messageids)
@@ -62,6 +64,34 @@ QByteArray queueDocument(const UploadQueue &queue)
     return out;
 }
 
+namespace {
+
+QString sentListPath()
+{
+    return queueFilePath() + u".sent"_s;
+}
+
+QFile &sentList()
+{
+    static QFile file;
+    return file;
+}
+
+} // namespace
+
+void noteSentPart(const QString &path, int part)
+{
+    QFile &f = sentList();
+    if (f.isOpen() && f.fileName() != sentListPath())
+        f.close();
+    if (!f.isOpen()) {
+        f.setFileName(sentListPath());
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+            return; // Queue.dat's own record still holds what was saved
+    }
+    f.write(QByteArray::number(part) + '\t' + path.toUtf8() + '\n');
+}
+
 bool SaveQueue()
 {
     const QString error = writeFileAtomically(queueFilePath(), queueDocument(uploadQueue()));
@@ -69,6 +99,11 @@ bool SaveQueue()
         LogError(ErrorCode::FileIo, error);
         return false;
     }
+    // What the list of sent parts said is in Queue.dat now.
+    if (QFile &f = sentList(); f.isOpen() && f.fileName() == sentListPath())
+        f.resize(0);
+    else if (QFile::exists(sentListPath()))
+        QFile::remove(sentListPath());
     return true;
 }
 
@@ -83,6 +118,7 @@ UploadItem readItem(QXmlStreamReader &r)
     QString postparts;
     QString accepted;
     QString unchecked;
+    QString unsure;
     while (r.readNextStartElement()) {
         const QStringView name = r.name();
         if (name == u"messageids") {
@@ -118,6 +154,8 @@ UploadItem readItem(QXmlStreamReader &r)
             accepted = text;
         else if (name == u"unchecked")
             unchecked = text;
+        else if (name == u"unsure")
+            unsure = text;
     }
     // Anything but a state at rest was interrupted while it was being
     // posted: it goes on where it stopped.
@@ -130,13 +168,28 @@ UploadItem readItem(QXmlStreamReader &r)
         it.position = 1;
     UploadQueue::setAcceptedAhead(it, accepted);
     UploadQueue::setUnchecked(it, unchecked);
+    UploadQueue::setUnsure(it, unsure);
     return it;
 }
 
 } // namespace
 
+namespace {
+QString &loadProblem()
+{
+    static QString text;
+    return text;
+}
+} // namespace
+
+QString queueLoadProblem()
+{
+    return loadProblem();
+}
+
 int LoadStartXML()
 {
+    loadProblem().clear();
     const QString path = queueFilePath();
     removeStaleTemporaries(path);
     QFile file(path);
@@ -175,12 +228,25 @@ int LoadStartXML()
         if (!kept)
             QFile::remove(path);
         AddLog(0, u"Error reading 'Queue.dat' file."_s, LogColour::Red);
-        AddLog(0, kept ? u"The unreadable queue file (%1) was kept as %2."_s.arg(problem, bad)
-                       : u"The unreadable queue file (%1) could not be kept and was removed."_s.arg(problem),
-               LogColour::Red);
+        loadProblem() = kept ? u"The unreadable queue file (%1) was kept as %2."_s.arg(problem, bad)
+                             : u"The unreadable queue file (%1) could not be kept and was removed."_s.arg(problem);
+        AddLog(0, loadProblem(), LogColour::Red);
         return 0;
     }
 
+    // Parts that went out after the last save: the server may hold them.
+    QFile sent(sentListPath());
+    if (sent.open(QIODevice::ReadOnly)) {
+        while (!sent.atEnd()) {
+            const QByteArray line = sent.readLine().trimmed();
+            const qsizetype tab = line.indexOf('\t');
+            const int part = line.left(tab).toInt();
+            const QString sentPath = QString::fromUtf8(line.mid(tab + 1));
+            for (UploadItem &it : items)
+                if (tab > 0 && it.path == sentPath && it.state != UploadState::PostedOK && !UploadQueue::isAccepted(it, part))
+                    UploadQueue::markUnsure(it, part, true);
+        }
+    }
     UploadQueue &queue = uploadQueue();
     for (UploadItem it : items) {
         if (it.position < 1)

@@ -17,10 +17,18 @@ QByteArray queueDocument(const UploadQueue &queue);
 // the previous file whole). Failures are logged; returns whether it was saved.
 bool SaveQueue();
 
+// Notes that part `part` of the file went out whole: appended at once to a
+// small file beside Queue.dat (emptied by each save), so that a run killed
+// before its next save knows on resume which parts the server may hold.
+void noteSentPart(const QString &path, int part);
+
 // Appends the items of Queue.dat to the process-wide queue. An unreadable file
 // is renamed to Queue.dat.bad and logged; a missing one is not read at all.
 // Items that were being posted when the file was written come back Queued.
 // Returns the number of items loaded.
 int LoadStartXML();
+// Why the last LoadStartXML() could not read the file, and where it was kept;
+// empty when it was read (or there was none).
+QString queueLoadProblem();
 
 } // namespace tessaly

@@ -327,6 +327,28 @@ void UploadQueue::setUnchecked(UploadItem &item, const QString &text)
     item.unchecked = bits.count(true) > 0 ? bits : QBitArray();
 }
 
+QString UploadQueue::unsureText(const UploadItem &item)
+{
+    return rangesOf(item.unsure, 1);
+}
+
+void UploadQueue::setUnsure(UploadItem &item, const QString &text)
+{
+    const QBitArray bits = parseRanges(text, 1, item.maxparts);
+    item.unsure = bits.count(true) > 0 ? bits : QBitArray();
+}
+
+void UploadQueue::markUnsure(UploadItem &item, int part, bool unsure)
+{
+    if (part < 1 || part > item.maxparts || isUnsure(item, part) == unsure)
+        return;
+    if (item.unsure.size() < item.maxparts)
+        item.unsure.resize(item.maxparts);
+    item.unsure.setBit(part - 1, unsure);
+    if (!unsure && item.unsure.count(true) == 0)
+        item.unsure.clear();
+}
+
 void UploadQueue::markMissing(int index, int part)
 {
     if (!isValidIndex(index))

@@ -34,6 +34,10 @@ struct UploadItem
     // Parts accepted but not yet found on the server by the post check (bit
     // k-1 for part k); the item is PostedOK only once this is empty.
     QBitArray unchecked;
+    // Parts whose article went out whole without an answer (the connection
+    // dropped, the run stopped): the server may hold them, so they are asked
+    // for before they are posted again.
+    QBitArray unsure;
     // Why the item failed, shown after its state ("missing on the server: 3, 7").
     QString note;
     QString tag;
@@ -106,6 +110,14 @@ public:
     static QString uncheckedText(const UploadItem &item);
     static void setUnchecked(UploadItem &item, const QString &text);
     static bool hasUnchecked(const UploadItem &item) { return item.unchecked.count(true) > 0; }
+    static QString unsureText(const UploadItem &item);
+    static void setUnsure(UploadItem &item, const QString &text);
+    static bool isUnsure(const UploadItem &item, int part)
+    {
+        return part >= 1 && part <= item.unsure.size() && item.unsure.testBit(part - 1);
+    }
+    // Records whether part `part` may be on the server without an answer saying so.
+    static void markUnsure(UploadItem &item, int part, bool unsure);
     // Part `part`, accepted before, is not on the server: it is to be posted
     // again (parts left goes up by one).
     void markMissing(int index, int part);
