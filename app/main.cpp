@@ -3,19 +3,16 @@
 #include "common/AppState.h"
 #include "common/Log.h"
 #include "platform/SingleInstance.h"
+#include "platform/StopSignals.h"
 #include "shell/MainWindow.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -28,16 +25,6 @@ static QStringList withoutHeadlessSwitch(QStringList arguments)
 static bool haveDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-// SIGINT and SIGTERM end a headless run the orderly way: posting stops, the
-// queue is saved. The handler only writes a byte; the event loop does the rest.
-static int g_signalPipe[2] = {-1, -1};
-
-static void onSignal(int)
-{
-    const char b = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &b, 1);
 }
 
 static int runHeadless(int argc, char *argv[], const QStringList &arguments)
@@ -56,20 +43,8 @@ static int runHeadless(int argc, char *argv[], const QStringList &arguments)
     });
     tessaly::HeadlessRun run(tessaly::parseCommandLine(arguments).headless ? withoutHeadlessSwitch(arguments)
                                                                            : arguments);
-    std::unique_ptr<QSocketNotifier> notifier;
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
-        notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, &run, [&run] {
-            char b = 0;
-            [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &b, 1);
-            if (!run.isFinished()) {
-                std::fprintf(stderr, "Stopped by a signal; the queue is saved.\n");
-                run.abort();
-            }
-        });
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-    }
+    tessaly::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &tessaly::StopSignals::received, &run, &tessaly::HeadlessRun::stopBySignal);
     QObject::connect(&run, &tessaly::HeadlessRun::finished, &app, [](int status) { QCoreApplication::exit(status); });
     run.start();
     return QCoreApplication::exec();
@@ -114,6 +89,8 @@ int main(int argc, char *argv[])
         return 0;
 
     tessaly::MainWindow window(arguments);
+    tessaly::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &tessaly::StopSignals::received, &window, &tessaly::MainWindow::stopAndClose);
     QObject::connect(&instance, &tessaly::SingleInstance::activationRequested, &window,
                      &tessaly::MainWindow::bringToFront);
     window.Form_Load();

@@ -49,9 +49,11 @@ void HeadlessRun::start()
         return;
     }
     const CommandLineStart begun = beginCommandLine(arguments_);
+    if (!begun.problem.isEmpty())
+        sayOnStandardError(begun.problem);
     if (!begun.queued || !begun.post) {
         // Nothing to post: the run is over (what was queued is saved).
-        const int status = begun.exitStatus >= 0 ? begun.exitStatus : (begun.queued ? 0 : 1);
+        const int status = begun.exitStatus >= 0 ? begun.exitStatus : (begun.queued ? ExitAllPosted : ExitBadCommandLine);
         QTimer::singleShot(0, this, [this, status] { finish(status); });
         return;
     }
@@ -60,14 +62,28 @@ void HeadlessRun::start()
     startTimer_.start();
 }
 
-void HeadlessRun::abort()
+void HeadlessRun::stopBySignal(int signalNumber)
+{
+    if (finished_)
+        return;
+    sayOnStandardError(u"Stopped by signal %1; the queue is saved."_s.arg(signalNumber));
+    abort(128 + signalNumber);
+}
+
+void HeadlessRun::runGaveUp(int exitStatus, const QString &why)
+{
+    sayOnStandardError(why + u" (the queue is saved)"_s);
+    QTimer::singleShot(0, this, [this, exitStatus] { abort(exitStatus); });
+}
+
+void HeadlessRun::abort(int exitStatus)
 {
     startTimer_.stop();
     if (jobs_ && jobs_->isRunning())
         jobs_->cancel(); // its folder goes; the job stays for the next run
     if (engine_ && !engine_->isUnloaded())
         engine_->Stop();
-    finish(2);
+    finish(exitStatus);
 }
 
 bool HeadlessRun::removeFromDisk() const
@@ -118,6 +134,8 @@ void HeadlessRun::speedTick()
 void HeadlessRun::runOnComplete(int)
 {
     const int status = queueExitStatus();
+    if (status != ExitAllPosted)
+        sayOnStandardError(u"Not every item was posted:\n  "_s + itemsNotPosted().join(u"\n  "_s));
     QTimer::singleShot(0, this, [this, status] { finish(status); });
 }
 
@@ -170,21 +188,26 @@ void HeadlessRun::runJob()
         connect(jobs_.get(), &JobRunner::finished, this, [this](JobRunner::Outcome outcome) {
             // Done: the start timer posts the results next. Anything else ends the run.
             if (outcome == JobRunner::Outcome::Failed)
-                QTimer::singleShot(0, this, [this] { finish(1); });
+                QTimer::singleShot(0, this, [this] { finish(ExitSomeFailed); });
             else if (outcome == JobRunner::Outcome::Stopped && !finished_)
-                QTimer::singleShot(0, this, [this] { finish(2); });
+                QTimer::singleShot(0, this, [this] { finish(ExitNeedsAPerson); });
         });
     }
     jobs_->start();
 }
 
-void HeadlessRun::needsAPerson(const QString &text)
+void HeadlessRun::sayOnStandardError(const QString &text)
 {
     QString plain = text;
     plain.replace(u"\r\n"_s, u"\n"_s);
     std::fprintf(stderr, "%s: %s\n", qUtf8Printable(QString::fromUtf16(kAppTitle)), qUtf8Printable(plain));
     std::fflush(stderr);
-    QTimer::singleShot(0, this, [this] { abort(); });
+}
+
+void HeadlessRun::needsAPerson(const QString &text)
+{
+    sayOnStandardError(text);
+    QTimer::singleShot(0, this, [this] { abort(ExitNeedsAPerson); });
 }
 
 void HeadlessRun::verifyNzb(const QString &path)

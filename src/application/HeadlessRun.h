@@ -29,8 +29,10 @@ public:
     // Start-up and the command line; posting starts on the next turn of the
     // event loop when the command line asks for it.
     void start();
-    // Stops posting, saves and finishes with status 2 (a signal to end, say).
-    void abort();
+    // Stops posting, saves and finishes with the status given.
+    void abort(int exitStatus = 2);
+    // SIGINT, SIGTERM, SIGHUP: the same, with 128 + the signal's number.
+    void stopBySignal(int signalNumber);
 
     bool isFinished() const { return finished_; }
     int exitStatus() const { return exitStatus_; }
@@ -54,6 +56,8 @@ public:
     void setJobControls(bool) override {}
     void runOnComplete(int index) override;
     void showItem(int) override {}
+    bool unattended() const override { return true; }
+    void runGaveUp(int exitStatus, const QString &why) override;
 
 signals:
     void finished(int exitStatus);
@@ -66,6 +70,7 @@ private:
     void speedTick();
     // Says what a person would have been asked and ends the run.
     void needsAPerson(const QString &text);
+    static void sayOnStandardError(const QString &text);
     void finish(int exitStatus);
     // --verify: every segment of the NZB asked for; exit 0, 1 (missing) or 2.
     void verifyNzb(const QString &path);

@@ -102,11 +102,19 @@ int missingSettingSlot()
 
 int queueExitStatus()
 {
+    return itemsNotPosted().isEmpty() ? ExitAllPosted : ExitSomeFailed;
+}
+
+QStringList itemsNotPosted()
+{
+    QStringList out;
     const UploadQueue &q = uploadQueue();
-    for (int i = 1; i <= q.count(); ++i)
-        if (q.item(i).state != UploadState::PostedOK)
-            return 1;
-    return 0;
+    for (int i = 1; i <= q.count(); ++i) {
+        const UploadItem &it = q.item(i);
+        if (it.state != UploadState::PostedOK)
+            out << it.subject + u": "_s + UploadQueue::statusText(it);
+    }
+    return out;
 }
 
 QString scheduledSpeedText(const QString &normalText)
@@ -123,6 +131,12 @@ CommandLineStart beginCommandLine(const QStringList &arguments)
     if (!CheckCMDData(parseCommandLine(arguments), &request))
         return start;
     if (request.resumeOnly) {
+        if (const QString problem = queueLoadProblem(); !problem.isEmpty()) {
+            // An unreadable queue is not an empty one.
+            start.problem = u"Nothing was posted: the queue could not be read. "_s + problem;
+            start.exitStatus = ExitNeedsAPerson;
+            return start;
+        }
         if (!uploadQueue().hasState(UploadState::Queued) && !jobTree().hasJobs()) {
             AddLog(0, u"Nothing left to post."_s);
             start.exitStatus = queueExitStatus();

@@ -25,8 +25,19 @@ void shutDown();
 // missing (server, nickname, e-mail address); 0 when nothing is missing.
 int missingSettingSlot();
 
-// 0 when every item of the queue was posted, 1 otherwise.
+// How an unattended run ends; a signal ends it with 128 + its number.
+enum ExitStatus : int {
+    ExitAllPosted = 0,
+    ExitBadCommandLine = 1,
+    ExitNeedsAPerson = 2,   // a setting, a login, a queue file that cannot be read
+    ExitGaveUp = 3,         // no progress for RetryMinutes
+    ExitSomeFailed = 4,     // the run ended, but not every item was posted
+};
+
+// ExitAllPosted when every item of the queue was posted, else ExitSomeFailed.
 int queueExitStatus();
+// A line for each item not posted: its subject and state (and why it failed).
+QStringList itemsNotPosted();
 
 // The speed box's text for the current hour: the limit when the hour is one
 // of the scheduled ones, the normal text otherwise.
@@ -39,6 +50,7 @@ struct CommandLineStart
     bool post = false;    // and it is to be posted at once
     int action = -1;      // the on-complete list position asked for, -1 for none
     int exitStatus = -1;  // decided already (nothing left to post), else -1
+    QString problem;      // why, when it needs a person
 };
 // Checks the switches, queues the folder (saving the queue at once, so that a
 // run that is killed loses nothing) or, with /P alone, looks for work left.

@@ -113,6 +113,9 @@ public:
 
     // How a command-line run went: 0 when everything was posted.
     int exitStatus() const { return exitStatus_; }
+    // A signal to end (SIGTERM at logout, say): posting stops as with Stop,
+    // and the window closes with everything saved; the status is 128 + n.
+    void stopAndClose(int signalNumber);
 
     // PostHost
     QString speedText() const override;
@@ -131,6 +134,8 @@ public:
     void enableStartTimer() override;
     void runOnComplete(int index) override;
     void showItem(int index) override;
+    bool unattended() const override { return unattendedRun_; }
+    void runGaveUp(int exitStatus, const QString &why) override;
 
     // JobHost
     bool noUpload() const override;
@@ -183,6 +188,7 @@ private:
     QString normalSpeedText_;
     int settingsRequests_ = 0;
     int exitStatus_ = 0;
+    bool unattendedRun_ = false; // started by a command line that closes the window when done
     bool editingSpeed_ = false;
     QMenu *mnupopup = nullptr;
     QAction *mnuPauseSelected = nullptr, *mnuPauseAll = nullptr, *mnuClearSelected = nullptr,

@@ -341,6 +341,24 @@ void MainWindow::runOnComplete(int index)
     }
 }
 
+void MainWindow::runGaveUp(int exitStatus, const QString &)
+{
+    // The reason is in the log; a run that closes the window when done closes it now.
+    exitStatus_ = exitStatus;
+    QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void MainWindow::stopAndClose(int signalNumber)
+{
+    AddLog(0, u"Stopped by signal %1."_s.arg(signalNumber), LogColour::Orange);
+    if (jobRunner_ && jobRunner_->isRunning())
+        jobRunner_->cancel();
+    if (engine_ && !engine_->isUnloaded())
+        engine_->Stop();
+    exitStatus_ = 128 + signalNumber;
+    QTimer::singleShot(0, this, [this] { close(); });
+}
+
 void MainWindow::showItem(int index)
 {
     const QModelIndex i = lvwUploads->model()->index(index - 1, 0);
@@ -667,6 +685,9 @@ bool MainWindow::runCommandLine(const QStringList &arguments)
     const CommandLineStart start = beginCommandLine(arguments);
     if (start.exitStatus >= 0)
         exitStatus_ = start.exitStatus;
+    if (!start.problem.isEmpty())
+        AddLog(0, start.problem, LogColour::Red);
+    unattendedRun_ = start.post && start.action == 0;
     if (!start.queued)
         return false;
     applyHasWorkMenuState();

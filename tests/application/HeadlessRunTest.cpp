@@ -1,4 +1,5 @@
 #include "application/HeadlessRun.h"
+#include "application/Lifecycle.h"
 #include "common/Log.h"
 #include "engine/frmPost.h"
 #include "rarpar/JobFile.h"
@@ -179,7 +180,7 @@ TEST_F(Headless, RunsWaitingRarParJobsThenPostsTheirResults)
     const QString fake = test::homeFile(u"par2"_s);
     test::writeAll(fake, "#!/bin/sh\necho 'No space left on device'\nexit 1\n");
     QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_EQ(run({u"/P"_s, u"/C"_s}), 1);
+    EXPECT_EQ(run({u"/P"_s, u"/C"_s}), ExitSomeFailed);
     EXPECT_TRUE(logHas(u"par2 failed with exit status 1: No space left on device"_s));
     EXPECT_EQ(server.accepted().size(), 0);
     EXPECT_EQ(test::readAll(jobFilePath()).count("Image=\"1\""), 2);

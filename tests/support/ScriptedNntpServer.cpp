@@ -204,6 +204,8 @@ void ScriptedNntpServer::finishArticle(Session &s)
         const qsizetype start = at + 15;
         a.messageId = a.raw.mid(start, a.raw.indexOf('>', start) - start);
     }
+    if (refuse && refuse(a))
+        s.action = ArticleAction::Refuse441;
     // A server with a history refuses an ID it took before, even one it lost.
     if (refuseKnownIds && history.contains(a.messageId))
         s.action = ArticleAction::Refuse435;

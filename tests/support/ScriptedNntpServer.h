@@ -51,6 +51,8 @@ public:
     // The Message-ID an accepting reply names, when set: a server that
     // rewrites IDs ("240 <id> article posted ok").
     std::function<QByteArray(const ReceivedArticle &)> rewriteId;
+    // Refuses (441) the whole articles it says yes to, whatever else was scripted.
+    std::function<bool(const ReceivedArticle &)> refuse;
     // Decides per article when set (soak tests); overrides articleActions.
     std::function<ArticleAction(const ReceivedArticle &)> decide;
 

@@ -1,0 +1,183 @@
+// The program itself, run without a display against scripted servers that
+// fail in the ways an unattended run meets: every run must end by itself,
+// with the status its --help promises. The cases run side by side, so the
+// two that wait out RetryMinutes (one minute) set the test's length.
+#include "support/ScriptedNntpServer.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+namespace {
+
+struct Case
+{
+    QString name;
+    int expected = 0;
+    QStringList settings; // "Key=value" lines replacing the defaults
+    std::function<void(test::ScriptedNntpServer &)> script;
+    bool sendTerm = false; // SIGTERM once the first article is in
+    std::unique_ptr<test::ScriptedNntpServer> server;
+    std::unique_ptr<QProcess> process;
+    QString home, folder;
+    int status = -100;
+    QByteArray err;
+    bool termSent = false;
+};
+
+QByteArray withSettings(QByteArray ini, const QStringList &lines)
+{
+    for (const QString &line : lines) {
+        const QByteArray key = line.section(u'=', 0, 0).toUtf8() + '=';
+        const qsizetype at = ini.indexOf(QByteArray("\n" + key));
+        if (at < 0) {
+            ini += line.toUtf8() + '\n';
+            continue;
+        }
+        const qsizetype end = ini.indexOf('\n', at + 1);
+        ini.replace(at + 1, end - at - 1, line.toUtf8());
+    }
+    return ini;
+}
+
+} // namespace
+
+TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(u"DISPLAY"_s);
+    env.remove(u"WAYLAND_DISPLAY"_s);
+    env.remove(u"QT_QPA_PLATFORM"_s);
+
+    // The defaults, written by a run whose command line is bad.
+    const QString templateHome = test::homeFile(u"template"_s);
+    QDir().mkpath(templateHome);
+    {
+        QProcess p;
+        env.insert(u"TESSALY_HOME"_s, templateHome);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TESSALY_APP_PATH), {u"/F"_s, u"/nonexistent"_s, u"/P"_s, u"/C"_s});
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitCode(), 1) << "bad command line";
+    }
+    const QByteArray defaults = test::readAll(templateHome + u"/Settings.ini"_s);
+    ASSERT_FALSE(defaults.isEmpty());
+
+    const quint16 deadPort = test::freePort();
+    std::vector<Case> cases;
+    const auto add = [&](QString name, int expected, QStringList settings,
+                         std::function<void(test::ScriptedNntpServer &)> script = {}) {
+        Case c;
+        c.name = std::move(name);
+        c.expected = expected;
+        c.settings = std::move(settings);
+        c.script = std::move(script);
+        cases.push_back(std::move(c));
+    };
+    add(u"posts everything"_s, 0, {});
+    add(u"no server name"_s, 2, {u"Server="_s});
+    add(u"500 to POST"_s, 2, {}, [](auto &s) { s.postReply = "500 posting is off\r\n"; });
+    add(u"480 and no login set"_s, 2, {}, [](auto &s) { s.user = "someone"; });
+    add(u"login refused"_s, 2, {u"Login=1"_s, u"Username=someone"_s, u"Password=wrong"_s},
+        [](auto &s) { s.user = "someone", s.password = "right"; });
+    add(u"441 to every article of one file"_s, 4, {},
+        [](auto &s) { s.refuse = [](const test::ReceivedArticle &a) { return a.raw.contains("name=bad.bin"); }; });
+    add(u"SIGTERM"_s, 128 + SIGTERM, {u"MaxSpeed=200"_s});
+    cases.back().sendTerm = true;
+    add(u"nothing listens"_s, 3, {u"RetryMinutes=1"_s, u"Port="_s + QString::number(deadPort)});
+    add(u"never greets"_s, 3, {u"RetryMinutes=1"_s}, [](auto &s) { s.greeting = QByteArray(); });
+    add(u"greets and hangs up"_s, 3, {u"RetryMinutes=1"_s, u"Connections=8"_s},
+        [](auto &s) { s.greeting = "!close:200 hello\r\n"; });
+
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        Case &c = cases[k];
+        c.server = std::make_unique<test::ScriptedNntpServer>();
+        ASSERT_TRUE(c.server->start());
+        if (c.script)
+            c.script(*c.server);
+        c.home = test::homeFile(u"home%1"_s.arg(k));
+        c.folder = test::homeFile(u"files%1"_s.arg(k));
+        QDir().mkpath(c.home);
+        QDir().mkpath(c.folder);
+        test::writeAll(c.folder + u"/good.bin"_s, test::randomData(300000, 1 + quint32(k)));
+        test::writeAll(c.folder + u"/bad.bin"_s, test::randomData(200000, 50 + quint32(k)));
+        QStringList lines = {u"Server=127.0.0.1"_s, u"Port="_s + QString::number(c.server->port()),
+                             u"Connections=2"_s, u"MaxLines=1000"_s, u"PostCheckDelay=0"_s};
+        lines += c.settings;
+        test::writeAll(c.home + u"/Settings.ini"_s, withSettings(defaults, lines));
+        c.process = std::make_unique<QProcess>();
+        env.insert(u"TESSALY_HOME"_s, c.home);
+        c.process->setProcessEnvironment(env);
+        c.process->setStandardOutputFile(QProcess::nullDevice());
+        c.process->start(QStringLiteral(TESSALY_APP_PATH),
+                         {u"/F"_s, c.folder, u"/H"_s, u"exit"_s, u"/N"_s, u"alt.test"_s, u"/P"_s, u"/C"_s});
+        ASSERT_TRUE(c.process->waitForStarted(10000)) << qPrintable(c.name);
+    }
+
+    // A minute of the greet-and-hang-up server, counted from its first connection.
+    int connectionsInAMinute = -1;
+    QDeadlineTimer minute;
+    bool counting = false;
+    for (QDeadlineTimer deadline(110000); !deadline.hasExpired();) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        bool running = false;
+        for (Case &c : cases) {
+            if (c.sendTerm && !c.termSent && !c.server->accepted().isEmpty()) {
+                ::kill(pid_t(c.process->processId()), SIGTERM);
+                c.termSent = true;
+            }
+            if (c.status == -100 && c.process->state() == QProcess::NotRunning) {
+                c.status = c.process->exitStatus() == QProcess::NormalExit ? c.process->exitCode() : -1;
+                c.err = c.process->readAllStandardError();
+            }
+            running = running || c.status == -100;
+        }
+        const test::ScriptedNntpServer &hangsUp = *cases.back().server;
+        if (!counting && hangsUp.connections > 0) {
+            counting = true;
+            minute = QDeadlineTimer(60000);
+        }
+        if (counting && connectionsInAMinute < 0 && minute.hasExpired())
+            connectionsInAMinute = hangsUp.connections;
+        if (!running)
+            break;
+    }
+    for (Case &c : cases) {
+        if (c.process->state() != QProcess::NotRunning) {
+            c.process->kill();
+            c.process->waitForFinished(5000);
+        }
+        EXPECT_EQ(c.status, c.expected) << qPrintable(c.name) << ": " << c.err.constData();
+        // Whatever went wrong was said on standard error, and the queue was kept.
+        if (c.expected != 0 && c.expected != 1) {
+            EXPECT_FALSE(c.err.trimmed().isEmpty()) << qPrintable(c.name);
+        }
+        EXPECT_TRUE(QFile::exists(c.home + u"/Queue.dat"_s)) << qPrintable(c.name);
+    }
+    const auto find = [&](const QString &name) -> Case & {
+        for (Case &c : cases)
+            if (c.name == name)
+                return c;
+        return cases.front();
+    };
+    EXPECT_TRUE(find(u"nothing listens"_s).err.contains("No progress for 1 minutes")) << find(u"nothing listens"_s).err.constData();
+    EXPECT_TRUE(find(u"441 to every article of one file"_s).err.contains("bad.bin"));
+    EXPECT_FALSE(find(u"441 to every article of one file"_s).err.contains("good.bin"));
+    EXPECT_TRUE(find(u"500 to POST"_s).err.contains("does not take articles"));
+    EXPECT_TRUE(find(u"480 and no login set"_s).err.contains("wants a login"));
+    EXPECT_TRUE(find(u"login refused"_s).err.contains("refused the login"));
+    // Back-off: a few tries a minute per connection, not thousands.
+    std::printf("greets and hangs up: %d connections in the first minute (8 connections)\n", connectionsInAMinute);
+    EXPECT_GT(connectionsInAMinute, 0);
+    EXPECT_LE(connectionsInAMinute, 30);
+}
