@@ -534,7 +534,7 @@ void frmPost::lookAnswered(PostConnection &c, NntpSession::Event event, const QS
 void frmPost::postNext(PostConnection &c)
 {
     // A part that went out before without an answer may be on the server.
-    if (!c.hasArticle && !fillMode_ && uploadQueue().isValidIndex(c.currentItem)) {
+    if (!fillMode_ && uploadQueue().isValidIndex(c.currentItem)) {
         const UploadItem &it = uploadQueue().item(c.currentItem);
         const int part = postingPart(c);
         if (UploadQueue::isUnsure(it, part) && lookFirst(c, it.messageids.value(part - 1), false))

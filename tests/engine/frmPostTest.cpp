@@ -804,6 +804,7 @@ TEST(Soak, FaultInjectionLosesNothing)
     std::printf("soak (seed %u): %s\n", options.seed, qPrintable(r.summary()));
     EXPECT_TRUE(r.endedByItself) << qPrintable(r.firstProblem);
     EXPECT_EQ(r.lost, 0);
+    EXPECT_EQ(r.duplicates, 0); // an article kept before a hang-up is asked for, not posted again
     EXPECT_EQ(r.corrupt, 0) << qPrintable(r.firstProblem);
     EXPECT_EQ(r.notPostedOK, 0) << qPrintable(r.firstProblem);
     EXPECT_EQ(r.files, 40);
