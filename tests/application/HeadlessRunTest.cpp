@@ -8,6 +8,8 @@
 #include "storage/ProfileFile.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
+#include "common/Clock.h"
+#include "support/FixedClock.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestEnvironment.h"
 
@@ -48,15 +50,18 @@ protected:
     }
 
     // Runs the program's headless path until it reports its exit status.
-    int run(const QStringList &arguments)
+    int run(const QStringList &arguments, const std::function<void()> &during = {})
     {
         HeadlessRun headless(arguments);
         int status = -1;
         QObject::connect(&headless, &HeadlessRun::finished, [&](int s) { status = s; });
         headless.start();
         QDeadlineTimer deadline(20000);
-        while (status < 0 && !deadline.hasExpired())
+        while (status < 0 && !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (during)
+                during();
+        }
         EXPECT_TRUE(headless.isFinished());
         return status;
     }
@@ -153,6 +158,67 @@ TEST_F(Headless, WhatNeedsAPersonEndsTheRunAndKeepsTheQueue)
     EXPECT_EQ(run({u"/P"_s}), 0);
     EXPECT_EQ(server.accepted().size(), 1);
     EXPECT_EQ(run({u"/P"_s}), 0); // nothing left to post, everything posted
+
+    // An unreadable queue is not an empty one: status 2, and why.
+    test::writeAll(queueFilePath(), "<data><file>");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run({u"/P"_s, u"/C"_s}), 2);
+    const std::string unreadable = testing::internal::GetCapturedStderr();
+    EXPECT_NE(unreadable.find("the queue could not be read"), std::string::npos) << unreadable;
+    EXPECT_TRUE(QFile::exists(queueFilePath() + u".bad"_s));
+}
+
+TEST_F(Headless, ADeadServerEndsTheRunAfterRetryMinutesUnlessItComesBack)
+{
+    writeSettings(u"127.0.0.1"_s);
+    const quint16 dead = test::freePort();
+    ASSERT_EQ(settingsFile().write(u"Settings"_s, {{u"Port"_s, QString::number(dead)}, {u"RetryMinutes"_s, u"10"_s}}),
+              QString());
+    PostTimeouts::current().backoffMaxMs = 400;
+    test::FixedClock clock(QDateTime::currentDateTime());
+    Clock::setInstance(&clock);
+    const QString folder = test::homeFile(u"pics"_s);
+    test::writeAll(folder + u"/a.bin"_s, test::randomData(1000, 10));
+    const auto refusals = [] {
+        int n = 0;
+        for (const LogLine &l : logModel().lines())
+            n += l.text.contains(u"Connection refused"_s);
+        return n;
+    };
+
+    // Retried quietly (the reason once a minute), then given up: status 3.
+    QElapsedTimer wall;
+    wall.start();
+    testing::internal::CaptureStderr();
+    int refusedBeforeTheLimit = 0;
+    EXPECT_EQ(run({u"/F"_s, folder, u"/H"_s, u"S"_s, u"/N"_s, u"alt.test"_s, u"/P"_s, u"/C"_s},
+                  [&] {
+                      if (clock.elapsedMs == 0 && wall.elapsed() > 1500) {
+                          refusedBeforeTheLimit = refusals();
+                          clock.elapsedMs += 10 * 60000;
+                      }
+                  }),
+              ExitGaveUp);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(refusedBeforeTheLimit, 1);
+    EXPECT_NE(said.find("No progress for 10 minutes: 0 - Connection refused"), std::string::npos) << said;
+    uploadQueue().clear();
+    ASSERT_EQ(LoadStartXML(), 1);
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::Queued);
+
+    // The server comes back nine minutes in: the run completes.
+    test::ScriptedNntpServer back;
+    wall.restart();
+    EXPECT_EQ(run({u"/P"_s, u"/C"_s},
+                  [&] {
+                      if (!back.port() && wall.elapsed() > 1000) {
+                          clock.elapsedMs += 9 * 60000;
+                          ASSERT_TRUE(back.start(QHostAddress::LocalHost, dead));
+                      }
+                  }),
+              ExitAllPosted);
+    EXPECT_EQ(back.accepted().size(), 1);
+    Clock::setInstance(nullptr);
 }
 
 TEST_F(Headless, RunsWaitingRarParJobsThenPostsTheirResults)

@@ -505,6 +505,33 @@ TEST_F(PostRun, ChecksLeftWhenARunStopsAreMadeWhenItResumes)
     expectAllPartsAccepted();
 }
 
+TEST_F(PostRun, PartsThatWentOutUnansweredAreAskedForBeforeTheyGoAgain)
+{
+    // A run was killed after parts 1 and 2 went out, before any answer was
+    // recorded; the server kept part 1 only.
+    appSettings().Connections = 1;
+    const int i = queueFile(u"u.bin"_s, randomData(kPart * 3, 48));
+    const QStringList ids = uploadQueue().item(i).messageids;
+    ASSERT_TRUE(SaveQueue());
+    noteSentPart(uploadQueue().item(i).path, 1);
+    noteSentPart(uploadQueue().item(i).path, 2);
+    server.held.insert(ids[0].toUtf8());
+    uploadQueue().clear();
+    ASSERT_EQ(LoadStartXML(), 1);
+    ASSERT_TRUE(SaveQueue());
+    EXPECT_TRUE(test::readAll(queueFilePath()).contains("<unsure>1-2</unsure>"));
+
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
+    EXPECT_TRUE(logHas(u"Part 1 of Test - \"u.bin\" yEnc is on the server already"_s));
+    ASSERT_EQ(server.articles.size(), 2); // parts 2 and 3; part 1 was not sent again
+    EXPECT_EQ(test::decodeArticle(server.articles[0].raw).part, 2);
+    EXPECT_EQ(server.statsAsked.value(ids[0].toUtf8()), 1); // found: no check after
+    EXPECT_EQ(server.statsAsked.value(ids[1].toUtf8()), 2); // missing, posted, checked
+    EXPECT_EQ(uploadQueue().item(1).messageids, ids);
+    EXPECT_FALSE(test::readAll(queueFilePath()).contains("<unsure>"));
+}
+
 TEST_F(PostRun, ACollectionsNzbIsPostedLastAndListsWhatTheServerAccepted)
 {
     // The server names IDs of its own; one file of the collection is gone before Start.

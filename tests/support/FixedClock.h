@@ -1,4 +1,5 @@
-// A clock that always shows the same local date and time.
+// A clock that always shows the same local date and time, and whose
+// monotonic count moves only when the test moves it.
 #pragma once
 
 #include "common/Clock.h"
@@ -11,7 +12,8 @@ public:
     explicit FixedClock(QDateTime at)
         : at_(std::move(at)) {}
     QDateTime now() const override { return at_; }
-    qint64 msecsSinceStart() const override { return 0; }
+    qint64 msecsSinceStart() const override { return elapsedMs; }
+    qint64 elapsedMs = 0; // moved on by the test
 
 private:
     QDateTime at_;
