@@ -9,6 +9,9 @@
 //   bench_post checkcost [GB] [connections] [runs]  the same with the post
 //       check off and on, alternately (the sink answers STAT with 223);
 //       reports medians and the ratio on/off.
+//   bench_post smallfiles [files] [connections]  posts that many small files
+//       (10,000 of 2,000 bytes over 8 connections by default, post check
+//       on); reports files per second and what saving Queue.dat cost.
 //   bench_post compare [GB] [connections] [MaxLines] [runs] [files]  the program itself
 //       (tessaly-poster --headless /F ... /P /C, and in its window too when
 //       there is a display) against bench_floor, the least a poster can do,
@@ -21,6 +24,7 @@
 #include "engine/frmPost.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
+#include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 
 #include <QCoreApplication>
@@ -38,6 +42,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -154,6 +159,28 @@ void queueBenchFiles(const QString &folder, qint64 total)
         uploadQueue().append(UploadQueue::newItem(u"bench - \"file%1.bin\" yEnc"_s.arg(n), u"alt.binaries.test"_s,
                                                   path, parts, u"benchtag"_s, makeMessageIds(parts)));
     }
+}
+
+// Saving Queue.dat in a run of `seconds`: at most once every two seconds,
+// and once more at the end. Measured on the queue as it stands.
+void reportSaveShare(double seconds, double cpu)
+{
+    const int n = 20;
+    const double c0 = cpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    for (int k = 0; k < n; ++k)
+        SaveQueue();
+    const double cpuEach = (cpuSeconds() - c0) / n;
+    const double wallEach = double(t.nsecsElapsed()) / 1e9 / n;
+    const double c1 = cpuSeconds();
+    for (int k = 0; k < n; ++k)
+        (void)queueDocument(uploadQueue());
+    const double documentEach = (cpuSeconds() - c1) / n;
+    const double saves = std::floor(seconds / 2.0) + 2;
+    std::printf("  saving Queue.dat  %.2f ms CPU (%.2f ms of it making the document), %.2f ms wall each; at most %.0f "
+                "saves: %.2f%% of the run's CPU, %.2f%% of its wall time\n",
+                cpuEach * 1e3, documentEach * 1e3, wallEach * 1e3, saves, 100.0 * saves * cpuEach / cpu, 100.0 * saves * wallEach / seconds);
 }
 
 struct CheckRun
@@ -279,8 +306,30 @@ int throughput(double gigabytes, int connections, const QString &sinkProgram)
                 double(engine.totalBytesSent()) / 1e9);
     std::printf("  poster CPU        %.2f s = %.3f CPU-seconds per GB\n", cpu, cpu / gb);
     std::printf("  poster peak RSS   %.1f MB\n", double(peakKiB()) / 1024.0);
+    reportSaveShare(seconds, cpu);
     std::printf("  sink: %s\n", qPrintable(sink.stop()));
     return posted == uploadQueue().count() ? 0 : 1;
+}
+
+int smallFiles(int files, int connections, const QString &sinkProgram)
+{
+    QTemporaryDir tmp;
+    for (int n = 0; n < files; ++n) {
+        const QString path = tmp.filePath(u"s%1.bin"_s.arg(n, 5, 10, QChar(u'0')));
+        writeRandomFile(path, 2000, quint64(n) + 3);
+        uploadQueue().append(UploadQueue::newItem(u"small - \"s%1.bin\" yEnc"_s.arg(n), u"alt.binaries.test"_s, path,
+                                                  1, u"smalltag"_s, makeMessageIds(1)));
+    }
+    Sink sink;
+    if (!sink.start(sinkProgram))
+        return 1;
+    const CheckRun f = postQueue(sink.port, connections, true);
+    std::printf("small files: %d of %d posted OK (2,000 bytes each, %d connections, post check on) in %.2f s: "
+                "%.0f files/s, %.2f CPU-s\n",
+                f.posted, files, connections, f.seconds, files / f.seconds, f.cpu);
+    reportSaveShare(f.seconds, f.cpu);
+    std::printf("  sink: %s\n", qPrintable(sink.stop()));
+    return f.posted == files ? 0 : 1;
 }
 
 int limit(int kbps, double seconds, int connections, const QString &sinkProgram)
@@ -493,11 +542,14 @@ int main(int argc, char **argv)
     if (mode == u"checkcost"_s)
         return checkCost(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), args.value(3, u"3"_s).toInt(),
                          sinkProgram);
+    if (mode == u"smallfiles"_s)
+        return smallFiles(args.value(1, u"10000"_s).toInt(), args.value(2, u"8"_s).toInt(), sinkProgram);
     if (mode == u"compare"_s)
         return compare(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), args.value(3, u"5600"_s).toInt(),
                        args.value(4, u"3"_s).toInt(), std::max(1, args.value(5, u"4"_s).toInt()), sinkProgram);
     std::fprintf(stderr, "usage: bench_post throughput [GB] [connections] | limit L [seconds] [connections]\n"
                          "       bench_post checkcost [GB] [connections] [runs]\n"
+                         "       bench_post smallfiles [files] [connections]\n"
                          "       bench_post compare [GB] [connections] [MaxLines] [runs] [files]\n");
     return 2;
 }

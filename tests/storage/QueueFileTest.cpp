@@ -4,6 +4,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QFile>
+#include <QXmlStreamWriter>
 
 #include <gtest/gtest.h>
 
@@ -100,6 +101,36 @@ TEST(QueueFile, FiveStatesKeepTheirBytes)
         EXPECT_EQ(q.item(i).messageids, ids);
     }
     EXPECT_EQ(q.item(3).position, 3);
+}
+
+// Any text is escaped as Qt's XML writer escapes it, and a character XML
+// cannot hold (a lone surrogate, a control character) spoils nothing after it.
+TEST(QueueFile, AnyTextIsEscapedAsAnXmlWriterDoesIt)
+{
+    QString ascii;
+    for (char16_t c = 0x20; c < 0x7f; ++c)
+        ascii += QChar(c);
+    const QString odd = u"caf\u00e9 \U0001F600 tab\tcr\rnul\x01"_s + QChar(0xD800) + u"!"_s;
+    UploadQueue &q = uploadQueue();
+    q.append(item(ascii, {u"<id&1>@x"_s}));
+    q.item(1).path = odd;
+    q.append(item(u"after"_s, {u"b@x"_s}));
+    ASSERT_TRUE(SaveQueue());
+    const auto escaped = [](const QString &text) {
+        QString out;
+        QXmlStreamWriter w(&out);
+        w.writeCharacters(text);
+        return out.toUtf8();
+    };
+    const QByteArray doc = test::readAll(queueFilePath());
+    EXPECT_TRUE(doc.contains(QByteArray("<subject>" + escaped(ascii) + "</subject>"))) << doc.constData();
+    EXPECT_TRUE(doc.contains(QByteArray("<path>" + escaped(odd) + "</path>"))) << doc.constData();
+    EXPECT_TRUE(doc.contains("<ids>&lt;id&amp;1&gt;@x</ids>")) << doc.constData();
+    q.clear();
+    ASSERT_EQ(LoadStartXML(), 2);
+    EXPECT_EQ(q.item(1).subject, ascii);
+    EXPECT_EQ(q.item(2).subject, u"after"_s);
+    EXPECT_EQ(q.item(2).messageids, QStringList{u"b@x"_s});
 }
 
 TEST(QueueFile, PartsAcceptedOutOfOrderSurviveAndOldFilesLoad)
