@@ -262,6 +262,9 @@ constexpr EnglishText kEnglish[] = {
     {254, u"%1: %2 of %3 parts on the server, missing: %4"},
     {255, u"%1: all %2 parts on the server"},
     {256, u"Post the missing parts again now?"},
+    {257, u"Or type the parts (for example 2, 5, 9-12):"},
+    {258, u"Not a part number or a range of parts: %1"},
+    {259, u"No such part: %1 (this file has parts 1 to %2)"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -270,6 +273,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"frmNewsgroups", 115, 121}, {u"frmOnComplete", 122, 128}, {u"frmPost", 129, 143},
     {u"frmProgress", 144, 148},   {u"frmRarPar", 149, 201},      {u"frmScheduler", 202, 209},
     {u"frmSettings", 210, 247},  {u"PostCheck", 248, 256},
+    {u"Fill", 257, 259},
 };
 
 bool inRange(int slot)

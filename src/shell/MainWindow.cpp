@@ -1,6 +1,7 @@
 #include "shell/MainWindow.h"
 
 #include "application/Lifecycle.h"
+#include "application/UpdateCheck.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/GeneralFunc.h"
@@ -201,7 +202,8 @@ void MainWindow::buildMenus()
     mnuAbout = mnuAb->addAction(QString(), this, &MainWindow::showAbout);
     connect(mnuAddFiles, &QAction::triggered, this, &MainWindow::openAddFilesPicker);
     connect(mnuSettings, &QAction::triggered, this, &MainWindow::openSettings);
-    mnuUpdates->setEnabled(false);
+    connect(mnuUpdates, &QAction::triggered, this, [this] { checkForUpdates(true); });
+    mnuUpdates->setObjectName(u"mnuUpdates"_s);
     buildListCommands();
     mnuExit->setObjectName(u"mnuExit"_s);
     mnuSettings->setObjectName(u"mnuSettings"_s);
@@ -220,10 +222,11 @@ void MainWindow::buildListCommands()
     mnuQueueSelected = mnupopup->addAction(QString(), this, [this] { requeueItems(true); });
     mnuQueueAll = mnupopup->addAction(QString(), this, [this] { requeueItems(false); });
     mnupopup->addSeparator();
-    mnuNewsgroupSelected = mnupopup->addAction(QString());
-    mnuNewsgroupAll = mnupopup->addAction(QString());
+    mnuNewsgroupSelected = mnupopup->addAction(QString(), this, [this] { changeNewsgroups(false); });
+    mnuNewsgroupAll = mnupopup->addAction(QString(), this, [this] { changeNewsgroups(true); });
     mnuFillSeparator = mnupopup->addSeparator();
-    mnuFillSegment = mnupopup->addAction(QString());
+    mnuFillSegment = mnupopup->addAction(QString(), this, &MainWindow::fillSelected);
+    mnuFillSegment->setObjectName(u"mnuFillSegment"_s);
     mnuFillSeparator->setVisible(false);
     mnuFillSegment->setVisible(false);
     mnupopup->addSeparator();

@@ -35,6 +35,7 @@ class SplashWindow;
 
 class frmPost;
 class Verifier;
+class UpdateCheck;
 
 class MainWindow : public QMainWindow, public PostHost, public JobHost
 {
@@ -95,6 +96,19 @@ public:
     // post what is missing again.
     void verifySelected();
     Verifier *verifier() const { return verifier_.get(); }
+    // Sets what the upload list's context menu offers for the selection.
+    void updateUploadMenu(bool overARow);
+    QMenu *uploadMenu() const { return mnupopup; }
+    // The change-newsgroups dialog for the selected rows or for all.
+    void changeNewsgroups(bool allFiles);
+    // The fill dialog for the selected finished row, then a fill run.
+    void fillSelected();
+    // Posts the given parts (1-based) of one item again, under new IDs.
+    void startFill(int row, const QList<int> &parts);
+    // The version check: at start-up it only speaks when there is news
+    // (or logs that it found nothing); on request it always answers.
+    void checkForUpdates(bool onRequest);
+    UpdateCheck *updateCheck() const { return updateCheck_.get(); }
     void addFiles(const QStringList &paths);
     void openAddFilesPicker();
     // Queues what an unattended command line asks for; true when it queued work.
@@ -177,11 +191,13 @@ private:
     void addTrayIcon() {}
     void removeTrayIcon() {}
     void CheckCMDData(const QStringList &arguments) { runCommandLine(arguments); }
-    void AutoUpdateCheck() {}
+    void AutoUpdateCheck() { checkForUpdates(false); }
+    void startEngine(int fillRow = 0, const QList<int> &fillParts = {});
 
     QStringList commandLine_;
     std::unique_ptr<frmPost> engine_;
     std::unique_ptr<Verifier> verifier_;
+    std::unique_ptr<UpdateCheck> updateCheck_;
     std::unique_ptr<JobRunner> jobRunner_;
     QTimer tmrStart;
     QTimer tmrCheckSpeed;

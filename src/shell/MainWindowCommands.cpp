@@ -4,6 +4,7 @@
 #include "shell/MainWindow.h"
 
 #include "application/Lifecycle.h"
+#include "application/UpdateCheck.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/GeneralFunc.h"
@@ -17,8 +18,10 @@
 #include "rarpar/JobTree.h"
 #include "rarpar/Tools.h"
 #include "shell/FileSetupDialog.h"
+#include "shell/FillSegmentDialog.h"
 #include "shell/Icons.h"
 #include "shell/ModelViews.h"
+#include "shell/NewsgroupsDialog.h"
 #include "shell/Prompts.h"
 #include "shell/RarParDialog.h"
 #include "shell/SettingsDialog.h"
@@ -33,6 +36,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QDesktopServices>
 #include <QUrl>
 #include <QItemSelectionModel>
@@ -69,15 +73,7 @@ void MainWindow::StartOrStop()
         return;
     }
     if (uploadQueue().hasState(UploadState::Queued)) {
-        engine_ = std::make_unique<frmPost>(this);
-        connect(engine_.get(), &frmPost::unloaded, this, [this] {
-            // The engine finishes its own unload first; it is released later.
-            QTimer::singleShot(0, this, [this] {
-                if (engine_ && engine_->isUnloaded())
-                    engine_.reset();
-            });
-        });
-        engine_->Form_Load();
+        startEngine();
         return;
     }
     // Uploads waiting come first; jobs run when nothing is queued.
@@ -87,6 +83,80 @@ void MainWindow::StartOrStop()
     }
     if (toolsPresent())
         startJobs();
+}
+
+void MainWindow::startEngine(int fillRow, const QList<int> &fillParts)
+{
+    engine_ = std::make_unique<frmPost>(this);
+    connect(engine_.get(), &frmPost::unloaded, this, [this] {
+        // The engine finishes its own unload first; it is released later.
+        QTimer::singleShot(0, this, [this] {
+            if (engine_ && engine_->isUnloaded())
+                engine_.reset();
+        });
+    });
+    if (fillRow > 0)
+        engine_->setFillMode(fillRow, fillParts);
+    engine_->Form_Load();
+}
+
+// ---------------------------------------------------------------- fill, newsgroups, updates
+
+void MainWindow::fillSelected()
+{
+    const QList<int> rows = selectedRows();
+    if (rows.size() != 1 || engine_ || verifier_ || (jobRunner_ && jobRunner_->isRunning()))
+        return;
+    const int row = rows.first();
+    const UploadItem &it = uploadQueue().item(row);
+    if (it.state != UploadState::PostedOK || !QFileInfo(it.path).isFile())
+        return;
+    frmFillSegment dialog(it.maxparts, this);
+    dialog.openSettings = [this] { openSettings(); };
+    const QList<int> parts = dialog.run();
+    if (!parts.isEmpty())
+        startFill(row, parts);
+}
+
+void MainWindow::startFill(int row, const QList<int> &parts)
+{
+    if (engine_ || !uploadQueue().isValidIndex(row) || parts.isEmpty())
+        return;
+    AddLog(0, u"Upload individual parts."_s);
+    startEngine(row, parts);
+    applyMenuState();
+}
+
+void MainWindow::changeNewsgroups(bool allFiles)
+{
+    frmNewsgroups dialog(allFiles, selectedRows(), this);
+    dialog.run();
+}
+
+void MainWindow::checkForUpdates(bool onRequest)
+{
+    if (updateCheck_ && updateCheck_->isRunning())
+        return;
+    updateCheck_ = std::make_unique<UpdateCheck>();
+    connect(updateCheck_.get(), &UpdateCheck::finished, this, [this, onRequest](const QString &text) {
+        if (!isValidVersionText(text)) {
+            if (onRequest)
+                Prompts::message(this, msg(88));
+            else
+                AddLog(0, u"Update info not found!"_s, LogColour::Red);
+            return;
+        }
+        if (text == versionNumber()) {
+            if (onRequest)
+                Prompts::message(this, msg(85), PromptIcon::Information);
+            return;
+        }
+        const QString question = msg(86) + (onRequest ? u""_s : u" v"_s) + text + u"  \r\n\r\n"_s + msg(87);
+        if (Prompts::message(this, question, PromptIcon::Information, PromptButtons::YesNo) == PromptAnswer::Yes
+            && Prompts::mode() == PromptMode::Interactive)
+            QDesktopServices::openUrl(homePageUrl());
+    });
+    updateCheck_->start();
 }
 
 bool MainWindow::toolsPresent()
@@ -609,16 +679,26 @@ void MainWindow::showUploadMenu(const QPoint &pos)
     const QModelIndex under = lvwUploads->indexAt(pos);
     if (under.isValid())
         lastRightClickedTag_ = uploadQueue().item(under.row() + 1).tag;
+    updateUploadMenu(under.isValid());
+    if (jobsWaiting() && !engine_)
+        return;
+    mnupopup->exec(lvwUploads->viewport()->mapToGlobal(pos));
+}
+
+void MainWindow::updateUploadMenu(bool overARow)
+{
     const QList<int> rows = selectedRows();
     mnuNZBSelected->setEnabled(!rows.isEmpty());
-    mnuNZBThisCollection->setEnabled(under.isValid());
+    mnuNZBThisCollection->setEnabled(overARow);
     bool finished = false;
     for (int r : rows)
         finished |= uploadQueue().item(r).state == UploadState::PostedOK && !uploadQueue().item(r).messageids.isEmpty();
     mnuVerify->setEnabled(finished && !engine_ && !verifier_);
-    if (jobsWaiting() && !engine_)
-        return;
-    mnupopup->exec(lvwUploads->viewport()->mapToGlobal(pos));
+    // Filling: one finished row whose file is still there.
+    const bool fillable = rows.size() == 1 && uploadQueue().item(rows.first()).state == UploadState::PostedOK
+        && QFileInfo(uploadQueue().item(rows.first()).path).isFile() && !engine_;
+    mnuFillSeparator->setVisible(fillable);
+    mnuFillSegment->setVisible(fillable);
 }
 
 // ---------------------------------------------------------------- option boxes

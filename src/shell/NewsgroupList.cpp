@@ -13,9 +13,7 @@ using namespace Qt::StringLiterals;
 
 namespace tessaly {
 
-namespace {
-
-void saveList(const QListWidget *list)
+void saveNewsgroupList(const QListWidget *list)
 {
     QStringList names;
     for (int i = 0; i < list->count(); ++i)
@@ -24,8 +22,6 @@ void saveList(const QListWidget *list)
     if (!error.isEmpty())
         AddLog(0, u"Could not save the newsgroup list: "_s + error, LogColour::Red);
 }
-
-} // namespace
 
 void fillNewsgroupList(QListWidget *list)
 {
@@ -43,7 +39,7 @@ void fillNewsgroupList(QListWidget *list)
     list->scrollToTop();
 }
 
-void addNewsgroupTo(QWidget *parent, QListWidget *list)
+void addNewsgroupTo(QWidget *parent, QListWidget *list, NewsgroupAdd how)
 {
     const std::optional<QString> answer = Prompts::input(parent, u"Add a Newsgroup"_s, u"Add a Newsgroup:"_s,
                                                          u"alt.binaries."_s);
@@ -51,7 +47,14 @@ void addNewsgroupTo(QWidget *parent, QListWidget *list)
         return;
     const QString name = *answer;
     QString problem;
-    if (name == u"alt.binaries."_s)
+    if (how == NewsgroupAdd::ChangeDialog) {
+        if (name == u"alt.binaries."_s)
+            problem = u"\"alt.binaries.\" is an invalid newsgroup name. "_s;
+        else if (name.startsWith(u'.'))
+            problem = u"Newsgroup names can't start with a dot (.)"_s;
+        else if (name.endsWith(u'.'))
+            problem = u"Newsgroup names can't end with a dot (.)"_s;
+    } else if (name == u"alt.binaries."_s)
         problem = u"\"alt.binaries.\" "_s + msg(20);
     else if (name.startsWith(u'.'))
         problem = msg(21);
@@ -64,7 +67,8 @@ void addNewsgroupTo(QWidget *parent, QListWidget *list)
         return;
     }
     list->addItem(withoutLineBreaks(name).trimmed());
-    saveList(list);
+    if (how == NewsgroupAdd::SavedAtOnce)
+        saveNewsgroupList(list);
 }
 
 void removeSelectedNewsgroups(QListWidget *list)
@@ -72,7 +76,7 @@ void removeSelectedNewsgroups(QListWidget *list)
     for (int i = list->count() - 1; i >= 0; --i)
         if (list->item(i)->isSelected())
             delete list->takeItem(i);
-    saveList(list);
+    saveNewsgroupList(list);
 }
 
 QStringList selectedNewsgroups(const QListWidget *list, QString *positions)

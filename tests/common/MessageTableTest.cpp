@@ -25,7 +25,7 @@ TEST(MessageTable, BuiltInEnglishTexts)
               u"to \"563\", which is the default SSL usenet \r\nconnection port? "_s);
     EXPECT_EQ(t.text(247), u"Remember and reload Rar && Par2 settings."_s);
     EXPECT_EQ(t.text(8), QString());
-    EXPECT_EQ(t.text(257), QString());
+    EXPECT_EQ(t.text(MessageTable::LastSlot + 1), QString());
     for (int slot = MessageTable::FirstSlot; slot <= MessageTable::LastSlot; ++slot)
         EXPECT_FALSE(t.text(slot).isEmpty()) << slot;
 }

@@ -1,9 +1,12 @@
+#include "application/UpdateCheck.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/Log.h"
 #include "engine/frmPost.h"
 #include "shell/FileSetupDialog.h"
+#include "shell/FillSegmentDialog.h"
 #include "shell/MainWindow.h"
+#include "shell/NewsgroupsDialog.h"
 #include "shell/Prompts.h"
 #include "storage/AppSettings.h"
 #include "storage/Newsgroups.h"
@@ -12,16 +15,20 @@
 #include "support/ScriptedNntpServer.h"
 #include "support/FixedClock.h"
 #include "support/TestEnvironment.h"
+#include "support/VersionServer.h"
+#include "support/YencDecode.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -326,4 +333,203 @@ TEST_F(Commands, VerifyFinishedItemsAndPostWhatIsMissingAgain)
     EXPECT_EQ(server.accepted().size(), 4); // only part 2, once more
     EXPECT_NE(uploadQueue().item(1).messageids.at(1), u"p2@x"_s);
     EXPECT_TRUE(server.held.contains(uploadQueue().item(1).messageids.at(1).toUtf8()));
+}
+
+TEST_F(Commands, FillDialogRowsTypedPartsAndRefusals)
+{
+    QString problem;
+    EXPECT_EQ(parsePartList(u"2, 5, 9-12"_s, 12, &problem), (QList<int>{2, 5, 9, 10, 11, 12}));
+    EXPECT_EQ(parsePartList(u" 3 - 4 ,,2,3"_s, 12, &problem), (QList<int>{2, 3, 4}));
+    for (const QString &bad : {u"0"_s, u"13"_s, u"a-b"_s, u"5-3"_s, u"1;2"_s, u"-2"_s, u"99999999999"_s})
+        EXPECT_FALSE(parsePartList(bad, 12, &problem)) << qPrintable(bad);
+
+    frmFillSegment d(7, window.get());
+    EXPECT_EQ(d.windowTitle(), u"Upload Individual Parts"_s);
+    EXPECT_EQ(d.lvwSegments->headerItem()->text(0), u"Parts to Upload"_s);
+    ASSERT_EQ(d.lvwSegments->topLevelItemCount(), 7);
+    EXPECT_EQ(d.lvwSegments->topLevelItem(0)->text(0), u"File Part 1"_s);
+    EXPECT_EQ(d.lvwSegments->topLevelItem(6)->text(0), u"File Part 7"_s);
+    EXPECT_EQ(d.lvwSegments->topLevelItem(3)->checkState(0), Qt::Unchecked);
+    const auto ok = [&d](bool expected, const QString &said) {
+        Prompts::reset();
+        EXPECT_EQ(d.cmdOk_Click(), expected);
+        EXPECT_EQ(Prompts::shown().size(), said.isEmpty() ? 0 : 1);
+        if (!said.isEmpty() && !Prompts::shown().isEmpty()) {
+            EXPECT_EQ(Prompts::shown()[0].text, said);
+        }
+    };
+    ok(false, u"No parts selected!"_s);
+    d.txtParts->setText(u"8"_s);
+    ok(false, u"No such part: 8 (this file has parts 1 to 7)"_s);
+    d.txtParts->setText(u"2, x"_s);
+    ok(false, u"Not a part number or a range of parts: x"_s);
+    // Ticked rows and typed parts together, ascending, each once.
+    d.tick(5);
+    d.tick(3);
+    d.txtParts->setText(u"5, 1"_s);
+    ok(true, QString());
+    EXPECT_EQ(d.parts(), (QList<int>{1, 3, 5}));
+    int opened = 0;
+    d.openSettings = [&opened] { ++opened; };
+    appSettings().Server.clear();
+    ok(false, u"No newsserver specified!"_s);
+    EXPECT_EQ(opened, 1);
+}
+
+TEST_F(Commands, FillPostsExactlyTheChosenPartsOfOneFinishedFile)
+{
+    test::ScriptedNntpServer server;
+    ASSERT_TRUE(server.start());
+    AppSettings &s = appSettings();
+    s.Port = server.port();
+    s.setMaxLines(1000);
+    test::writeAll(test::homeFile(u"fill.bin"_s), test::randomData(128000 * 6 + 50, 6));
+    QStringList ids;
+    for (int k = 1; k <= 7; ++k)
+        ids << u"p%1@x"_s.arg(k);
+    uploadQueue().append(UploadQueue::newItem(u"F"_s, u"alt.test"_s, test::homeFile(u"fill.bin"_s), 7, u"t"_s, ids));
+    queue(1);
+    uploadQueue().setState(1, UploadState::PostedOK);
+    QAction *fill = window->findChild<QAction *>(u"mnuFillSegment"_s);
+    ASSERT_TRUE(fill);
+    // Only for one finished row whose file is still there.
+    for (const QList<int> &rows : {QList<int>{1, 2}, QList<int>{2}, QList<int>{1}}) {
+        select(rows);
+        window->updateUploadMenu(true);
+        EXPECT_EQ(fill->isVisible(), rows == QList<int>{1}) << rows.size();
+    }
+
+    frmFillSegment d(uploadQueue().item(1).maxparts, window.get());
+    d.tick(5);
+    d.tick(2);
+    ASSERT_TRUE(d.cmdOk_Click());
+    logModel().clear();
+    window->startFill(1, d.parts());
+    for (QDeadlineTimer t(10000); window->engine() && !t.hasExpired();)
+        spin(20);
+    ASSERT_FALSE(window->engine());
+    QList<int> arrived;
+    for (const test::ReceivedArticle &a : server.accepted())
+        arrived << test::decodeArticle(a.raw).part;
+    EXPECT_EQ(arrived, (QList<int>{2, 5}));
+    EXPECT_EQ(logModel().line(0).text, u"Upload individual parts."_s);
+    // New IDs replace the old ones of those parts, so an NZB lists what the server holds.
+    const QStringList now = uploadQueue().item(1).messageids;
+    for (int k = 1; k <= 7; ++k)
+        EXPECT_EQ(now.at(k - 1) == ids.at(k - 1), k != 2 && k != 5) << k;
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
+
+    QFile::remove(test::homeFile(u"fill.bin"_s));
+    select({1});
+    window->updateUploadMenu(true);
+    EXPECT_FALSE(fill->isVisible());
+}
+
+TEST_F(Commands, ChangeNewsgroupsLeavesPostedRowsAndTakesANameTwice)
+{
+    saveNewsgroups({u"alt.binaries.one"_s, u"alt.binaries.two"_s});
+    queue(5);
+    uploadQueue().setState(2, UploadState::Paused);
+    uploadQueue().setState(3, UploadState::Posting, 1);
+    uploadQueue().setState(4, UploadState::PostedOK);
+    uploadQueue().setState(5, UploadState::FileError);
+    frmNewsgroups d(true, {}, window.get());
+    EXPECT_EQ(d.windowTitle(), u"Change Newsgroups"_s);
+    ASSERT_EQ(d.lstNewsgroups->count(), 2);
+    EXPECT_TRUE(d.lstNewsgroups->selectedItems().isEmpty());
+    Prompts::reset();
+    EXPECT_FALSE(d.cmdOk_Click());
+    ASSERT_EQ(Prompts::shown().size(), 1);
+    EXPECT_EQ(Prompts::shown()[0].text, u"No newsgroup selected. "_s);
+
+    Prompts::reset();
+    for (const QString &bad : {u"alt.binaries."_s, u".a.b"_s, u"a.b."_s})
+        Prompts::setNextInput(bad);
+    Prompts::setNextInput(u"alt.binaries.two"_s);
+    for (int k = 0; k < 4; ++k)
+        d.cmdAddgroup_Click();
+    ASSERT_EQ(Prompts::shown().size(), 7); // four inputs, three refusals
+    EXPECT_EQ(Prompts::shown()[1].text, u"\"alt.binaries.\" is an invalid newsgroup name. "_s);
+    EXPECT_EQ(Prompts::shown()[3].text, u"Newsgroup names can't start with a dot (.)"_s);
+    EXPECT_EQ(Prompts::shown()[5].text, u"Newsgroup names can't end with a dot (.)"_s);
+    ASSERT_EQ(d.lstNewsgroups->count(), 3); // the same name twice
+    EXPECT_EQ(d.lstNewsgroups->item(2)->text(), u"alt.binaries.two"_s);
+    EXPECT_EQ(loadNewsgroups().size(), 2); // saved by OK, not by Add
+
+    d.lstNewsgroups->item(0)->setSelected(true);
+    d.lstNewsgroups->item(2)->setSelected(true);
+    ASSERT_TRUE(d.cmdOk_Click());
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_EQ(uploadQueue().item(i).newsgroups, i == 4 ? u"a.b"_s : u"alt.binaries.one,alt.binaries.two"_s) << i;
+    EXPECT_EQ(loadNewsgroups().size(), 3);
+
+    // The selected rows only; Remove saves the list at once.
+    select({1});
+    frmNewsgroups one(false, {1}, window.get());
+    one.lstNewsgroups->item(1)->setSelected(true);
+    ASSERT_TRUE(one.cmdOk_Click());
+    EXPECT_EQ(uploadQueue().item(1).newsgroups, u"alt.binaries.two"_s);
+    EXPECT_EQ(uploadQueue().item(2).newsgroups, u"alt.binaries.one,alt.binaries.two"_s);
+    one.cmdRemove_Click();
+    EXPECT_EQ(loadNewsgroups(), (QStringList{u"alt.binaries.one"_s, u"alt.binaries.two"_s}));
+}
+
+TEST_F(Commands, UpdateCheckAnswersOnRequestAndSpeaksAtStartUpOnlyWithNews)
+{
+    const auto check = [this](const std::optional<QByteArray> &published, bool onRequest) {
+        test::VersionServer server(published);
+        setVersionFileUrl(published ? server.url() : QUrl(u"http://127.0.0.1:1/version.txt"_s));
+        Prompts::reset();
+        logModel().clear();
+        Prompts::setNextAnswer(PromptAnswer::No);
+        window->checkForUpdates(onRequest);
+        for (QDeadlineTimer t(10000); window->updateCheck()->isRunning() && !t.hasExpired();)
+            spin(20);
+        setVersionFileUrl({});
+    };
+    const QByteArray running = versionNumber().toLatin1();
+    check(running, true);
+    ASSERT_EQ(Prompts::shown().size(), 1);
+    EXPECT_EQ(Prompts::shown()[0].text, u"Your version of Tessaly Poster is up-to-date."_s);
+    for (const QByteArray &other : {QByteArray("99.0.0"), QByteArray("0.0.1")}) {
+        check(other, true);
+        ASSERT_EQ(Prompts::shown().size(), 1);
+        EXPECT_EQ(Prompts::shown()[0].text, u"A new version of Tessaly Poster is available:"_s + QString::fromLatin1(other)
+                                                + u"  \r\n\r\nWould you like to visit the website?"_s);
+        EXPECT_EQ(Prompts::shown()[0].buttons, PromptButtons::YesNo);
+    }
+    check(std::nullopt, true);
+    ASSERT_EQ(Prompts::shown().size(), 1);
+    EXPECT_EQ(Prompts::shown()[0].text, u"Online version info not found."_s);
+
+    check(running, false);
+    EXPECT_TRUE(Prompts::shown().isEmpty());
+    EXPECT_EQ(logModel().count(), 0);
+    check(QByteArray("99.0.0"), false);
+    ASSERT_EQ(Prompts::shown().size(), 1);
+    EXPECT_TRUE(Prompts::shown()[0].text.contains(u"available: v99.0.0  "_s));
+    check(QByteArray("<!DOCTYPE html>"), false);
+    EXPECT_TRUE(Prompts::shown().isEmpty());
+    ASSERT_EQ(logModel().count(), 1);
+    EXPECT_EQ(logModel().line(0).text, u"Update info not found!"_s);
+    EXPECT_EQ(logModel().line(0).colour, LogColour::Red);
+
+    // At start-up the window is up before the answer comes; up to date, it says nothing.
+    test::VersionServer server(running);
+    setVersionFileUrl(server.url());
+    appSettings().CheckUpdates = 1;
+    ASSERT_EQ(writeSettingKeys({u"CheckUpdates"_s}), QString());
+    Prompts::reset();
+    logModel().clear();
+    MainWindow second;
+    second.Form_Load();
+    ASSERT_TRUE(second.updateCheck());
+    EXPECT_TRUE(second.updateCheck()->isRunning());
+    for (QDeadlineTimer t(10000); second.updateCheck()->isRunning() && !t.hasExpired();)
+        spin(20);
+    setVersionFileUrl({});
+    EXPECT_FALSE(second.updateCheck()->isRunning());
+    EXPECT_TRUE(Prompts::shown().isEmpty());
+    for (const LogLine &l : logModel().lines())
+        EXPECT_FALSE(l.text.contains(u"Update"_s)) << qPrintable(l.text);
 }
