@@ -9,6 +9,7 @@
 #include "engine/frmPost.h"
 #include "rarpar/JobFile.h"
 #include "rarpar/JobTree.h"
+#include "shell/FillSegmentDialog.h"
 #include "shell/MainWindow.h"
 #include "shell/Prompts.h"
 #include "shell/RarParDialog.h"
@@ -525,7 +526,7 @@ bool postPlainArticle(quint16 port, const QString &messageId)
 
 } // namespace
 
-TEST_F(InnRoundTrip, PostCheckFindsACancelledArticleAndTheNzbListsWhatTheServerHolds)
+TEST_F(InnRoundTrip, PostCheckAndFillPutCancelledArticlesBackAndTheNzbListsWhatTheServerHolds)
 {
     // Part 2's ID is taken before we post (INN refuses it), and part 3 is
     // cancelled after it went in, before its check: the check finds it
@@ -592,22 +593,32 @@ TEST_F(InnRoundTrip, PostCheckFindsACancelledArticleAndTheNzbListsWhatTheServerH
     logModel().clear();
     EXPECT_EQ(verify(), 1);
     EXPECT_TRUE(logHas(u"yEnc (1/5): 3 of 5 parts on the server, missing: 1, 4"_s));
-    uploadQueue().clear();
-    ASSERT_EQ(LoadStartXML(), 2);
     {
-        frmPost fill(&host_);
-        bool done = false;
-        QObject::connect(&fill, &frmPost::unloaded, [&] { done = true; });
-        fill.setFillMode(1, {1, 4});
-        fill.Form_Load();
-        for (QDeadlineTimer d(30000); !done && !d.hasExpired();)
+        // The window loads the queue; the fill dialog posts parts 1 and 4 again.
+        MainWindow::setStartupWait(0);
+        MainWindow window;
+        window.Form_Load();
+        ASSERT_EQ(uploadQueue().count(), 2);
+        appSettings().Email = u"tessaly@example.org"_s;
+        appSettings().Nickname = u"Tessaly test"_s;
+        frmFillSegment d(uploadQueue().item(1).maxparts, &window);
+        d.tick(4);
+        d.txtParts->setText(u"1"_s);
+        ASSERT_TRUE(d.cmdOk_Click());
+        window.startFill(1, d.parts());
+        for (QDeadlineTimer t(30000); window.engine() && !t.hasExpired();)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        ASSERT_TRUE(done);
+        ASSERT_FALSE(window.engine());
     }
     ASSERT_TRUE(CreateNZB(nzb, {1})); // from the stored IDs, as the list's menu writes it
     logModel().clear();
     EXPECT_EQ(verify(), 0);
     EXPECT_TRUE(logHas(u"yEnc (1/5): all 5 parts on the server"_s));
+    const QString filled = folder + u"/filled.nzb"_s;
+    ASSERT_TRUE(QFile::copy(nzb, filled));
+    const QString again = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), filled}, &rc);
+    ASSERT_EQ(rc, 0) << qPrintable(again);
+    EXPECT_TRUE(test::readAll(work + u"/dst/filled/checked.bin"_s) == files_[u"checked.bin"_s]);
 }
 
 // Not against INN: the scripted server keeps count of every accepted part

@@ -1,5 +1,7 @@
 #include "application/UpdateCheck.h"
 #include "common/AppState.h"
+#include "common/MessageTable.h"
+#include "config/Language.h"
 #include "common/Clock.h"
 #include "common/Log.h"
 #include "engine/frmPost.h"
@@ -23,6 +25,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -532,4 +535,32 @@ TEST_F(Commands, UpdateCheckAnswersOnRequestAndSpeaksAtStartUpOnlyWithNews)
     EXPECT_TRUE(Prompts::shown().isEmpty());
     for (const LogLine &l : logModel().lines())
         EXPECT_FALSE(l.text.contains(u"Update"_s)) << qPrintable(l.text);
+}
+
+// Pictures of the fill and newsgroup dialogs in English and in Dutch, for a
+// person to look at: TESSALY_SCREENSHOTS=<folder>.
+TEST_F(Commands, FillAndNewsgroupDialogScreenshots)
+{
+    const QString folder = qEnvironmentVariable("TESSALY_SCREENSHOTS");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set TESSALY_SCREENSHOTS to a folder";
+    QDir().mkpath(folder);
+    saveNewsgroups({u"alt.binaries.test"_s, u"alt.binaries.pictures"_s, u"alt.binaries.multimedia"_s});
+    for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
+        if (language != u"English"_s) {
+            ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
+        }
+        frmFillSegment fill(3000, window.get());
+        fill.tick(2);
+        fill.tick(5);
+        fill.txtParts->setText(u"9-12, 2800"_s);
+        fill.show();
+        frmNewsgroups groups(true, {}, window.get());
+        groups.lstNewsgroups->item(1)->setSelected(true);
+        groups.show();
+        QCoreApplication::processEvents();
+        fill.grab().save(folder + u"/fill-%1.png"_s.arg(language));
+        groups.grab().save(folder + u"/newsgroups-%1.png"_s.arg(language));
+    }
+    messageTable().SetEnglishLang();
 }
