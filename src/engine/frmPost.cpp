@@ -1164,8 +1164,10 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText, bool 
         if (id.isEmpty())
             id = c.slot.currentMessageId;
         QStringList &ids = q.item(c.currentItem).messageids;
-        if (part >= 1 && part <= ids.size() && !id.isEmpty() && ids.at(part - 1) != id)
+        if (part >= 1 && part <= ids.size() && !id.isEmpty() && ids.at(part - 1) != id) {
             ids[part - 1] = id;
+            queueChanged_ = true; // a fill run changes nothing else, but this must be kept
+        }
         if (checkOn_ && !found && part >= 1 && part <= ids.size()) {
             UploadItem &it = q.item(c.currentItem);
             if (it.unchecked.size() < it.maxparts)

@@ -13,6 +13,7 @@
 #include "storage/AppSettings.h"
 #include "storage/Newsgroups.h"
 #include "storage/ProfileFile.h"
+#include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/FixedClock.h"
@@ -407,6 +408,7 @@ TEST_F(Commands, FillPostsExactlyTheChosenPartsOfOneFinishedFile)
     d.tick(2);
     ASSERT_TRUE(d.cmdOk_Click());
     logModel().clear();
+    ASSERT_TRUE(SaveQueue());
     window->startFill(1, d.parts());
     for (QDeadlineTimer t(10000); window->engine() && !t.hasExpired();)
         spin(20);
@@ -421,6 +423,9 @@ TEST_F(Commands, FillPostsExactlyTheChosenPartsOfOneFinishedFile)
     for (int k = 1; k <= 7; ++k)
         EXPECT_EQ(now.at(k - 1) == ids.at(k - 1), k != 2 && k != 5) << k;
     EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
+    uploadQueue().clear(); // and Queue.dat holds them too
+    ASSERT_EQ(LoadStartXML(), 2);
+    EXPECT_EQ(uploadQueue().item(1).messageids, now);
 
     QFile::remove(test::homeFile(u"fill.bin"_s));
     select({1});
