@@ -5,6 +5,7 @@
 #include "common/Log.h"
 #include "engine/Crc32.h"
 #include "engine/yEnc.h"
+#include "platform/SafeFiles.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
@@ -48,9 +49,10 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
                            const ArticleFields &fields, QByteArray recycled)
 {
     ChunkResult r;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        r.error = u"cannot open %1: %2"_s.arg(path, file.errorString());
+    QFile file;
+    QString openError;
+    if (!openRegularFile(file, path, &openError)) {
+        r.error = u"cannot open %1: %2"_s.arg(path, openError);
         return r;
     }
     const qint64 size = file.size();

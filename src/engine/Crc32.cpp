@@ -2,6 +2,7 @@
 
 #include "engine/CpuFeatures.h"
 #include "engine/KernelChoice.h"
+#include "platform/SafeFiles.h"
 
 #include <QFile>
 
@@ -132,8 +133,9 @@ std::int32_t clsCRC::CalculateString(const QString &text)
 
 std::optional<std::int32_t> clsCRC::CalculateFile(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly) || f.size() == 0)
+    QFile f;
+    QString error;
+    if (!openRegularFile(f, path, &error) || f.size() == 0)
         return std::nullopt;
     return CalculateBytes(f.readAll());
 }

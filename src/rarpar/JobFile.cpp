@@ -3,6 +3,7 @@
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "platform/ProgramFolder.h"
+#include "platform/SafeFiles.h"
 #include "rarpar/JobTree.h"
 
 #include <QFile>
@@ -91,15 +92,12 @@ void LoadRarPar(JobTree &tree)
 {
     const QString path = jobFilePath();
     removeStaleTemporaries(path);
-    QFile file(path);
-    if (!file.exists())
+    const SmallFile file = readSmallFile(path, FileLimit::Queue);
+    if (file.outcome == SmallFile::Missing)
         return;
-    QString problem;
-    if (!file.open(QIODevice::ReadOnly))
-        problem = file.errorString();
-    else if (!loadJobDocument(tree, file.readAll(), &problem) && problem.isEmpty())
+    QString problem = file.problem;
+    if (file.outcome == SmallFile::Ok && !loadJobDocument(tree, file.data, &problem) && problem.isEmpty())
         problem = u"unreadable"_s;
-    file.close();
     if (problem.isEmpty())
         return;
     const QString bad = path + u".bad"_s;

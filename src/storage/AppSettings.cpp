@@ -244,14 +244,38 @@ bool ReadINIFile()
     const ProfileFile file = settingsFile();
     AppSettings s = defaultSettings();
     QString failure;
+    if (const QString damage = file.damage(); !damage.isEmpty() && g_readDepth == 0) {
+        // Nothing in it can be read: kept aside, and the defaults written.
+        const QString bak = file.path() + u".bak"_s;
+        QFile::remove(bak);
+        const bool kept = QFile::rename(file.path(), bak);
+        if (!kept)
+            QFile::remove(file.path());
+        ++g_readDepth;
+        writeDefaultSettings();
+        --g_readDepth;
+        LogError(ErrorCode::FileIo, u"Settings.ini could not be read ("_s + damage + u')',
+                 kept ? u". It was kept as "_s + bak : u". It could not be kept."_s);
+        return false;
+    }
     const QHash<QString, QString> values = file.section(QString::fromUtf16(kSettingsSection));
+    // A bad value costs only its own key: it gets its default, the rest is kept.
+    QStringList repaired;
     for (const KeyDef &k : kKeys) {
         const QString key = QString::fromUtf16(k.name).toLower();
         if (k.added && !values.contains(key))
             continue;
-        failure = readKey(s, k, values.value(key));
-        if (!failure.isEmpty())
-            break;
+        const AppSettings before = s;
+        if (const QString bad = readKey(s, k, values.value(key)); !bad.isEmpty()) {
+            s = before;
+            if (failure.isEmpty())
+                failure = bad;
+            repaired << QString::fromUtf16(k.name);
+            LogError(ErrorCode::TypeMismatch, bad,
+                     u" in Settings.ini; the default \""_s + defaultSettings().fileText(QString::fromUtf16(k.name))
+                         + u"\" is used"_s);
+            continue;
+        }
         if (k.field == decltype(k.field)(&S::Language)) {
             if (s.Language != u"English"_s && !fileExists(languageFile(s.Language)))
                 s.Language = u"English"_s;
@@ -260,24 +284,10 @@ bool ReadINIFile()
         }
     }
 
-    if (!failure.isEmpty()) {
-        if (g_readDepth > 0) {
-            // The freshly written defaults did not read back (an unwritable
-            // folder): keep the defaults in memory.
-            appSettings() = defaultSettings();
-            return false;
-        }
-        QString tail;
-        const QString bak = file.path() + u".bak"_s;
-        QFile::remove(bak);
-        if (QFile::copy(file.path(), bak))
-            tail = u". The old file was kept as "_s + bak;
-        else
-            tail = u". The old file could not be kept as "_s + bak;
-        ++g_readDepth;
-        writeDefaultSettings();
-        --g_readDepth;
-        LogError(ErrorCode::TypeMismatch, failure, tail);
+    if (!failure.isEmpty() && g_readDepth > 0) {
+        // The freshly written defaults did not read back (an unwritable
+        // folder): keep the defaults in memory.
+        appSettings() = defaultSettings();
         return false;
     }
 
@@ -305,6 +315,11 @@ bool ReadINIFile()
         s.LastPath = programFolder();
     s.setMaxLines(s.MaxLines);
     appSettings() = s;
+
+    // The repaired keys are written back; every other line stays as it was.
+    if (!repaired.isEmpty())
+        if (const QString error = writeSettingKeys(repaired); !error.isEmpty())
+            LogError(ErrorCode::FileIo, error);
 
     if (s.EnableSSL == 1 && g_tunnelStarter)
         g_tunnelStarter();

@@ -3,6 +3,7 @@
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "platform/ProgramFolder.h"
+#include "platform/SafeFiles.h"
 
 #include <QFile>
 
@@ -31,12 +32,14 @@ bool isNewsgroupName(const QString &name)
 
 QStringList loadNewsgroups(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    const SmallFile f = readSmallFile(path, FileLimit::Settings);
+    if (f.outcome == SmallFile::Damaged)
+        AddLog(0, u"The newsgroup list "_s + path + u" was not read: "_s + f.problem, LogColour::Red);
+    if (f.outcome != SmallFile::Ok)
         return {};
     QStringList names;
     int skipped = 0, firstSkipped = 0, lineNumber = 0;
-    const QList<QByteArray> lines = f.readAll().split('\n');
+    const QList<QByteArray> lines = f.data.split('\n');
     for (const QByteArray &line : lines) {
         ++lineNumber;
         const QString name = QString::fromUtf8(line).trimmed();

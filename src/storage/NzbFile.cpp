@@ -4,6 +4,7 @@
 #include "common/Clock.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
+#include "platform/SafeFiles.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
@@ -148,24 +149,13 @@ bool rewriteCollectionNzb(int nzbIndex, bool postedOnly)
 
 QList<NzbListing> readNzb(const QString &path, QString *error)
 {
-    constexpr qint64 kMaxBytes = 256LL << 20;
-    const QFileInfo info(path);
-    QFile file(path);
-    // Only a regular file: a pipe or device would block or never end.
-    if (!info.isFile()) {
-        *error = info.exists() ? u"not a regular file"_s : u"File not found"_s;
-        return {};
-    }
-    if (info.size() > kMaxBytes) {
-        *error = u"larger than 256 MB"_s;
-        return {};
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
+    const SmallFile file = readSmallFile(path, FileLimit::Nzb);
+    if (file.outcome != SmallFile::Ok) {
+        *error = file.outcome == SmallFile::Missing ? u"File not found"_s : file.problem;
         return {};
     }
     QList<NzbListing> out;
-    QXmlStreamReader r(&file);
+    QXmlStreamReader r(file.data);
     NzbListing *current = nullptr;
     while (!r.atEnd()) {
         r.readNext();

@@ -1,6 +1,7 @@
 #include "storage/ProfileFile.h"
 
 #include "common/GeneralFunc.h"
+#include "platform/SafeFiles.h"
 
 #include <QFile>
 #include <QStringList>
@@ -13,10 +14,10 @@ namespace {
 
 QStringList readLines(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    const SmallFile f = readSmallFile(path, FileLimit::Settings);
+    if (f.outcome != SmallFile::Ok)
         return {};
-    QString all = QString::fromUtf8(f.readAll());
+    QString all = QString::fromUtf8(f.data);
     all.remove(u'\r');
     QStringList lines = all.split(u'\n');
     if (!lines.isEmpty() && lines.constLast().isEmpty())
@@ -113,6 +114,12 @@ void setKey(QStringList &lines, const QString &section, const QString &key, cons
 }
 
 } // namespace
+
+QString ProfileFile::damage() const
+{
+    const SmallFile f = readSmallFile(path_, FileLimit::Settings);
+    return f.outcome == SmallFile::Damaged ? f.problem : QString();
+}
 
 QString ProfileFile::read(const QString &section, const QString &key) const
 {

@@ -19,6 +19,9 @@ public:
         : path_(std::move(path)), private_(privateFile) {}
 
     const QString &path() const { return path_; }
+    // Why the file cannot be read (not a regular file, too large, unreadable);
+    // empty when it can, or when it does not exist. Such a file reads as empty.
+    QString damage() const;
 
     // The key's value (blanks and one pair of enclosing quotes removed), at most
     // MaxValueLength characters; empty when the file, section or key is missing.

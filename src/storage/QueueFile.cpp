@@ -3,6 +3,7 @@
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "platform/ProgramFolder.h"
+#include "platform/SafeFiles.h"
 #include "storage/UploadQueue.h"
 
 #include <QFile>
@@ -260,15 +261,15 @@ int LoadStartXML()
     loadProblem().clear();
     const QString path = queueFilePath();
     removeStaleTemporaries(path);
-    QFile file(path);
-    if (!file.exists())
+    const SmallFile file = readSmallFile(path, FileLimit::Queue);
+    if (file.outcome == SmallFile::Missing)
         return 0;
     QList<UploadItem> items;
     QString problem;
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = file.errorString();
+    if (file.outcome == SmallFile::Damaged) {
+        problem = file.problem;
     } else {
-        QXmlStreamReader r(&file);
+        QXmlStreamReader r(file.data);
         if (!r.readNextStartElement() || r.name() != u"data") {
             problem = r.hasError() ? r.errorString() : u"no data element"_s;
         } else {
@@ -286,7 +287,6 @@ int LoadStartXML()
             if (r.hasError())
                 problem = u"%1 (line %2)"_s.arg(r.errorString()).arg(r.lineNumber());
         }
-        file.close();
     }
 
     if (!problem.isEmpty()) {

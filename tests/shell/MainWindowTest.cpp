@@ -71,9 +71,20 @@ TEST_F(Shell, FirstStartWritesDefaultsWithoutAMessage)
     EXPECT_EQ(w.connectionView()->model()->headerData(4, Qt::Horizontal).toString(), u"Thread Speed"_s);
 }
 
-TEST_F(Shell, CorruptSettingsAreReportedOnceAfterStartUp)
+TEST_F(Shell, UnreadableSettingsAreReportedOnceAfterStartUp)
 {
+    // A bad value is repaired quietly (a log line); the rest is kept.
     test::writeAll(test::homeFile(u"Settings.ini"_s), "[Settings]\nServer=news.example.org\nPort=abc\n");
+    {
+        MainWindow w;
+        w.Form_Load();
+        EXPECT_TRUE(Prompts::shown().isEmpty());
+        EXPECT_FALSE(w.settingsReadFailed());
+        EXPECT_EQ(appSettings().Server, u"news.example.org"_s);
+    }
+    // A file that cannot be read at all is replaced, and the user is told.
+    const QByteArray damaged = "[Settings]\nServer=news.example.org\n" + QByteArray(2 << 20, ';');
+    test::writeAll(test::homeFile(u"Settings.ini"_s), damaged);
     {
         MainWindow w;
         w.Form_Load();
@@ -85,7 +96,7 @@ TEST_F(Shell, CorruptSettingsAreReportedOnceAfterStartUp)
     }
     // Started with a command line: no message, even though the read fails.
     Prompts::reset();
-    test::writeAll(test::homeFile(u"Settings.ini"_s), "[Settings]\nPort=abc\n");
+    test::writeAll(test::homeFile(u"Settings.ini"_s), damaged);
     MainWindow w(QStringList{u"/F"_s, u"/tmp"_s});
     w.Form_Load();
     EXPECT_TRUE(w.settingsReadFailed());

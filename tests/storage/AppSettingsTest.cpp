@@ -5,8 +5,13 @@
 #include "support/TestEnvironment.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
@@ -83,32 +88,74 @@ TEST(AppSettings, MissingFileIsCreatedWithEveryDefault)
     EXPECT_EQ(appSettings().PostCheckTries, 2);
 }
 
-TEST(AppSettings, CorruptFileIsKeptAsBackupAndReplacedByDefaults)
+// One bad value costs only its own key: it gets its default (in the file
+// too), one log line names it, every other key keeps what was entered.
+TEST(AppSettings, ABadValueCostsOnlyItsOwnKey)
 {
-    settingsWith({{u"Server"_s, u"news.example.org"_s}, {u"Port"_s, u"abc"_s}});
-    const QByteArray before = test::readAll(settingsFile().path());
-
-    EXPECT_FALSE(loadSettingsAtStartup());
-
-    EXPECT_EQ(test::readAll(settingsFile().path() + u".bak"_s), before);
-    EXPECT_EQ(settingsFile().read(u"Settings"_s, u"Port"_s), u"119"_s);
-    EXPECT_EQ(settingsFile().read(u"Settings"_s, u"Server"_s), QString());
-    EXPECT_EQ(appSettings().Port, 119);
-    ASSERT_EQ(redLines(), 1);
-    const QString line = logModel().line(logModel().count() - 1).text;
-    EXPECT_TRUE(line.startsWith(u"Error 13 ("_s)) << qPrintable(line);
-    EXPECT_TRUE(line.contains(u" in procedure ReadINIFile of Module modAppSettings"_s)) << qPrintable(line);
-    EXPECT_TRUE(line.contains(u"Settings.ini.bak"_s)) << qPrintable(line);
-}
-
-TEST(AppSettings, MissingNumericKeyCountsAsCorrupt)
-{
-    settingsWith({});
+    const QList<QPair<QString, QString>> bad{{u"Port"_s, u"abc"_s},        {u"Port"_s, u"70000"_s},
+                                             {u"Port"_s, u"-1"_s},         {u"Login"_s, u"40000"_s},
+                                             {u"MaxSpeed"_s, u"99999999999"_s}, {u"MaxLines"_s, u"99999999999"_s},
+                                             {u"SplitterPos1"_s, u""_s}};
+    for (const auto &[key, value] : bad) {
+        SCOPED_TRACE(qPrintable(key + u'=' + value));
+        settingsWith({{u"Server"_s, u"news.example.org"_s}, {u"Connections"_s, u"7"_s}, {key, value}});
+        EXPECT_TRUE(loadSettingsAtStartup());
+        EXPECT_EQ(appSettings().Server, u"news.example.org"_s);
+        EXPECT_EQ(appSettings().Connections, 7);
+        EXPECT_EQ(settingsFile().read(u"Settings"_s, key), defaultSettings().fileText(key));
+        EXPECT_EQ(settingsFile().read(u"Settings"_s, u"Server"_s), u"news.example.org"_s);
+        ASSERT_EQ(redLines(), 1);
+        const QString line = logModel().line(logModel().count() - 1).text;
+        EXPECT_TRUE(line.contains(key + u" = \""_s + value + u'"')) << qPrintable(line);
+        EXPECT_TRUE(line.contains(u"the default"_s)) << qPrintable(line);
+    }
+    // A key missing from the file is written back with its default.
+    settingsWith({{u"Server"_s, u"news.example.org"_s}});
     QByteArray data = test::readAll(settingsFile().path());
     data.replace("MaxLines=3000\n", "");
     test::writeAll(settingsFile().path(), data);
-    EXPECT_FALSE(ReadINIFile());
+    EXPECT_TRUE(ReadINIFile());
     EXPECT_EQ(settingsFile().read(u"Settings"_s, u"MaxLines"_s), u"3000"_s);
+    EXPECT_EQ(appSettings().Server, u"news.example.org"_s);
+}
+
+// A file that cannot be read at all (a FIFO, a link to a device, far too large)
+// is never waited for: it is kept aside and the defaults are written.
+TEST(AppSettings, AFileThatCannotBeReadIsKeptAsideAndNeverWaitedFor)
+{
+    const QString path = settingsFile().path();
+    const QString bak = path + u".bak"_s;
+    const auto fifo = [&path] { ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0); };
+    const auto zero = [&path] { ASSERT_TRUE(QFile::link(u"/dev/zero"_s, path)); };
+    const auto big = [&path] { test::writeAll(path, "[Settings]\nServer=x\n" + QByteArray(2 << 20, ';')); };
+    for (const std::function<void()> &make : {std::function<void()>(fifo), std::function<void()>(zero),
+                                               std::function<void()>(big)}) {
+        QFile::remove(path);
+        QFile::remove(bak);
+        make();
+        logModel().clear();
+        EXPECT_FALSE(loadSettingsAtStartup());
+        EXPECT_TRUE(QFileInfo(path).isFile());
+        EXPECT_EQ(settingsFile().read(u"Settings"_s, u"Port"_s), u"119"_s);
+        EXPECT_TRUE(QFileInfo(bak).exists() || QFileInfo(bak).isSymLink());
+        ASSERT_EQ(redLines(), 1);
+        EXPECT_TRUE(logModel().line(0).text.contains(u"Settings.ini could not be read"_s))
+            << qPrintable(logModel().line(0).text);
+    }
+    QFile::remove(bak);
+}
+
+// Edited on Windows: CRLF line endings read like LF ones.
+TEST(AppSettings, CrLfFilesReadLikeLfOnes)
+{
+    settingsWith({{u"Server"_s, u"news.example.org"_s}, {u"Port"_s, u"563"_s}});
+    QByteArray data = test::readAll(settingsFile().path());
+    data.replace("\n", "\r\n");
+    test::writeAll(settingsFile().path(), data);
+    EXPECT_TRUE(ReadINIFile());
+    EXPECT_EQ(appSettings().Server, u"news.example.org"_s);
+    EXPECT_EQ(appSettings().Port, 563);
+    EXPECT_EQ(redLines(), 0);
 }
 
 TEST(AppSettings, RepairsOnReading)
@@ -145,17 +192,6 @@ TEST(AppSettings, RepairsOnReading)
         settingsWith({{c.key, c.value}});
         ASSERT_TRUE(ReadINIFile());
         c.check(appSettings());
-    }
-}
-
-TEST(AppSettings, OutOfRangeNumbersFail)
-{
-    for (const auto &[key, value] : QList<QPair<QString, QString>>{
-             {u"Port"_s, u"65536"_s}, {u"Login"_s, u"40000"_s}, {u"MaxLines"_s, u"99999999999"_s},
-             {u"SplitterPos1"_s, u""_s}}) {
-        SCOPED_TRACE(qPrintable(key + u'=' + value));
-        settingsWith({{key, value}});
-        EXPECT_FALSE(ReadINIFile());
     }
 }
 

@@ -1,0 +1,94 @@
+// Files the program reads that are not what they should be: a FIFO (which
+// would block an open for ever), a link to /dev/zero (which never ends) or a
+// file far too large. None is waited for; each is named and kept aside.
+#include "common/Log.h"
+#include "engine/Article.h"
+#include "platform/SafeFiles.h"
+#include "rarpar/JobFile.h"
+#include "rarpar/JobTree.h"
+#include "storage/Newsgroups.h"
+#include "storage/NzbFile.h"
+#include "storage/QueueFile.h"
+#include "storage/UploadQueue.h"
+#include "support/TestEnvironment.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+namespace {
+
+enum class Kind { Fifo, DevZero };
+
+void make(const QString &path, Kind kind)
+{
+    QFile::remove(path);
+    if (kind == Kind::Fifo)
+        ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else
+        ASSERT_TRUE(QFile::link(u"/dev/zero"_s, path));
+}
+
+} // namespace
+
+TEST(HostileFiles, ReadSmallFileTakesOnlyRegularFilesUpToTheLimit)
+{
+    const QString path = test::homeFile(u"f"_s);
+    EXPECT_EQ(readSmallFile(path, 10).outcome, SmallFile::Missing);
+    test::writeAll(path, "0123456789");
+    EXPECT_EQ(readSmallFile(path, 10).data, QByteArray("0123456789"));
+    const SmallFile big = readSmallFile(path, 9);
+    EXPECT_EQ(big.outcome, SmallFile::Damaged);
+    EXPECT_EQ(big.problem, u"larger than 9 bytes"_s);
+    for (Kind kind : {Kind::Fifo, Kind::DevZero}) {
+        make(path, kind);
+        const SmallFile f = readSmallFile(path, 1 << 20);
+        EXPECT_EQ(f.outcome, SmallFile::Damaged);
+        EXPECT_EQ(f.problem, u"not a regular file"_s);
+        EXPECT_TRUE(f.data.isEmpty());
+    }
+}
+
+TEST(HostileFiles, QueueJobListNewsgroupsNzbAndDataFilesAreNeverWaitedFor)
+{
+    for (Kind kind : {Kind::Fifo, Kind::DevZero}) {
+        SCOPED_TRACE(kind == Kind::Fifo ? "FIFO" : "/dev/zero");
+        make(queueFilePath(), kind);
+        EXPECT_EQ(LoadStartXML(), 0);
+        EXPECT_TRUE(queueLoadProblem().contains(u"not a regular file"_s)) << qPrintable(queueLoadProblem());
+        EXPECT_TRUE(QFileInfo(queueFilePath() + u".bad"_s).exists() || QFileInfo(queueFilePath() + u".bad"_s).isSymLink());
+        EXPECT_FALSE(QFileInfo(queueFilePath()).exists());
+
+        make(jobFilePath(), kind);
+        JobTree tree;
+        logModel().clear();
+        LoadRarPar(tree);
+        EXPECT_FALSE(tree.hasJobs());
+        EXPECT_GE(logModel().count(), 1);
+
+        const QString groups = test::homeFile(u"Newsgroups.dat"_s);
+        make(groups, kind);
+        logModel().clear();
+        EXPECT_TRUE(loadNewsgroups(groups).isEmpty());
+        EXPECT_EQ(logModel().count(), 1);
+
+        const QString nzb = test::homeFile(u"x.nzb"_s);
+        make(nzb, kind);
+        QString error;
+        EXPECT_TRUE(readNzb(nzb, &error).isEmpty());
+        EXPECT_EQ(error, u"not a regular file"_s);
+
+        // A queued item that is not a regular file cannot be posted, and says so.
+        const QString data = test::homeFile(u"data.bin"_s);
+        make(data, kind);
+        const ChunkResult r = composeArticle(data, 1, 0, 1000, ArticleFields{});
+        EXPECT_EQ(r.status, ChunkResult::FileError);
+        EXPECT_TRUE(r.error.contains(u"not a regular file"_s)) << qPrintable(r.error);
+    }
+}
