@@ -14,6 +14,7 @@
 #include <system_error>
 
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -126,7 +127,21 @@ QString withoutLineBreaks(const QString &text)
 
 namespace {
 bool g_syncWrites = true;
+
+#ifdef Q_OS_UNIX
+// Read once, before other threads make files: umask() can only be read by
+// setting it.
+mode_t processUmask()
+{
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(022);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
 }
+#endif
+} // namespace
 
 void setSyncWrites(bool sync)
 {
@@ -140,9 +155,16 @@ QString writeFileAtomically(const QString &path, const QByteArray &data, bool pr
     tmp.setAutoRemove(true);
     if (!tmp.open())
         return u"cannot create a temporary file beside %1: %2"_s.arg(path, tmp.errorString());
+#ifdef Q_OS_UNIX
+    // As any new file would be: what the user's umask leaves of rw-rw-rw-
+    // (the temporary file starts as rw-------, which private files keep).
+    if (!privateFile)
+        ::fchmod(tmp.handle(), 0666 & ~processUmask());
+#else
     if (!privateFile)
         tmp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                            | QFileDevice::ReadOther);
+#endif
     if (tmp.write(data) != data.size() || !tmp.flush())
         return u"cannot write %1: %2"_s.arg(path, tmp.errorString());
 #ifdef Q_OS_UNIX

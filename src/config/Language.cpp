@@ -38,25 +38,37 @@ bool SetLanguage(const QString &path)
         LogError(ErrorCode::FileNotFound, u"File not found: "_s + path);
         return false;
     }
+    const ProfileFile file(path, false);
+    if (const QString damage = file.damage(); !damage.isEmpty()) {
+        LogError(ErrorCode::PermissionDenied, damage + u": "_s + path);
+        return false;
+    }
     QFile probe(path);
     if (!probe.open(QIODevice::ReadOnly)) {
         LogError(ErrorCode::PermissionDenied, probe.errorString() + u": "_s + path);
         return false;
     }
     probe.close();
-    const ProfileFile file(path, false);
+    // A text the file lacks (an empty file, a missing section, a text added
+    // after the file was written) stays English, with one line for the file.
     MessageTable &table = messageTable();
+    int missing = 0;
     for (const MessageTable::Section &section : MessageTable::sections()) {
         const QHash<QString, QString> values = file.section(QString::fromUtf16(section.name));
         for (int slot = section.first; slot <= section.last; ++slot) {
             const QString key = QString::number(slot - section.first + 1);
-            // Texts added after a language file was written stay English.
-            if (slot > MessageTable::FirstAddedSlot - 1 && !values.contains(key))
+            const auto found = values.constFind(key);
+            if (found == values.cend() || found->isEmpty()) {
                 table.setText(slot, MessageTable::englishText(slot));
-            else
-                table.setText(slot, values.value(key));
+                missing += slot < MessageTable::FirstAddedSlot;
+            } else {
+                table.setText(slot, *found);
+            }
         }
     }
+    if (missing > 0)
+        AddLog(0, u"The language file %1 lacks %2 of its texts; they are shown in English."_s.arg(path).arg(missing),
+               LogColour::Orange);
     return true;
 }
 

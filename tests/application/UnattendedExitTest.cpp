@@ -8,11 +8,13 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -27,6 +29,7 @@ struct Case
     QStringList settings; // "Key=value" lines replacing the defaults
     std::function<void(test::ScriptedNntpServer &)> script;
     bool sendTerm = false; // SIGTERM once the first article is in
+    bool privateUmask = false; // run under umask 077, with an NZB
     std::unique_ptr<test::ScriptedNntpServer> server;
     std::unique_ptr<QProcess> process;
     QString home, folder;
@@ -85,6 +88,8 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         cases.push_back(std::move(c));
     };
     add(u"posts everything"_s, 0, {});
+    add(u"posts everything under umask 077"_s, 0, {});
+    cases.back().privateUmask = true;
     add(u"no server name"_s, 2, {u"Server="_s});
     add(u"500 to POST"_s, 2, {}, [](auto &s) { s.postReply = "500 posting is off\r\n"; });
     add(u"480 and no login set"_s, 2, {}, [](auto &s) { s.user = "someone"; });
@@ -119,8 +124,12 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         env.insert(u"TESSALY_HOME"_s, c.home);
         c.process->setProcessEnvironment(env);
         c.process->setStandardOutputFile(QProcess::nullDevice());
-        c.process->start(QStringLiteral(TESSALY_APP_PATH),
-                         {u"/F"_s, c.folder, u"/H"_s, u"exit"_s, u"/N"_s, u"alt.test"_s, u"/P"_s, u"/C"_s});
+        QStringList arguments{u"/F"_s, c.folder, u"/H"_s, u"exit"_s, u"/N"_s, u"alt.test"_s, u"/P"_s, u"/C"_s};
+        if (c.privateUmask) {
+            c.process->setChildProcessModifier([] { ::umask(077); });
+            arguments << u"/Z"_s << u"exit"_s;
+        }
+        c.process->start(QStringLiteral(TESSALY_APP_PATH), arguments);
         ASSERT_TRUE(c.process->waitForStarted(10000)) << qPrintable(c.name);
     }
 
@@ -170,6 +179,29 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
                 return c;
         return cases.front();
     };
+    // Files are made as the user's umask says; Settings.ini (it holds the password) is private always.
+    const auto modeOf = [](const QString &path) { return int(QFileInfo(path).permissions() & 0x7077); };
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    const int open = int(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        | ((mask & 040) ? 0 : int(QFileDevice::ReadGroup)) | ((mask & 004) ? 0 : int(QFileDevice::ReadOther));
+    const int owner = int(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    for (const QString &name : {u"posts everything"_s, u"posts everything under umask 077"_s}) {
+        const Case &c = find(name);
+        const int expected = c.privateUmask ? owner : open;
+        QStringList made{c.home + u"/Queue.dat"_s};
+        for (const QString &log : QDir(c.home + u"/Logs"_s).entryList({u"*.rtf"_s}, QDir::Files))
+            made << c.home + u"/Logs/"_s + log;
+        if (c.privateUmask) {
+            const QStringList nzbs = QDir(c.folder).entryList({u"*.nzb"_s}, QDir::Files);
+            ASSERT_EQ(nzbs.size(), 1) << qPrintable(c.folder);
+            made << c.folder + u'/' + nzbs.first();
+        }
+        EXPECT_GE(made.size(), 2) << qPrintable(name); // a log file too
+        for (const QString &path : made)
+            EXPECT_EQ(modeOf(path), expected) << qPrintable(path);
+        EXPECT_EQ(modeOf(c.home + u"/Settings.ini"_s), owner);
+    }
     EXPECT_TRUE(find(u"nothing listens"_s).err.contains("No progress for 1 minutes")) << find(u"nothing listens"_s).err.constData();
     EXPECT_TRUE(find(u"441 to every article of one file"_s).err.contains("bad.bin"));
     EXPECT_FALSE(find(u"441 to every article of one file"_s).err.contains("good.bin"));

@@ -215,7 +215,22 @@ TEST_F(Settings, LanguageFiles)
     EXPECT_EQ(uploadQueue().data(uploadQueue().index(0, UploadQueue::StatusColumn), Qt::DisplayRole).toString(),
               u"Wartend"_s);
     EXPECT_EQ(msg(213), u"Port-Nummer:"_s);
-    EXPECT_EQ(msg(214), QString()); // frmSettings key 5 is missing
+    EXPECT_EQ(msg(214), u"Port:"_s); // frmSettings key 5 is missing: English, said once
+    int said = 0;
+    for (const LogLine &l : logModel().lines())
+        said += l.text.contains(u"lacks "_s) && l.text.contains(u"of its texts; they are shown in English."_s);
+    EXPECT_EQ(said, 1);
+    // An empty file, or one without the sections, leaves every text English.
+    test::writeAll(languageFilePath(u"Empty"_s), "");
+    ASSERT_TRUE(SetLanguage(languageFilePath(u"Empty"_s)));
+    EXPECT_EQ(msg(66), u"Queued"_s);
+    EXPECT_EQ(msg(MessageTable::LastSlot), MessageTable::englishText(MessageTable::LastSlot));
+    // A file that never ends is not read.
+    QFile::link(u"/dev/zero"_s, languageFilePath(u"Zero"_s));
+    EXPECT_FALSE(SetLanguage(languageFilePath(u"Zero"_s)));
+    EXPECT_EQ(msg(66), u"Queued"_s);
+    QFile::remove(languageFilePath(u"Zero"_s));
+    QFile::remove(languageFilePath(u"Empty"_s));
     messageTable().SetEnglishLang();
 
     // A language whose file vanished after the list was filled.
