@@ -4,9 +4,11 @@
 #include "common/Log.h"
 #include "platform/Processes.h"
 #include "platform/ProgramFolder.h"
+#include "platform/SafeFiles.h"
 #include "storage/AppSettings.h"
 
 #include <QDir>
+#include <QFile>
 
 using namespace Qt::StringLiterals;
 
@@ -56,21 +58,57 @@ QString writeTunnelConfig()
     return writeFileAtomically(tunnelConfigPath(), tunnelConfig(s.Port, s.Server));
 }
 
+namespace {
+
+QString tunnelPidPath()
+{
+    return tunnelFolder() + u"/stunnel_tessaly.pid"_s;
+}
+
+// The launcher of this program folder, or the tunnel it became (it keeps its
+// process and runs under the launcher's name on the configuration it wrote).
+// Nothing else, whatever it is called.
+bool isOurTunnel(const ProcessView &p)
+{
+    const QString runConfig = tunnelFolder() + u"/stunnel_tessaly.run.conf"_s;
+    return p.arguments.contains(tunnelProgram())
+        || (p.name == QStringView(kTunnelProgramName) && p.arguments.contains(runConfig));
+}
+
+} // namespace
+
+QList<qint64> tunnelProcesses()
+{
+    return findOwnProcesses(isOurTunnel);
+}
+
 bool startTunnel()
 {
     const QString program = tunnelProgram();
     if (!fileExists(program))
         return false;
-    if (!startDetached(program, {}, tunnelFolder())) {
+    qint64 pid = 0;
+    if (!startDetached(program, {}, tunnelFolder(), &pid)) {
         AddLog(0, u"The SSL tunnel (%1) could not be started."_s.arg(program), LogColour::Red);
         return false;
     }
+    writeFileAtomically(tunnelPidPath(), QByteArray::number(pid) + '\n');
     return true;
 }
 
 bool stopTunnel()
 {
-    return CloseAppByName(QString::fromUtf16(kTunnelProgramName), tunnelFolder() + u'/');
+    // The one this program started, then any other this folder's launcher
+    // started (left by a run that ended without stopping it).
+    QList<qint64> pids;
+    const qint64 started = QString::fromLatin1(readSmallFile(tunnelPidPath(), 64).data).trimmed().toLongLong();
+    if (const ProcessView p = ownProcess(started); p.pid != 0 && isOurTunnel(p))
+        pids << started;
+    for (qint64 pid : tunnelProcesses())
+        if (!pids.contains(pid))
+            pids << pid;
+    QFile::remove(tunnelPidPath());
+    return terminateProcesses(pids);
 }
 
 } // namespace tessaly

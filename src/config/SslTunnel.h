@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace tessaly {
@@ -20,7 +21,10 @@ QByteArray tunnelConfig(int port, const QString &server);
 QString writeTunnelConfig();
 // Starts the tunnel program when it exists; returns whether it was started.
 bool startTunnel();
-// Ends the tunnel processes started from this program folder.
+// Ends the tunnel this program started and any other that this program
+// folder's launcher runs; a process that merely has a like name is left alone.
 bool stopTunnel();
+// The tunnel processes stopTunnel() would end.
+QList<qint64> tunnelProcesses();
 
 } // namespace tessaly

@@ -25,51 +25,47 @@ QByteArray readSmall(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.read(65536) : QByteArray();
 }
 
-bool endsWithName(const QString &candidate, const QString &name)
-{
-    return !candidate.isEmpty() && candidate.endsWith(name, Qt::CaseInsensitive);
-}
-
 } // namespace
 
-QList<qint64> findProcessesByName(const QString &name, const QString &argumentPrefix)
+ProcessView ownProcess(qint64 pid)
+{
+    ProcessView view;
+    if (pid <= 0 || pid == getpid())
+        return view;
+    const QString dir = u"/proc/"_s + QString::number(pid);
+    struct stat st;
+    if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || st.st_uid != getuid())
+        return view;
+    QList<QByteArray> args = readSmall(dir + u"/cmdline"_s).split('\0');
+    if (!args.isEmpty() && args.constLast().isEmpty())
+        args.removeLast();
+    if (args.isEmpty())
+        return view; // a zombie or a kernel thread
+    view.pid = pid;
+    view.name = QFileInfo(QString::fromLocal8Bit(args.takeFirst())).fileName();
+    for (const QByteArray &a : args)
+        view.arguments << QString::fromLocal8Bit(a);
+    return view;
+}
+
+QList<qint64> findOwnProcesses(const std::function<bool(const ProcessView &)> &match)
 {
     QList<qint64> found;
-    if (name.isEmpty())
-        return found;
-    const uid_t me = getuid();
-    const qint64 self = getpid();
     const QStringList entries = QDir(u"/proc"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
         bool ok = false;
         const qint64 pid = entry.toLongLong(&ok);
-        if (!ok || pid == self)
+        if (!ok)
             continue;
-        const QString dir = u"/proc/"_s + entry;
-        struct stat st;
-        if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || st.st_uid != me)
-            continue;
-        const QList<QByteArray> args = readSmall(dir + u"/cmdline"_s).split('\0');
-        const QString comm = QString::fromLocal8Bit(readSmall(dir + u"/comm"_s)).trimmed();
-        const QString exe = QFileInfo(QFile::symLinkTarget(dir + u"/exe"_s)).fileName();
-        const QString argv0 = args.isEmpty() ? QString() : QFileInfo(QString::fromLocal8Bit(args.first())).fileName();
-        if (!endsWithName(exe, name) && !endsWithName(comm, name) && !endsWithName(argv0, name))
-            continue;
-        if (!argumentPrefix.isEmpty()) {
-            bool hasArgument = false;
-            for (const QByteArray &a : args)
-                hasArgument = hasArgument || QString::fromLocal8Bit(a).startsWith(argumentPrefix);
-            if (!hasArgument)
-                continue;
-        }
-        found << pid;
+        const ProcessView view = ownProcess(pid);
+        if (view.pid != 0 && match(view))
+            found << pid;
     }
     return found;
 }
 
-bool CloseAppByName(const QString &name, const QString &argumentPrefix)
+bool terminateProcesses(const QList<qint64> &pids)
 {
-    const QList<qint64> pids = findProcessesByName(name, argumentPrefix);
     for (qint64 pid : pids)
         ::kill(pid_t(pid), SIGTERM); // a failure for one process does not stop the others
     return !pids.isEmpty();
@@ -77,19 +73,24 @@ bool CloseAppByName(const QString &name, const QString &argumentPrefix)
 
 #else
 
-QList<qint64> findProcessesByName(const QString &, const QString &)
+ProcessView ownProcess(qint64)
 {
     return {};
 }
 
-bool CloseAppByName(const QString &, const QString &)
+QList<qint64> findOwnProcesses(const std::function<bool(const ProcessView &)> &)
+{
+    return {};
+}
+
+bool terminateProcesses(const QList<qint64> &)
 {
     return false;
 }
 
 #endif
 
-bool startDetached(const QString &program, const QStringList &arguments, const QString &workingFolder)
+bool startDetached(const QString &program, const QStringList &arguments, const QString &workingFolder, qint64 *pid)
 {
     QProcess p;
     p.setProgram(program);
@@ -98,7 +99,7 @@ bool startDetached(const QString &program, const QStringList &arguments, const Q
     p.setStandardInputFile(QProcess::nullDevice());
     p.setStandardOutputFile(QProcess::nullDevice());
     p.setStandardErrorFile(QProcess::nullDevice());
-    return p.startDetached();
+    return p.startDetached(pid);
 }
 
 } // namespace tessaly

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -111,9 +112,9 @@ TEST(SslTunnel, RoundTripThroughTheTunnel)
     EXPECT_GE(nntp.connections, 1);
 
     // Shut-down ends the tunnel.
-    EXPECT_TRUE(waitFor([] { return !findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty(); }, 3000));
+    EXPECT_TRUE(waitFor([] { return !tunnelProcesses().isEmpty(); }, 3000));
     EXPECT_TRUE(stopTunnel());
-    EXPECT_TRUE(waitFor([] { return findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty(); }, 5000));
+    EXPECT_TRUE(waitFor([] { return tunnelProcesses().isEmpty(); }, 5000));
 
     tlsServer.terminate();
     tlsServer.waitForFinished(5000);
@@ -127,7 +128,24 @@ TEST(SslTunnel, TunnelLeftByAnEarlierRunIsEnded)
     ASSERT_EQ(writeTunnelConfig(), QString());
     // An earlier run started it and ended without stopping it.
     ASSERT_TRUE(startDetached(tunnelProgram(), {}, tunnelFolder()));
-    ASSERT_TRUE(waitFor([] { return !findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty(); }, 5000));
+    ASSERT_TRUE(waitFor([] { return !tunnelProcesses().isEmpty(); }, 5000));
+    // Processes named like it, even with this folder in their arguments, are not it.
+    const QString decoy = test::homeFile(u"My_Stunnel_Tessaly"_s);
+    QFile::copy(QStandardPaths::findExecutable(u"bash"_s), decoy);
+    QFile::setPermissions(decoy, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QProcess likeName, sameName;
+    likeName.start(decoy, {u"-c"_s, u"sleep 30; true"_s, tunnelFolder() + u"/stunnel_tessaly.run.conf"_s});
+    sameName.start(u"bash"_s, {u"-c"_s, u"exec -a stunnel_tessaly bash -c 'sleep 30; true' \"$0\""_s,
+                               tunnelFolder() + u"/other.conf"_s});
+    ASSERT_TRUE(likeName.waitForStarted(5000));
+    ASSERT_TRUE(sameName.waitForStarted(5000));
     EXPECT_TRUE(stopTunnel());
-    EXPECT_TRUE(waitFor([] { return findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty(); }, 5000));
+    EXPECT_TRUE(waitFor([] { return tunnelProcesses().isEmpty(); }, 5000));
+    EXPECT_FALSE(stopTunnel());
+    EXPECT_EQ(likeName.state(), QProcess::Running);
+    EXPECT_EQ(sameName.state(), QProcess::Running);
+    for (QProcess *p : {&likeName, &sameName}) {
+        p->kill();
+        p->waitForFinished(5000);
+    }
 }

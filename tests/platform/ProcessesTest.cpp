@@ -38,7 +38,7 @@ bool finishes(QProcess &p, int ms)
 
 } // namespace
 
-TEST(Processes, EndsOnlyMatchingProcessesOfThisUser)
+TEST(Processes, FindsAndEndsOnlyMatchingProcessesOfThisUser)
 {
     QString name;
     const QString program = uniqueSleeper(&name);
@@ -48,16 +48,20 @@ TEST(Processes, EndsOnlyMatchingProcessesOfThisUser)
     ASSERT_TRUE(a.waitForStarted(5000));
     ASSERT_TRUE(b.waitForStarted(5000));
 
-    EXPECT_EQ(findProcessesByName(name.toUpper()).size(), 2); // case does not matter
-    EXPECT_TRUE(findProcessesByName(name + u"x"_s).isEmpty());
-    // With an argument prefix only the process that has it matches.
-    EXPECT_EQ(findProcessesByName(name, u"31"_s), QList<qint64>{b.processId()});
-    EXPECT_TRUE(CloseAppByName(name.mid(3), u"31"_s)); // the name's end is enough
+    const auto named = [&name](const ProcessView &p) { return p.name == name; };
+    EXPECT_EQ(findOwnProcesses(named).size(), 2);
+    const ProcessView view = ownProcess(b.processId());
+    EXPECT_EQ(view.name, name);
+    EXPECT_EQ(view.arguments, QStringList{u"31"_s});
+    EXPECT_EQ(ownProcess(QCoreApplication::applicationPid()).pid, 0); // never this process
+    EXPECT_TRUE(terminateProcesses(findOwnProcesses([&](const ProcessView &p) {
+        return named(p) && p.arguments == QStringList{u"31"_s};
+    })));
     EXPECT_TRUE(finishes(b, 5000));
     EXPECT_EQ(a.state(), QProcess::Running);
-    EXPECT_TRUE(CloseAppByName(name));
+    EXPECT_TRUE(terminateProcesses(findOwnProcesses(named)));
     EXPECT_TRUE(finishes(a, 5000));
-    EXPECT_FALSE(CloseAppByName(name));
+    EXPECT_FALSE(terminateProcesses(findOwnProcesses(named)));
     QFile::remove(program);
 }
 
@@ -72,8 +76,8 @@ TEST(Processes, NeverTouchesAnotherUsersProcess)
     ASSERT_TRUE(other.waitForStarted(5000));
     QThread::msleep(300); // setpriv has become the sleeper, running as nobody
     ASSERT_EQ(other.state(), QProcess::Running);
-    EXPECT_TRUE(findProcessesByName(name).isEmpty());
-    EXPECT_FALSE(CloseAppByName(name));
+    EXPECT_TRUE(findOwnProcesses([&name](const ProcessView &p) { return p.name == name; }).isEmpty());
+    EXPECT_EQ(ownProcess(other.processId()).pid, 0);
     EXPECT_EQ(other.state(), QProcess::Running);
     other.kill();
     other.waitForFinished(5000);

@@ -188,18 +188,18 @@ TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
             << conf.constData();
     }
     QDeadlineTimer running(20000); // a loaded machine starts it slowly
-    while (findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty() && !running.hasExpired())
+    while (tunnelProcesses().isEmpty() && !running.hasExpired())
         QThread::msleep(50);
-    ASSERT_FALSE(findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty());
+    ASSERT_FALSE(tunnelProcesses().isEmpty());
 
     frmSettings d;
     Prompts::setNextAnswer(PromptAnswer::No);
     d.chkSSL->setChecked(false);
     d.cmdOk_Click();
     QDeadlineTimer gone(20000);
-    while (!findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty() && !gone.hasExpired())
+    while (!tunnelProcesses().isEmpty() && !gone.hasExpired())
         QThread::msleep(50);
-    EXPECT_TRUE(findProcessesByName(u"stunnel_tessaly"_s, tunnelFolder() + u'/').isEmpty());
+    EXPECT_TRUE(tunnelProcesses().isEmpty());
     EXPECT_EQ(key(u"EnableSSL"_s), u"0"_s);
 }
 
