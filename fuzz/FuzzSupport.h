@@ -6,6 +6,7 @@
 #include "common/AppState.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
+#include "platform/SafeFiles.h"
 #include "storage/AppSettings.h"
 
 #include <QByteArray>
@@ -34,11 +35,19 @@ inline void setUp(int *argc, char ***argv)
     setTunnelStarter({});
 }
 
-inline void writeInput(const QString &name, const std::uint8_t *data, std::size_t size)
+// Writes the input as the named file. An input that starts with 0xFF 0xFE is
+// repeated until the file is larger than limit, so that the readers' size
+// limits are taken too (libFuzzer's inputs are far smaller).
+inline void writeInput(const QString &name, const std::uint8_t *data, std::size_t size, qint64 limit = 0)
 {
     QFile f(home() + u'/' + name);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(reinterpret_cast<const char *>(data), qint64(size));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
+    f.write(input);
+    if (limit > 0 && input.startsWith("\xff\xfe"))
+        for (qint64 written = input.size(); written <= limit; written += input.size())
+            f.write(input);
 }
 
 } // namespace tessaly::fuzz

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    tessaly::fuzz::writeInput(u"Languages/Fuzz.lng"_s, data, size);
+    tessaly::fuzz::writeInput(u"Languages/Fuzz.lng"_s, data, size, tessaly::FileLimit::Settings);
     (void)tessaly::SetLanguage(tessaly::languageFilePath(u"Fuzz"_s));
     (void)tessaly::messageTable().message(245);
     (void)tessaly::messageTable().addingFilesText(3);

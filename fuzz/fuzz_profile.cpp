@@ -7,7 +7,7 @@ using namespace Qt::StringLiterals;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    tessaly::fuzz::writeInput(u"Settings.ini"_s, data, size);
+    tessaly::fuzz::writeInput(u"Settings.ini"_s, data, size, tessaly::FileLimit::Settings);
     const tessaly::ProfileFile f = tessaly::settingsFile();
     (void)f.read(u"Settings"_s, u"Server"_s);
     (void)f.read(u"settings"_s, u"port"_s);

@@ -1,11 +1,13 @@
 #include "application/CommandLine.h"
 
+#include "application/Collection.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "rarpar/FileLists.h"
-#include "application/Collection.h"
+#include "storage/Newsgroups.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -186,8 +188,18 @@ bool CheckCMDData(const CommandLine &line, BatchRequest *request)
         AddLog(0, u"Invalid commandline parameter: No newsgroup(s) specified."_s, LogColour::Red);
         return false;
     }
+    if (const QString problem = newsgroupsProblem(newsgroupList(r.newsgroups)); !problem.isEmpty()) {
+        AddLog(0, u"Invalid commandline parameter: "_s + problem + u'.', LogColour::Red);
+        return false;
+    }
     *request = r;
     return true;
+}
+
+QStringList newsgroupList(const QString &text)
+{
+    static const QRegularExpression separators(u"[\\s,]+"_s);
+    return text.split(separators, Qt::SkipEmptyParts);
 }
 
 int CMDLoadData(const BatchRequest &request)
@@ -211,7 +223,7 @@ int CMDLoadData(const BatchRequest &request)
     c.files = files;
     c.subject = request.subject.trimmed();
     // Names joined by "," alone: a Newsgroups header carries no blanks.
-    c.newsgroups = request.newsgroups.split(u' ', Qt::SkipEmptyParts).join(u',');
+    c.newsgroups = newsgroupList(request.newsgroups).join(u',');
     if (!request.nzbName.isEmpty())
         c.nzbPath = folder + request.nzbName;
     const int added = queueCollection(c);

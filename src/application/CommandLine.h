@@ -56,6 +56,9 @@ bool CheckCMDData(const CommandLine &line, BatchRequest *request);
 
 // Queues the folder's files (and the NZB) as one collection; returns the
 // number of items added, 0 when nothing was queued (logged).
+// The newsgroups of a /N value, separated by blanks or commas.
+QStringList newsgroupList(const QString &text);
+
 int CMDLoadData(const BatchRequest &request);
 
 } // namespace tessaly

@@ -8,6 +8,7 @@
 #include "platform/SafeFiles.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
+#include "storage/Newsgroups.h"
 #include "storage/UploadQueue.h"
 
 #include <QFile>
@@ -49,6 +50,11 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
                            const ArticleFields &fields, QByteArray recycled)
 {
     ChunkResult r;
+    // Names a server would refuse, or a header line too long, are refused here.
+    if (const QString problem = newsgroupsProblem(fields.newsgroups.split(u',')); !problem.isEmpty()) {
+        r.error = u"cannot post to these newsgroups: "_s + problem;
+        return r;
+    }
     QFile file;
     QString openError;
     if (!openRegularFile(file, path, &openError)) {

@@ -62,11 +62,15 @@ void addNewsgroupTo(QWidget *parent, QListWidget *list, NewsgroupAdd how)
         problem = msg(22);
     else if (!list->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive).isEmpty())
         problem = msg(23);
+    const QString clean = withoutLineBreaks(name).trimmed();
+    if (problem.isEmpty() && !isNewsgroupName(clean))
+        problem = u"\"%1\" is not a newsgroup name: letters, digits, \"+\", \"-\" and \"_\", with single dots "
+                  u"between the parts."_s.arg(clean.left(80));
     if (!problem.isEmpty()) {
         Prompts::message(parent, problem);
         return;
     }
-    list->addItem(withoutLineBreaks(name).trimmed());
+    list->addItem(clean);
     if (how == NewsgroupAdd::SavedAtOnce)
         saveNewsgroupList(list);
 }

@@ -4,9 +4,19 @@
 
 #include <QUuid>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
+
+bool isMessageId(const QString &id)
+{
+    const qsizetype at = id.indexOf(u'@');
+    if (id.size() > 248 || at <= 0 || at == id.size() - 1)
+        return false;
+    return std::all_of(id.cbegin(), id.cend(), [](QChar c) { return c > u' ' && c <= u'~' && c != u'<' && c != u'>'; });
+}
 
 QString makeMessageId(int part, int total)
 {

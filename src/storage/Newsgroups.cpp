@@ -20,14 +20,35 @@ bool isNewsgroupName(const QString &name)
 {
     if (name.isEmpty() || name.size() > kMaxNewsgroupName)
         return false;
+    bool componentStart = true;
     for (const QChar c : name) {
-        // Blanks and commas separate names in a Newsgroups header; control
-        // characters and undecodable bytes have no place in one.
-        if (c.unicode() <= 0x20 || c.unicode() == 0x7f || c == u',' || c == QChar::ReplacementCharacter
-            || c.isSpace() || c.category() == QChar::Other_Control)
+        if (c == u'.') {
+            if (componentStart)
+                return false;
+            componentStart = true;
+            continue;
+        }
+        const char16_t u = c.unicode();
+        if (!((u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'+'
+              || u == u'-' || u == u'_'))
             return false;
+        componentStart = false;
     }
-    return true;
+    return !componentStart;
+}
+
+QString newsgroupsProblem(const QStringList &names)
+{
+    if (names.isEmpty())
+        return u"no newsgroup"_s;
+    for (const QString &name : names)
+        if (!isNewsgroupName(name))
+            return u"\"%1\" is not a newsgroup name"_s.arg(name.left(80));
+    const qsizetype line = qsizetype(sizeof("Newsgroups: ") - 1) + names.join(u',').size();
+    if (line > kMaxHeaderLine)
+        return u"%1 newsgroups make a header line of %2 characters, more than %3"_s.arg(names.size()).arg(line).arg(
+            kMaxHeaderLine);
+    return {};
 }
 
 QStringList loadNewsgroups(const QString &path)

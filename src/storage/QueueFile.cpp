@@ -4,6 +4,7 @@
 #include "common/Log.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SafeFiles.h"
+#include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
 
 #include <QFile>
@@ -238,6 +239,16 @@ UploadItem readItem(QXmlStreamReader &r)
     UploadQueue::setAcceptedAhead(it, accepted);
     UploadQueue::setUnchecked(it, unchecked);
     UploadQueue::setUnsure(it, unsure);
+    // An ID no header could carry (an edited file) would be posted broken:
+    // a part not yet accepted gets a fresh one.
+    for (int k = 0; k < it.messageids.size(); ++k) {
+        if (isMessageId(it.messageids.at(k)))
+            continue;
+        AddLog(0, u"Queue.dat: the Message-ID of part %1 of %2 is not valid (%3); a new one is used"_s.arg(k + 1)
+                      .arg(it.subject, it.messageids.at(k).left(80)),
+               LogColour::Red);
+        it.messageids[k] = makeMessageId(k + 1, int(it.messageids.size()));
+    }
     return it;
 }
 

@@ -69,6 +69,12 @@ TEST(CommandLine, ProblemsAreLoggedAndNothingIsQueued)
     EXPECT_EQ(logModel().line(logModel().count() - 1).text, u"Invalid commandline parameter: No subject specified."_s);
     EXPECT_FALSE(CheckCMDData(parseCommandLine({u"/H"_s, u"s"_s}), &r));
     EXPECT_EQ(logModel().line(logModel().count() - 1).text, u"Invalid commandline parameter: No folder specified."_s);
+    // Newsgroups by the name rule, separated by blanks or commas, one header line at most.
+    EXPECT_FALSE(CheckCMDData(parseCommandLine({u"/F"_s, folder, u"/H"_s, u"s"_s, u"/N"_s, u"alt.test a..b"_s}), &r));
+    EXPECT_EQ(logModel().line(logModel().count() - 1).text,
+              u"Invalid commandline parameter: \"a..b\" is not a newsgroup name."_s);
+    ASSERT_TRUE(CheckCMDData(parseCommandLine({u"/F"_s, folder, u"/H"_s, u"s"_s, u"/N"_s, u"alt.a, alt.b alt.c"_s}), &r));
+    EXPECT_EQ(newsgroupList(r.newsgroups), (QStringList{u"alt.a"_s, u"alt.b"_s, u"alt.c"_s}));
 
     // A folder of empty files queues nothing and logs each file.
     logModel().clear();

@@ -157,7 +157,11 @@ TEST_F(ArticleTest, HeaderTextCannotBreakLines)
     test::writeAll(path, "data");
     ArticleFields f = fields();
     f.subject = u"Nice\r\nNewsgroups: alt.spam"_s;
-    f.newsgroups = u"alt.test\n"_s;
+    f.newsgroups = u"alt.test\nPath: evil"_s;
+    const ChunkResult refused = composeArticle(path, 1, 1, 1000, f);
+    EXPECT_EQ(refused.status, ChunkResult::FileError);
+    EXPECT_TRUE(refused.error.contains(u"cannot post to these newsgroups"_s)) << qPrintable(refused.error);
+    f.newsgroups = u"alt.test"_s;
     f.nickname = u"a"_s + QChar(0) + u"b"_s;
     f.email = u"x@example.org\r\nPath: evil"_s;
     const ChunkResult r = composeArticle(path, 1, 1, 1000, f);

@@ -87,7 +87,9 @@ TEST(HostileFiles, QueueJobListNewsgroupsNzbAndDataFilesAreNeverWaitedFor)
         // A queued item that is not a regular file cannot be posted, and says so.
         const QString data = test::homeFile(u"data.bin"_s);
         make(data, kind);
-        const ChunkResult r = composeArticle(data, 1, 0, 1000, ArticleFields{});
+        ArticleFields fields;
+        fields.newsgroups = u"alt.test"_s;
+        const ChunkResult r = composeArticle(data, 1, 0, 1000, fields);
         EXPECT_EQ(r.status, ChunkResult::FileError);
         EXPECT_TRUE(r.error.contains(u"not a regular file"_s)) << qPrintable(r.error);
     }

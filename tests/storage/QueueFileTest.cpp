@@ -1,4 +1,5 @@
 #include "common/Log.h"
+#include "storage/MessageIds.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 #include "support/TestEnvironment.h"
@@ -133,6 +134,23 @@ TEST(QueueFile, AnyTextIsEscapedAsAnXmlWriterDoesIt)
     EXPECT_EQ(q.item(2).messageids, QStringList{u"b@x"_s});
 }
 
+TEST(QueueFile, AMessageIdNoHeaderCouldCarryIsReplaced)
+{
+    uploadQueue().append(item(u"s"_s, {u"good@x"_s, u"with blank@x"_s, u"no-at-sign"_s, u"<a@b>"_s}));
+    ASSERT_TRUE(SaveQueue());
+    uploadQueue().clear();
+    logModel().clear();
+    ASSERT_EQ(LoadStartXML(), 1);
+    const QStringList ids = uploadQueue().item(1).messageids;
+    EXPECT_EQ(ids.at(0), u"good@x"_s);
+    for (int k = 1; k < 4; ++k) {
+        EXPECT_TRUE(isMessageId(ids.at(k))) << qPrintable(ids.at(k));
+        EXPECT_TRUE(ids.at(k).startsWith(u"Part%1of4."_s.arg(k + 1))) << qPrintable(ids.at(k));
+    }
+    EXPECT_EQ(logModel().count(), 3);
+    EXPECT_FALSE(isMessageId(QString(249, u'a') + u"@x"_s));
+}
+
 TEST(QueueFile, PartsAcceptedOutOfOrderSurviveAndOldFilesLoad)
 {
     UploadQueue &q = uploadQueue();
@@ -171,10 +189,10 @@ TEST(QueueFile, EmptyIdsAreSkippedAndAnyWhitespaceIsAccepted)
                    "<?xml version='1.0'?>\n<!-- x -->\n<data>\n  <file>\n    <subject>S</subject>\n"
                    "    <icon>4</icon><status>Posted OK!</status><postparts>0/3</postparts>\n"
                    "    <newsgroups>a.b</newsgroups><path>/p</path><position>3</position><maxparts>3</maxparts>\n"
-                   "    <tag>t</tag><messageids><ids>a</ids><ids></ids><ids>c</ids></messageids>\n  </file>\n"
+                   "    <tag>t</tag><messageids><ids>a@x</ids><ids></ids><ids>c@x</ids></messageids>\n  </file>\n"
                    "</data>\n");
     ASSERT_EQ(LoadStartXML(), 1);
-    EXPECT_EQ(uploadQueue().item(1).messageids, (QStringList{u"a"_s, u"c"_s}));
+    EXPECT_EQ(uploadQueue().item(1).messageids, (QStringList{u"a@x"_s, u"c@x"_s}));
     EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
 }
 
