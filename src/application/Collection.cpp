@@ -2,6 +2,7 @@
 
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
+#include "platform/FileNames.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
 #include "storage/NzbFile.h"
@@ -36,12 +37,16 @@ namespace {
 int queueOne(const QString &path, const QString &subject, const QString &newsgroups, const QString &tag,
              const CollectionRequest &request)
 {
-    const qint64 size = QFileInfo(path).size();
-    const QString name = fileNameOf(path);
-    if (size <= 0 || !fileExists(path)) {
+    const qint64 size = regularFileSize(path);
+    const QString name = displayName(fileNameOf(path));
+    if (size <= 0) {
         AddLog(0, u"File \""_s + name + u"\" could not be added, because the file size is 0 bytes."_s, LogColour::Red);
         return 0;
     }
+    if (hasRawBytes(path))
+        AddLog(0, u"The name of \""_s + name + u"\" is not valid UTF-8: the file is posted as it is, its subject and "
+                                             u"NZB entry show each such byte as \uFFFD."_s,
+               LogColour::Orange);
     const int parts = int(partCount(size, appSettings().PartSize));
     const int index = uploadQueue().append(
         UploadQueue::newItem(subject, newsgroups, path, parts, tag, makeMessageIds(parts)));
@@ -59,8 +64,8 @@ int queueCollection(const CollectionRequest &request)
     QList<int> rows;
     for (int i = 1; i <= n; ++i) {
         const QString &path = request.files.at(i - 1);
-        const int index = queueOne(path, collectionSubject(request.subject, i, n, fileNameOf(path)), request.newsgroups,
-                                   tag, request);
+        const int index = queueOne(path, collectionSubject(request.subject, i, n, displayName(fileNameOf(path))),
+                                   request.newsgroups, tag, request);
         if (index > 0)
             rows << index;
     }

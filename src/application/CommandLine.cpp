@@ -3,6 +3,7 @@
 #include "application/Collection.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
+#include "platform/FileNames.h"
 #include "rarpar/FileLists.h"
 #include "storage/Newsgroups.h"
 
@@ -208,10 +209,10 @@ int CMDLoadData(const BatchRequest &request)
     if (!folder.endsWith(u'/'))
         folder += u'/';
     QStringList files{QString()};
-    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo &f : entries)
-        if (!f.isHidden())
-            files << f.absoluteFilePath();
+    // Listed as bytes: a name that is not valid UTF-8 is posted too.
+    for (const FolderFile &f : filesInFolder(QFileInfo(folder).absoluteFilePath()))
+        if (!f.hidden)
+            files << f.path;
     if (files.size() == 1) {
         AddLog(0, u"Invalid commandline parameter: No files found in this folder."_s, LogColour::Red);
         return 0;

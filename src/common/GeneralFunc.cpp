@@ -1,5 +1,7 @@
 #include "common/GeneralFunc.h"
 
+#include "platform/FileNames.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -26,6 +28,8 @@ bool fileExists(const QString &path)
 {
     if (path.isEmpty())
         return false;
+    if (hasRawBytes(path))
+        return regularFileSize(path) >= 0;
     const QFileInfo info(path);
     return info.exists() && !info.isDir();
 }

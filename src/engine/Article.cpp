@@ -5,6 +5,7 @@
 #include "common/Log.h"
 #include "engine/Crc32.h"
 #include "engine/yEnc.h"
+#include "platform/FileNames.h"
 #include "platform/SafeFiles.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
@@ -110,7 +111,7 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
         + "Message-ID: <" + headerText(fields.messageId) + ">\r\n"
         + "\r\n"
         + "=ybegin part=" + QByteArray::number(part) + " line=128 size=" + QByteArray::number(size)
-        + " name=" + headerText(fileNameOf(path)) + "\r\n"
+        + " name=" + headerText(displayName(fileNameOf(path))) + "\r\n"
         + "=ypart begin=" + QByteArray::number(first + 1) + " end=" + QByteArray::number(first + n) + "\r\n";
     const QByteArray tail = "\r\n=yend size=" + QByteArray::number(n) + " part=" + QByteArray::number(part)
         + " pcrc32=" + crcHex(r.crc) + "\r\n.\r\n";
@@ -168,7 +169,7 @@ PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled)
     p.part = part;
     p.totalParts = item.maxparts;
     p.partSize = appSettings().PartSize;
-    p.fileSize = QFileInfo(item.path).size();
+    p.fileSize = regularFileSize(item.path);
     p.fields = fieldsFor(item, item.messageids.at(part - 1));
     // On the shared pool, whose threads stay: a thread per article would
     // cost more than small articles take to compose. The task holds copies
@@ -211,7 +212,7 @@ ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleS
         ChunkResult ahead = prepared->result.get(); // waits for it, if it is not done yet
         if (prepared->path == path && prepared->part == part && prepared->totalParts == item.maxparts
             && prepared->partSize == s.PartSize && sameFields(prepared->fields, f)
-            && QFileInfo(path).size() == prepared->fileSize) {
+            && regularFileSize(path) == prepared->fileSize) {
             r = std::move(ahead);
             made = true;
         } else if (recycled.isEmpty()) {

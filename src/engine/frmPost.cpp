@@ -6,6 +6,7 @@
 #include "common/Log.h"
 #include "common/MessageTable.h"
 #include "engine/PostHost.h"
+#include "platform/FileNames.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/NzbFile.h"
@@ -770,12 +771,11 @@ bool frmPost::finishItemIfDone(int index)
     q.setState(index, UploadState::PostedOK);
     if (host_->removeFromDisk() && fileExists(q.item(index).path)) {
         const QString path = q.item(index).path;
-        QFile file(path);
-        if (file.remove()) {
-            AddLog(0, u"Removed file: "_s + path, LogColour::Orange);
+        if (removeFile(path)) {
+            AddLog(0, u"Removed file: "_s + displayName(path), LogColour::Orange);
             removeFinishedItem(index);
         } else {
-            AddLog(0, u"Could not remove file: "_s + path + u" ("_s + file.errorString() + u')', LogColour::Red);
+            AddLog(0, u"Could not remove file: "_s + displayName(path), LogColour::Red);
         }
     }
     saveQueueSoon();

@@ -1,4 +1,5 @@
 #include "platform/SafeFiles.h"
+#include "platform/FileNames.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -19,7 +20,7 @@ bool openRegularFile(QFile &file, const QString &path, QString *error)
 {
 #ifdef Q_OS_UNIX
     // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = ::open(encodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
         return false;

@@ -4,6 +4,7 @@
 #include "common/Clock.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
+#include "platform/FileNames.h"
 #include "platform/SafeFiles.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
@@ -43,7 +44,7 @@ qint64 GetLastPartSize(const QString &path, qint64 partSize)
 {
     if (!fileExists(path) || partSize <= 0)
         return partSize / 2;
-    const qint64 r = QFileInfo(path).size() % partSize;
+    const qint64 r = regularFileSize(path) % partSize;
     return r == 0 ? partSize / 2 : r;
 }
 

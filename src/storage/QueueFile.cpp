@@ -2,6 +2,7 @@
 
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
+#include "platform/FileNames.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SafeFiles.h"
 #include "storage/MessageIds.h"
@@ -106,7 +107,10 @@ QByteArray queueDocument(const UploadQueue &queue)
         appendElement(out, "status", UploadQueue::statusText(it));
         appendElement(out, "postparts", UploadQueue::partsText(it));
         appendElement(out, "newsgroups", it.newsgroups);
-        appendElement(out, "path", it.path);
+        appendElement(out, "path", displayName(it.path));
+        // A name that is not UTF-8 is kept as its bytes, beside the readable form.
+        if (hasRawBytes(it.path))
+            appendElement(out, "pathbytes", QString::fromLatin1(encodeFileName(it.path).toPercentEncoding("/")));
         appendElement(out, "position", QString::number(it.position));
         appendElement(out, "maxparts", QString::number(it.maxparts));
         // Only when parts were accepted out of order: files posted in order
@@ -213,7 +217,9 @@ UploadItem readItem(QXmlStreamReader &r)
         else if (name == u"newsgroups")
             it.newsgroups = text;
         else if (name == u"path")
-            it.path = text;
+            it.path = it.path.isEmpty() ? text : it.path;
+        else if (name == u"pathbytes")
+            it.path = decodeFileName(QByteArray::fromPercentEncoding(text.toLatin1()));
         else if (name == u"position")
             it.position = text.trimmed().toInt();
         else if (name == u"maxparts")

@@ -42,6 +42,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -325,6 +326,15 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     files_.insert(u"notes.txt"_s, randomData(999, 41));
     for (auto it = files_.cbegin(); it != files_.cend(); ++it)
         test::writeAll(folder + u'/' + it.key(), it.value());
+    // A name that is not UTF-8 (Latin-1 bytes): posted all the same.
+    const QByteArray rawName = QFile::encodeName(folder) + "/caf\xe9 \xff.bin";
+    const QByteArray rawData = randomData(P + 5, 42);
+    {
+        const int fd = ::open(rawName.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, rawData.constData(), size_t(rawData.size())), rawData.size());
+        ::close(fd);
+    }
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(u"DISPLAY"_s);
@@ -356,8 +366,9 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
                          &out),
               0)
         << out.constData();
-    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [1/2] - \"beach.jpg\" yEnc")) << out.constData();
-    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [0/2] - \"holiday.nzb\" yEnc"));
+    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [1/3] - \"beach.jpg\" yEnc")) << out.constData();
+    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [0/3] - \"holiday.nzb\" yEnc"));
+    EXPECT_TRUE(out.contains("is not valid UTF-8")) << out.constData();
 
     // nzbget fetches the collection through the NZB the program wrote.
     int rc = 0;
@@ -366,6 +377,11 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     ASSERT_EQ(rc, 0) << qPrintable(fetched);
     for (auto it = files_.cbegin(); it != files_.cend(); ++it)
         EXPECT_TRUE(test::readAll(work + u"/dst/holiday/"_s + it.key()) == it.value()) << qPrintable(it.key());
+    // The file with the name that is not UTF-8 came back whole, under its name as the NZB shows it.
+    const QStringList fetchedNames = QDir(work + u"/dst/holiday"_s).entryList({u"caf*"_s}, QDir::Files);
+    ASSERT_EQ(fetchedNames.size(), 1) << qPrintable(QDir(work + u"/dst/holiday"_s).entryList().join(u", "_s));
+    EXPECT_TRUE(test::readAll(work + u"/dst/holiday/"_s + fetchedNames.first()) == rawData);
+    ::unlink(rawName.constData());
 
     // A Rar & Par job waiting in RarPar.dat, nothing queued: /P /C runs it,
     // prints its progress, posts what it made and ends with status 0.

@@ -3,6 +3,8 @@
 // file far too large. None is waited for; each is named and kept aside.
 #include "common/Log.h"
 #include "engine/Article.h"
+#include "common/GeneralFunc.h"
+#include "platform/FileNames.h"
 #include "platform/SafeFiles.h"
 #include "rarpar/JobFile.h"
 #include "rarpar/JobTree.h"
@@ -12,12 +14,15 @@
 #include "storage/UploadQueue.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
@@ -93,4 +98,48 @@ TEST(HostileFiles, QueueJobListNewsgroupsNzbAndDataFilesAreNeverWaitedFor)
         EXPECT_EQ(r.status, ChunkResult::FileError);
         EXPECT_TRUE(r.error.contains(u"not a regular file"_s)) << qPrintable(r.error);
     }
+}
+
+// A name is any string of bytes: every one comes back as it was, from the
+// folder listing through Queue.dat to the file opened for posting.
+TEST(HostileFiles, NamesThatAreNotUtf8KeepEveryByte)
+{
+    for (int b = 0; b < 256; ++b) {
+        const QByteArray one(1, char(b));
+        EXPECT_EQ(encodeFileName(decodeFileName(one)), one) << b;
+    }
+    const QByteArray mixed = "caf\xc3\xa9-caf\xe9-\xed\xa0\x80-\xf0\x9f\x98\x80-\xc0\xaf-\xe2\x82";
+    const QString decoded = decodeFileName(mixed);
+    EXPECT_EQ(encodeFileName(decoded), mixed);
+    EXPECT_TRUE(hasRawBytes(decoded));
+    EXPECT_TRUE(decoded.startsWith(u"caf\u00e9-caf"_s));
+    EXPECT_FALSE(hasRawBytes(decodeFileName("plain \xc3\xa9.bin")));
+    EXPECT_EQ(displayName(decodeFileName("a\xff")), u"a\uFFFD"_s);
+
+    const QString folder = test::homeFile(u"raw"_s);
+    QDir().mkpath(folder);
+    const QByteArray name = QFile::encodeName(folder) + "/x\xff\xfe.bin";
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "hello", 5), 5);
+    ::close(fd);
+    const QList<FolderFile> files = filesInFolder(folder);
+    ASSERT_EQ(files.size(), 1);
+    const QString path = files.first().path;
+    EXPECT_EQ(encodeFileName(path), name);
+    EXPECT_EQ(regularFileSize(path), 5);
+    EXPECT_TRUE(fileExists(path));
+
+    uploadQueue().append(UploadQueue::newItem(u"s"_s, u"alt.test"_s, path, 1, u"t"_s, {u"a@b"_s}));
+    ASSERT_TRUE(SaveQueue());
+    uploadQueue().clear();
+    ASSERT_EQ(LoadStartXML(), 1);
+    EXPECT_EQ(uploadQueue().item(1).path, path);
+    ArticleFields fields;
+    fields.newsgroups = u"alt.test"_s;
+    const ChunkResult r = composeArticle(path, 1, 1, 1000, fields);
+    ASSERT_EQ(r.status, ChunkResult::Ok) << qPrintable(r.error);
+    EXPECT_TRUE(r.article.contains("name=x\xef\xbf\xbd\xef\xbf\xbd.bin\r\n"));
+    EXPECT_TRUE(removeFile(path));
+    EXPECT_EQ(regularFileSize(path), -1);
 }
