@@ -37,9 +37,13 @@ static int runHeadless(int argc, char *argv[], const QStringList &arguments)
     if (!instance.claim())
         return 0;
 
+    // The log on standard output; what went wrong (its red lines: a damaged
+    // file kept aside, a refused login, a file that cannot be posted) on
+    // standard error, where a script looks for it.
     tessaly::logModel().setListener([](const tessaly::LogLine &line) {
-        std::fprintf(stdout, "%s\n", qUtf8Printable(line.formatted()));
-        std::fflush(stdout);
+        FILE *to = line.colour == tessaly::LogColour::Red ? stderr : stdout;
+        std::fprintf(to, "%s\n", qUtf8Printable(line.formatted()));
+        std::fflush(to);
     });
     tessaly::HeadlessRun run(tessaly::parseCommandLine(arguments).headless ? withoutHeadlessSwitch(arguments)
                                                                            : arguments);

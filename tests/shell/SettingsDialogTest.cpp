@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QScrollBar>
+#include <QTcpSocket>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -187,9 +188,16 @@ TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
                                              + port.toUtf8() + "\r\n")))
             << conf.constData();
     }
-    QDeadlineTimer running(20000); // a loaded machine starts it slowly
-    while (tunnelProcesses().isEmpty() && !running.hasExpired())
-        QThread::msleep(50);
+    // Running once it listens (a loaded machine starts it slowly; while the
+    // launcher turns into the tunnel, its process can be between names).
+    const quint16 port = quint16(key(u"Port"_s).toInt());
+    bool listening = false;
+    for (QDeadlineTimer running(20000); !listening && !running.hasExpired(); QThread::msleep(50)) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port);
+        listening = probe.waitForConnected(500);
+    }
+    ASSERT_TRUE(listening) << test::readAll(tunnelFolder() + u"/stunnel.log"_s).constData();
     ASSERT_FALSE(tunnelProcesses().isEmpty());
 
     frmSettings d;
