@@ -3,6 +3,7 @@
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "platform/ProgramFolder.h"
+#include "platform/SecretStore.h"
 #include "storage/ProfileFile.h"
 
 #include <QFile>
@@ -13,6 +14,11 @@
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
+
+namespace {
+// The name the news server's password is kept under in the secret store.
+const QString kPasswordSecret = QStringLiteral("news server password");
+} // namespace
 
 namespace {
 
@@ -193,7 +199,9 @@ QString AppSettings::fileText(const QString &key) const
         return {};
     if (k->kind == Kind::Text) {
         const QString &v = this->*std::get<QString AppSettings::*>(k->field);
-        return k->field == decltype(k->field)(&S::Password) ? scramblePassword(v) : v;
+        if (k->field == decltype(k->field)(&S::Password))
+            return passwordInStore ? QString() : scramblePassword(v);
+        return v;
     }
     if (k->kind == Kind::Float)
         return QString::number(this->*std::get<double AppSettings::*>(k->field), 'g', 15);
@@ -314,7 +322,23 @@ bool ReadINIFile()
     if (s.LastPath.isEmpty())
         s.LastPath = programFolder();
     s.setMaxLines(s.MaxLines);
+    // Where the desktop has a secret store the password lives there: one
+    // still in the file is moved (once it reads back), an empty one is looked up.
+    bool moveOut = false;
+    if (SecretStore::available()) {
+        if (!s.Password.isEmpty()) {
+            moveOut = SecretStore::write(kPasswordSecret, s.Password) && SecretStore::read(kPasswordSecret) == s.Password;
+            s.passwordInStore = moveOut;
+            if (moveOut)
+                AddLog(0, u"The password was moved from Settings.ini to the desktop's secret store."_s);
+        } else if (const std::optional<QString> stored = SecretStore::read(kPasswordSecret)) {
+            s.Password = *stored;
+            s.passwordInStore = true;
+        }
+    }
     appSettings() = s;
+    if (moveOut)
+        repaired << u"Password"_s;
 
     // The repaired keys are written back; every other line stays as it was.
     if (!repaired.isEmpty())
@@ -352,7 +376,11 @@ bool loadSettingsAtStartup()
 
 QString writeSettingKeys(const QStringList &keys)
 {
-    const AppSettings &s = appSettings();
+    AppSettings &s = appSettings();
+    if (keys.contains(u"Password"_s) && SecretStore::available())
+        s.passwordInStore = SecretStore::write(kPasswordSecret, s.Password);
+    else if (keys.contains(u"Password"_s))
+        s.passwordInStore = false;
     QList<QPair<QString, QString>> values;
     for (const QString &key : keys)
         values.append({key, s.fileText(key)});

@@ -17,6 +17,8 @@ struct AppSettings
     int Port = 119;
     QString Username;
     QString Password; // plain in memory, scrambled in the file
+    // Kept in the desktop's secret store instead; the file's Password is empty.
+    bool passwordInStore = false;
     int Login = 0;
     int Connections = 1;
     QString Nickname;

@@ -2,6 +2,7 @@
 // fail in the ways an unattended run meets: every run must end by itself,
 // with the status its --help promises. The cases run side by side, so the
 // two that wait out RetryMinutes (one minute) set the test's length.
+#include "storage/AppSettings.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestEnvironment.h"
 
@@ -30,6 +31,7 @@ struct Case
     std::function<void(test::ScriptedNntpServer &)> script;
     bool sendTerm = false; // SIGTERM once the first article is in
     bool privateUmask = false; // run under umask 077, with an NZB
+    QStringList secretStore;   // with a secret store (the fake's arguments) on a bus of its own
     std::unique_ptr<test::ScriptedNntpServer> server;
     std::unique_ptr<QProcess> process;
     QString home, folder;
@@ -51,6 +53,35 @@ QByteArray withSettings(QByteArray ini, const QStringList &lines)
         ini.replace(at + 1, end - at - 1, line.toUtf8());
     }
     return ini;
+}
+
+// A private session bus with the fake secret store on it; its address, or
+// empty when either could not start.
+QString startSecretStore(const QStringList &storeArguments, std::vector<std::unique_ptr<QProcess>> *helpers)
+{
+    auto bus = std::make_unique<QProcess>();
+    bus->start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--nopidfile"_s, u"--print-address=1"_s});
+    if (!bus->waitForStarted(5000))
+        return {};
+    QByteArray address;
+    for (QDeadlineTimer d(5000); !address.contains('\n') && !d.hasExpired();)
+        if (bus->waitForReadyRead(100))
+            address += bus->readAllStandardOutput();
+    const QString addr = QString::fromUtf8(address).trimmed();
+    helpers->push_back(std::move(bus));
+    if (addr.isEmpty())
+        return {};
+    auto store = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, addr);
+    store->setProcessEnvironment(env);
+    store->start(QStringLiteral(TESSALY_FAKE_SECRETS), storeArguments);
+    QByteArray ready;
+    for (QDeadlineTimer d(5000); !ready.contains("ready") && !d.hasExpired();)
+        if (store->waitForReadyRead(100))
+            ready += store->readAllStandardOutput();
+    helpers->push_back(std::move(store));
+    return ready.contains("ready") ? addr : QString();
 }
 
 } // namespace
@@ -77,6 +108,7 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     ASSERT_FALSE(defaults.isEmpty());
 
     const quint16 deadPort = test::freePort();
+    std::vector<std::unique_ptr<QProcess>> helpers; // buses and secret stores, ended with the test
     std::vector<Case> cases;
     const auto add = [&](QString name, int expected, QStringList settings,
                          std::function<void(test::ScriptedNntpServer &)> script = {}) {
@@ -90,6 +122,17 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     add(u"posts everything"_s, 0, {});
     add(u"posts everything under umask 077"_s, 0, {});
     cases.back().privateUmask = true;
+    // The password: moved from Settings.ini to the desktop's secret store, read
+    // from it, and a locked store (which would ask the user) is not waited for.
+    const QString scrambled = scramblePassword(u"right"_s);
+    const auto needsLogin = [](auto &s) { s.user = "someone", s.password = "right"; };
+    add(u"password moves to the secret store"_s, 0, {u"Login=1"_s, u"Username=someone"_s, u"Password="_s + scrambled},
+        needsLogin);
+    cases.back().secretStore = {u"store"_s};
+    add(u"password from the secret store"_s, 0, {u"Login=1"_s, u"Username=someone"_s, u"Password="_s}, needsLogin);
+    cases.back().secretStore = {u"store"_s, u"--seed"_s, u"news server password=right"_s};
+    add(u"locked secret store"_s, 2, {u"Login=1"_s, u"Username=someone"_s, u"Password="_s}, needsLogin);
+    cases.back().secretStore = {u"store"_s, u"--locked"_s, u"--seed"_s, u"news server password=right"_s};
     add(u"no server name"_s, 2, {u"Server="_s});
     add(u"500 to POST"_s, 2, {}, [](auto &s) { s.postReply = "500 posting is off\r\n"; });
     add(u"480 and no login set"_s, 2, {}, [](auto &s) { s.user = "someone"; });
@@ -122,7 +165,17 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         test::writeAll(c.home + u"/Settings.ini"_s, withSettings(defaults, lines));
         c.process = std::make_unique<QProcess>();
         env.insert(u"TESSALY_HOME"_s, c.home);
-        c.process->setProcessEnvironment(env);
+        QProcessEnvironment caseEnv = env;
+        if (!c.secretStore.isEmpty()) {
+            QStringList args = c.secretStore;
+            args[0] = c.home + u"/secrets.txt"_s;
+            const QString address = startSecretStore(args, &helpers);
+            ASSERT_FALSE(address.isEmpty()) << qPrintable(c.name);
+            caseEnv.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, address);
+        } else {
+            caseEnv.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+        }
+        c.process->setProcessEnvironment(caseEnv);
         c.process->setStandardOutputFile(QProcess::nullDevice());
         QStringList arguments{u"/F"_s, c.folder, u"/H"_s, u"exit"_s, u"/N"_s, u"alt.test"_s, u"/P"_s, u"/C"_s};
         if (c.privateUmask) {
@@ -202,6 +255,10 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
             EXPECT_EQ(modeOf(path), expected) << qPrintable(path);
         EXPECT_EQ(modeOf(c.home + u"/Settings.ini"_s), owner);
     }
+    const Case &moved = find(u"password moves to the secret store"_s);
+    EXPECT_EQ(test::readAll(moved.home + u"/secrets.txt"_s), QByteArray("news server password=right\n"));
+    EXPECT_TRUE(test::readAll(moved.home + u"/Settings.ini"_s).contains("\nPassword=\n"));
+    EXPECT_TRUE(find(u"locked secret store"_s).err.contains("login")) << find(u"locked secret store"_s).err.constData();
     EXPECT_TRUE(find(u"nothing listens"_s).err.contains("No progress for 1 minutes")) << find(u"nothing listens"_s).err.constData();
     EXPECT_TRUE(find(u"441 to every article of one file"_s).err.contains("bad.bin"));
     EXPECT_FALSE(find(u"441 to every article of one file"_s).err.contains("good.bin"));
