@@ -54,8 +54,15 @@ QString newsgroupsProblem(const QStringList &names)
 QStringList loadNewsgroups(const QString &path)
 {
     const SmallFile f = readSmallFile(path, FileLimit::Settings);
-    if (f.outcome == SmallFile::Damaged)
-        AddLog(0, u"The newsgroup list "_s + path + u" was not read: "_s + f.problem, LogColour::Red);
+    if (f.outcome == SmallFile::Damaged) {
+        // Kept aside, so that the next save does not write over it.
+        const QString bak = path + u".bak"_s;
+        QFile::remove(bak);
+        const bool kept = QFile::rename(path, bak);
+        AddLog(0, u"The newsgroup list "_s + path + u" was not read ("_s + f.problem + u")"_s
+                      + (kept ? u"; it was kept as "_s + bak : QString()),
+               LogColour::Red);
+    }
     if (f.outcome != SmallFile::Ok)
         return {};
     QStringList names;

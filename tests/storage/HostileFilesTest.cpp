@@ -82,6 +82,7 @@ TEST(HostileFiles, QueueJobListNewsgroupsNzbAndDataFilesAreNeverWaitedFor)
         logModel().clear();
         EXPECT_TRUE(loadNewsgroups(groups).isEmpty());
         EXPECT_EQ(logModel().count(), 1);
+        EXPECT_TRUE(QFileInfo(groups + u".bak"_s).exists() || QFileInfo(groups + u".bak"_s).isSymLink());
 
         const QString nzb = test::homeFile(u"x.nzb"_s);
         make(nzb, kind);
