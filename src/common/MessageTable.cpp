@@ -265,6 +265,7 @@ constexpr EnglishText kEnglish[] = {
     {257, u"Or type the parts (for example 2, 5, 9-12):"},
     {258, u"Not a part number or a range of parts: %1"},
     {259, u"No such part: %1 (this file has parts 1 to %2)"},
+    {260, u"Do not check the server's certificate (unsafe)"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -274,6 +275,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"frmProgress", 144, 148},   {u"frmRarPar", 149, 201},      {u"frmScheduler", 202, 209},
     {u"frmSettings", 210, 247},  {u"PostCheck", 248, 256},
     {u"Fill", 257, 259},
+    {u"Ssl", 260, 260},
 };
 
 bool inRange(int slot)

@@ -8,6 +8,8 @@
 #include "storage/AppSettings.h"
 
 #include <QDir>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QFile>
 
 using namespace Qt::StringLiterals;
@@ -23,9 +25,23 @@ constexpr char kTemplate[] = "cert = stunnel.pem\r\n"
                              "taskbar = no\r\n"
                              "\r\n"
                              "[nntp]\r\n"
-                             "accept = 127.0.0.1:%PORT%\r\n"
+                             "accept = 127.0.0.1:%LOCALPORT%\r\n"
                              "connect = %SSLSERVER%:%PORT%\r\n"
+                             "%VERIFY%"
                              "\r\n";
+
+// The system's certificate authorities, as Debian keeps them.
+constexpr char kCaFile[] = "/etc/ssl/certs/ca-certificates.crt";
+
+// A free port above 1024 on the loopback address: the server's own port
+// (563, say) is one an ordinary user may not listen on.
+int freeLocalPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
 } // namespace
 
 QString tunnelFolder()
@@ -43,19 +59,32 @@ QString tunnelConfigPath()
     return tunnelFolder() + u"/stunnel.conf"_s;
 }
 
-QByteArray tunnelConfig(int port, const QString &server)
+QByteArray tunnelConfig(int localPort, int port, const QString &server, bool verify)
 {
+    const QByteArray host = withoutLineBreaks(server).trimmed().toUtf8();
     QByteArray text(kTemplate);
+    text.replace("%LOCALPORT%", QByteArray::number(localPort));
     text.replace("%PORT%", QByteArray::number(port));
-    text.replace("%SSLSERVER%", withoutLineBreaks(server).trimmed().toUtf8());
+    text.replace("%SSLSERVER%", host);
+    QByteArray checks;
+    if (verify) {
+        // The chain up to a trusted authority, and the name (or address) in it.
+        const bool address = !QHostAddress(QString::fromUtf8(host)).isNull();
+        checks = "verifyChain = yes\r\nCAfile = " + QByteArray(kCaFile) + "\r\n"
+            + (address ? "checkIP = " : "checkHost = ") + host + "\r\n";
+    }
+    text.replace("%VERIFY%", checks);
     return text;
 }
 
 QString writeTunnelConfig()
 {
     QDir().mkpath(tunnelFolder());
-    const AppSettings &s = appSettings();
-    return writeFileAtomically(tunnelConfigPath(), tunnelConfig(s.Port, s.Server));
+    AppSettings &s = appSettings();
+    if (s.tunnelLocalPort <= 0)
+        s.tunnelLocalPort = freeLocalPort();
+    return writeFileAtomically(tunnelConfigPath(),
+                               tunnelConfig(s.tunnelLocalPort, s.Port, s.Server, s.SSLNoVerify == 0));
 }
 
 namespace {
@@ -87,6 +116,16 @@ bool startTunnel()
     const QString program = tunnelProgram();
     if (!fileExists(program))
         return false;
+    // A fresh local port each start: one left from an earlier start may be taken.
+    appSettings().tunnelLocalPort = 0;
+    if (const QString error = writeTunnelConfig(); !error.isEmpty()) {
+        LogError(ErrorCode::FileIo, error);
+        return false;
+    }
+    if (appSettings().SSLNoVerify == 1)
+        AddLog(0, u"Warning: the SSL tunnel does not check the server's certificate (SSLNoVerify=1): anyone on the "
+                  u"way can read the password and the posts."_s,
+               LogColour::Red);
     qint64 pid = 0;
     if (!startDetached(program, {}, tunnelFolder(), &pid)) {
         AddLog(0, u"The SSL tunnel (%1) could not be started."_s.arg(program), LogColour::Red);

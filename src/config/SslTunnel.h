@@ -1,6 +1,8 @@
 // The local SSL tunnel: a forwarder in the program folder's Stunnel folder
-// that accepts plain connections on 127.0.0.1:Port and carries them over SSL
-// to Server:Port. The program writes its configuration, starts and stops it.
+// that accepts plain connections on 127.0.0.1 at a free port above 1024
+// (chosen at each start, kept in appSettings().tunnelLocalPort) and carries
+// them over SSL to Server:Port, checking the server's certificate unless
+// SSLNoVerify is set. The program writes its configuration, starts and stops it.
 #pragma once
 
 #include <QByteArray>
@@ -15,11 +17,13 @@ QString tunnelFolder();
 QString tunnelProgram();
 QString tunnelConfigPath();
 
-// The configuration text for a port and a server.
-QByteArray tunnelConfig(int port, const QString &server);
-// Writes Stunnel/stunnel.conf from the settings; returns an error text.
+// The configuration text: the local port, the server's port and name.
+QByteArray tunnelConfig(int localPort, int port, const QString &server, bool verify);
+// Writes Stunnel/stunnel.conf from the settings (choosing the local port when
+// none is chosen yet); returns an error text.
 QString writeTunnelConfig();
-// Starts the tunnel program when it exists; returns whether it was started.
+// Starts the tunnel program when it exists, on a freshly chosen local port;
+// returns whether it was started.
 bool startTunnel();
 // Ends the tunnel this program started and any other that this program
 // folder's launcher runs; a process that merely has a like name is left alone.

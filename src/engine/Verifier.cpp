@@ -102,7 +102,8 @@ void Verifier::start()
     });
     // Through the tunnel, the local end of it, as the posting connections do.
     const bool tunnel = s.EnableSSL == 1;
-    socket_->connectToHost(tunnel ? u"127.0.0.1"_s : s.Server, quint16(s.Port));
+    const int port = tunnel && s.tunnelLocalPort > 0 ? s.tunnelLocalPort : s.Port;
+    socket_->connectToHost(tunnel ? u"127.0.0.1"_s : s.Server, quint16(port));
     watchdog_.start(PostTimeouts::current().connectMs);
 }
 

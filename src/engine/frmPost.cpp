@@ -246,7 +246,8 @@ void frmPost::connectStep(PostConnection &c, bool rewriteAction, bool clearDescr
     const AppSettings &s = appSettings();
     if (sslOn()) {
         connectionList().setIcon(c.number, StatusIcon::Tunnel);
-        c.socket->connectToHost(u"127.0.0.1"_s, quint16(s.Port));
+        // The tunnel's local end: the port it chose when it started.
+        c.socket->connectToHost(u"127.0.0.1"_s, quint16(s.tunnelLocalPort > 0 ? s.tunnelLocalPort : s.Port));
     } else {
         connectionList().setIcon(c.number, StatusIcon::Connected);
         c.socket->connectToHost(s.Server, quint16(s.Port));

@@ -57,6 +57,10 @@ frmSettings::frmSettings(QWidget *parent)
     cboConnections->setCurrentIndex(std::clamp(s.Connections, 1, int(ConnectionList::MaxConnections)) - 1);
     chkSSL = new QCheckBox(caption(216));
     chkSSL->setChecked(s.EnableSSL == 1);
+    chkSSLNoVerify = new QCheckBox(caption(260));
+    chkSSLNoVerify->setObjectName(u"chkSSLNoVerify"_s);
+    chkSSLNoVerify->setChecked(s.SSLNoVerify == 1);
+    chkSSLNoVerify->setEnabled(chkSSL->isChecked());
     chkLogin = new QCheckBox(caption(217));
     chkLogin->setChecked(s.Login == 1);
     txtUsername = new QLineEdit(s.Username);
@@ -69,6 +73,7 @@ frmSettings::frmSettings(QWidget *parent)
     serverForm->addRow(caption(214), txtPort);
     serverForm->addRow(caption(215), cboConnections);
     serverForm->addRow(QString(), chkSSL);
+    serverForm->addRow(QString(), chkSSLNoVerify);
     serverForm->addRow(QString(), chkLogin);
     serverForm->addRow(caption(218), txtUsername);
     serverForm->addRow(caption(219), txtPassword);
@@ -198,6 +203,7 @@ frmSettings::frmSettings(QWidget *parent)
     layout->addWidget(buttons);
 
     // Editing rules.
+    connect(chkSSL, &QCheckBox::toggled, chkSSLNoVerify, &QWidget::setEnabled);
     connect(chkSSL, &QCheckBox::toggled, this, [this](bool on) {
         if (on && txtPort->text() != u"563"_s) {
             if (Prompts::message(this, messageTable().message(232), PromptIcon::Question, PromptButtons::YesNo, msg(234))
@@ -343,6 +349,7 @@ void frmSettings::cmdOk_Click()
     s.setSpeedItems(items);
 
     stopTunnel();
+    s.SSLNoVerify = chkSSL->isChecked() && chkSSLNoVerify->isChecked() ? 1 : 0;
     if (chkSSL->isChecked()) {
         s.EnableSSL = 1;
         const QString error = writeTunnelConfig();
@@ -367,7 +374,8 @@ void frmSettings::cmdOk_Click()
                                             u"ConfirmSubject"_s, u"KeepGroups"_s, u"EnableNZB"_s, u"Language"_s,
                                             u"RemoveFiles"_s, u"CheckUpdates"_s, u"HideSeparators"_s, u"StoreRarPar"_s,
                                             u"SpeedScheduler"_s, u"SpeedItems"_s, u"LimitSpeed"_s,
-                                            u"PostCheck"_s, u"PostCheckDelay"_s, u"PostCheckTries"_s});
+                                            u"PostCheck"_s, u"PostCheckDelay"_s, u"PostCheckTries"_s,
+                                            u"SSLNoVerify"_s});
     if (!error.isEmpty())
         LogError(ErrorCode::FileIo, error);
     if (languageChanged && onLanguageChanged)

@@ -46,6 +46,7 @@ public:
     QLineEdit *txtPort = nullptr;
     QComboBox *cboConnections = nullptr;
     QCheckBox *chkSSL = nullptr;
+    QCheckBox *chkSSLNoVerify = nullptr; // the tunnel does not check the server's certificate
     QCheckBox *chkLogin = nullptr;
     QLineEdit *txtUsername = nullptr;
     QLineEdit *txtPassword = nullptr;

@@ -87,6 +87,7 @@ const KeyDef kKeys[] = {
     {u"PostCheckDelay", Kind::Int32, &S::PostCheckDelay, true},
     {u"PostCheckTries", Kind::Int32, &S::PostCheckTries, true},
     {u"RetryMinutes", Kind::Int32, &S::RetryMinutes, true},
+    {u"SSLNoVerify", Kind::Int32, &S::SSLNoVerify, true},
 };
 
 const KeyDef *findKey(const QString &name)
@@ -319,6 +320,7 @@ bool ReadINIFile()
     s.PostCheckDelay = std::clamp(s.PostCheckDelay, 0, 3600);
     s.PostCheckTries = std::clamp(s.PostCheckTries, 0, 100);
     s.RetryMinutes = std::clamp(s.RetryMinutes, 0, 10080);
+    s.SSLNoVerify = s.SSLNoVerify != 0 ? 1 : 0;
     if (s.LastPath.isEmpty())
         s.LastPath = programFolder();
     s.setMaxLines(s.MaxLines);

@@ -19,6 +19,10 @@ struct AppSettings
     QString Password; // plain in memory, scrambled in the file
     // Kept in the desktop's secret store instead; the file's Password is empty.
     bool passwordInStore = false;
+    // 1: the tunnel does not check the server's certificate (a warning each start).
+    int SSLNoVerify = 0;
+    // The tunnel's local end, chosen when it starts (not kept in the file).
+    int tunnelLocalPort = 0;
     int Login = 0;
     int Connections = 1;
     QString Nickname;

@@ -1,3 +1,4 @@
+#include "common/Log.h"
 #include "config/SslTunnel.h"
 #include "platform/Processes.h"
 #include "storage/AppSettings.h"
@@ -63,16 +64,26 @@ QByteArray greetingThrough(const QHostAddress &host, quint16 port)
 
 TEST(SslTunnel, ConfigurationText)
 {
-    EXPECT_EQ(tunnelConfig(563, u"news.example.org"_s),
+    // The server is checked: its chain against the system's authorities, its name or address.
+    EXPECT_EQ(tunnelConfig(40123, 563, u"news.example.org"_s, true),
               QByteArray("cert = stunnel.pem\r\nsocket = l:TCP_NODELAY=1\r\nsocket = r:TCP_NODELAY=1\r\nclient = yes\r\n"
-                         "taskbar = no\r\n\r\n[nntp]\r\naccept = 127.0.0.1:563\r\nconnect = news.example.org:563\r\n\r\n"));
+                         "taskbar = no\r\n\r\n[nntp]\r\naccept = 127.0.0.1:40123\r\nconnect = news.example.org:563\r\n"
+                         "verifyChain = yes\r\nCAfile = /etc/ssl/certs/ca-certificates.crt\r\n"
+                         "checkHost = news.example.org\r\n\r\n"));
+    EXPECT_TRUE(tunnelConfig(40123, 563, u"192.0.2.7"_s, true).contains("\r\ncheckIP = 192.0.2.7\r\n"));
+    EXPECT_FALSE(tunnelConfig(40123, 563, u"192.0.2.7"_s, false).contains("verify"));
+    // The local end is a free port above 1024, whatever the server's port.
     appSettings().Port = 443;
     appSettings().Server = u"ssl.example.org\r\naccept = 0.0.0.0:1"_s; // cannot add a line
+    appSettings().tunnelLocalPort = 0;
     ASSERT_EQ(writeTunnelConfig(), QString());
+    EXPECT_GT(appSettings().tunnelLocalPort, 1024);
     const QByteArray written = test::readAll(tunnelConfigPath());
-    EXPECT_TRUE(written.contains("accept = 127.0.0.1:443\r\nconnect = ssl.example.org  accept = 0.0.0.0:1:443\r\n"));
+    EXPECT_TRUE(written.contains(QByteArray("accept = 127.0.0.1:" + QByteArray::number(appSettings().tunnelLocalPort)
+                                            + "\r\nconnect = ssl.example.org  accept = 0.0.0.0:1:443\r\n")))
+        << written.constData();
     EXPECT_FALSE(written.contains("\r\naccept = 0.0.0.0"));
-    EXPECT_EQ(written.count("\r\n"), 10);
+    EXPECT_EQ(written.count("\r\n"), 13);
 }
 
 TEST(SslTunnel, MissingProgramIsNotStarted)
@@ -102,11 +113,24 @@ TEST(SslTunnel, RoundTripThroughTheTunnel)
     appSettings().EnableSSL = 1;
     appSettings().Port = port;
     appSettings().Server = u"127.0.0.2"_s;
-    ASSERT_EQ(writeTunnelConfig(), QString());
+    // Checked, the server's self-made certificate is refused: nothing comes through.
     ASSERT_TRUE(startTunnel());
-
+    const auto local = [] { return quint16(appSettings().tunnelLocalPort); };
+    EXPECT_GT(local(), 1024);
+    EXPECT_NE(local(), port);
     QByteArray greeting;
-    waitFor([&] { greeting = greetingThrough(QHostAddress::LocalHost, port); return !greeting.isEmpty(); }, 10000);
+    waitFor([&] { greeting = greetingThrough(QHostAddress::LocalHost, local()); return !greeting.isEmpty(); }, 2000);
+    EXPECT_TRUE(greeting.isEmpty()) << greeting.constData();
+    EXPECT_TRUE(stopTunnel());
+    EXPECT_TRUE(waitFor([] { return tunnelProcesses().isEmpty(); }, 5000));
+
+    // Not checked, on the user's word: it comes through, with a warning at each start.
+    appSettings().SSLNoVerify = 1;
+    logModel().clear();
+    ASSERT_TRUE(startTunnel());
+    ASSERT_EQ(logModel().count(), 1);
+    EXPECT_TRUE(logModel().line(0).text.contains(u"does not check the server's certificate"_s));
+    waitFor([&] { greeting = greetingThrough(QHostAddress::LocalHost, local()); return !greeting.isEmpty(); }, 10000);
     EXPECT_EQ(greeting, nntp.greeting) << tlsServer.readAll().constData()
                                        << test::readAll(test::homeFile(u"Stunnel/stunnel.log"_s)).constData();
     EXPECT_GE(nntp.connections, 1);

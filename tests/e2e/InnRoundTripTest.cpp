@@ -267,8 +267,9 @@ TEST_F(InnRoundTrip, PostingThroughTheSslTunnel)
     s.EnableSSL = 1;
     s.Port = tunnelPort;
     s.Server = u"127.0.0.2"_s;
-    ASSERT_EQ(writeTunnelConfig(), QString());
+    s.SSLNoVerify = 1; // the test server's certificate is one it made itself
     ASSERT_TRUE(startTunnel());
+    EXPECT_NE(s.tunnelLocalPort, int(tunnelPort));
 
     const qint64 P = s.PartSize;
     queue(u"tunnel-a.bin"_s, randomData(P * 2 + 17, 6));

@@ -145,6 +145,8 @@ TEST_F(Settings, OkWritesExactlyItsKeysAndCancelNothing)
     EXPECT_FALSE(d.spnCheckDelay->isEnabled());
     d.spnCheckDelay->setValue(30);
     d.cmdOk_Click();
+    EXPECT_EQ(key(u"SSLNoVerify"_s), u"0"_s);
+    EXPECT_FALSE(d.chkSSLNoVerify->isEnabled()); // only with SSL
     EXPECT_EQ(key(u"PostCheck"_s), u"0"_s);
     EXPECT_EQ(key(u"PostCheckDelay"_s), u"30"_s);
     EXPECT_EQ(key(u"Server"_s), u"news.example.org"_s);
@@ -184,13 +186,13 @@ TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
         const QString port = d.txtPort->text();
         d.cmdOk_Click();
         const QByteArray conf = test::readAll(tunnelConfigPath());
-        EXPECT_TRUE(conf.contains(QByteArray("accept = 127.0.0.1:" + port.toUtf8() + "\r\nconnect = 127.0.0.2:"
-                                             + port.toUtf8() + "\r\n")))
+        EXPECT_TRUE(conf.contains(QByteArray("accept = 127.0.0.1:" + QByteArray::number(appSettings().tunnelLocalPort)
+                                             + "\r\nconnect = 127.0.0.2:" + port.toUtf8() + "\r\n")))
             << conf.constData();
     }
     // Running once it listens (a loaded machine starts it slowly; while the
     // launcher turns into the tunnel, its process can be between names).
-    const quint16 port = quint16(key(u"Port"_s).toInt());
+    const quint16 port = quint16(appSettings().tunnelLocalPort);
     bool listening = false;
     for (QDeadlineTimer running(20000); !listening && !running.hasExpired(); QThread::msleep(50)) {
         QTcpSocket probe;
