@@ -109,7 +109,7 @@ void MainWindow::fillSelected()
         return;
     const int row = rows.first();
     const UploadItem &it = uploadQueue().item(row);
-    if (it.state != UploadState::PostedOK || !QFileInfo(it.path).isFile())
+    if (it.state != UploadState::PostedOK || !fileExists(it.path))
         return;
     frmFillSegment dialog(it.maxparts, this);
     dialog.openSettings = [this] { openSettings(); };
@@ -696,7 +696,7 @@ void MainWindow::updateUploadMenu(bool overARow)
     mnuVerify->setEnabled(finished && !engine_ && !verifier_);
     // Filling: one finished row whose file is still there.
     const bool fillable = rows.size() == 1 && uploadQueue().item(rows.first()).state == UploadState::PostedOK
-        && QFileInfo(uploadQueue().item(rows.first()).path).isFile() && !engine_;
+        && fileExists(uploadQueue().item(rows.first()).path) && !engine_;
     mnuFillSeparator->setVisible(fillable);
     mnuFillSegment->setVisible(fillable);
 }

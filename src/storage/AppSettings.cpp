@@ -16,11 +16,9 @@ using namespace Qt::StringLiterals;
 namespace tessaly {
 
 namespace {
+
 // The name the news server's password is kept under in the secret store.
 const QString kPasswordSecret = QStringLiteral("news server password");
-} // namespace
-
-namespace {
 
 enum class Kind { Text, Int16, Port, Int32, Float, Column };
 
