@@ -10,6 +10,7 @@
 #include "shell/MainWindow.h"
 #include "shell/NewsgroupsDialog.h"
 #include "shell/Prompts.h"
+#include "shell/SettingsDialog.h"
 #include "storage/AppSettings.h"
 #include "storage/Newsgroups.h"
 #include "storage/ProfileFile.h"
@@ -566,6 +567,10 @@ TEST_F(Commands, FillAndNewsgroupDialogScreenshots)
         QCoreApplication::processEvents();
         fill.grab().save(folder + u"/fill-%1.png"_s.arg(language));
         groups.grab().save(folder + u"/newsgroups-%1.png"_s.arg(language));
+        frmSettings settings(window.get());
+        settings.show();
+        QCoreApplication::processEvents();
+        settings.grab().save(folder + u"/settings-%1.png"_s.arg(language));
     }
     messageTable().SetEnglishLang();
 }
