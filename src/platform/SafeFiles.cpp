@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
@@ -66,9 +68,14 @@ SmallFile readSmallFile(const QString &path, qint64 limit)
         result.problem = error;
         return result;
     }
-    // A file that grows while it is read stops at the limit all the same.
-    if (file.size() <= limit)
-        result.data = file.read(limit + 1);
+    // Read as large as the file says it is (a buffer of the limit itself
+    // would cost 256 MiB for a small queue), one byte more to see it grow;
+    // a file that grows while it is read stops at the limit all the same.
+    if (const qint64 want = std::min(file.size(), limit) + 1; file.size() <= limit) {
+        result.data = file.read(want);
+        if (result.data.size() == want) // it grew since it was opened
+            result.data += file.read(limit + 1 - want);
+    }
     if (file.size() > limit || result.data.size() > limit) {
         result.data.clear();
         result.problem = u"larger than %1 bytes"_s.arg(limit);
