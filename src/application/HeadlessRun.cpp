@@ -7,6 +7,7 @@
 #include "application/CommandLine.h"
 #include "engine/Verifier.h"
 #include "engine/frmPost.h"
+#include "platform/SystemActions.h"
 #include "rarpar/JobTree.h"
 #include "rarpar/Tools.h"
 #include "storage/AppSettings.h"
@@ -58,7 +59,8 @@ void HeadlessRun::start()
         return;
     }
     // Nobody is there to close the program: it closes when posting ends,
-    // whatever action was asked for.
+    // after the power action when one was asked for.
+    action_ = begun.action;
     startTimer_.start();
 }
 
@@ -131,12 +133,54 @@ void HeadlessRun::speedTick()
         engine_->speedLimitChanged();
 }
 
-void HeadlessRun::runOnComplete(int)
+void HeadlessRun::runOnComplete(int index)
 {
+    if (finished_)
+        return;
     const int status = queueExitStatus();
     if (status != ExitAllPosted)
         sayOnStandardError(u"Not every item was posted:\n  "_s + itemsNotPosted().join(u"\n  "_s));
+    if (index >= 1 && index <= 4) {
+        if (status != ExitAllPosted)
+            sayOnStandardError(msg(48 + index) + u": not done, as not every item was posted."_s);
+        else {
+            countDown(index);
+            return;
+        }
+    }
     QTimer::singleShot(0, this, [this, status] { finish(status); });
+}
+
+void HeadlessRun::countDown(int action)
+{
+    const auto say = [action](qint64 left) {
+        std::fprintf(stdout, "%s: %s %lld %s (Ctrl-C cancels)\n",
+                     qUtf8Printable(QTime::currentTime().toString(u"hh:mm:ss"_s)), qUtf8Printable(msg(124 + action)),
+                     static_cast<long long>(left), qUtf8Printable(msg(124)));
+        std::fflush(stdout);
+    };
+    countdown_ = std::make_unique<Countdown>();
+    connect(countdown_.get(), &Countdown::changed, this, say);
+    connect(countdown_.get(), &Countdown::expired, this, [this, action] {
+        if (finished_)
+            return;
+        // Saved before the machine is asked: it may go down at once.
+        saveFiles();
+        const QString name = msg(48 + action);
+        requestSystemAction(SystemAction(action), this, [this, name](bool accepted, const QString &why) {
+            if (finished_)
+                return;
+            if (accepted) {
+                AddLog(0, msg(267).arg(name), LogColour::Green);
+                finish(ExitAllPosted);
+            } else {
+                AddLog(0, msg(263).arg(name, why), LogColour::Red);
+                finish(ExitActionRefused);
+            }
+        });
+    });
+    say(Countdown::kDefaultSeconds);
+    countdown_->start(Countdown::kDefaultSeconds);
 }
 
 void HeadlessRun::startPosting()
@@ -241,6 +285,8 @@ void HeadlessRun::finish(int exitStatus)
         return;
     finished_ = true;
     exitStatus_ = exitStatus;
+    if (countdown_)
+        countdown_->stop();
     shutDown();
     emit finished(exitStatus);
 }

@@ -5,6 +5,7 @@
 // with status 2. finished() reports the exit status once everything is saved.
 #pragma once
 
+#include "application/Countdown.h"
 #include "application/JobRunner.h"
 #include "engine/PostHost.h"
 
@@ -35,6 +36,8 @@ public:
     void stopBySignal(int signalNumber);
 
     bool isFinished() const { return finished_; }
+    // The on-complete countdown, once it began.
+    Countdown *countdown() const { return countdown_.get(); }
     int exitStatus() const { return exitStatus_; }
 
     // PostHost
@@ -42,7 +45,8 @@ public:
     void setSpeedText(const QString &text) override { speedText_ = text; }
     bool removeFromDisk() const override;
     bool onCompleteChecked() const override { return true; }
-    int onCompleteIndex() const override { return 0; }
+    // Close, unless the command line asked for a power action.
+    int onCompleteIndex() const override { return action_ > 0 ? action_ : 0; }
     void setPostingControls(bool) override {}
     void runEnded() override {}
     void setStatusTexts(const QString &, const QString &) override {}
@@ -66,6 +70,8 @@ private:
     // What Start does: post what is queued, else run the next Rar & Par job.
     void startPosting();
     void runJob();
+    // The 30-second countdown on standard output, then the system's answer.
+    void countDown(int action);
     // The hour-of-day speed schedule, once a minute.
     void speedTick();
     // Says what a person would have been asked and ends the run.
@@ -79,11 +85,13 @@ private:
     std::unique_ptr<frmPost> engine_;
     std::unique_ptr<JobRunner> jobs_;
     std::unique_ptr<Verifier> verifier_;
+    std::unique_ptr<Countdown> countdown_;
     QTimer startTimer_;
     QTimer speedTimer_;
     QString speedText_;
     QString normalSpeedText_;
     int exitStatus_ = 0;
+    int action_ = -1; // the on-complete list position of the command line
     bool finished_ = false;
 };
 

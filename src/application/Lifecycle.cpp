@@ -68,7 +68,7 @@ bool startUp(const std::function<void(const QString &)> &step)
     return settingsRead;
 }
 
-void shutDown()
+void saveFiles()
 {
     AddLog(0, u"Saving file data."_s);
     SaveQueue();
@@ -81,7 +81,11 @@ void shutDown()
                                             u"NoUpload"_s, u"RemoveFromDisk"_s});
     if (!error.isEmpty())
         LogError(ErrorCode::FileIo, error);
+}
 
+void shutDown()
+{
+    saveFiles();
     AddLog(0, u".:: Tessaly Poster closed ::."_s);
     saveLogFile(Clock::instance().now());
     pruneLogFiles(logsFolder(), 25);

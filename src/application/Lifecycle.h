@@ -16,6 +16,10 @@ namespace tessaly {
 // window shows. Returns false when Settings.ini was unreadable and replaced.
 bool startUp(const std::function<void(const QString &)> &step = {});
 
+// Saves the queue, the Rar & Par jobs and the settings the window or run may
+// have changed (before the machine is asked to go down, say).
+void saveFiles();
+
 // Saves the queue and the settings the window or run may have changed, the
 // log file, and ends the SSL tunnel. Callers store their own values in
 // appSettings() first.
@@ -32,6 +36,7 @@ enum ExitStatus : int {
     ExitNeedsAPerson = 2,   // a setting, a login, a queue file that cannot be read
     ExitGaveUp = 3,         // no progress for RetryMinutes
     ExitSomeFailed = 4,     // the run ended, but not every item was posted
+    ExitActionRefused = 5,  // everything was posted, but the system refused to power off (etc.)
 };
 
 // ExitAllPosted when every item of the queue was posted, else ExitSomeFailed.

@@ -1,5 +1,7 @@
 #include "common/AppState.h"
 
+#include "common/MessageTable.h"
+
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
@@ -27,6 +29,11 @@ QString versionNumber()
 QString versionString()
 {
     return u"Tessaly Poster v"_s + versionNumber();
+}
+
+QString standardTrayTooltip()
+{
+    return u"Tessaly Poster\u2122 "_s + versionNumber() + u"\r\n"_s + msg(265);
 }
 
 const QString &runTag()

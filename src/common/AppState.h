@@ -15,6 +15,10 @@ QString versionString();
 // major.minor.revision
 QString versionNumber();
 
+// The notification-area tooltip when nothing else is shown: "Tessaly Poster™ "
+// + version, CR LF, and a line that says the program is ready.
+QString standardTrayTooltip();
+
 // The text that every new Message-ID carries after its "@".
 const QString &runTag();
 void setRunTag(const QString &tag);

@@ -266,6 +266,13 @@ constexpr EnglishText kEnglish[] = {
     {258, u"Not a part number or a range of parts: %1"},
     {259, u"No such part: %1 (this file has parts 1 to %2)"},
     {260, u"Do not check the server's certificate (unsafe)"},
+    {261, u"Restore"},
+    {262, u"Not every item was posted."},
+    {263, u"%1 was refused by the system: %2"},
+    {264, u"%1 now"},
+    {265, u"Ready to post"},
+    {266, u"Nothing to post at the scheduled time."},
+    {267, u"%1: accepted by the system."},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -276,6 +283,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"frmSettings", 210, 247},  {u"PostCheck", 248, 256},
     {u"Fill", 257, 259},
     {u"Ssl", 260, 260},
+    {u"Unattended", 261, 267},
 };
 
 bool inRange(int slot)

@@ -1297,7 +1297,7 @@ void frmPost::Form_Unload()
     host_->setPostingControls(false);
     fillMode_ = false;
     host_->setStatusTexts(msg(137) + u" 0,0 kB/s"_s, msg(138) + u" 00:00:00"_s);
-    host_->setTrayTooltip(QString::fromUtf16(kProgramName) + u' ' + versionNumber());
+    host_->setTrayTooltip(standardTrayTooltip());
     emit unloaded();
 }
 

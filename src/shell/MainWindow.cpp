@@ -149,9 +149,7 @@ void MainWindow::buildActions()
     actClearAll = action(Icons::Tool::Clear, u"tbClearAll"_s);
     actTogglePane = action(Icons::Tool::TogglePane, u"tbTogglePane"_s);
 
-    // The scheduler comes with its own feature.
-    actScheduler->setEnabled(false);
-    actScheduler->setToolTip(u"Not available in this version"_s);
+    connect(actScheduler, &QAction::triggered, this, &MainWindow::openScheduler);
     connect(actRarPar, &QAction::triggered, this, &MainWindow::openRarParDialog);
     connect(actStart, &QAction::triggered, this, &MainWindow::StartOrStop);
     connect(actAddFiles, &QAction::triggered, this, &MainWindow::openAddFilesPicker);
@@ -488,6 +486,12 @@ void MainWindow::LoadMainWindow()
     mnuHelpEN->setText(caption(78));
     mnuHelpNL->setText(caption(79));
     mnuAbout->setText(caption(80));
+    if (systraymenu) {
+        mnuRestore->setText(caption(261));
+        mnuExit1->setText(caption(72));
+    }
+    if (tray_ && scheduler_.isNull())
+        setTrayTooltip(standardTrayTooltip());
 
     lblSpeed->setText(caption(54));
     chkNoUpload->setText(caption(107));
@@ -696,13 +700,6 @@ void MainWindow::bringToFront()
     activateWindow();
     if (QWindow *w = windowHandle())
         w->requestActivate();
-}
-
-void MainWindow::sendToTray()
-{
-    // Without a notification area to come back from, minimising keeps the
-    // window reachable.
-    showMinimized();
 }
 
 void MainWindow::showAbout()

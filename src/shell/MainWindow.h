@@ -7,7 +7,9 @@
 #include "engine/PostHost.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <memory>
@@ -36,6 +38,8 @@ class SplashWindow;
 class frmPost;
 class Verifier;
 class UpdateCheck;
+class frmScheduler;
+class frmOnComplete;
 
 class MainWindow : public QMainWindow, public PostHost, public JobHost
 {
@@ -125,6 +129,20 @@ public:
     void removeSelectedJob();
     void clearAllJobs();
 
+    // The start-time scheduler (after Start's checks); the window stays
+    // usable while it waits, but the queue cannot change.
+    void openScheduler();
+    frmScheduler *scheduler() const;
+    frmOnComplete *onCompleteWindow() const;
+    // The notification-area icon and its menu (the icon exists for the whole
+    // run, shown where the desktop has a notification area).
+    QSystemTrayIcon *trayIcon() const { return tray_; }
+    QMenu *trayMenu() const { return systraymenu; }
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
+    // Tray: hidden where a notification area can bring it back, else minimised.
+    void sendToTray();
+    void restoreFromTray();
+
     // How a command-line run went: 0 when everything was posted.
     int exitStatus() const { return exitStatus_; }
     // A signal to end (SIGTERM at logout, say): posting stops as with Stop,
@@ -184,12 +202,13 @@ private:
     void applyMenuState();
     void step(const QString &splashText);
     void wait();
-    void sendToTray();
     void showAbout();
+    void addTrayIcon();
+    void removeTrayIcon();
+    // The power action of the countdown window, once it ran out (or was asked for).
+    void runSystemAction(int action);
+    void showBalloon();
 
-    // Steps that belong to features still to come; each does nothing yet.
-    void addTrayIcon() {}
-    void removeTrayIcon() {}
     void CheckCMDData(const QStringList &arguments) { runCommandLine(arguments); }
     void AutoUpdateCheck() { checkForUpdates(false); }
     void startEngine(int fillRow = 0, const QList<int> &fillParts = {});
@@ -206,6 +225,12 @@ private:
     int exitStatus_ = 0;
     bool unattendedRun_ = false; // started by a command line that closes the window when done
     bool editingSpeed_ = false;
+    QPointer<frmScheduler> scheduler_;
+    QPointer<frmOnComplete> onComplete_;
+    QSystemTrayIcon *tray_ = nullptr;
+    QMenu *systraymenu = nullptr;
+    QAction *mnuRestore = nullptr, *mnuExit1 = nullptr;
+    bool wasMaximized_ = false;
     QMenu *mnupopup = nullptr;
     QAction *mnuPauseSelected = nullptr, *mnuPauseAll = nullptr, *mnuClearSelected = nullptr,
             *mnuClearAll = nullptr, *mnuQueueSelected = nullptr, *mnuQueueAll = nullptr,

@@ -284,7 +284,7 @@ void MainWindow::setJobControls(bool running)
     actStart->setIcon(Icons::toolIcon(running ? Icons::Tool::Stop : Icons::Tool::Start));
     actSettings->setEnabled(!running);
     mnuSettings->setEnabled(!running);
-    actScheduler->setEnabled(false); // the scheduler comes with its own feature
+    actScheduler->setEnabled(!running);
     applyJobCommandState();
     if (running)
         for (QAction *a : {actJobUp, actJobDown, actJobTop, actJobBottom, actJobClear, mnuRarParItem})
@@ -335,7 +335,7 @@ void MainWindow::setPostingControls(bool posting)
     actStart->setText(msg(posting ? 40 : 39));
     actStart->setIcon(Icons::toolIcon(posting ? Icons::Tool::Stop : Icons::Tool::Start));
     actSettings->setEnabled(!posting);
-    actScheduler->setEnabled(false); // the scheduler comes with its own feature
+    actScheduler->setEnabled(!posting);
     for (QAction *a : {actUp, actDown, actTop, actBottom, actClearAll})
         a->setEnabled(!posting);
     if (posting)
@@ -354,8 +354,6 @@ void MainWindow::setStatusTexts(const QString &speed, const QString &remaining)
     lblUpSpeed->setText(speed);
     lblRemaining->setText(remaining);
 }
-
-void MainWindow::setTrayTooltip(const QString &) {}
 
 void MainWindow::setCheckText(const QString &text)
 {
@@ -389,26 +387,6 @@ bool MainWindow::jobsWaiting() const
 void MainWindow::enableStartTimer()
 {
     tmrStart.start();
-}
-
-void MainWindow::runOnComplete(int index)
-{
-    switch (index) {
-    case 0: {
-        // Close: a command-line run reports whether everything was posted.
-        exitStatus_ = queueExitStatus();
-        QTimer::singleShot(0, this, [this] { close(); });
-        break;
-    }
-    case 5:
-        AddLog(0, msg(134) + u' ');
-        break;
-    default:
-        // Power off, log off, hibernate and reboot need the countdown window,
-        // which comes with the scheduler feature; nothing is done meanwhile.
-        AddLog(0, u"On complete: "_s + cboOnComplete->itemText(index) + u" is not available yet."_s, LogColour::Orange);
-        break;
-    }
 }
 
 void MainWindow::runGaveUp(int exitStatus, const QString &)

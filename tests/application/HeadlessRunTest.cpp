@@ -9,6 +9,8 @@
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 #include "common/Clock.h"
+#include "platform/SystemActions.h"
+#include "support/FakeDesktop.h"
 #include "support/FixedClock.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestEnvironment.h"
@@ -53,6 +55,7 @@ protected:
     int run(const QStringList &arguments, const std::function<void()> &during = {})
     {
         HeadlessRun headless(arguments);
+        current = &headless;
         int status = -1;
         QObject::connect(&headless, &HeadlessRun::finished, [&](int s) { status = s; });
         headless.start();
@@ -63,6 +66,7 @@ protected:
                 during();
         }
         EXPECT_TRUE(headless.isFinished());
+        current = nullptr;
         return status;
     }
 
@@ -76,6 +80,7 @@ protected:
 
     test::ScriptedNntpServer server;
     PostTimeouts saved;
+    HeadlessRun *current = nullptr; // while run() runs
 };
 
 } // namespace
@@ -87,9 +92,9 @@ TEST_F(Headless, PostsAFolderAndEndsWithStatusZero)
     test::writeAll(folder + u"/big.bin"_s, test::randomData(128000 * 3 + 5, 7));
     test::writeAll(folder + u"/small.bin"_s, test::randomData(10, 8));
     EXPECT_EQ(run({u"/F"_s, folder, u"/H"_s, u"Pics"_s, u"/N"_s, u"alt.binaries.test"_s, u"/Z"_s, u"pics"_s,
-                   u"/P"_s, u"/S"_s}),
+                   u"/P"_s, u"/C"_s}),
               0);
-    // 4 + 1 parts and the NZB file; the power-off asked for is not done without a person.
+    // 4 + 1 parts and the NZB file.
     EXPECT_EQ(server.accepted().size(), 6);
     EXPECT_TRUE(logHas(u"Successfully uploaded: Pics - [0/2] - \"pics.nzb\" yEnc"_s));
     EXPECT_TRUE(logHas(u".:: Tessaly Poster closed ::."_s));
@@ -98,6 +103,71 @@ TEST_F(Headless, PostsAFolderAndEndsWithStatusZero)
     ASSERT_EQ(LoadStartXML(), 3);
     for (int i = 1; i <= 3; ++i)
         EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
+}
+
+// The power actions of the command line reach the (fake) login manager after
+// the countdown, and only after a run that posted everything.
+TEST_F(Headless, PowerActionsAfterTheCountdownAndOnlyOverACompleteRun)
+{
+    test::FakeDesktop desktop;
+    ASSERT_TRUE(desktop.start(test::homeFile(u"desktop-calls"_s)));
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", desktop.address().toUtf8());
+    resetDesktopBuses();
+    test::FixedClock clock(QDateTime(QDate(2026, 12, 8), QTime(23, 59, 50)));
+    Clock::setInstance(&clock);
+    writeSettings(u"127.0.0.1"_s);
+    const QString folder = test::homeFile(u"p"_s);
+    test::writeAll(folder + u"/a.bin"_s, test::randomData(5000, 1));
+    const QStringList files{u"/F"_s, folder, u"/H"_s, u"P"_s, u"/N"_s, u"alt.test"_s, u"/P"_s};
+    int secondsShown = 0;
+    // The clock runs on while the countdown shows; a signal may end it first.
+    const auto countDown = [&](int signalAt) {
+        return [&, signalAt] {
+            Countdown *c = current ? current->countdown() : nullptr;
+            if (!c || !c->isRunning())
+                return;
+            if (secondsShown == signalAt)
+                current->stopBySignal(2);
+            ++secondsShown;
+            clock.moveOn(1);
+            c->tick();
+        };
+    };
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run(files + QStringList{u"/S"_s}, countDown(-1)), ExitAllPosted);
+    EXPECT_EQ(desktop.calls(), QStringList({u"CanPowerOff"_s, u"PowerOff false"_s}));
+    EXPECT_EQ(secondsShown, 30);
+    EXPECT_TRUE(logHas(u"Power Off: accepted by the system."_s));
+
+    desktop.clearCalls();
+    uploadQueue().clear();
+    SaveQueue();
+    EXPECT_EQ(run(files + QStringList{u"/L"_s}, countDown(-1)), ExitAllPosted);
+    EXPECT_EQ(desktop.calls(), QStringList({u"GetSessionByPID"_s, u"Terminate /org/freedesktop/login1/session/_31"_s}));
+
+    // Refused: said, status 5. Ctrl-C in the countdown: nothing asked. A failed run: no countdown.
+    desktop.clearCalls();
+    desktop.setCanAnswer(u"no"_s);
+    EXPECT_EQ(run({u"/P"_s, u"/B"_s}, countDown(-1)), 0) << "nothing left to post, nothing done";
+    uploadQueue().clear();
+    SaveQueue();
+    EXPECT_EQ(run(files + QStringList{u"/B"_s}, countDown(-1)), ExitActionRefused);
+    EXPECT_EQ(desktop.calls(), QStringList{u"CanHibernate"_s});
+    desktop.clearCalls();
+    uploadQueue().clear();
+    SaveQueue();
+    secondsShown = 0;
+    EXPECT_EQ(run(files + QStringList{u"/R"_s}, countDown(12)), 128 + 2);
+    EXPECT_EQ(secondsShown, 13);
+    server.refuse = [](const test::ReceivedArticle &) { return true; };
+    EXPECT_EQ(run(files + QStringList{u"/S"_s}, countDown(-1)), ExitSomeFailed);
+    EXPECT_EQ(desktop.calls(), QStringList());
+    EXPECT_TRUE(logHas(u"Hibernate was refused by the system: the login manager answers \"no\" to CanHibernate"_s));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("Power Off: not done, as not every item was posted."), std::string::npos) << said;
+    Clock::setInstance(nullptr);
+    qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    resetDesktopBuses();
 }
 
 TEST_F(Headless, VerifyNamesTheMissingArticlesOfAnNzbAndSaysSoInItsStatus)

@@ -14,6 +14,12 @@ public:
     QDateTime now() const override { return at_; }
     qint64 msecsSinceStart() const override { return elapsedMs; }
     qint64 elapsedMs = 0; // moved on by the test
+    // Moves the date and time (and the monotonic count) on.
+    void moveOn(qint64 seconds)
+    {
+        at_ = at_.addSecs(seconds);
+        elapsedMs += seconds * 1000;
+    }
 
 private:
     QDateTime at_;
