@@ -33,6 +33,12 @@ QDBusConnection bus(QDBusConnection::BusType type)
     if (existing.isConnected())
         return existing;
     QDBusConnection::disconnectFromBus(name);
+    // The standard variables, read at each connection (the D-Bus library
+    // would keep the first address it saw for the whole process).
+    const QByteArray address = qgetenv(type == QDBusConnection::SystemBus ? "DBUS_SYSTEM_BUS_ADDRESS"
+                                                                         : "DBUS_SESSION_BUS_ADDRESS");
+    if (!address.isEmpty())
+        return QDBusConnection::connectToBus(QString::fromUtf8(address), name);
     return QDBusConnection::connectToBus(type, name);
 }
 

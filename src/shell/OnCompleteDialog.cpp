@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -35,8 +36,15 @@ frmOnComplete::frmOnComplete(int action, const QString &actionName, bool allPost
     }
     buttons->addWidget(cmdCancel);
     cmdCancel->setDefault(true);
+    auto *icon = new QLabel;
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
+    auto *top = new QHBoxLayout;
+    top->addWidget(icon, 0, Qt::AlignTop);
+    top->addSpacing(8);
+    top->addWidget(lblText, 1);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(lblText);
+    layout->addLayout(top);
+    layout->addSpacing(6);
     layout->addLayout(buttons);
 
     connect(&Timer1, &Countdown::changed, this, &frmOnComplete::showCounter);
