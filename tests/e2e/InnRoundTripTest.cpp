@@ -18,6 +18,7 @@
 #include "storage/NzbFile.h"
 #include "storage/ProfileFile.h"
 #include "storage/QueueFile.h"
+#include "support/FakeDesktop.h"
 #include "support/YencDecode.h"
 #include "storage/AppSettings.h"
 #include "storage/UploadQueue.h"
@@ -35,6 +36,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpSocket>
@@ -197,6 +199,43 @@ protected:
         }
     }
 
+    // The program itself without a display, in a home of its own.
+    static QProcessEnvironment programEnvironment(const QString &home)
+    {
+        QDir().mkpath(home);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(u"DISPLAY"_s);
+        env.remove(u"WAYLAND_DISPLAY"_s);
+        env.remove(u"QT_QPA_PLATFORM"_s);
+        env.insert(u"TESSALY_HOME"_s, home);
+        return env;
+    }
+    static int runProgram(const QProcessEnvironment &env, const QStringList &args, QByteArray *out)
+    {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TESSALY_APP_PATH), args);
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished();
+            return -1;
+        }
+        *out = p.readAllStandardOutput() + p.readAllStandardError();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    // Settings.ini as a first start writes it, pointed at the news server.
+    static QByteArray writeProgramSettings(const QProcessEnvironment &env, const QString &home)
+    {
+        QByteArray out;
+        EXPECT_EQ(runProgram(env, {u"/F"_s, u"/nonexistent"_s}, &out), 1) << out.constData();
+        QByteArray ini = test::readAll(home + u"/Settings.ini"_s);
+        ini.replace("Server=\n", "Server=127.0.0.1\n");
+        ini.replace("Port=119\n", QByteArray("Port=" + QByteArray::number(port_) + "\n"));
+        ini.replace("Connections=1\n", "Connections=4\n");
+        test::writeAll(home + u"/Settings.ini"_s, ini);
+        return ini;
+    }
+
     bool logHas(const QString &text) const
     {
         for (const LogLine &l : logModel().lines())
@@ -337,32 +376,11 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
         ::close(fd);
     }
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(u"DISPLAY"_s);
-    env.remove(u"WAYLAND_DISPLAY"_s);
-    env.remove(u"QT_QPA_PLATFORM"_s);
-    env.insert(u"TESSALY_HOME"_s, home);
-    auto runProgram = [&](const QStringList &args, QByteArray *out) {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TESSALY_APP_PATH), args);
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished();
-            return -1;
-        }
-        *out = p.readAllStandardOutput() + p.readAllStandardError();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    };
+    const QProcessEnvironment env = programEnvironment(home);
+    QByteArray ini = writeProgramSettings(env, home);
     QByteArray out;
-    EXPECT_EQ(runProgram({u"/F"_s, u"/nonexistent"_s}, &out), 1) << out.constData();
-    QByteArray ini = test::readAll(home + u"/Settings.ini"_s);
-    ini.replace("Server=\n", "Server=127.0.0.1\n");
-    ini.replace("Port=119\n", QByteArray("Port=" + QByteArray::number(port_) + "\n"));
-    ini.replace("Connections=1\n", "Connections=4\n");
-    test::writeAll(home + u"/Settings.ini"_s, ini);
 
-    ASSERT_EQ(runProgram({u"/F"_s, folder, u"/H"_s, u"Holiday Pics"_s, u"/N"_s, u"alt.binaries.test alt.binaries.misc"_s,
+    ASSERT_EQ(runProgram(env, {u"/F"_s, folder, u"/H"_s, u"Holiday Pics"_s, u"/N"_s, u"alt.binaries.test alt.binaries.misc"_s,
                           u"/Z"_s, u"holiday"_s, u"/P"_s, u"/C"_s},
                          &out),
               0)
@@ -384,6 +402,7 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     EXPECT_TRUE(test::readAll(work + u"/dst/holiday/"_s + fetchedNames.first()) == rawData);
     ::unlink(rawName.constData());
 
+
     // A Rar & Par job waiting in RarPar.dat, nothing queued: /P /C runs it,
     // prints its progress, posts what it made and ends with status 0.
     JobRequest job;
@@ -398,7 +417,7 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     tessaly::JobTree jobs;
     jobs.addJob(makeJobs(job, itemSize(folder)).at(0));
     test::writeAll(home + u"/RarPar.dat"_s, jobDocument(jobs));
-    ASSERT_EQ(runProgram({u"/P"_s, u"/C"_s}, &out), 0) << out.constData();
+    ASSERT_EQ(runProgram(env, {u"/P"_s, u"/C"_s}, &out), 0) << out.constData();
     EXPECT_TRUE(out.contains("RarPar -> Creating Rar archives... (50%)")) << out.constData();
     EXPECT_TRUE(out.contains("RarPar -> Creating Par2 recovery files... (100%)"));
     EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Rar - [1/")) << out.constData();
@@ -407,8 +426,37 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     // A run that needs a person (here: no server) prints why and fails.
     ini.replace("Server=127.0.0.1\n", "Server=\n");
     test::writeAll(home + u"/Settings.ini"_s, ini);
-    EXPECT_EQ(runProgram({u"-f"_s, folder, u"-h"_s, u"again"_s, u"-n"_s, u"alt.binaries.test"_s, u"-p"_s}, &out), 2);
+    EXPECT_EQ(runProgram(env, {u"-f"_s, folder, u"-h"_s, u"again"_s, u"-n"_s, u"alt.binaries.test"_s, u"-p"_s}, &out), 2);
     EXPECT_TRUE(out.contains("Tessaly Poster (Beta 2): No newsserver specified!")) << out.constData();
+}
+
+// /S: posted, then the thirty seconds on standard output, then PowerOff
+// asked of the (fake) login manager, and nothing else; status 0.
+TEST_F(InnRoundTrip, HeadlessPowerOffAfterTheCountdown)
+{
+    const QString home = test::homeFile(u"program-s"_s);
+    QProcessEnvironment env = programEnvironment(home);
+    writeProgramSettings(env, home);
+    QByteArray out;
+    {
+        test::FakeDesktop desktop;
+        ASSERT_TRUE(desktop.start(test::homeFile(u"logind-calls"_s)));
+        desktop.pointAt(&env);
+        const QString evening = test::homeFile(u"Evening"_s);
+        test::writeAll(evening + u"/sunset.jpg"_s, randomData(384077, 43));
+        QElapsedTimer wall;
+        wall.start();
+        ASSERT_EQ(runProgram(env, {u"/F"_s, evening, u"/H"_s, u"Evening"_s, u"/N"_s, u"alt.binaries.test"_s, u"/P"_s, u"/S"_s},
+                             &out),
+                  0)
+            << out.constData();
+        EXPECT_GE(wall.elapsed(), 29000);
+        EXPECT_TRUE(out.contains("Successfully uploaded: Evening - [1/1] - \"sunset.jpg\" yEnc")) << out.constData();
+        EXPECT_TRUE(out.contains("Powering off computer in 30 seconds"));
+        EXPECT_TRUE(out.contains("Powering off computer in 1 seconds"));
+        EXPECT_TRUE(out.indexOf("sunset.jpg") < out.indexOf("Powering off computer in 30"));
+        EXPECT_EQ(desktop.calls(), QStringList({u"CanPowerOff"_s, u"PowerOff false"_s}));
+    }
 }
 
 TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)

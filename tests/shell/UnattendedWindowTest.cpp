@@ -15,6 +15,7 @@
 #include "shell/SchedulerDialog.h"
 #include "storage/AppSettings.h"
 #include "storage/LogFiles.h"
+#include "storage/ProfileFile.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 #include "support/FakeDesktop.h"
@@ -259,11 +260,13 @@ TEST_F(Unattended, EachOnCompleteChoiceAfterARun)
 
     // Close Tessaly: the normal shut-down.
     QFile::remove(queueFilePath());
+    QFile::remove(settingsFile().path());
     QDir(logsFolder()).removeRecursively();
     window->show();
     window->runOnComplete(0);
     ASSERT_TRUE(spinUntil([&] { return !window->isVisible(); }));
     EXPECT_TRUE(QFileInfo::exists(queueFilePath()));
+    EXPECT_TRUE(QFileInfo::exists(settingsFile().path()));
     EXPECT_FALSE(QDir(logsFolder()).isEmpty());
     EXPECT_EQ(window->trayIcon(), nullptr) << "the icon goes at shut-down";
 }
