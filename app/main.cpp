@@ -64,6 +64,18 @@ int main(int argc, char *argv[])
         std::fputs(qUtf8Printable(tessaly::commandLineHelp(program)), stdout);
         return 0;
     }
+    if (tessaly::parseCommandLine(arguments).version) {
+        std::printf("Tessaly Poster %s\n", qUtf8Printable(tessaly::versionNumber()));
+        return 0;
+    }
+    // Qt's own remarks (a platform plugin that cannot raise a window, a
+    // runtime folder not set) are not the user's business; its errors are.
+    // TESSALY_QT_MESSAGES=1 shows everything.
+    if (qEnvironmentVariableIsEmpty("TESSALY_QT_MESSAGES"))
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "%s\n", qUtf8Printable(text));
+        });
 
     // Without a display (or with --headless) a command line runs without a
     // window; without one there is nothing to do.

@@ -66,6 +66,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
             line.help = true;
             continue;
         }
+        if (arg == u"--version"_s) {
+            line.version = true;
+            continue;
+        }
         if (arg == u"--headless"_s) {
             line.headless = true;
             continue;
@@ -112,6 +116,7 @@ QString commandLineHelp(const QString &program)
            "                             missing, 2: could not check); runs without a window\n"
            "  --headless                 run without a window even when there is a display\n"
            "  --help (or -h alone)       show this text\n"
+           "  --version                  show the program's version\n"
            "\n"
            "Switches may also be written with '-' (-f, -h ...) and in either case; the words\n"
            "after a switch, up to the next one, are its value. Without a display (or with\n"

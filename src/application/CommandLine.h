@@ -22,6 +22,7 @@ struct CommandLine
     QStringList ignored; // arguments that are no switch and follow none
 
     bool help = false;
+    bool version = false; // --version
     bool headless = false; // --headless: no window even when there is a display
     // --verify FILE.nzb: ask the server for every segment the NZB lists.
     bool verify = false;

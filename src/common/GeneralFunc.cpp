@@ -2,6 +2,8 @@
 
 #include "platform/FileNames.h"
 
+#include <QLocale>
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -193,6 +195,18 @@ void removeStaleTemporaries(const QString &path)
     const QStringList stale = dir.entryList({target.fileName() + u".??????.tmp"_s}, QDir::Files | QDir::Hidden);
     for (const QString &name : stale)
         dir.remove(name);
+}
+
+QString oneDecimal(double value)
+{
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'f', 1);
+}
+
+QString kbPerSecond(double kilobytes)
+{
+    return oneDecimal(kilobytes) + u" kB/s"_s;
 }
 
 } // namespace tessaly

@@ -28,6 +28,12 @@ inline qint64 megabytesToBytes(qint64 mb) { return mb * 1048576; }
 // Seconds as "hh:mm:ss" (hours may grow past two digits); negative counts as 0.
 QString secondsToHms(qint64 seconds);
 
+// Every number with a fraction the user sees: one decimal, the locale's
+// decimal sign, no thousands separator ("2086,5" or "2086.5").
+QString oneDecimal(double value);
+// A speed as the lists and the status bar show it: oneDecimal + " kB/s".
+QString kbPerSecond(double kilobytes);
+
 // Waits the given time while handing pending events to the event loop.
 void WaitWithEvents(int milliseconds);
 

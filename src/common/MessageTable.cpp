@@ -273,6 +273,8 @@ constexpr EnglishText kEnglish[] = {
     {265, u"Ready to post"},
     {266, u"Nothing to post at the scheduled time."},
     {267, u"%1: accepted by the system."},
+    {268, u"Remove the %1 selected rows from the queue? Not all of them are posted yet."},
+    {269, u"The port must be a whole number from 1 to 65535 (not \"%1\")."},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -284,6 +286,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"Fill", 257, 259},
     {u"Ssl", 260, 260},
     {u"Unattended", 261, 267},
+    {u"Window", 268, 269},
 };
 
 bool inRange(int slot)

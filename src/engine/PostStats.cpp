@@ -44,11 +44,6 @@ qint64 encodedPartSize(qint64 partSize)
     return roundHalfEven(double(partSize) / 100.0 * 3.0 + double(partSize));
 }
 
-QString oneDecimal(double value)
-{
-    return QLocale().toString(value, 'f', 1);
-}
-
 qint64 SpeedRing::push(qint64 bytes)
 {
     index_ = index_ % 10 + 1;
@@ -90,7 +85,7 @@ PostStatistics::Texts PostStatistics::tick()
     const qint64 speed = ring_.push(secondBytes_);
     secondBytes_ = 0;
     Texts t;
-    t.speed = msg(137) + u' ' + oneDecimal(double(speed) / 1000.0) + u" kB/s";
+    t.speed = msg(137) + u' ' + kbPerSecond(double(speed) / 1000.0);
     const qint64 seconds = speed > 0 ? roundHalfEven(double(byteTotal_ - sinceAccepted_) / double(speed)) : 0;
     t.remaining = msg(138) + u' ' + secondsToHms(seconds);
     return t;

@@ -2,6 +2,8 @@
 // estimate of a posted part, the speed ring and the texts it leads to.
 #pragma once
 
+#include "common/GeneralFunc.h"
+
 #include <QString>
 
 #include <array>
@@ -23,8 +25,7 @@ inline constexpr int kUnlimitedPacket = 9000000;
 // PartSize x 1.03, rounded (ties to even).
 qint64 encodedPartSize(qint64 partSize);
 
-// "12.3" in the user's number format.
-QString oneDecimal(double value);
+
 
 class SpeedRing
 {

@@ -1274,7 +1274,7 @@ void frmPost::Form_Unload()
         c->spare.clear();
         connectionList().setAction(c->number, msg(133));
         connectionList().setDescription(c->number, QString());
-        connectionList().setSpeed(c->number, u"0,0 kB/s"_s);
+        connectionList().setSpeed(c->number, kbPerSecond(0));
         connectionList().setIcon(c->number, StatusIcon::Offline);
         connectionList().setProgress(c->number, 0);
     }
@@ -1296,7 +1296,7 @@ void frmPost::Form_Unload()
     setPostingInProgress(false);
     host_->setPostingControls(false);
     fillMode_ = false;
-    host_->setStatusTexts(msg(137) + u" 0,0 kB/s"_s, msg(138) + u" 00:00:00"_s);
+    host_->setStatusTexts(msg(137) + u' ' + kbPerSecond(0), msg(138) + u" 00:00:00"_s);
     host_->setTrayTooltip(standardTrayTooltip());
     emit unloaded();
 }
@@ -1417,7 +1417,7 @@ void frmPost::statisticsTick()
         saveQueueSoon();
     if (stats_.connectionSpeedsDue()) {
         for (auto &c : connections_) {
-            connectionList().setSpeed(c->number, oneDecimal(double(c->speedSampleBytes) / 2000.0) + u" kB/s"_s);
+            connectionList().setSpeed(c->number, kbPerSecond(double(c->speedSampleBytes) / 2000.0));
             c->speedSampleBytes = 0;
         }
     }

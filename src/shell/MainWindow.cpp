@@ -36,6 +36,7 @@
 #include <QDialogButtonBox>
 #include <QDropEvent>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QMimeData>
 #include <QMenu>
 #include <QFile>
@@ -80,6 +81,17 @@ QToolBar *makeToolbar(const QString &name, QWidget *parent, Qt::ToolButtonStyle 
 QString caption(int slot)
 {
     return msg(slot);
+}
+
+// A menu title opens with Alt and its first letter, unless it names its own key.
+QString withMnemonic(const QString &text)
+{
+    if (text.contains(u'&'))
+        return text;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (text[i].isLetterOrNumber())
+            return text.left(i) + u'&' + text.mid(i);
+    return text;
 }
 
 // Percentage of the first pane of a splitter, one decimal.
@@ -205,6 +217,10 @@ void MainWindow::buildMenus()
     buildListCommands();
     mnuExit->setObjectName(u"mnuExit"_s);
     mnuSettings->setObjectName(u"mnuSettings"_s);
+    mnuAddFiles->setShortcut(QKeySequence::Open);
+    mnuSettings->setShortcut(QKeySequence(u"Ctrl+,"_s));
+    mnuExit->setShortcut(QKeySequence(u"Ctrl+Q"_s));
+    mnuAbout->setShortcut(QKeySequence(Qt::Key_F1));
 }
 
 void MainWindow::buildListCommands()
@@ -476,13 +492,13 @@ void MainWindow::LoadMainWindow()
     actClearAll->setText(caption(98));
     actTogglePane->setToolTip(u"Show or hide the Rar && Par pane"_s);
 
-    mnuFile->setTitle(caption(71));
+    mnuFile->setTitle(withMnemonic(caption(71)));
     mnuExit->setText(caption(72));
-    mnuTools->setTitle(caption(73));
+    mnuTools->setTitle(withMnemonic(caption(73)));
     mnuAddFiles->setText(caption(74));
     mnuSettings->setText(caption(75));
     mnuUpdates->setText(caption(76));
-    mnuAb->setTitle(caption(77));
+    mnuAb->setTitle(withMnemonic(caption(77)));
     mnuHelpEN->setText(caption(78));
     mnuHelpNL->setText(caption(79));
     mnuAbout->setText(caption(80));
@@ -523,7 +539,7 @@ void MainWindow::LoadMainWindow()
     mnuNZBSelected->setText(caption(104));
     mnuVerify->setText(caption(253));
     mnuNZBThisCollection->setText(caption(105));
-    lblUpSpeed->setText(caption(64) + u" 0,0 kB/s"_s);
+    lblUpSpeed->setText(caption(64) + u' ' + kbPerSecond(0));
     lblRemaining->setText(caption(65) + u" 00:00:00"_s);
 
     uploadQueue().relabel();
@@ -657,7 +673,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     if (watched == lvwUploads && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Delete && !postingInProgress()) {
-            clearSelected(false);
+            if (!selectedRows().isEmpty() && confirmClearSelected())
+                clearSelected(true);
             return true;
         }
     }

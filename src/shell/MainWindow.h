@@ -89,6 +89,8 @@ public:
     void pauseItems(bool selectedOnly);
     void requeueItems(bool selectedOnly);
     void clearSelected(bool saveAfter);
+    // Delete: asks first when a selected row is not posted yet; true to go on.
+    bool confirmClearSelected();
     void clearAll();
     void ListViewMoveSelUp();
     void ListViewMoveSelDown();

@@ -36,6 +36,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QDesktopServices>
 #include <QUrl>
@@ -479,6 +480,17 @@ void MainWindow::requeueItems(bool selectedOnly)
     SaveQueue();
 }
 
+bool MainWindow::confirmClearSelected()
+{
+    const QList<int> rows = selectedRows();
+    bool unposted = false;
+    for (int r : rows)
+        unposted = unposted || uploadQueue().item(r).state != UploadState::PostedOK;
+    // Rows that are posted already go without a question.
+    return !unposted || Prompts::message(this, msg(268).arg(rows.size()),
+                                         PromptIcon::Question, PromptButtons::YesNo, msg(84)) == PromptAnswer::Yes;
+}
+
 void MainWindow::clearSelected(bool saveAfter)
 {
     const QList<int> rows = selectedRows();
@@ -719,7 +731,10 @@ void MainWindow::checkSpeedTick()
 
 void MainWindow::openAddFilesPicker()
 {
-    const QStringList files = Prompts::openFileNames(this, u"Open"_s, appSettings().LastPath, u"All Files (*)"_s);
+    // The folder files came from last time, else the home folder (never the program's own).
+    const QString last = appSettings().LastPath;
+    const QString start = !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
+    const QStringList files = Prompts::openFileNames(this, u"Open"_s, start, u"All Files (*)"_s);
     if (!files.isEmpty())
         addFiles(files);
 }

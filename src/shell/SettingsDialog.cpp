@@ -194,8 +194,8 @@ frmSettings::frmSettings(QWidget *parent)
     buttons->addButton(caption(230), QDialogButtonBox::AcceptRole)->setDefault(true);
     buttons->addButton(caption(231), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-        cmdOk_Click();
-        accept();
+        if (cmdOk_Click())
+            accept();
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto *layout = new QVBoxLayout(this);
@@ -292,7 +292,8 @@ bool frmSettings::run()
     case PromptMode::Interactive:
         return exec() == QDialog::Accepted;
     case PromptMode::Scripted:
-        cmdOk_Click();
+        if (!cmdOk_Click())
+            return false;
         accept();
         return true;
     case PromptMode::Headless:
@@ -301,22 +302,26 @@ bool frmSettings::run()
     return false;
 }
 
-void frmSettings::cmdOk_Click()
+bool frmSettings::cmdOk_Click()
 {
+    // A value that cannot be kept is refused before anything is stored.
+    bool portOk = false;
+    const QString portText = txtPort->text().trimmed();
+    const int port = portText.toInt(&portOk);
+    if (!portText.isEmpty() && (!portOk || port < 1 || port > 65535)) {
+        tabs->setCurrentIndex(0);
+        Prompts::message(this, msg(269).arg(txtPort->text()), PromptIcon::Exclamation);
+        txtPort->setFocus();
+        txtPort->selectAll();
+        return false;
+    }
     AppSettings &s = appSettings();
     if (chkSpeedScheduler->isChecked() && txtSpeed->text() == u"0"_s) {
         Prompts::message(this, messageTable().message(245));
         chkSpeedScheduler->setChecked(false);
     }
     s.Server = txtServer->text().trimmed();
-    bool portOk = false;
-    const int port = txtPort->text().trimmed().toInt(&portOk);
-    if (txtPort->text().trimmed().isEmpty())
-        s.Port = 119;
-    else if (portOk && port > 0 && port <= 65535)
-        s.Port = port;
-    else
-        LogError(ErrorCode::TypeMismatch, u"Port \""_s + txtPort->text() + u'"');
+    s.Port = portText.isEmpty() ? 119 : port;
     s.Connections = cboConnections->currentIndex() + 1;
     s.Username = txtUsername->text().trimmed();
     s.Password = txtPassword->text().trimmed();
@@ -380,6 +385,7 @@ void frmSettings::cmdOk_Click()
         LogError(ErrorCode::FileIo, error);
     if (languageChanged && onLanguageChanged)
         onLanguageChanged();
+    return true;
 }
 
 } // namespace tessaly

@@ -29,7 +29,8 @@ public:
     // Shows it (interactive) or confirms it at once (scripted, headless).
     // Returns whether OK was pressed.
     bool run();
-    void cmdOk_Click();
+    // Stores the values; false (nothing stored, the dialog stays) when one is refused.
+    bool cmdOk_Click();
 
     // Hour box i (0..23): a click toggles light green and light red.
     void toggleHour(int hour);

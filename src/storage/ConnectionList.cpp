@@ -1,5 +1,6 @@
 #include "storage/ConnectionList.h"
 
+#include "common/GeneralFunc.h"
 #include "common/MessageTable.h"
 
 using namespace Qt::StringLiterals;
@@ -17,7 +18,7 @@ void ConnectionList::rebuild(int connections)
     beginResetModel();
     rows_.clear();
     for (int i = 1; i <= connections; ++i)
-        rows_.append({QString::number(i), StatusIcon::Offline, msg(94), QString(), 0, u"0,0 kB/s"_s});
+        rows_.append({QString::number(i), StatusIcon::Offline, msg(94), QString(), 0, kbPerSecond(0)});
     rows_.append({u"RarPar"_s, StatusIcon::RarParIdle, msg(110), QString(), 0, QString()});
     endResetModel();
 }

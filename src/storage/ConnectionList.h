@@ -31,7 +31,7 @@ public:
 
     explicit ConnectionList(QObject *parent = nullptr);
 
-    // Rows 1..connections ("Offline", "0,0 kB/s") and the "RarPar" row ("Idle").
+    // Rows 1..connections ("Offline", no speed) and the "RarPar" row ("Idle").
     void rebuild(int connections);
     int connectionCount() const { return int(rows_.size()) - 1; }
     // 1-based connection rows; the job runner's row is connectionCount() + 1.

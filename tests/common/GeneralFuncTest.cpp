@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -42,6 +43,17 @@ TEST(GeneralFunc, SecondsAsHoursMinutesSeconds)
     EXPECT_EQ(roundUp(2.01), 3);
     EXPECT_EQ(roundUp(2.0), 2);
     EXPECT_EQ(megabytesToBytes(3), 3 * 1048576);
+}
+
+TEST(GeneralFunc, NumbersTheUserSeesHaveOneDecimalAndNoThousandsSeparator)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(kbPerSecond(2086.5), u"2086.5 kB/s"_s);
+    EXPECT_EQ(kbPerSecond(0), u"0.0 kB/s"_s);
+    QLocale::setDefault(QLocale(QLocale::Dutch, QLocale::Netherlands));
+    EXPECT_EQ(kbPerSecond(2086.5), u"2086,5 kB/s"_s);
+    QLocale::setDefault(saved);
 }
 
 TEST(GeneralFunc, PathPieces)

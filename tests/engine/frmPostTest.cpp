@@ -779,7 +779,7 @@ TEST_F(PostRun, ByteTotalAndStatistics)
     EXPECT_EQ(host.statusRemaining, u"Remaining Time: 00:00:00"_s);
     EXPECT_EQ(host.tooltip, u"Upload Speed: 0.0 kB/s\r\nRemaining Time: 00:00:00"_s);
     engine->Stop();
-    EXPECT_EQ(host.statusSpeed, u"Upload Speed: 0,0 kB/s"_s);
+    EXPECT_EQ(host.statusSpeed, u"Upload Speed: "_s + kbPerSecond(0));
     EXPECT_EQ(host.schedulerStarts, 0);
 }
 

@@ -1,3 +1,4 @@
+#include "common/GeneralFunc.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/Log.h"
@@ -65,7 +66,7 @@ TEST_F(Shell, FirstStartWritesDefaultsWithoutAMessage)
     // One connection row by default, then the job runner's row.
     ASSERT_EQ(connectionList().rowCount(), 2);
     EXPECT_EQ(connectionList().row(1).action, u"Offline"_s);
-    EXPECT_EQ(connectionList().row(1).speed, u"0,0 kB/s"_s);
+    EXPECT_EQ(connectionList().row(1).speed, kbPerSecond(0));
     EXPECT_EQ(connectionList().row(2).number, u"RarPar"_s);
     EXPECT_EQ(connectionList().row(2).action, u"Idle"_s);
     EXPECT_EQ(w.connectionView()->model()->headerData(4, Qt::Horizontal).toString(), u"Thread Speed"_s);
