@@ -3,11 +3,13 @@
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
 #include "platform/FileNames.h"
+#include "rarpar/FileLists.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
 #include "storage/NzbFile.h"
 #include "storage/UploadQueue.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -57,8 +59,27 @@ int queueOne(const QString &path, const QString &subject, const QString &newsgro
 
 } // namespace
 
-int queueCollection(const CollectionRequest &request)
+QStringList filesToQueueIn(const QString &folder)
 {
+    QStringList files{QString()};
+    // Listed as bytes: a name that is not valid UTF-8 is posted too.
+    for (const FolderFile &f : filesInFolder(QFileInfo(folder).absoluteFilePath()))
+        if (!f.hidden)
+            files << f.path;
+    GnomeSort(files);
+    files.removeFirst();
+    return files;
+}
+
+int queueCollection(const CollectionRequest &original)
+{
+    // The collection's own NZB, left in the folder by an earlier run, is
+    // written anew and posted last, not posted as one of the files.
+    CollectionRequest request = original;
+    if (!request.nzbPath.isEmpty()) {
+        const QString nzb = QDir::cleanPath(QFileInfo(request.nzbPath).absoluteFilePath());
+        request.files.removeIf([&](const QString &f) { return QDir::cleanPath(QFileInfo(f).absoluteFilePath()) == nzb; });
+    }
     const int n = int(request.files.size());
     const QString tag = UploadQueue::MakeCollectionTag();
     QList<int> rows;

@@ -30,7 +30,12 @@ struct CollectionRequest
     std::function<void(int parts)> onItemAdded;
 };
 
+// The files of a folder as a collection takes them: not hidden ones, not
+// those of subfolders, in name order.
+QStringList filesToQueueIn(const QString &folder);
+
 // Queues the collection; zero-byte files are skipped with a red log line.
+// A file that is the collection's own NZB (from an earlier run) is left out.
 // Returns the number of items added, the NZB item included.
 int queueCollection(const CollectionRequest &request);
 

@@ -216,17 +216,11 @@ int CMDLoadData(const BatchRequest &request)
     QString folder = request.folder;
     if (!folder.endsWith(u'/'))
         folder += u'/';
-    QStringList files{QString()};
-    // Listed as bytes: a name that is not valid UTF-8 is posted too.
-    for (const FolderFile &f : filesInFolder(QFileInfo(folder).absoluteFilePath()))
-        if (!f.hidden)
-            files << f.path;
-    if (files.size() == 1) {
+    const QStringList files = filesToQueueIn(folder);
+    if (files.isEmpty()) {
         AddLog(0, u"Invalid commandline parameter: No files found in this folder."_s, LogColour::Red);
         return 0;
     }
-    GnomeSort(files);
-    files.removeFirst();
 
     CollectionRequest c;
     c.files = files;

@@ -75,7 +75,7 @@ void saveFiles()
     SaveRarPar();
 
     AddLog(0, u"Saving application settings."_s);
-    const QString error = writeSettingKeys({u"WindowState"_s, u"MaxSpeed"_s, u"LastPath"_s, u"SplitterPos1"_s,
+    const QString error = writeSettingKeys({u"WindowState"_s, u"WindowGeometry"_s, u"MaxSpeed"_s, u"LastPath"_s, u"SplitterPos1"_s,
                                             u"SplitterPos2"_s, u"Column1"_s, u"Column2"_s, u"Column3"_s, u"Column4"_s,
                                             u"Column5"_s, u"Column6"_s, u"Column7"_s, u"Column8"_s, u"Column9"_s,
                                             u"NoUpload"_s, u"RemoveFromDisk"_s});

@@ -38,6 +38,9 @@ FileSetupDialog::FileSetupDialog(const QStringList &files, QWidget *parent)
     auto *subjectBox = new QGroupBox(msg(10));
     txtSubject = new QLineEdit(s.Subject);
     txtSubject->setObjectName(u"txtSubject"_s);
+    // The remembered subject is a suggestion: typing replaces it.
+    txtSubject->selectAll();
+    txtSubject->setFocus();
     txtExample = new QLineEdit;
     txtExample->setReadOnly(true);
     auto *subjectLayout = new QGridLayout(subjectBox);

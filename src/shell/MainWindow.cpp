@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include "application/Collection.h"
 #include "application/Lifecycle.h"
 #include "application/UpdateCheck.h"
 #include "common/AppState.h"
@@ -40,6 +41,7 @@
 #include <QMimeData>
 #include <QMenu>
 #include <QFile>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -135,6 +137,36 @@ MainWindow::MainWindow(const QStringList &commandLine, QWidget *parent)
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::restoreGeometryFromSettings()
+{
+    const QStringList parts = appSettings().WindowGeometry.split(u',');
+    if (parts.size() != 4)
+        return;
+    int v[4];
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        v[i] = parts[i].trimmed().toInt(&ok);
+        if (!ok)
+            return;
+    }
+    QRect r(v[0], v[1], v[2], v[3]);
+    if (r.width() < 400 || r.height() < 300)
+        return;
+    // Only where a screen still is (a monitor may have gone since), and not
+    // larger than it.
+    for (QScreen *screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        if (!area.intersects(r))
+            continue;
+        r.setSize(r.size().boundedTo(area.size()));
+        resize(r.size());
+        move(r.topLeft());
+        return;
+    }
+    resize(r.size().boundedTo(QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableSize()
+                                                                : r.size()));
+}
 
 void MainWindow::buildActions()
 {
@@ -584,6 +616,7 @@ void MainWindow::Form_Load()
     applyMenuState();
     connectionList().rebuild(std::min(appSettings().Connections, int(ConnectionList::MaxConnections)));
 
+    restoreGeometryFromSettings();
     if (appSettings().WindowState == u"2"_s)
         showMaximized();
     else
@@ -651,6 +684,8 @@ bool MainWindow::Form_QueryUnload()
     AppSettings &s = appSettings();
     s.MaxSpeed = txtSpeed->text().trimmed().toInt();
     s.WindowState = isMaximized() ? u"2"_s : (isMinimized() ? u"1"_s : u"0"_s);
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    s.WindowGeometry = u"%1,%2,%3,%4"_s.arg(normal.x()).arg(normal.y()).arg(normal.width()).arg(normal.height());
     if (!Splitter1->sizes().isEmpty() && Splitter1->sizes().value(0) + Splitter1->sizes().value(1) > 0)
         s.SplitterPos1 = firstPanePercent(Splitter1);
     if (Splitter2->sizes().value(0) > 0)
@@ -687,13 +722,23 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             }
         } else if (event->type() == QEvent::Drop) {
             auto *drop = static_cast<QDropEvent *>(event);
+            // Files make one collection; each folder makes one of its own, as /F does.
             QStringList files;
-            for (const QUrl &url : drop->mimeData()->urls())
-                if (url.isLocalFile() && fileExists(url.toLocalFile()))
+            QList<QStringList> folders;
+            for (const QUrl &url : drop->mimeData()->urls()) {
+                if (!url.isLocalFile())
+                    continue;
+                if (fileExists(url.toLocalFile()))
                     files << url.toLocalFile();
+                else if (QFileInfo(url.toLocalFile()).isDir())
+                    folders << filesToQueueIn(url.toLocalFile());
+            }
             drop->acceptProposedAction();
             if (!files.isEmpty())
-                QTimer::singleShot(0, this, [this, files] { addFiles(files); });
+                folders.prepend(files);
+            for (const QStringList &collection : std::as_const(folders))
+                if (!collection.isEmpty())
+                    QTimer::singleShot(0, this, [this, collection] { addFiles(collection); });
             return true;
         }
     }

@@ -201,6 +201,8 @@ private:
     void buildOptionsBar();
     void buildStatusBar();
     void applySettingsToWindow();
+    // The place and size of the last run, where a screen still shows them.
+    void restoreGeometryFromSettings();
     void applyMenuState();
     void step(const QString &splashText);
     void wait();

@@ -13,6 +13,7 @@
 #include "engine/PostStats.h"
 #include "engine/Verifier.h"
 #include "engine/frmPost.h"
+#include "platform/ProgramFolder.h"
 #include "rarpar/FileLists.h"
 #include "rarpar/JobFile.h"
 #include "rarpar/JobTree.h"
@@ -733,7 +734,9 @@ void MainWindow::openAddFilesPicker()
 {
     // The folder files came from last time, else the home folder (never the program's own).
     const QString last = appSettings().LastPath;
-    const QString start = !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
+    const bool useful = !last.isEmpty() && QFileInfo(last).isDir()
+                        && QFileInfo(last).canonicalFilePath() != QFileInfo(programFolder()).canonicalFilePath();
+    const QString start = useful ? last : QDir::homePath();
     const QStringList files = Prompts::openFileNames(this, u"Open"_s, start, u"All Files (*)"_s);
     if (!files.isEmpty())
         addFiles(files);

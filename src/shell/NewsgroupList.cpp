@@ -71,6 +71,9 @@ void addNewsgroupTo(QWidget *parent, QListWidget *list, NewsgroupAdd how)
         return;
     }
     list->addItem(clean);
+    // A group just added is the one wanted.
+    list->item(list->count() - 1)->setSelected(true);
+    list->scrollToItem(list->item(list->count() - 1));
     if (how == NewsgroupAdd::SavedAtOnce)
         saveNewsgroupList(list);
 }

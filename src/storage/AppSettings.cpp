@@ -86,6 +86,7 @@ const KeyDef kKeys[] = {
     {u"PostCheckTries", Kind::Int32, &S::PostCheckTries, true},
     {u"RetryMinutes", Kind::Int32, &S::RetryMinutes, true},
     {u"SSLNoVerify", Kind::Int32, &S::SSLNoVerify, true},
+    {u"WindowGeometry", Kind::Text, &S::WindowGeometry, true},
 };
 
 const KeyDef *findKey(const QString &name)

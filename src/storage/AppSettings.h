@@ -21,6 +21,8 @@ struct AppSettings
     bool passwordInStore = false;
     // 1: the tunnel does not check the server's certificate (a warning each start).
     int SSLNoVerify = 0;
+    // The main window's place and size when it is not maximised: "x,y,w,h".
+    QString WindowGeometry;
     // The tunnel's local end, chosen when it starts (not kept in the file).
     int tunnelLocalPort = 0;
     int Login = 0;

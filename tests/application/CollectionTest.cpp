@@ -58,6 +58,15 @@ TEST(Collection, NineAndTenFilesWithNzb)
     }
     const QByteArray nzb = test::readAll(r.nzbPath);
     EXPECT_EQ(nzb.count("<file poster"), 10);
+
+    // The folder again, now with the NZB the first run wrote: that is not one of the files.
+    uploadQueue().clear();
+    r.files = filesToQueueIn(test::homeFile(u"ten"_s));
+    ASSERT_EQ(r.files.size(), 11);
+    r.nzbPath = test::homeFile(u"ten//pics.nzb"_s);
+    EXPECT_EQ(queueCollection(r), 11);
+    EXPECT_EQ(uploadQueue().item(10).subject, u"Pics - [10/10] - \"img010.jpg\" yEnc"_s);
+    EXPECT_EQ(uploadQueue().item(11).subject, u"Pics - [00/10] - \"pics.nzb\" yEnc"_s);
 }
 
 TEST(Collection, ZeroByteFileLeavesAGap)

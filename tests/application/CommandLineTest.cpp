@@ -52,6 +52,7 @@ TEST(CommandLine, SwitchFormsAndRules)
     EXPECT_TRUE(withHelp.help);
     EXPECT_EQ(withHelp.ignored, QStringList{u"stray"_s});
     EXPECT_TRUE(parseCommandLine({u"-h"_s}).help);
+    EXPECT_TRUE(parseCommandLine({u"--version"_s}).version);
     const CommandLine headless = parseCommandLine({u"--headless"_s, u"/P"_s});
     EXPECT_TRUE(headless.headless);
     EXPECT_EQ(headless.pieces.size(), 1); // not part of any value

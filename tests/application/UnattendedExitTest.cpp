@@ -104,6 +104,14 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         ASSERT_TRUE(p.waitForFinished(20000));
         EXPECT_EQ(p.exitCode(), 1) << "bad command line";
     }
+    {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TESSALY_APP_PATH), {u"--version"_s});
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_TRUE(p.readAllStandardOutput().startsWith("Tessaly Poster "));
+    }
     const QByteArray defaults = test::readAll(templateHome + u"/Settings.ini"_s);
     ASSERT_FALSE(defaults.isEmpty());
 
@@ -223,6 +231,9 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         // Whatever went wrong was said on standard error, and the queue was kept.
         if (c.expected != 0 && c.expected != 1) {
             EXPECT_FALSE(c.err.trimmed().isEmpty()) << qPrintable(c.name);
+        } else if (c.secretStore.isEmpty()) {
+            // A run that went well says nothing there (no remarks of Qt's either).
+            EXPECT_EQ(c.err, QByteArray()) << qPrintable(c.name);
         }
         EXPECT_TRUE(QFile::exists(c.home + u"/Queue.dat"_s)) << qPrintable(c.name);
     }

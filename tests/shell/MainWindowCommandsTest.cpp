@@ -29,6 +29,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -127,6 +128,28 @@ TEST_F(Commands, NothingToPost)
     ASSERT_EQ(Prompts::shown().size(), 1);
     EXPECT_EQ(Prompts::shown()[0].text, u"No files to post."_s);
     EXPECT_EQ(window->engine(), nullptr);
+}
+
+TEST_F(Commands, DeleteAsksOnlyForRowsNotPostedYet)
+{
+    queue(3);
+    uploadQueue().item(3).state = UploadState::PostedOK;
+    const auto pressDelete = [&] {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+        QCoreApplication::sendEvent(window->uploadList(), &key);
+    };
+    select({1, 3});
+    Prompts::reset();
+    Prompts::setNextAnswer(PromptAnswer::No);
+    pressDelete();
+    ASSERT_EQ(Prompts::shown().size(), 1);
+    EXPECT_EQ(Prompts::shown()[0].text,
+              u"Remove the 2 selected rows from the queue? Not all of them are posted yet."_s);
+    EXPECT_EQ(order(), u"1,2,3"_s);
+    select({3});
+    pressDelete(); // posted: no question
+    EXPECT_EQ(Prompts::shown().size(), 1);
+    EXPECT_EQ(order(), u"1,2"_s);
 }
 
 TEST_F(Commands, MovesKeepRowsAndElementsPaired)
@@ -251,7 +274,9 @@ TEST(FileSetup, NewsgroupRulesAndSubjectQuestion)
     ASSERT_TRUE(writeDefaultSettings());
     saveNewsgroups({u"alt.binaries.test"_s});
     test::writeAll(test::homeFile(u"a.bin"_s), "abc");
+    appSettings().Subject = u"Last time"_s;
     FileSetupDialog d({test::homeFile(u"a.bin"_s)});
+    EXPECT_EQ(d.txtSubject->selectedText(), u"Last time"_s) << "typing replaces it";
     EXPECT_EQ(d.windowTitle(), u"Adding 1 files"_s);
     EXPECT_EQ(d.txtNZBPath->text(), test::homeFile(u"a.nzb"_s));
     const QList<QPair<QString, QString>> refused = {
@@ -264,9 +289,10 @@ TEST(FileSetup, NewsgroupRulesAndSubjectQuestion)
         d.cmdAddgroup_Click();
         EXPECT_EQ(Prompts::shown().last().text, text);
     }
-    Prompts::setNextInput(u"ALT.binaries.TEST"_s); // differs in case only: accepted
+    Prompts::setNextInput(u"ALT.binaries.TEST"_s); // differs in case only: accepted, and selected
     d.cmdAddgroup_Click();
     EXPECT_EQ(d.lstNewsgroups->count(), 2);
+    EXPECT_TRUE(d.lstNewsgroups->item(1)->isSelected());
     EXPECT_EQ(loadNewsgroups(), (QStringList{u"alt.binaries.test"_s, u"ALT.binaries.TEST"_s}));
 
     // OK: the subject was left as it was, so it asks; No keeps the dialog open.

@@ -13,6 +13,8 @@
 #include "support/FixedClock.h"
 #include "support/TestEnvironment.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -108,7 +110,8 @@ TEST_F(Shell, StartUpAppliesTheSettings)
 {
     ASSERT_TRUE(writeDefaultSettings());
     settingsFile().write(u"Settings"_s, {{u"Connections"_s, u"3"_s}, {u"MaxSpeed"_s, u"250"_s}, {u"NoUpload"_s, u"1"_s},
-                                         {u"Column1"_s, u"333"_s}, {u"Language"_s, u"Missing"_s}});
+                                         {u"Column1"_s, u"333"_s}, {u"Language"_s, u"Missing"_s},
+                                         {u"WindowGeometry"_s, u"40,30,950,500"_s}});
     uploadQueue().append(UploadQueue::newItem(u"queued"_s, u"a.b"_s, u"/x"_s, 1, u"t"_s, {u"id"_s}));
     ASSERT_TRUE(SaveQueue());
     uploadQueue().clear();
@@ -121,6 +124,10 @@ TEST_F(Shell, StartUpAppliesTheSettings)
     EXPECT_EQ(w.speedBox()->text(), u"250"_s);
     EXPECT_TRUE(w.noUploadBox()->isChecked());
     EXPECT_EQ(w.uploadList()->columnWidth(0), 333);
+    // The last run's size, as far as this screen and the toolbar allow.
+    const int screenWidth = QGuiApplication::primaryScreen()->availableGeometry().width();
+    EXPECT_EQ(w.height(), 500);
+    EXPECT_EQ(w.width(), std::max(std::min(950, screenWidth), w.minimumSizeHint().width()));
     EXPECT_EQ(uploadQueue().count(), 1);
     EXPECT_TRUE(logTexts().contains(u"Loading file data."_s));
     // A language without a file falls back to English and is written back.
@@ -185,6 +192,7 @@ TEST_F(Shell, ClosingSavesQueueSettingsAndLog)
     EXPECT_EQ(key(u"RemoveFromDisk"_s), u"1"_s);
     EXPECT_EQ(key(u"NoUpload"_s), u"0"_s);
     EXPECT_EQ(key(u"WindowState"_s), u"0"_s);
+    EXPECT_EQ(key(u"WindowGeometry"_s).split(u',').size(), 4);
     EXPECT_FALSE(key(u"SplitterPos1"_s).isEmpty());
     EXPECT_TRUE(test::readAll(queueFilePath()).contains("<subject>kept</subject>"));
 

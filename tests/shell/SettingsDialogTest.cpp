@@ -172,6 +172,24 @@ TEST_F(Settings, OkWritesExactlyItsKeysAndCancelNothing)
                                     u"ConfirmSubject"_s, u"PostCheck"_s, u"PostCheckDelay"_s}));
 }
 
+TEST_F(Settings, ABadPortIsRefusedInTheDialogWithNothingStored)
+{
+    const QByteArray before = test::readAll(settingsFile().path());
+    for (const QString &bad : {u"99999"_s, u"0"_s}) {
+        frmSettings d;
+        d.txtServer->setText(u"news.example.org"_s);
+        d.txtPort->setText(bad);
+        Prompts::reset();
+        EXPECT_FALSE(d.run()) << qPrintable(bad);
+        ASSERT_EQ(Prompts::shown().size(), 1);
+        EXPECT_EQ(Prompts::shown()[0].text, u"The port must be a whole number from 1 to 65535 (not \"%1\")."_s.arg(bad));
+        EXPECT_EQ(d.tabs->currentIndex(), 0);
+    }
+    EXPECT_EQ(appSettings().Server, QString());
+    EXPECT_EQ(appSettings().Port, 119);
+    EXPECT_EQ(test::readAll(settingsFile().path()), before);
+}
+
 TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
 {
     QProcess install;
