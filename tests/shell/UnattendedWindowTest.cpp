@@ -328,8 +328,9 @@ TEST_F(Unattended, Screenshots)
     window->trayMenu()->close();
     uploadQueue().item(1).state = UploadState::PostedOK;
     for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
-        if (language != u"English"_s)
+        if (language != u"English"_s) {
             ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
+        }
         window->LoadMainWindow();
         window->runOnComplete(1);
         frmOnComplete *c = window->onCompleteWindow();
