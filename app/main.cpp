@@ -98,6 +98,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(u"Tessaly Poster"_s);
     QApplication::setApplicationVersion(tessaly::versionNumber());
+    // The desktop file the window belongs to (its icon and name in the dock).
+    QGuiApplication::setDesktopFileName(u"net.tessaly.Poster"_s);
 
     // A second start brings the running window forward and ends at once.
     tessaly::SingleInstance instance(tessaly::SingleInstance::defaultKey(QString::fromUtf16(tessaly::kAppTitle)));

@@ -10,6 +10,7 @@ packages=(
   xvfb xauth fonts-dejavu-core dbus
   python3 python3-yenc unrtf stunnel4 openssl util-linux
   par2
+  librsvg2-bin desktop-file-utils appstream dpkg-dev fakeroot
 )
 
 missing=()

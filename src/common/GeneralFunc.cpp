@@ -2,6 +2,7 @@
 
 #include "platform/FileNames.h"
 
+#include <algorithm>
 #include <QLocale>
 
 #include <QCoreApplication>
@@ -207,6 +208,17 @@ QString oneDecimal(double value)
 QString kbPerSecond(double kilobytes)
 {
     return oneDecimal(kilobytes) + u" kB/s"_s;
+}
+
+QString bytesText(qint64 bytes)
+{
+    if (bytes < 1000)
+        return QString::number(std::max<qint64>(bytes, 0)) + u" B"_s;
+    if (bytes < 1000000)
+        return oneDecimal(double(bytes) / 1e3) + u" kB"_s;
+    if (bytes < 1000000000)
+        return oneDecimal(double(bytes) / 1e6) + u" MB"_s;
+    return oneDecimal(double(bytes) / 1e9) + u" GB"_s;
 }
 
 } // namespace tessaly

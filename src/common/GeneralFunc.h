@@ -33,6 +33,8 @@ QString secondsToHms(qint64 seconds);
 QString oneDecimal(double value);
 // A speed as the lists and the status bar show it: oneDecimal + " kB/s".
 QString kbPerSecond(double kilobytes);
+// An amount of data in decimal units: "512 B", "12.3 kB", "45.2 MB", "4.5 GB".
+QString bytesText(qint64 bytes);
 
 // Waits the given time while handing pending events to the event loop.
 void WaitWithEvents(int milliseconds);

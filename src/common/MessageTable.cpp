@@ -275,6 +275,10 @@ constexpr EnglishText kEnglish[] = {
     {267, u"%1: accepted by the system."},
     {268, u"Remove the %1 selected rows from the queue? Not all of them are posted yet."},
     {269, u"The port must be a whole number from 1 to 65535 (not \"%1\")."},
+    {270, u"Run finished: %1 items posted, %2 failed, %3 parts, %4 in %5, average %6"},
+    {271, u"%1 of %2 posted"},
+    {272, u"Upload speed over the last ten minutes (the line: the speed limit)"},
+    {273, u"not while posting"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -286,7 +290,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"Fill", 257, 259},
     {u"Ssl", 260, 260},
     {u"Unattended", 261, 267},
-    {u"Window", 268, 269},
+    {u"Window", 268, 273},
 };
 
 bool inRange(int slot)

@@ -4,6 +4,7 @@
 #include "common/Log.h"
 #include "common/MessageTable.h"
 #include "platform/ProgramFolder.h"
+#include "storage/AppSettings.h"
 #include "storage/ProfileFile.h"
 
 #include <QDir>
@@ -13,23 +14,15 @@ using namespace Qt::StringLiterals;
 
 namespace tessaly {
 
-QString languagesFolder()
-{
-    return inProgramFolder(u"Languages"_s);
-}
-
-QString languageFilePath(const QString &name)
-{
-    return languagesFolder() + u'/' + name + u".lng"_s;
-}
-
 QStringList availableLanguages()
 {
-    QStringList names{u"English"_s};
-    const QStringList files = QDir(languagesFolder()).entryList({u"*.lng"_s}, QDir::Files, QDir::Name);
-    for (const QString &f : files)
-        names << f.left(f.size() - 4);
-    return names;
+    QStringList found;
+    for (const QString &folder : resourceFolders())
+        for (const QString &f : QDir(folder + u"/Languages"_s).entryList({u"*.lng"_s}, QDir::Files))
+            if (const QString name = f.left(f.size() - 4); !found.contains(name) && name != u"English"_s)
+                found << name;
+    found.sort(Qt::CaseInsensitive);
+    return QStringList{u"English"_s} + found;
 }
 
 bool SetLanguage(const QString &path)

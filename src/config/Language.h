@@ -1,4 +1,5 @@
-// Language files: Languages/<name>.lng beside the program, an INI file with
+// Language files: Languages/<name>.lng in one of the resource folders
+// (languageFilePath in storage/AppSettings.h finds one), an INI file with
 // one section per window and keys 1, 2, ... for that window's texts.
 #pragma once
 
@@ -7,10 +8,8 @@
 
 namespace tessaly {
 
-QString languagesFolder();
-QString languageFilePath(const QString &name);
-
-// "English" followed by the base names of the *.lng files.
+// "English" followed by the base names of the *.lng files of every resource
+// folder, each name once.
 QStringList availableLanguages();
 
 // Fills the message table from a language file; a missing key leaves its

@@ -51,7 +51,11 @@ QString tunnelFolder()
 
 QString tunnelProgram()
 {
-    return tunnelFolder() + u'/' + QString::fromUtf16(kTunnelProgramName);
+    // The launcher that came with the program, or one installed into the
+    // program folder; either runs on the configuration of tunnelFolder().
+    const QString relative = u"Stunnel/"_s + QString::fromUtf16(kTunnelProgramName);
+    const QString found = findResource(relative);
+    return found.isEmpty() ? inProgramFolder(relative) : found;
 }
 
 QString tunnelConfigPath()
@@ -100,7 +104,9 @@ QString tunnelPidPath()
 bool isOurTunnel(const ProcessView &p)
 {
     const QString runConfig = tunnelFolder() + u"/stunnel_tessaly.run.conf"_s;
-    return p.arguments.contains(tunnelProgram())
+    const QString launcher = tunnelProgram();
+    const bool forThisFolder = p.arguments.contains(tunnelFolder()) || launcher.startsWith(tunnelFolder() + u'/');
+    return (p.arguments.contains(launcher) && forThisFolder)
         || (p.name == QStringView(kTunnelProgramName) && p.arguments.contains(runConfig));
 }
 
@@ -127,7 +133,7 @@ bool startTunnel()
                   u"way can read the password and the posts."_s,
                LogColour::Red);
     qint64 pid = 0;
-    if (!startDetached(program, {}, tunnelFolder(), &pid)) {
+    if (!startDetached(program, {tunnelFolder()}, tunnelFolder(), &pid)) {
         AddLog(0, u"The SSL tunnel (%1) could not be started."_s.arg(program), LogColour::Red);
         return false;
     }

@@ -13,7 +13,10 @@ namespace tessaly {
 
 inline constexpr auto kTunnelProgramName = u"stunnel_tessaly";
 
+// The program folder's Stunnel: the configuration, its log and pid file.
 QString tunnelFolder();
+// The launcher (Stunnel/stunnel_tessaly of the first resource folder that
+// has one); it is started with tunnelFolder() as its argument.
 QString tunnelProgram();
 QString tunnelConfigPath();
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 namespace tessaly {
 
@@ -30,6 +31,11 @@ public:
     // Status bar panels and the notification-area tooltip.
     virtual void setStatusTexts(const QString &speed, const QString &remaining) = 0;
     virtual void setTrayTooltip(const QString &text) = 0;
+    // Once a second while posting: the run's bytes posted of its total, and
+    // the bytes sent in the last second (the overall bar and the speed graph).
+    virtual void setRunProgress(qint64 /*posted*/, qint64 /*total*/, qint64 /*lastSecondBytes*/) {}
+    // The run's summary line as it ends (it is in the log too).
+    virtual void setRunSummary(const QString &) {}
     // The post check's counts ("checked 12 / missing 1"); empty without a check.
     virtual void setCheckText(const QString &) {}
 

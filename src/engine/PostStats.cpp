@@ -60,11 +60,15 @@ void SpeedRing::clear()
     index_ = 0;
 }
 
-void PostStatistics::start(qint64 bytesToPost)
+void PostStatistics::start(qint64 bytesToPost, qint64 nowMs)
 {
-    byteTotal_ = bytesToPost;
+    byteTotal_ = runTotal_ = bytesToPost;
     sinceAccepted_ = 0;
     secondBytes_ = 0;
+    lastSecond_ = 0;
+    startMs_ = nowMs;
+    parts_ = itemsPosted_ = itemsFailed_ = 0;
+    runBytesBase_ = totalBytesSent_;
 }
 
 void PostStatistics::sent(qint64 bytes)
@@ -78,17 +82,32 @@ void PostStatistics::partAccepted(qint64 encodedPartSize)
 {
     byteTotal_ -= encodedPartSize;
     sinceAccepted_ = 0;
+    ++parts_;
 }
 
 PostStatistics::Texts PostStatistics::tick()
 {
     const qint64 speed = ring_.push(secondBytes_);
+    lastSecond_ = secondBytes_;
     secondBytes_ = 0;
     Texts t;
     t.speed = msg(137) + u' ' + kbPerSecond(double(speed) / 1000.0);
     const qint64 seconds = speed > 0 ? roundHalfEven(double(byteTotal_ - sinceAccepted_) / double(speed)) : 0;
     t.remaining = msg(138) + u' ' + secondsToHms(seconds);
     return t;
+}
+
+QString PostStatistics::summary(qint64 nowMs) const
+{
+    const qint64 bytes = totalBytesSent_ - runBytesBase_;
+    const qint64 ms = std::max<qint64>(nowMs - startMs_, 0);
+    const double average = ms > 0 ? double(bytes) / double(ms) : 0.0; // bytes per ms = kB/s
+    return msg(270)
+        .arg(itemsPosted_)
+        .arg(itemsFailed_)
+        .arg(parts_)
+        .arg(bytesText(bytes), secondsToHms(roundHalfEven(double(ms) / 1000.0)),
+             kbPerSecond(average));
 }
 
 bool PostStatistics::connectionSpeedsDue()

@@ -178,7 +178,8 @@ void frmPost::StartUpload()
                 toPost += encodedPartSize_ * remaining;
         }
     }
-    stats_.start(toPost);
+    stats_.start(toPost, Clock::instance().msecsSinceStart());
+    host_->setRunProgress(0, toPost, 0);
 
     const AppSettings &s = appSettings();
     checkOn_ = !fillMode_ && s.PostCheck == 1;
@@ -408,7 +409,7 @@ void frmPost::onRefused(PostConnection &c, const NntpSession::Reply &reply)
             c.hasArticle = false;
             c.sendTimer->stop();
             releaseItem(c);
-            q.setState(item, UploadState::FileError);
+            setItemState(item, UploadState::FileError);
             q.item(item).note = why;
             q.itemChanged(item);
             saveQueueSoon();
@@ -689,7 +690,7 @@ void frmPost::partMissing(PostConnection &c, const PendingCheck &done, const QSt
         // Posted again as often as allowed: the item fails, the run goes on.
         QStringList parts = it.note.isEmpty() ? QStringList() : it.note.section(u": "_s, 1).split(u", "_s);
         parts << QString::number(done.part);
-        q.setState(done.item, UploadState::FileError);
+        setItemState(done.item, UploadState::FileError);
         q.item(done.item).note = u"Missing on the server: "_s + parts.join(u", "_s);
         q.itemChanged(done.item);
         AddLog(c.number, u"Still missing after %1 posts, given up: "_s.arg(times) + it.subject, LogColour::Red);
@@ -769,7 +770,7 @@ bool frmPost::finishItemIfDone(int index)
         if (other->currentItem == index)
             return false;
     AddLog(0, u"Successfully uploaded: "_s + item.subject, LogColour::Green);
-    q.setState(index, UploadState::PostedOK);
+    setItemState(index, UploadState::PostedOK);
     if (host_->removeFromDisk() && fileExists(q.item(index).path)) {
         const QString path = q.item(index).path;
         if (removeFile(path)) {
@@ -822,7 +823,7 @@ void frmPost::onArticleReady(PostConnection &c)
             ? u"part %1 lies beyond the end of the file"_s.arg(part)
             : r.error;
         AddLog(c.number, u"Cannot post "_s + item.path + u": "_s + why, LogColour::Red);
-        q.setState(c.currentItem, UploadState::FileError);
+        setItemState(c.currentItem, UploadState::FileError);
         c.currentItem = 0;
         c.part = 0;
         c.hasArticle = false;
@@ -995,7 +996,7 @@ void frmPost::UploadNextFile(PostConnection &c)
         if (i == 0)
             break;
         if (!fileExists(q.item(i).path)) {
-            q.setState(i, UploadState::FileError);
+            setItemState(i, UploadState::FileError);
             continue;
         }
         const int part = untakenPart(i, c);
@@ -1298,6 +1299,9 @@ void frmPost::Form_Unload()
     fillMode_ = false;
     host_->setStatusTexts(msg(137) + u' ' + kbPerSecond(0), msg(138) + u" 00:00:00"_s);
     host_->setTrayTooltip(standardTrayTooltip());
+    const QString summary = stats_.summary(Clock::instance().msecsSinceStart());
+    AddLog(0, summary, LogColour::Black);
+    host_->setRunSummary(summary);
     emit unloaded();
 }
 
@@ -1390,6 +1394,14 @@ void frmPost::onBytesWritten(PostConnection &c, qint64 n)
 
 // ---------------------------------------------------------------- statistics
 
+void frmPost::setItemState(int index, UploadState state)
+{
+    UploadQueue &q = uploadQueue();
+    if (q.item(index).state != state && (state == UploadState::PostedOK || state == UploadState::FileError))
+        stats_.itemEnded(state == UploadState::PostedOK);
+    q.setState(index, state);
+}
+
 void frmPost::saveQueueSoon()
 {
     // At most one save a second: each one flushes the file to disk, which
@@ -1425,6 +1437,7 @@ void frmPost::statisticsTick()
         publishCheckCounts();
     const PostStatistics::Texts t = stats_.tick();
     host_->setStatusTexts(t.speed, t.remaining);
+    host_->setRunProgress(stats_.bytesPosted(), stats_.runTotal(), stats_.lastSecondBytes());
     host_->setTrayTooltip(t.speed + u"\r\n"_s + t.remaining);
 }
 

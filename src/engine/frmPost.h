@@ -10,6 +10,7 @@
 #include "engine/NntpSession.h"
 #include "engine/PostCheck.h"
 #include "engine/PostStats.h"
+#include "storage/StatusIcon.h"
 
 #include <QAbstractSocket>
 #include <QElapsedTimer>
@@ -212,6 +213,8 @@ private:
     void publishCheckCounts();
     // Saves Queue.dat now, or within a second when it was saved just now.
     void saveQueueSoon();
+    // Sets an item's state; a posted or failed item counts in the summary.
+    void setItemState(int index, UploadState state);
     void arm(PostConnection &c, int ms);
 
     void computePacketSize();

@@ -59,4 +59,32 @@ void resetProgramFolder()
     g_folder.clear();
 }
 
+QStringList resourceFolders()
+{
+    const QString exeFolder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                           : QDir::currentPath();
+    QStringList candidates{exeFolder, exeFolder + u"/../share/tessaly-poster"_s};
+#ifdef TESSALY_INSTALL_DATADIR
+    candidates << QStringLiteral(TESSALY_INSTALL_DATADIR);
+#endif
+    candidates << programFolder();
+    QStringList folders;
+    for (const QString &c : std::as_const(candidates)) {
+        const QString clean = QDir::cleanPath(QDir(c).absolutePath());
+        if (!folders.contains(clean) && QFileInfo(clean).isDir())
+            folders << clean;
+    }
+    return folders;
+}
+
+QString findResource(const QString &relative)
+{
+    for (const QString &folder : resourceFolders()) {
+        const QString path = folder + u'/' + relative;
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return {};
+}
+
 } // namespace tessaly

@@ -20,6 +20,7 @@
 #include "shell/ModelViews.h"
 #include "shell/Prompts.h"
 #include "shell/Splash.h"
+#include "shell/SpeedGraph.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/LogFiles.h"
@@ -50,6 +51,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QScrollBar>
@@ -415,8 +417,17 @@ void MainWindow::buildCentralArea()
             scrollTimer->start();
     });
 
+    // The connections with the speed graph beside them.
+    speedGraph_ = new SpeedGraph;
+    speedGraph_->setToolTip(msg(272));
+    auto *connectionsRow = new QSplitter(Qt::Horizontal);
+    connectionsRow->setObjectName(u"connectionsRow"_s);
+    connectionsRow->addWidget(lvwConnections);
+    connectionsRow->addWidget(speedGraph_);
+    connectionsRow->setStretchFactor(0, 3);
+    connectionsRow->setStretchFactor(1, 1);
     logSplitter_ = new QSplitter(Qt::Vertical);
-    logSplitter_->addWidget(lvwConnections);
+    logSplitter_->addWidget(connectionsRow);
     logSplitter_->addWidget(RTBLog);
     logSplitter_->setSizes({55, 45});
 
@@ -473,6 +484,15 @@ void MainWindow::buildOptionsBar()
     row->addWidget(chkOnComplete);
     row->addWidget(cboOnComplete);
     row->addStretch(1);
+    // The run's overall progress: bytes posted of all it set out to post.
+    prgOverall = new QProgressBar;
+    prgOverall->setObjectName(u"prgOverall"_s);
+    prgOverall->setRange(0, 1000);
+    prgOverall->setValue(0);
+    prgOverall->setTextVisible(true);
+    prgOverall->setFormat(QString());
+    prgOverall->setMinimumWidth(260);
+    row->addWidget(prgOverall);
 }
 
 void MainWindow::buildStatusBar()

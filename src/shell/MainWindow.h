@@ -20,6 +20,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListView;
+class QProgressBar;
 class QMenu;
 class QSplitter;
 class QToolBar;
@@ -36,6 +37,7 @@ class JobTreeProxy;
 class SplashWindow;
 
 class frmPost;
+class SpeedGraph;
 class Verifier;
 class UpdateCheck;
 class frmScheduler;
@@ -162,6 +164,8 @@ public:
     void setStatusTexts(const QString &speed, const QString &remaining) override;
     void setTrayTooltip(const QString &text) override;
     void setCheckText(const QString &text) override;
+    void setRunProgress(qint64 posted, qint64 total, qint64 lastSecondBytes) override;
+    void setRunSummary(const QString &text) override;
     void startSpeedScheduler() override;
     void stopSpeedScheduler() override;
     bool jobsWaiting() const override;
@@ -273,6 +277,8 @@ private:
     QLabel *lblUpSpeed = nullptr;
     QLabel *lblRemaining = nullptr;
     QLabel *lblChecked = nullptr;
+    QProgressBar *prgOverall = nullptr;
+    SpeedGraph *speedGraph_ = nullptr;
 
     QAction *actStart = nullptr, *actAddFiles = nullptr, *actSettings = nullptr, *actLog = nullptr,
             *actScheduler = nullptr, *actRarPar = nullptr, *actAbout = nullptr, *actTray = nullptr;

@@ -26,6 +26,7 @@
 #include "shell/Prompts.h"
 #include "shell/RarParDialog.h"
 #include "shell/SettingsDialog.h"
+#include "shell/SpeedGraph.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/NzbFile.h"
@@ -45,6 +46,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
+#include <QStatusBar>
 #include <QTreeView>
 
 using namespace Qt::StringLiterals;
@@ -336,10 +339,18 @@ void MainWindow::setPostingControls(bool posting)
 {
     actStart->setText(msg(posting ? 40 : 39));
     actStart->setIcon(Icons::toolIcon(posting ? Icons::Tool::Stop : Icons::Tool::Start));
-    actSettings->setEnabled(!posting);
-    actScheduler->setEnabled(!posting);
-    for (QAction *a : {actUp, actDown, actTop, actBottom, actClearAll})
+    // What posting turns off says why in its tooltip.
+    for (QAction *a : {actSettings, actScheduler, actUp, actDown, actTop, actBottom, actClearAll}) {
+        if (!a->property("idleTip").isValid())
+            a->setProperty("idleTip", a->toolTip());
         a->setEnabled(!posting);
+        const QString idle = a->property("idleTip").toString();
+        a->setToolTip(posting ? idle + u" ("_s + msg(273) + u')' : idle);
+    }
+    if (posting) {
+        statusBar()->clearMessage();
+        speedGraph_->clear();
+    }
     if (posting)
         applyEmptyOrPostingMenuState();
     else
@@ -355,6 +366,20 @@ void MainWindow::setStatusTexts(const QString &speed, const QString &remaining)
 {
     lblUpSpeed->setText(speed);
     lblRemaining->setText(remaining);
+}
+
+void MainWindow::setRunProgress(qint64 posted, qint64 total, qint64 lastSecondBytes)
+{
+    const qint64 done = std::clamp<qint64>(posted, 0, std::max<qint64>(total, 0));
+    prgOverall->setValue(total > 0 ? int(1000 * double(done) / double(total)) : 0);
+    prgOverall->setFormat(msg(271).arg(bytesText(done), bytesText(total)) + u"  (%p%)"_s);
+    speedGraph_->addSample(lastSecondBytes);
+    speedGraph_->setLimit(qint64(leadingSpeed(txtSpeed->text())) * 1000);
+}
+
+void MainWindow::setRunSummary(const QString &text)
+{
+    statusBar()->showMessage(text);
 }
 
 void MainWindow::setCheckText(const QString &text)

@@ -169,12 +169,14 @@ AppSettings defaultSettings()
     return d;
 }
 
-namespace {
-
-QString languageFile(const QString &name)
+QString languageFilePath(const QString &name)
 {
-    return inProgramFolder(u"Languages/"_s + name + u".lng"_s);
+    const QString relative = u"Languages/"_s + name + u".lng"_s;
+    const QString found = findResource(relative);
+    return found.isEmpty() ? inProgramFolder(relative) : found;
 }
+
+namespace {
 
 int g_readDepth = 0;
 
@@ -285,7 +287,7 @@ bool ReadINIFile()
             continue;
         }
         if (k.field == decltype(k.field)(&S::Language)) {
-            if (s.Language != u"English"_s && !fileExists(languageFile(s.Language)))
+            if (s.Language != u"English"_s && !fileExists(languageFilePath(s.Language)))
                 s.Language = u"English"_s;
         } else if (k.field == decltype(k.field)(&S::LimitSpeed)) {
             s.setSpeedItems(s.SpeedItems);

@@ -88,6 +88,10 @@ inline constexpr auto kDefaultEmail = u"poster@tessaly-poster.example";
 // The values written when the file is created (LastPath: the program folder).
 AppSettings defaultSettings();
 
+// Languages/<name>.lng: the first resource folder's that has one, else the
+// program folder's (which does not exist then).
+QString languageFilePath(const QString &name);
+
 // Every key in the order the defaults are written.
 QStringList settingsKeys();
 

@@ -40,21 +40,6 @@ struct Case
     bool termSent = false;
 };
 
-QByteArray withSettings(QByteArray ini, const QStringList &lines)
-{
-    for (const QString &line : lines) {
-        const QByteArray key = line.section(u'=', 0, 0).toUtf8() + '=';
-        const qsizetype at = ini.indexOf(QByteArray("\n" + key));
-        if (at < 0) {
-            ini += line.toUtf8() + '\n';
-            continue;
-        }
-        const qsizetype end = ini.indexOf('\n', at + 1);
-        ini.replace(at + 1, end - at - 1, line.toUtf8());
-    }
-    return ini;
-}
-
 // A private session bus with the fake secret store on it; its address, or
 // empty when either could not start.
 QString startSecretStore(const QStringList &storeArguments, std::vector<std::unique_ptr<QProcess>> *helpers)
@@ -170,7 +155,7 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         QStringList lines = {u"Server=127.0.0.1"_s, u"Port="_s + QString::number(c.server->port()),
                              u"Connections=2"_s, u"MaxLines=1000"_s, u"PostCheckDelay=0"_s};
         lines += c.settings;
-        test::writeAll(c.home + u"/Settings.ini"_s, withSettings(defaults, lines));
+        test::writeAll(c.home + u"/Settings.ini"_s, test::withSettings(defaults, lines));
         c.process = std::make_unique<QProcess>();
         env.insert(u"TESSALY_HOME"_s, c.home);
         QProcessEnvironment caseEnv = env;

@@ -17,6 +17,9 @@ QString homeFile(const QString &name);
 
 QByteArray readAll(const QString &path);
 void writeAll(const QString &path, const QByteArray &data);
+// A Settings.ini text with each "Key=value" line in place of its key's line
+// (appended when the key is missing).
+QByteArray withSettings(QByteArray ini, const QStringList &lines);
 // n small files folder/img001.jpg..; the numbers in `empty` get 0 bytes.
 QStringList makeFiles(const QString &folder, int n, const QList<int> &empty = {});
 // Reproducible random bytes.

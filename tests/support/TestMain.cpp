@@ -65,6 +65,21 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+QByteArray withSettings(QByteArray ini, const QStringList &lines)
+{
+    for (const QString &line : lines) {
+        const QByteArray key = line.section(u'=', 0, 0).toUtf8() + '=';
+        const qsizetype at = ini.indexOf(QByteArray("\n" + key));
+        if (at < 0) {
+            ini += line.toUtf8() + '\n';
+            continue;
+        }
+        const qsizetype end = ini.indexOf('\n', at + 1);
+        ini.replace(at + 1, end - at - 1, line.toUtf8());
+    }
+    return ini;
+}
+
 void writeAll(const QString &path, const QByteArray &data)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -1,0 +1,150 @@
+// The program as a user installs it: `cmake --install` into a scratch root,
+// and the Debian package CPack makes, unpacked. Each installed copy must start,
+// find its Dutch texts in its own share folder (the program folder holds
+// only what the user changes), and post a folder headless.
+#include "support/ScriptedNntpServer.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace tessaly;
+
+namespace {
+
+struct Ran
+{
+    int status = -1;
+    QByteArray out, err;
+};
+
+Ran run(const QString &program, const QStringList &arguments, const QProcessEnvironment &env = {},
+        int timeoutMs = 120000)
+{
+    QProcess p;
+    if (!env.isEmpty())
+        p.setProcessEnvironment(env);
+    p.start(program, arguments);
+    Ran r;
+    if (!p.waitForStarted(10000))
+        return r;
+    // Events keep flowing, for the scripted server of the same process.
+    for (QDeadlineTimer d(timeoutMs); p.state() != QProcess::NotRunning && !d.hasExpired();) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        p.waitForFinished(20);
+    }
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+// The installed program (root/usr/bin/tessaly-poster) starts, names its
+// version, and posts two files in Dutch to a scripted server.
+void expectAWorkingCopy(const QString &root)
+{
+    const QString program = root + u"/usr/bin/tessaly-poster"_s;
+    ASSERT_TRUE(QFileInfo(program).isExecutable()) << qPrintable(program);
+    const Ran version = run(program, {u"--version"_s});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(version.out.startsWith("Tessaly Poster 1.")) << version.out.constData();
+
+    const QString home = root + u"/home"_s, folder = root + u"/files"_s;
+    QDir().mkpath(home);
+    QDir().mkpath(folder);
+    test::writeAll(folder + u"/one.bin"_s, test::randomData(200000, 7));
+    test::writeAll(folder + u"/two.bin"_s, test::randomData(90000, 8));
+    test::ScriptedNntpServer server;
+    ASSERT_TRUE(server.start());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(u"DISPLAY"_s);
+    env.remove(u"WAYLAND_DISPLAY"_s);
+    env.remove(u"QT_QPA_PLATFORM"_s);
+    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+    env.insert(u"TESSALY_HOME"_s, home);
+    // The defaults, as a first start (here with a bad command line) writes them.
+    EXPECT_EQ(run(program, {u"/F"_s, u"/nonexistent"_s, u"/P"_s, u"/C"_s}, env).status, 1);
+    const QByteArray defaults = test::readAll(home + u"/Settings.ini"_s);
+    ASSERT_FALSE(defaults.isEmpty());
+    test::writeAll(home + u"/Settings.ini"_s,
+                   test::withSettings(defaults, {u"Server=127.0.0.1"_s, u"Port="_s + QString::number(server.port()),
+                                                 u"Connections=2"_s, u"MaxLines=1000"_s, u"Language=Nederlands"_s}));
+    const Ran post = run(program, {u"/F"_s, folder, u"/H"_s, u"installed"_s, u"/N"_s, u"alt.test"_s, u"/P"_s, u"/C"_s},
+                         env);
+    EXPECT_EQ(post.status, 0) << post.err.constData();
+    EXPECT_EQ(post.err, QByteArray());
+    // The run's summary, in Dutch: the language file was found in the installation.
+    EXPECT_TRUE(post.out.contains("Klaar: 2 items geplaatst, 0 mislukt, 3 delen")) << post.out.constData();
+    EXPECT_EQ(server.accepted().size(), 3);
+    EXPECT_FALSE(QFileInfo::exists(home + u"/Languages"_s));
+}
+
+} // namespace
+
+TEST(Installed, LayoutDesktopFilesAndAHeadlessPost)
+{
+    const QString root = test::homeFile(u"root"_s);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"DESTDIR"_s, root);
+    const Ran install = run(u"cmake"_s, {u"--install"_s, QStringLiteral(TESSALY_BUILD_DIR), u"--prefix"_s, u"/usr"_s},
+                            env);
+    ASSERT_EQ(install.status, 0) << install.err.constData();
+
+    const QString share = root + u"/usr/share"_s;
+    for (const QString &file : {u"/tessaly-poster/Languages/Nederlands.lng"_s,
+                                u"/applications/net.tessaly.Poster.desktop"_s,
+                                u"/metainfo/net.tessaly.Poster.metainfo.xml"_s,
+                                u"/icons/hicolor/scalable/apps/tessaly-poster.svg"_s,
+                                u"/icons/hicolor/48x48/apps/tessaly-poster.png"_s,
+                                u"/icons/hicolor/256x256/apps/tessaly-poster.png"_s,
+                                u"/man/man1/tessaly-poster.1"_s})
+        EXPECT_TRUE(QFileInfo(share + file).size() > 0) << qPrintable(file);
+    EXPECT_TRUE(QFileInfo(share + u"/tessaly-poster/Stunnel/stunnel_tessaly"_s).isExecutable());
+
+    // The man page lists every switch the program knows.
+    const QByteArray man = test::readAll(share + u"/man/man1/tessaly-poster.1"_s);
+    for (const char *option : {"folder", "subject", "newsgroups", "nzb", "post", "close", "poweroff", "logoff",
+                               "hibernate", "reboot", "verify", "headless", "help", "version"})
+        EXPECT_TRUE(man.contains(QByteArray(QByteArray("\\-\\-") + option))) << option;
+
+    const Ran desktop = run(u"desktop-file-validate"_s, {share + u"/applications/net.tessaly.Poster.desktop"_s});
+    EXPECT_EQ(desktop.status, 0) << desktop.out.constData();
+    const Ran appstream = run(u"appstreamcli"_s, {u"validate"_s, u"--no-net"_s,
+                                                  share + u"/metainfo/net.tessaly.Poster.metainfo.xml"_s});
+    EXPECT_EQ(appstream.status, 0) << appstream.out.constData();
+
+    expectAWorkingCopy(root);
+}
+
+TEST(Installed, DebianPackageUnpacksAndPosts)
+{
+    const QString out = test::homeFile(u"package"_s);
+    QDir().mkpath(out);
+    const Ran pack = run(u"cpack"_s, {u"-G"_s, u"DEB"_s, u"--config"_s,
+                                      QStringLiteral(TESSALY_BUILD_DIR) + u"/CPackConfig.cmake"_s, u"-B"_s, out});
+    ASSERT_EQ(pack.status, 0) << pack.out.constData() << pack.err.constData();
+    const QStringList debs = QDir(out).entryList({u"tessaly-poster_*.deb"_s}, QDir::Files);
+    ASSERT_EQ(debs.size(), 1);
+    const QString deb = out + u'/' + debs.first();
+
+    // Its dependencies come from the libraries the program links.
+    const Ran depends = run(u"dpkg-deb"_s, {u"--field"_s, deb, u"Depends"_s});
+    EXPECT_TRUE(depends.out.contains("libqt6widgets6")) << depends.out.constData();
+    EXPECT_TRUE(depends.out.contains("libc6")) << depends.out.constData();
+
+    const QString root = test::homeFile(u"root"_s);
+    ASSERT_EQ(run(u"dpkg-deb"_s, {u"-x"_s, deb, root}).status, 0);
+    EXPECT_TRUE(QFileInfo::exists(root + u"/usr/share/applications/net.tessaly.Poster.desktop"_s));
+    expectAWorkingCopy(root);
+}
