@@ -279,6 +279,14 @@ constexpr EnglishText kEnglish[] = {
     {271, u"%1 of %2 posted"},
     {272, u"Upload speed over the last ten minutes (the line: the speed limit)"},
     {273, u"not while posting"},
+    {274, u"Tick \"%1\" first"},
+    {275, u"Plain"},
+    {276, u"SSL (built-in)"},
+    {277, u"SSL through the tunnel"},
+    {278, u"Connection:"},
+    {279, u"Certificate fingerprint (SHA-256):"},
+    {280, u"A certificate fingerprint is 64 hex digits (colons allowed), not \"%1\"."},
+    {281, u"empty: the system's certificate authorities decide"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -290,7 +298,8 @@ constexpr MessageTable::Section kSections[] = {
     {u"Fill", 257, 259},
     {u"Ssl", 260, 260},
     {u"Unattended", 261, 267},
-    {u"Window", 268, 273},
+    {u"Window", 268, 274},
+    {u"Tls", 275, 281},
 };
 
 bool inRange(int slot)

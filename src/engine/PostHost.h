@@ -31,9 +31,11 @@ public:
     // Status bar panels and the notification-area tooltip.
     virtual void setStatusTexts(const QString &speed, const QString &remaining) = 0;
     virtual void setTrayTooltip(const QString &text) = 0;
-    // Once a second while posting: the run's bytes posted of its total, and
-    // the bytes sent in the last second (the overall bar and the speed graph).
-    virtual void setRunProgress(qint64 /*posted*/, qint64 /*total*/, qint64 /*lastSecondBytes*/) {}
+    // The run's bytes posted of its total (the overall bar): as it starts,
+    // once a second, and as it ends.
+    virtual void setRunProgress(qint64 /*posted*/, qint64 /*total*/) {}
+    // The bytes sent in the second just over (the speed graph).
+    virtual void addSpeedSample(qint64 /*bytes*/) {}
     // The run's summary line as it ends (it is in the log too).
     virtual void setRunSummary(const QString &) {}
     // The post check's counts ("checked 12 / missing 1"); empty without a check.
@@ -49,6 +51,9 @@ public:
     virtual void enableStartTimer() = 0;
     // The on-complete action with its list index (0 close, 1-4 countdown, 5 balloon).
     virtual void runOnComplete(int index) = 0;
+
+    // A reason the run stopped that the user must read (a refused certificate).
+    virtual void tellUser(const QString &) {}
 
     // Select the row, scroll it into view, deselect it again.
     virtual void showItem(int index) = 0;

@@ -1,5 +1,8 @@
 #include "engine/Verifier.h"
 
+#include "engine/Tls.h"
+#include <QSslSocket>
+
 #include "common/MessageTable.h"
 #include "engine/frmPost.h"
 #include "storage/AppSettings.h"
@@ -86,7 +89,8 @@ void Verifier::start()
         QTimer::singleShot(0, this, [this] { fail(u"No newsserver specified!"_s); });
         return;
     }
-    socket_ = new QTcpSocket(this);
+    const SslMode mode = sslMode(s);
+    socket_ = mode == SslMode::BuiltIn ? new QSslSocket(this) : new QTcpSocket(this);
     connect(socket_, &QTcpSocket::readyRead, this, [this] {
         session_.append(socket_->readAll());
         watchdog_.start(PostTimeouts::current().replyMs);
@@ -98,12 +102,18 @@ void Verifier::start()
         }
     });
     connect(socket_, &QTcpSocket::errorOccurred, this, [this] {
-        fail(u"Connection to the server failed: "_s + socket_->errorString());
+        if (!done_)
+            fail(u"Connection to the server failed: "_s + socket_->errorString());
     });
-    // Through the tunnel, the local end of it, as the posting connections do.
-    const bool tunnel = s.EnableSSL == 1;
-    const int port = tunnel && s.tunnelLocalPort > 0 ? s.tunnelLocalPort : s.Port;
-    socket_->connectToHost(tunnel ? u"127.0.0.1"_s : s.Server, quint16(port));
+    if (mode == SslMode::BuiltIn) {
+        connectEncrypted(qobject_cast<QSslSocket *>(socket_), s.Server.trimmed(), quint16(s.Port), s.SSLFingerprint,
+                         [this](const QString &why) { fail(why); });
+    } else {
+        // Through the tunnel, the local end of it, as the posting connections do.
+        const bool tunnel = mode == SslMode::Tunnel;
+        const int port = tunnel && s.tunnelLocalPort > 0 ? s.tunnelLocalPort : s.Port;
+        socket_->connectToHost(tunnel ? u"127.0.0.1"_s : s.Server, quint16(port));
+    }
     watchdog_.start(PostTimeouts::current().connectMs);
 }
 

@@ -1,5 +1,7 @@
 #include "engine/frmPost.h"
 
+#include "engine/Tls.h"
+
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/GeneralFunc.h"
@@ -14,6 +16,7 @@
 #include "storage/UploadQueue.h"
 
 #include <QFile>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 using namespace Qt::StringLiterals;
@@ -36,10 +39,6 @@ QString connectingText()
     return msg(129) + u' ' + s.Server + u' ' + msg(130) + u' ' + QString::number(s.Port);
 }
 
-bool sslOn()
-{
-    return appSettings().EnableSSL == 1;
-}
 
 } // namespace
 
@@ -100,7 +99,12 @@ void frmPost::Form_Load()
         auto c = std::make_unique<PostConnection>();
         PostConnection *pc = c.get();
         pc->number = i;
-        pc->socket = socketFactory() ? socketFactory()(this) : new QTcpSocket(this);
+        if (socketFactory())
+            pc->socket = socketFactory()(this);
+        else if (sslMode(appSettings()) == SslMode::BuiltIn)
+            pc->socket = new QSslSocket(this);
+        else
+            pc->socket = new QTcpSocket(this);
         pc->sendTimer = new QTimer(this);
         pc->sendTimer->setSingleShot(true);
         pc->sendTimer->setTimerType(Qt::PreciseTimer);
@@ -127,7 +131,7 @@ void frmPost::Form_Load()
         connect(pc->socket, &QTcpSocket::readyRead, this, [this, pc] { receive(*pc, pc->socket->readAll()); });
         connect(pc->socket, &QTcpSocket::bytesWritten, this, [this, pc](qint64 bytes) { onBytesWritten(*pc, bytes); });
         connect(pc->socket, &QTcpSocket::errorOccurred, this, [this, pc](QAbstractSocket::SocketError e) {
-            if (pc->closingByUs || unloaded_)
+            if (pc->closingByUs || unloaded_ || gaveUp_ || certificateRefused_)
                 return;
             if (e == QAbstractSocket::RemoteHostClosedError) {
                 serverClosed(*pc);
@@ -179,7 +183,7 @@ void frmPost::StartUpload()
         }
     }
     stats_.start(toPost, Clock::instance().msecsSinceStart());
-    host_->setRunProgress(0, toPost, 0);
+    host_->setRunProgress(0, toPost);
 
     const AppSettings &s = appSettings();
     checkOn_ = !fillMode_ && s.PostCheck == 1;
@@ -191,6 +195,7 @@ void frmPost::StartUpload()
     checked_ = missing_ = 0;
     looksOn_ = true;
     gaveUp_ = false;
+    certificateRefused_ = false;
     lastError_.clear();
     saidAt_.clear();
     lastProgressMs_ = Clock::instance().msecsSinceStart();
@@ -245,7 +250,22 @@ void frmPost::connectStep(PostConnection &c, bool rewriteAction, bool clearDescr
     c.postRefused = false;
     c.waitingFor = u"the connection"_s;
     const AppSettings &s = appSettings();
-    if (sslOn()) {
+    auto *tls = qobject_cast<QSslSocket *>(c.socket);
+    if (sslMode(s) == SslMode::BuiltIn && tls) {
+        connectionList().setIcon(c.number, StatusIcon::Tunnel);
+        QPointer<frmPost> self(this);
+        connectEncrypted(tls, s.Server.trimmed(), quint16(s.Port), s.SSLFingerprint, [self](const QString &why) {
+            // Not a passing fault: the run stops (after the socket's own signal
+            // is over), and the failed handshake is not retried meanwhile.
+            if (!self)
+                return;
+            self->certificateRefused_ = true;
+            QTimer::singleShot(0, self, [self, why] {
+                if (self)
+                    self->refuseCertificate(why);
+            });
+        });
+    } else if (sslMode(s) == SslMode::Tunnel) {
         connectionList().setIcon(c.number, StatusIcon::Tunnel);
         // The tunnel's local end: the port it chose when it started.
         c.socket->connectToHost(u"127.0.0.1"_s, quint16(s.tunnelLocalPort > 0 ? s.tunnelLocalPort : s.Port));
@@ -918,6 +938,20 @@ void frmPost::giveUp(int exitStatus, const QString &why)
     host_->runGaveUp(exitStatus, why);
 }
 
+void frmPost::refuseCertificate(const QString &why)
+{
+    if (gaveUp_ || unloaded_)
+        return;
+    if (host_->unattended()) {
+        giveUp(2, why);
+        return;
+    }
+    gaveUp_ = true;
+    AddLog(0, why, LogColour::Red);
+    Stop();
+    host_->tellUser(why);
+}
+
 void frmPost::releaseItem(PostConnection &c)
 {
     UploadQueue &q = uploadQueue();
@@ -1299,6 +1333,7 @@ void frmPost::Form_Unload()
     fillMode_ = false;
     host_->setStatusTexts(msg(137) + u' ' + kbPerSecond(0), msg(138) + u" 00:00:00"_s);
     host_->setTrayTooltip(standardTrayTooltip());
+    host_->setRunProgress(stats_.bytesPosted(), stats_.runTotal());
     const QString summary = stats_.summary(Clock::instance().msecsSinceStart());
     AddLog(0, summary, LogColour::Black);
     host_->setRunSummary(summary);
@@ -1437,7 +1472,8 @@ void frmPost::statisticsTick()
         publishCheckCounts();
     const PostStatistics::Texts t = stats_.tick();
     host_->setStatusTexts(t.speed, t.remaining);
-    host_->setRunProgress(stats_.bytesPosted(), stats_.runTotal(), stats_.lastSecondBytes());
+    host_->setRunProgress(stats_.bytesPosted(), stats_.runTotal());
+    host_->addSpeedSample(stats_.lastSecondBytes());
     host_->setTrayTooltip(t.speed + u"\r\n"_s + t.remaining);
 }
 

@@ -181,6 +181,8 @@ private:
     void madeProgress();
     // The run ends without posting everything (status for the host).
     void giveUp(int exitStatus, const QString &why);
+    // The server's certificate was refused: the run stops with the reason.
+    void refuseCertificate(const QString &why);
     void startArticle(PostConnection &c);
     void errorPath(PostConnection &c, const QString &text);
     void serverClosed(PostConnection &c);
@@ -244,6 +246,7 @@ private:
     QString savedSpeedText_;
 
     qint64 encodedPartSize_ = 0;
+    bool certificateRefused_ = false;
     PostStatistics stats_;
 
     bool checkOn_ = false;

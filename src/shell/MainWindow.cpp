@@ -417,18 +417,17 @@ void MainWindow::buildCentralArea()
             scrollTimer->start();
     });
 
-    // The connections with the speed graph beside them.
+    // The log with the speed graph beside it.
     speedGraph_ = new SpeedGraph;
-    speedGraph_->setToolTip(msg(272));
-    auto *connectionsRow = new QSplitter(Qt::Horizontal);
-    connectionsRow->setObjectName(u"connectionsRow"_s);
-    connectionsRow->addWidget(lvwConnections);
-    connectionsRow->addWidget(speedGraph_);
-    connectionsRow->setStretchFactor(0, 3);
-    connectionsRow->setStretchFactor(1, 1);
+    auto *logRow = new QSplitter(Qt::Horizontal);
+    logRow->setObjectName(u"logRow"_s);
+    logRow->addWidget(RTBLog);
+    logRow->addWidget(speedGraph_);
+    logRow->setStretchFactor(0, 3);
+    logRow->setStretchFactor(1, 1);
     logSplitter_ = new QSplitter(Qt::Vertical);
-    logSplitter_->addWidget(connectionsRow);
-    logSplitter_->addWidget(RTBLog);
+    logSplitter_->addWidget(lvwConnections);
+    logSplitter_->addWidget(logRow);
     logSplitter_->setSizes({55, 45});
 
     Splitter1 = new QSplitter(Qt::Vertical);
@@ -469,7 +468,10 @@ void MainWindow::buildOptionsBar()
     cboOnComplete = new QComboBox;
     cboOnComplete->setObjectName(u"cboOnComplete"_s);
     cboOnComplete->setEnabled(false);
-    connect(chkOnComplete, &QCheckBox::toggled, cboOnComplete, &QWidget::setEnabled);
+    connect(chkOnComplete, &QCheckBox::toggled, this, [this](bool on) {
+        cboOnComplete->setEnabled(on);
+        cboOnComplete->setToolTip(on ? QString() : msg(274).arg(QString(chkOnComplete->text()).remove(u':')));
+    });
     connect(txtSpeed, &QLineEdit::textChanged, this, &MainWindow::onSpeedTextChanged);
     connect(chkRemoveFromDisk, &QCheckBox::clicked, this, &MainWindow::onRemoveFromDiskClicked);
 
@@ -489,9 +491,11 @@ void MainWindow::buildOptionsBar()
     prgOverall->setObjectName(u"prgOverall"_s);
     prgOverall->setRange(0, 1000);
     prgOverall->setValue(0);
-    prgOverall->setTextVisible(true);
-    prgOverall->setFormat(QString());
-    prgOverall->setMinimumWidth(260);
+    prgOverall->setTextVisible(false);
+    prgOverall->setFixedWidth(180);
+    lblOverall = new QLabel;
+    lblOverall->setObjectName(u"lblOverall"_s);
+    row->addWidget(lblOverall);
     row->addWidget(prgOverall);
 }
 
@@ -537,6 +541,7 @@ void MainWindow::LoadMainWindow()
     actRarPar->setText(u"Rar && Par"_s);
     actAbout->setText(caption(45));
     actTray->setText(caption(46));
+    speedGraph_->setToolTip(msg(272));
     actUp->setToolTip(u"Move up"_s);
     actDown->setToolTip(u"Move down"_s);
     actTop->setToolTip(u"Move to top"_s);
@@ -570,6 +575,8 @@ void MainWindow::LoadMainWindow()
     for (int slot = 48; slot <= 53; ++slot)
         cboOnComplete->addItem(caption(slot));
     cboOnComplete->setCurrentIndex(chosen);
+    if (!chkOnComplete->isChecked())
+        cboOnComplete->setToolTip(msg(274).arg(QString(chkOnComplete->text()).remove(u':')));
     for (int i = 0; i < lblArray.size(); ++i)
         lblArray[i]->setText(caption(66 + i));
     tessaly::jobTree().relabel();
@@ -597,6 +604,7 @@ void MainWindow::LoadMainWindow()
     uploadQueue().relabel();
     uploadQueue().retranslateHeaders();
     connectionList().relabel();
+    fitColumnsToTheirTexts();
 }
 
 void MainWindow::wait()
@@ -688,10 +696,26 @@ void MainWindow::applySettingsToWindow()
     const int numberWidth = lvwConnections->fontMetrics().horizontalAdvance(u"RarPar"_s) + 40;
     if (lvwConnections->columnWidth(0) < numberWidth)
         lvwConnections->setColumnWidth(0, numberWidth);
+    fitColumnsToTheirTexts();
     if (s.HideSeparators == 1 && toolbarSeparators_.size() >= 2) {
         toolbarSeparators_[toolbarSeparators_.size() - 1]->setVisible(false);
         toolbarSeparators_[toolbarSeparators_.size() - 2]->setVisible(false);
     }
+}
+
+void MainWindow::fitColumnsToTheirTexts()
+{
+    // Every title whole, in the language chosen; the status column fits
+    // "Upload in Thread 25" beside its icon.
+    for (QTreeView *view : {lvwUploads, lvwConnections}) {
+        QHeaderView *header = view->header();
+        for (int i = 0; i < header->count() - 1; ++i)
+            if (const int wanted = header->sectionSizeHint(i); header->sectionSize(i) < wanted)
+                header->resizeSection(i, wanted);
+    }
+    const int status = lvwUploads->fontMetrics().horizontalAdvance(msg(131) + u" 25"_s) + 40;
+    if (lvwUploads->columnWidth(1) < status)
+        lvwUploads->setColumnWidth(1, status);
 }
 
 bool MainWindow::Form_QueryUnload()

@@ -64,6 +64,8 @@ public:
     void bringToFront();
     // Every caption, menu, column and legend text from the message table.
     void LoadMainWindow();
+    // Widens columns too narrow for their titles (after a change of language too).
+    void fitColumnsToTheirTexts();
 
     QTreeView *uploadList() const { return lvwUploads; }
     QTreeView *connectionView() const { return lvwConnections; }
@@ -164,7 +166,8 @@ public:
     void setStatusTexts(const QString &speed, const QString &remaining) override;
     void setTrayTooltip(const QString &text) override;
     void setCheckText(const QString &text) override;
-    void setRunProgress(qint64 posted, qint64 total, qint64 lastSecondBytes) override;
+    void setRunProgress(qint64 posted, qint64 total) override;
+    void addSpeedSample(qint64 bytes) override;
     void setRunSummary(const QString &text) override;
     void startSpeedScheduler() override;
     void stopSpeedScheduler() override;
@@ -172,6 +175,7 @@ public:
     void enableStartTimer() override;
     void runOnComplete(int index) override;
     void showItem(int index) override;
+    void tellUser(const QString &text) override;
     bool unattended() const override { return unattendedRun_; }
     void runGaveUp(int exitStatus, const QString &why) override;
 
@@ -278,6 +282,7 @@ private:
     QLabel *lblRemaining = nullptr;
     QLabel *lblChecked = nullptr;
     QProgressBar *prgOverall = nullptr;
+    QLabel *lblOverall = nullptr;
     SpeedGraph *speedGraph_ = nullptr;
 
     QAction *actStart = nullptr, *actAddFiles = nullptr, *actSettings = nullptr, *actLog = nullptr,

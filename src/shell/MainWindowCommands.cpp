@@ -368,13 +368,23 @@ void MainWindow::setStatusTexts(const QString &speed, const QString &remaining)
     lblRemaining->setText(remaining);
 }
 
-void MainWindow::setRunProgress(qint64 posted, qint64 total, qint64 lastSecondBytes)
+void MainWindow::setRunProgress(qint64 posted, qint64 total)
 {
     const qint64 done = std::clamp<qint64>(posted, 0, std::max<qint64>(total, 0));
-    prgOverall->setValue(total > 0 ? int(1000 * double(done) / double(total)) : 0);
-    prgOverall->setFormat(msg(271).arg(bytesText(done), bytesText(total)) + u"  (%p%)"_s);
-    speedGraph_->addSample(lastSecondBytes);
+    prgOverall->setValue(total > 0 ? qRound(1000 * double(done) / double(total)) : 0);
+    lblOverall->setText(msg(271).arg(bytesText(done), bytesText(total))
+                        + u" (%1%)"_s.arg(total > 0 ? qRound(100 * double(done) / double(total)) : 0));
+}
+
+void MainWindow::addSpeedSample(qint64 bytes)
+{
+    speedGraph_->addSample(bytes);
     speedGraph_->setLimit(qint64(leadingSpeed(txtSpeed->text())) * 1000);
+}
+
+void MainWindow::tellUser(const QString &text)
+{
+    Prompts::message(this, text, PromptIcon::Critical);
 }
 
 void MainWindow::setRunSummary(const QString &text)

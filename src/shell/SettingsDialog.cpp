@@ -60,7 +60,20 @@ frmSettings::frmSettings(QWidget *parent)
     chkSSLNoVerify = new QCheckBox(caption(260));
     chkSSLNoVerify->setObjectName(u"chkSSLNoVerify"_s);
     chkSSLNoVerify->setChecked(s.SSLNoVerify == 1);
-    chkSSLNoVerify->setEnabled(chkSSL->isChecked());
+    cboSslMode = new QComboBox;
+    cboSslMode->setObjectName(u"cboSslMode"_s);
+    cboSslMode->addItems({msg(275), msg(276), msg(277)});
+    cboSslMode->setCurrentIndex(int(sslMode(s)));
+    txtFingerprint = new QLineEdit(s.SSLFingerprint);
+    txtFingerprint->setObjectName(u"txtFingerprint"_s);
+    txtFingerprint->setPlaceholderText(msg(281));
+    txtFingerprint->setMinimumWidth(txtFingerprint->fontMetrics().horizontalAdvance(u"AB:"_s) * 33);
+    const auto followMode = [this] {
+        const auto mode = SslMode(cboSslMode->currentIndex());
+        chkSSLNoVerify->setEnabled(mode == SslMode::Tunnel);
+        txtFingerprint->setEnabled(mode == SslMode::BuiltIn);
+    };
+    followMode();
     chkLogin = new QCheckBox(caption(217));
     chkLogin->setChecked(s.Login == 1);
     txtUsername = new QLineEdit(s.Username);
@@ -73,6 +86,8 @@ frmSettings::frmSettings(QWidget *parent)
     serverForm->addRow(caption(214), txtPort);
     serverForm->addRow(caption(215), cboConnections);
     serverForm->addRow(QString(), chkSSL);
+    serverForm->addRow(msg(278), cboSslMode);
+    serverForm->addRow(msg(279), txtFingerprint);
     serverForm->addRow(QString(), chkSSLNoVerify);
     serverForm->addRow(QString(), chkLogin);
     serverForm->addRow(caption(218), txtUsername);
@@ -203,7 +218,19 @@ frmSettings::frmSettings(QWidget *parent)
     layout->addWidget(buttons);
 
     // Editing rules.
-    connect(chkSSL, &QCheckBox::toggled, chkSSLNoVerify, &QWidget::setEnabled);
+    // The box and the mode list say the same: ticked is built-in TLS unless
+    // the tunnel is chosen, "Plain" unticks it.
+    connect(chkSSL, &QCheckBox::toggled, this, [this, followMode](bool on) {
+        if (on && cboSslMode->currentIndex() == int(SslMode::Plain))
+            cboSslMode->setCurrentIndex(int(SslMode::BuiltIn));
+        else if (!on)
+            cboSslMode->setCurrentIndex(int(SslMode::Plain));
+        followMode();
+    });
+    connect(cboSslMode, &QComboBox::currentIndexChanged, this, [this, followMode](int index) {
+        chkSSL->setChecked(index != int(SslMode::Plain));
+        followMode();
+    });
     connect(chkSSL, &QCheckBox::toggled, this, [this](bool on) {
         if (on && txtPort->text() != u"563"_s) {
             if (Prompts::message(this, messageTable().message(232), PromptIcon::Question, PromptButtons::YesNo, msg(234))
@@ -315,6 +342,13 @@ bool frmSettings::cmdOk_Click()
         txtPort->selectAll();
         return false;
     }
+    if (const QString pin = txtFingerprint->text().trimmed(); !pin.isEmpty() && normalizedFingerprint(pin).isEmpty()) {
+        tabs->setCurrentIndex(0);
+        Prompts::message(this, msg(280).arg(pin.left(100)), PromptIcon::Exclamation);
+        txtFingerprint->setFocus();
+        txtFingerprint->selectAll();
+        return false;
+    }
     AppSettings &s = appSettings();
     if (chkSpeedScheduler->isChecked() && txtSpeed->text() == u"0"_s) {
         Prompts::message(this, messageTable().message(245));
@@ -354,8 +388,14 @@ bool frmSettings::cmdOk_Click()
     s.setSpeedItems(items);
 
     stopTunnel();
-    s.SSLNoVerify = chkSSL->isChecked() && chkSSLNoVerify->isChecked() ? 1 : 0;
-    if (chkSSL->isChecked()) {
+    const auto mode = SslMode(cboSslMode->currentIndex());
+    s.SSLNoVerify = mode == SslMode::Tunnel && chkSSLNoVerify->isChecked() ? 1 : 0;
+    s.SSLFingerprint = txtFingerprint->text().trimmed();
+    if (mode != SslMode::Plain)
+        s.SSLTunnel = mode == SslMode::Tunnel ? 1 : 0;
+    if (mode == SslMode::BuiltIn) {
+        s.EnableSSL = 1;
+    } else if (mode == SslMode::Tunnel) {
         s.EnableSSL = 1;
         const QString error = writeTunnelConfig();
         if (!error.isEmpty())
@@ -380,7 +420,7 @@ bool frmSettings::cmdOk_Click()
                                             u"RemoveFiles"_s, u"CheckUpdates"_s, u"HideSeparators"_s, u"StoreRarPar"_s,
                                             u"SpeedScheduler"_s, u"SpeedItems"_s, u"LimitSpeed"_s,
                                             u"PostCheck"_s, u"PostCheckDelay"_s, u"PostCheckTries"_s,
-                                            u"SSLNoVerify"_s});
+                                            u"SSLNoVerify"_s, u"SSLTunnel"_s, u"SSLFingerprint"_s});
     if (!error.isEmpty())
         LogError(ErrorCode::FileIo, error);
     if (languageChanged && onLanguageChanged)

@@ -48,6 +48,8 @@ public:
     QComboBox *cboConnections = nullptr;
     QCheckBox *chkSSL = nullptr;
     QCheckBox *chkSSLNoVerify = nullptr; // the tunnel does not check the server's certificate
+    QComboBox *cboSslMode = nullptr;      // plain, built-in TLS, the tunnel (follows chkSSL)
+    QLineEdit *txtFingerprint = nullptr;  // the pinned certificate (built-in TLS)
     QCheckBox *chkLogin = nullptr;
     QLineEdit *txtUsername = nullptr;
     QLineEdit *txtPassword = nullptr;

@@ -46,12 +46,12 @@ qint64 SpeedGraph::scaleTop() const
     qint64 top = limit_;
     for (qint64 s : samples_)
         top = std::max(top, s);
-    // A round step above the top: 1, 2 or 5 times a power of ten.
-    const double wanted = std::max(double(top) * 1.1, 10000.0);
+    // A round number above the top: a power of ten times 1, 1.2, 1.5 ... 8.
+    const double wanted = std::max(double(top) * 1.05, 10000.0);
     double step = 1;
     while (step * 10 <= wanted)
         step *= 10;
-    for (double m : {1.0, 2.0, 5.0, 10.0})
+    for (double m : {1.0, 1.2, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0})
         if (step * m >= wanted)
             return qint64(step * m);
     return qint64(step * 10);

@@ -87,6 +87,8 @@ const KeyDef kKeys[] = {
     {u"RetryMinutes", Kind::Int32, &S::RetryMinutes, true},
     {u"SSLNoVerify", Kind::Int32, &S::SSLNoVerify, true},
     {u"WindowGeometry", Kind::Text, &S::WindowGeometry, true},
+    {u"SSLTunnel", Kind::Int32, &S::SSLTunnel, true},
+    {u"SSLFingerprint", Kind::Text, &S::SSLFingerprint, true},
 };
 
 const KeyDef *findKey(const QString &name)
@@ -167,6 +169,25 @@ AppSettings defaultSettings()
     d.Email = QString::fromUtf16(kDefaultEmail);
     d.LastPath = programFolder();
     return d;
+}
+
+QString normalizedFingerprint(const QString &text)
+{
+    QString hex = text.trimmed().toUpper();
+    hex.remove(u':');
+    if (hex.size() != 64)
+        return {};
+    for (QChar c : std::as_const(hex))
+        if (!c.isDigit() && (c < u'A' || c > u'F'))
+            return {};
+    return hex;
+}
+
+SslMode sslMode(const AppSettings &s)
+{
+    if (s.EnableSSL != 1)
+        return SslMode::Plain;
+    return s.SSLTunnel == 1 ? SslMode::Tunnel : SslMode::BuiltIn;
 }
 
 QString languageFilePath(const QString &name)
@@ -322,6 +343,13 @@ bool ReadINIFile()
     s.PostCheckTries = std::clamp(s.PostCheckTries, 0, 100);
     s.RetryMinutes = std::clamp(s.RetryMinutes, 0, 10080);
     s.SSLNoVerify = s.SSLNoVerify != 0 ? 1 : 0;
+    s.SSLTunnel = s.SSLTunnel != 0 ? 1 : 0;
+    if (!s.SSLFingerprint.trimmed().isEmpty() && normalizedFingerprint(s.SSLFingerprint).isEmpty()) {
+        LogError(ErrorCode::TypeMismatch, u"SSLFingerprint = \"%1\" is not a SHA-256 fingerprint (64 hex digits); "
+                                          u"no certificate is pinned"_s.arg(s.SSLFingerprint.left(100)));
+        s.SSLFingerprint.clear();
+        repaired << u"SSLFingerprint"_s;
+    }
     if (s.LastPath.isEmpty())
         s.LastPath = programFolder();
     s.setMaxLines(s.MaxLines);
@@ -348,7 +376,7 @@ bool ReadINIFile()
         if (const QString error = writeSettingKeys(repaired); !error.isEmpty())
             LogError(ErrorCode::FileIo, error);
 
-    if (s.EnableSSL == 1 && g_tunnelStarter)
+    if (sslMode(s) == SslMode::Tunnel && g_tunnelStarter)
         g_tunnelStarter();
     return true;
 }

@@ -21,6 +21,12 @@ struct AppSettings
     bool passwordInStore = false;
     // 1: the tunnel does not check the server's certificate (a warning each start).
     int SSLNoVerify = 0;
+    // With EnableSSL: 0 built-in TLS (the default, also for files without
+    // the key), 1 through the stunnel tunnel.
+    int SSLTunnel = 0;
+    // The pinned SHA-256 of the server's certificate (64 hex digits, colons
+    // allowed), or empty: see engine/Tls.h.
+    QString SSLFingerprint;
     // The main window's place and size when it is not maximised: "x,y,w,h".
     QString WindowGeometry;
     // The tunnel's local end, chosen when it starts (not kept in the file).
@@ -87,6 +93,14 @@ inline constexpr auto kDefaultEmail = u"poster@tessaly-poster.example";
 
 // The values written when the file is created (LastPath: the program folder).
 AppSettings defaultSettings();
+
+// A SHA-256 fingerprint as 64 upper-case hex digits without colons; empty
+// when the text is not one.
+QString normalizedFingerprint(const QString &text);
+
+// How the connections reach the server.
+enum class SslMode { Plain, BuiltIn, Tunnel };
+SslMode sslMode(const AppSettings &s);
 
 // Languages/<name>.lng: the first resource folder's that has one, else the
 // program folder's (which does not exist then).

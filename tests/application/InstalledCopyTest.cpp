@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using namespace tessaly;
 
@@ -125,6 +128,63 @@ TEST(Installed, LayoutDesktopFilesAndAHeadlessPost)
     EXPECT_EQ(appstream.status, 0) << appstream.out.constData();
 
     expectAWorkingCopy(root);
+}
+
+// An ordinary user (nobody) posts through the SSL tunnel to a server on the
+// usual NNTPS port, 563: the tunnel listens on a free port above 1024 of its
+// own choosing, which such a user may open, and the program uses it.
+TEST(Installed, AnOrdinaryUserPostsThroughTheTunnelToPort563)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run the program as another user and to listen on port 563";
+    if (QStandardPaths::findExecutable(u"stunnel4"_s).isEmpty())
+        GTEST_SKIP() << "stunnel4 is not installed";
+    const QString certs = test::makeTestCertificates();
+    ASSERT_FALSE(certs.isEmpty());
+    test::ScriptedNntpServer server;
+    ASSERT_TRUE(server.start());
+    // The server's TLS end on 127.0.0.2:563, in front of the scripted server.
+    const QString conf = test::homeFile(u"front.conf"_s);
+    test::writeAll(conf, "foreground = yes\npid =\n[nntps]\ncert = " + QFile::encodeName(certs + u"/good.pem"_s)
+                             + "\naccept = 127.0.0.2:563\nconnect = 127.0.0.1:" + QByteArray::number(server.port()) + "\n");
+    QProcess front;
+    front.setProcessChannelMode(QProcess::MergedChannels);
+    front.start(u"stunnel4"_s, {conf});
+    ASSERT_TRUE(front.waitForStarted(5000));
+
+    // The user's own folders; the program and its launcher from the build tree.
+    const QString home = test::homeFile(u"nobody"_s), folder = home + u"/files"_s;
+    QDir().mkpath(folder);
+    test::writeAll(folder + u"/one.bin"_s, test::randomData(150000, 4));
+    ::chmod(QFile::encodeName(test::home()).constData(), 0711);
+    ASSERT_EQ(run(u"chown"_s, {u"-R"_s, u"nobody:nogroup"_s, home}).status, 0);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(u"DISPLAY"_s);
+    env.remove(u"WAYLAND_DISPLAY"_s);
+    env.remove(u"QT_QPA_PLATFORM"_s);
+    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+    env.insert(u"HOME"_s, home);
+    env.insert(u"TESSALY_HOME"_s, home);
+    const QStringList asNobody{u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s,
+                               QStringLiteral(TESSALY_APP_PATH)};
+    EXPECT_EQ(run(u"setpriv"_s, asNobody + QStringList{u"/F"_s, u"/nonexistent"_s, u"/P"_s, u"/C"_s}, env).status, 1);
+    const QByteArray defaults = test::readAll(home + u"/Settings.ini"_s);
+    ASSERT_FALSE(defaults.isEmpty());
+    test::writeAll(home + u"/Settings.ini"_s,
+                   test::withSettings(defaults, {u"Server=127.0.0.2"_s, u"Port=563"_s, u"EnableSSL=1"_s,
+                                                 u"SSLTunnel=1"_s, u"SSLNoVerify=1"_s, u"MaxLines=1000"_s}));
+    const Ran post = run(u"setpriv"_s, asNobody + QStringList{u"/F"_s, folder, u"/H"_s, u"tunnel"_s, u"/N"_s,
+                                                              u"alt.test"_s, u"/P"_s, u"/C"_s},
+                         env);
+    front.terminate();
+    front.waitForFinished(5000);
+    EXPECT_EQ(post.status, 0) << post.err.constData() << test::readAll(home + u"/Stunnel/stunnel.log"_s).constData();
+    EXPECT_EQ(server.accepted().size(), 2);
+    EXPECT_TRUE(post.err.contains("does not check the server's certificate")) << "the warning of SSLNoVerify=1";
+    const QByteArray tunnelConf = test::readAll(home + u"/Stunnel/stunnel.conf"_s);
+    const qsizetype at = tunnelConf.indexOf("accept = 127.0.0.1:");
+    ASSERT_GE(at, 0) << tunnelConf.constData();
+    EXPECT_GT(tunnelConf.mid(at + 19, 6).trimmed().toInt(), 1024) << tunnelConf.constData();
 }
 
 TEST(Installed, DebianPackageUnpacksAndPosts)

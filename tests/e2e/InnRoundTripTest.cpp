@@ -311,6 +311,7 @@ TEST_F(InnRoundTrip, PostingThroughTheSslTunnel)
 
     AppSettings &s = appSettings();
     s.EnableSSL = 1;
+    s.SSLTunnel = 1;
     s.Port = tunnelPort;
     s.Server = u"127.0.0.2"_s;
     s.SSLNoVerify = 1; // the test server's certificate is one it made itself
@@ -328,8 +329,57 @@ TEST_F(InnRoundTrip, PostingThroughTheSslTunnel)
     ASSERT_TRUE(done);
     for (int i = 1; i <= uploadQueue().count(); ++i)
         EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
+    s.EnableSSL = 0;
     s.Port = port_;
     fetchAndCompare(u"tunnel"_s);
+}
+
+TEST_F(InnRoundTrip, PostingOverBuiltInTlsWithAuthinfo)
+{
+    // A TLS front end (stunnel as a server, with a certificate of the test's
+    // own authority) before the AUTHINFO reader; the program speaks TLS itself.
+    const QString certs = test::makeTestCertificates();
+    ASSERT_FALSE(certs.isEmpty());
+    const QByteArray savedCaFile = qgetenv("SSL_CERT_FILE");
+    qputenv("SSL_CERT_FILE", QFile::encodeName(certs + u"/ca.crt"_s));
+    const quint16 tlsPort = test::freePort();
+    const QString serverConf = test::homeFile(u"tls-front.conf"_s);
+    test::writeAll(serverConf, "foreground = yes\npid =\n[nntps]\ncert = " + QFile::encodeName(certs + u"/good.pem"_s)
+                                   + "\naccept = 127.0.0.1:" + QByteArray::number(tlsPort) + "\nconnect = 127.0.0.1:"
+                                   + QByteArray::number(port_ + 1) + "\n");
+    QProcess front;
+    front.setProcessChannelMode(QProcess::MergedChannels);
+    front.start(u"stunnel4"_s, {serverConf});
+    ASSERT_TRUE(front.waitForStarted(5000));
+    for (QDeadlineTimer d(5000); !d.hasExpired();) {
+        QTcpSocket probe;
+        probe.connectToHost(u"127.0.0.1"_s, tlsPort);
+        if (probe.waitForConnected(200))
+            break;
+    }
+
+    AppSettings &s = appSettings();
+    s.EnableSSL = 1;
+    s.SSLTunnel = 0;
+    s.Port = tlsPort;
+    s.Connections = 4;
+    s.Login = 1;
+    s.Username = u"tessuser"_s;
+    s.Password = u"tesspass"_s;
+    const qint64 P = s.PartSize;
+    queue(u"tls-a.bin"_s, randomData(P * 5 + 17, 16));
+    queue(u"tls-b.bin"_s, randomData(P - 1, 17));
+    const bool done = post(60000);
+    front.terminate();
+    front.waitForFinished(5000);
+    qputenv("SSL_CERT_FILE", savedCaFile);
+    ASSERT_TRUE(done);
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
+    EXPECT_TRUE(logHas(u"281"_s));
+    s.EnableSSL = 0;
+    s.Port = port_;
+    fetchAndCompare(u"tls"_s);
 }
 
 TEST_F(InnRoundTrip, AuthinfoWrongThenRightCredentials)

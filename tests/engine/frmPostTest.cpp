@@ -2,6 +2,7 @@
 #include "common/Log.h"
 #include "engine/Article.h"
 #include "engine/PostStats.h"
+#include "engine/Tls.h"
 #include "engine/frmPost.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
@@ -19,6 +20,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSslKey>
 #include <QRandomGenerator>
 #include <QDir>
 
@@ -308,6 +310,94 @@ TEST_F(PostRun, AuthenticationRightAndWrong)
     EXPECT_TRUE(server.commands.contains("AUTHINFO user poster"));
     EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
     expectAllPartsAccepted();
+}
+
+// Built-in TLS against servers showing each kind of certificate: a trusted
+// one posts (with AUTHINFO inside TLS); a wrong name, an expired or
+// self-signed certificate, or a pin that does not match stops the run at once
+// with the reason (not retried, nothing posted, the item queued again); a
+// self-signed certificate with its own fingerprint pinned posts.
+TEST_F(PostRun, BuiltInTlsPostsOnlyToACertificateItCanTrust)
+{
+    const QString certs = test::makeTestCertificates();
+    ASSERT_FALSE(certs.isEmpty());
+    const QByteArray savedCaFile = qgetenv("SSL_CERT_FILE");
+    qputenv("SSL_CERT_FILE", QFile::encodeName(certs + u"/ca.crt"_s));
+    const auto load = [&](const QString &name) {
+        QFile k(certs + u'/' + name + u".key"_s);
+        EXPECT_TRUE(k.open(QIODevice::ReadOnly));
+        return std::pair{QSslCertificate::fromPath(certs + u'/' + name + u".crt"_s).value(0),
+                         QSslKey(&k, QSsl::Ec)};
+    };
+    const QString selfPin = QString::fromLatin1(
+        load(u"selfsigned"_s).first.digest(QCryptographicHash::Sha256).toHex(':').toLower());
+    struct Case
+    {
+        QString certificate, pin, reason; // reason: empty when it posts
+        bool unattended = false;
+    };
+    const QList<Case> cases = {
+        {u"good"_s, {}, {}},
+        {u"wronghost"_s, {}, u"host name did not match"_s},
+        {u"expired"_s, {}, u"has expired"_s},
+        {u"selfsigned"_s, {}, u"self-signed"_s},
+        {u"selfsigned"_s, selfPin, {}},
+        {u"good"_s, QString(64, u'a'), u"not the pinned one"_s},
+        {u"expired"_s, {}, u"has expired"_s, true},
+    };
+    AppSettings &s = appSettings();
+    s.EnableSSL = 1;
+    s.SSLTunnel = 0;
+    s.Login = 1;
+    s.Username = u"poster"_s;
+    s.Password = u"secret"_s;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(qPrintable(c.certificate + u' ' + c.pin));
+        test::ScriptedNntpServer tls;
+        tls.user = "poster";
+        tls.password = "secret";
+        const auto [certificate, key] = load(c.certificate);
+        ASSERT_TRUE(tls.startTls(certificate, key, QSslCertificate::fromPath(certs + u"/ca.crt"_s)));
+        s.Port = tls.port();
+        s.SSLFingerprint = c.pin;
+        host.toldUser.clear();
+        host.gaveUp.clear();
+        host.nobodyWatching = c.unattended;
+        uploadQueue().clear();
+        logModel().clear();
+        const int i = queueFile(u"tls.bin"_s, randomData(200000, 3));
+        ASSERT_TRUE(run(10000));
+        if (c.reason.isEmpty()) {
+            EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
+            EXPECT_EQ(tls.accepted().size(), 2);
+            EXPECT_TRUE(tls.commands.contains("AUTHINFO user poster"));
+            continue;
+        }
+        EXPECT_EQ(uploadQueue().item(i).state, UploadState::Queued);
+        EXPECT_TRUE(tls.articles.isEmpty());
+        EXPECT_LE(tls.failedHandshakes, s.Connections) << "a refused certificate is not tried again";
+        const QString told = c.unattended ? QString() : host.toldUser.value(0);
+        EXPECT_EQ(host.gaveUp, c.unattended ? QList<int>{2} : QList<int>{});
+        EXPECT_TRUE(logHas(c.reason)) << "the reason is logged";
+        if (!c.unattended) {
+            EXPECT_TRUE(told.contains(c.reason, Qt::CaseInsensitive)) << qPrintable(told);
+            EXPECT_TRUE(told.contains(u"SHA-256 fingerprint: "_s + fingerprintText(certificate))) << qPrintable(told);
+        }
+    }
+    s.EnableSSL = 0;
+    qputenv("SSL_CERT_FILE", savedCaFile);
+}
+
+TEST(Tls, FingerprintsAreReadInEveryUsualSpelling)
+{
+    const QString hex = u"0123456789ABCDEF"_s.repeated(4);
+    EXPECT_EQ(normalizedFingerprint(hex.toLower()), hex);
+    QString colons;
+    for (int k = 0; k < 64; k += 2)
+        colons += hex.mid(k, 2) + (k < 62 ? u":"_s : QString());
+    EXPECT_EQ(normalizedFingerprint(u"  "_s + colons + u" "_s), hex);
+    for (const QString &bad : QStringList{hex.left(62), hex + u"00"_s, hex.left(63) + u"G"_s, QString()})
+        EXPECT_TRUE(normalizedFingerprint(bad).isEmpty()) << qPrintable(bad);
 }
 
 TEST_F(PostRun, OneFileUsesEveryConnection)

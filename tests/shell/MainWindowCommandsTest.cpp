@@ -11,6 +11,7 @@
 #include "shell/NewsgroupsDialog.h"
 #include "shell/Prompts.h"
 #include "shell/SettingsDialog.h"
+#include "shell/SpeedGraph.h"
 #include "storage/AppSettings.h"
 #include "storage/Newsgroups.h"
 #include "storage/ProfileFile.h"
@@ -35,6 +36,8 @@
 #include <QListWidget>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QProgressBar>
+#include <QStatusBar>
 
 #include <gtest/gtest.h>
 
@@ -333,6 +336,80 @@ TEST(FileSetup, ValidationMessages)
     EXPECT_EQ(Prompts::shown().last().text, u"No NZB path selected."_s);
 }
 
+// A run seen whole: the overall bar climbs to the end, the graph gets a
+// sample a tick with the limit as its line, what posting greys out says why,
+// and the run ends with its summary in the status bar and the log.
+TEST_F(Commands, RunShowsOverallProgressSpeedGraphAndSummary)
+{
+    PostTimeouts &timeouts = PostTimeouts::current();
+    const PostTimeouts saved = timeouts;
+    timeouts.statisticsMs = 50;
+    test::ScriptedNntpServer server;
+    ASSERT_TRUE(server.start());
+    AppSettings &s = appSettings();
+    s.Port = server.port();
+    s.setMaxLines(1000);
+    for (int i = 1; i <= 3; ++i) {
+        const QString path = test::homeFile(u"f%1"_s.arg(i));
+        test::writeAll(path, test::randomData(128000 * 2, quint32(i)));
+        uploadQueue().append(UploadQueue::newItem(u"S%1"_s.arg(i), u"alt.test"_s, path, 2, u"t"_s,
+                                                  {u"a%1@x"_s.arg(i), u"b%1@x"_s.arg(i)}));
+    }
+    QFile::remove(test::homeFile(u"f3"_s)); // gone before its turn: one failed item
+    window->speedBox()->setText(u"400"_s);
+    auto *bar = window->findChild<QProgressBar *>(u"prgOverall"_s);
+    auto *graph = window->findChild<SpeedGraph *>(u"speedGraph"_s);
+    ASSERT_TRUE(bar && graph);
+    QAction *settings = window->findChild<QAction *>(u"tbSettings"_s);
+    ASSERT_TRUE(settings);
+    const QString idleTip = settings->toolTip();
+    window->StartOrStop();
+    ASSERT_NE(window->engine(), nullptr);
+    EXPECT_FALSE(settings->isEnabled());
+    EXPECT_EQ(settings->toolTip(), idleTip + u" (not while posting)"_s);
+    auto *onComplete = window->findChild<QComboBox *>(u"cboOnComplete"_s);
+    EXPECT_EQ(onComplete->toolTip(), u"Tick \"On Complete\" first"_s);
+    QList<int> values;
+    for (QDeadlineTimer d(20000); window->engine() && !d.hasExpired();) {
+        spin(20);
+        if (values.isEmpty() || values.last() != bar->value())
+            values << bar->value();
+    }
+    timeouts = saved;
+    ASSERT_FALSE(window->engine());
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    EXPECT_GT(values.size(), 2) << "the bar moved on in steps";
+    // Four parts of six: the missing file's two were not posted.
+    EXPECT_EQ(bar->value(), 667);
+    EXPECT_EQ(window->findChild<QLabel *>(u"lblOverall"_s)->text(), u"527.4 kB of 791.0 kB posted (67%)"_s);
+    EXPECT_GE(graph->samples().size(), 3);
+    EXPECT_GT(*std::max_element(graph->samples().begin(), graph->samples().end()), 0);
+    EXPECT_EQ(graph->limit(), 400000);
+    EXPECT_GE(graph->scaleTop(), 400000);
+    EXPECT_TRUE(settings->isEnabled());
+    EXPECT_EQ(settings->toolTip(), idleTip);
+    const QString summary = window->statusBar()->currentMessage();
+    EXPECT_TRUE(summary.startsWith(u"Run finished: 2 items posted, 1 failed, 4 parts, "_s)) << qPrintable(summary);
+    EXPECT_TRUE(summary.contains(u" kB/s"_s));
+    bool logged = false;
+    for (int i = 0; i < logModel().count(); ++i)
+        logged = logged || logModel().line(i).text == summary;
+    EXPECT_TRUE(logged);
+
+    // The graph keeps ten minutes of seconds.
+    graph->clear();
+    for (int i = 0; i < SpeedGraph::kSamples + 5; ++i)
+        graph->addSample(i);
+    EXPECT_EQ(graph->samples().size(), SpeedGraph::kSamples);
+    EXPECT_EQ(graph->samples().front(), 5);
+    // A new run starts with an empty graph and the summary gone.
+    test::writeAll(test::homeFile(u"f4"_s), "y");
+    queue(4);
+    window->StartOrStop();
+    EXPECT_TRUE(window->statusBar()->currentMessage().isEmpty());
+    EXPECT_TRUE(graph->samples().isEmpty());
+}
+
 TEST_F(Commands, VerifyFinishedItemsAndPostWhatIsMissingAgain)
 {
     test::ScriptedNntpServer server;
@@ -600,3 +677,53 @@ TEST_F(Commands, FillAndNewsgroupDialogScreenshots)
     }
     messageTable().SetEnglishLang();
 }
+
+// The main window in the middle of a run (the overall bar and the speed graph
+// with its limit line), at 1280x800 and 1920x1080, in English and in Dutch:
+// TESSALY_SCREENSHOTS=<folder>, under a display of at least 1920x1080.
+TEST_F(Commands, MainWindowWhilePostingScreenshots)
+{
+    const QString folder = qEnvironmentVariable("TESSALY_SCREENSHOTS");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set TESSALY_SCREENSHOTS to a folder";
+    QDir().mkpath(folder);
+    test::ScriptedNntpServer server;
+    ASSERT_TRUE(server.start());
+    AppSettings &s = appSettings();
+    s.Port = server.port();
+    s.Connections = 4;
+    s.setMaxLines(1000);
+    for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
+        if (language != u"English"_s) {
+            ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
+        }
+        window->LoadMainWindow();
+        uploadQueue().clear();
+        for (int i = 1; i <= 12; ++i) {
+            const QString path = test::homeFile(u"holiday-%1.bin"_s.arg(i, 2, 10, QChar(u'0')));
+            test::writeAll(path, test::randomData(128000 * 6, quint32(i)));
+            uploadQueue().append(UploadQueue::newItem(u"Holiday Pics [%1/12] \"%2\""_s.arg(i).arg(QFileInfo(path).fileName()),
+                                                      u"alt.binaries.test"_s, path, 6, u"t"_s, {}));
+        }
+        window->speedBox()->setText(u"900"_s);
+        window->show();
+        window->StartOrStop();
+        ASSERT_NE(window->engine(), nullptr);
+        // Nine minutes of history before this run's own seconds, so the
+        // picture shows a full graph: a climb, the limit, a dip.
+        auto *graph = window->findChild<SpeedGraph *>(u"speedGraph"_s);
+        for (int t = 0; t < 540; ++t)
+            graph->addSample(t < 30 ? t * 29000 : (t > 300 && t < 330) ? 420000 : 880000 + (t * 7919) % 30000);
+        spin(3500);
+        for (const QSize size : {QSize(1280, 800), QSize(1920, 1080)}) {
+            window->resize(size);
+            spin(150);
+            window->grab().save(folder + u"/main-posting-%1x%2-%3.png"_s.arg(size.width()).arg(size.height()).arg(language));
+        }
+        Prompts::setNextAnswer(PromptAnswer::Yes);
+        window->StartOrStop();
+        spin(100);
+    }
+    messageTable().SetEnglishLang();
+}
+

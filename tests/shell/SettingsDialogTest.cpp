@@ -200,6 +200,11 @@ TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
         d.txtServer->setText(u"127.0.0.2"_s);
         Prompts::setNextAnswer(PromptAnswer::Yes);
         d.chkSSL->setChecked(true);
+        EXPECT_EQ(d.cboSslMode->currentText(), u"SSL (built-in)"_s);
+        EXPECT_FALSE(d.chkSSLNoVerify->isEnabled()) << "only the tunnel has it";
+        d.cboSslMode->setCurrentIndex(2);
+        EXPECT_TRUE(d.chkSSLNoVerify->isEnabled());
+        EXPECT_FALSE(d.txtFingerprint->isEnabled()) << "only built-in TLS pins";
         d.txtPort->setText(QString::number(test::freePort()));
         const QString port = d.txtPort->text();
         d.cmdOk_Click();
@@ -229,6 +234,31 @@ TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
         QThread::msleep(50);
     EXPECT_TRUE(tunnelProcesses().isEmpty());
     EXPECT_EQ(key(u"EnableSSL"_s), u"0"_s);
+}
+
+TEST_F(Settings, FingerprintIsCheckedBeforeAnythingIsStored)
+{
+    const QByteArray before = test::readAll(settingsFile().path());
+    frmSettings d;
+    Prompts::setNextAnswer(PromptAnswer::No); // keep the port
+    d.cboSslMode->setCurrentIndex(1);
+    EXPECT_TRUE(d.chkSSL->isChecked());
+    d.txtFingerprint->setText(u"AB:CD"_s);
+    EXPECT_FALSE(d.cmdOk_Click());
+    ASSERT_EQ(Prompts::shown().size(), 2);
+    EXPECT_EQ(Prompts::shown()[1].text,
+              u"A certificate fingerprint is 64 hex digits (colons allowed), not \"AB:CD\"."_s);
+    EXPECT_EQ(test::readAll(settingsFile().path()), before);
+    QString pin;
+    for (int k = 0; k < 32; ++k)
+        pin += (k ? u":"_s : QString()) + u"a5"_s;
+    d.txtFingerprint->setText(pin);
+    EXPECT_TRUE(d.cmdOk_Click());
+    EXPECT_EQ(key(u"SSLFingerprint"_s), pin);
+    EXPECT_EQ(key(u"SSLTunnel"_s), u"0"_s);
+    EXPECT_EQ(key(u"EnableSSL"_s), u"1"_s);
+    d.cboSslMode->setCurrentIndex(0);
+    EXPECT_FALSE(d.chkSSL->isChecked());
 }
 
 TEST_F(Settings, LanguageFiles)

@@ -43,11 +43,11 @@ TEST(AppSettings, MissingFileIsCreatedWithEveryDefault)
 
     const QByteArray file = test::readAll(settingsFile().path());
     const QStringList keys = settingsKeys();
-    ASSERT_EQ(keys.size(), 53);
+    ASSERT_EQ(keys.size(), 55);
     // Each key once, in the order of the defaults.
     QList<QByteArray> lines = file.split('\n');
     lines.removeAll(QByteArray());
-    ASSERT_EQ(lines.size(), 54); // section line + 53 keys
+    ASSERT_EQ(lines.size(), 56); // section line + 55 keys
     EXPECT_EQ(lines[0], QByteArray("[Settings]"));
     for (int i = 0; i < keys.size(); ++i)
         EXPECT_TRUE(lines[i + 1].startsWith(QByteArray(keys[i].toUtf8() + '='))) << lines[i + 1].constData();
@@ -226,14 +226,25 @@ TEST(AppSettings, PasswordScrambling)
     EXPECT_EQ(appSettings().Password, u"hunter2"_s);
 }
 
-TEST(AppSettings, TunnelStartsOnlyWithSsl)
+TEST(AppSettings, SslModesAndTheTunnelStartsOnlyInItsOwn)
 {
     int started = 0;
     setTunnelStarter([&] { ++started; });
     settingsWith({});
     ASSERT_TRUE(ReadINIFile());
-    EXPECT_EQ(started, 0);
+    EXPECT_EQ(sslMode(appSettings()), SslMode::Plain);
+    // A file from before the choice existed: SSL is the built-in kind.
     settingsWith({{u"EnableSSL"_s, u"1"_s}});
     ASSERT_TRUE(ReadINIFile());
+    EXPECT_EQ(sslMode(appSettings()), SslMode::BuiltIn);
+    EXPECT_EQ(started, 0);
+    settingsWith({{u"EnableSSL"_s, u"1"_s}, {u"SSLTunnel"_s, u"1"_s}});
+    ASSERT_TRUE(ReadINIFile());
+    EXPECT_EQ(sslMode(appSettings()), SslMode::Tunnel);
     EXPECT_EQ(started, 1);
+    // A pin that is no fingerprint pins nothing, and the file is mended.
+    settingsWith({{u"EnableSSL"_s, u"1"_s}, {u"SSLFingerprint"_s, u"12:34"_s}});
+    ASSERT_TRUE(ReadINIFile());
+    EXPECT_EQ(appSettings().SSLFingerprint, QString());
+    EXPECT_TRUE(test::readAll(settingsFile().path()).contains("\nSSLFingerprint=\n"));
 }

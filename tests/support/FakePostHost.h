@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace tessaly::test {
 
@@ -43,6 +44,12 @@ public:
     void enableStartTimer() override { ++startTimerCalls; }
     void runOnComplete(int index) override { onCompleteRuns << index; }
     void showItem(int) override {}
+    QStringList toldUser;
+    void tellUser(const QString &text) override { toldUser << text; }
+    bool nobodyWatching = false;
+    QList<int> gaveUp;
+    bool unattended() const override { return nobodyWatching; }
+    void runGaveUp(int status, const QString &) override { gaveUp << status; }
 };
 
 } // namespace tessaly::test

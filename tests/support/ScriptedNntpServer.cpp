@@ -1,6 +1,7 @@
 #include "support/ScriptedNntpServer.h"
 
 #include <QPointer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -23,8 +24,18 @@ struct ScriptedNntpServer::Session
 ScriptedNntpServer::ScriptedNntpServer(QObject *parent)
     : QObject(parent)
 {
-    connect(&server_, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *sock = server_.nextPendingConnection()) {
+    connect(&server_, &QTcpServer::newConnection, this, [this] { takeConnections(server_); });
+    // A TLS connection is handed over once its handshake is done.
+    connect(&tlsServer_, &QTcpServer::pendingConnectionAvailable, this, [this] { takeConnections(tlsServer_); });
+    connect(&tlsServer_, &QSslServer::errorOccurred, this, [this](QSslSocket *, QAbstractSocket::SocketError) {
+        ++failedHandshakes;
+    });
+}
+
+void ScriptedNntpServer::takeConnections(QTcpServer &from)
+{
+    {
+        while (QTcpSocket *sock = from.nextPendingConnection()) {
             auto *s = new Session;
             s->socket = sock;
             s->number = ++connections;
@@ -57,7 +68,7 @@ ScriptedNntpServer::ScriptedNntpServer(QObject *parent)
                 delete s;
             });
         }
-    });
+    }
 }
 
 ScriptedNntpServer::~ScriptedNntpServer()
@@ -69,6 +80,23 @@ ScriptedNntpServer::~ScriptedNntpServer()
         }
         delete s;
     }
+}
+
+bool ScriptedNntpServer::startTls(const QSslCertificate &certificate, const QSslKey &key,
+                                  const QList<QSslCertificate> &chain, const QHostAddress &address)
+{
+    QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+    c.setLocalCertificate(certificate);
+    c.setLocalCertificateChain(QList<QSslCertificate>{certificate} + chain);
+    c.setPrivateKey(key);
+    c.setPeerVerifyMode(QSslSocket::VerifyNone);
+    tlsServer_.setSslConfiguration(c);
+    return tlsServer_.listen(address, 0);
+}
+
+quint16 ScriptedNntpServer::port() const
+{
+    return tlsServer_.isListening() ? tlsServer_.serverPort() : server_.serverPort();
 }
 
 bool ScriptedNntpServer::start(const QHostAddress &address, quint16 port)

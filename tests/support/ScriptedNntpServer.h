@@ -12,6 +12,9 @@
 #include <QHash>
 #include <QSet>
 #include <QTcpServer>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslServer>
 
 #include <functional>
 
@@ -39,7 +42,12 @@ public:
     ~ScriptedNntpServer() override;
 
     bool start(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
-    quint16 port() const { return server_.serverPort(); }
+    // Listens with implicit TLS (NNTPS) instead, on a free port, showing this
+    // certificate (and the chain above it).
+    bool startTls(const QSslCertificate &certificate, const QSslKey &key, const QList<QSslCertificate> &chain = {},
+                  const QHostAddress &address = QHostAddress::LocalHost);
+    quint16 port() const;
+    int failedHandshakes = 0; // TLS connections that never got to the greeting
 
     // Greeting for each new connection in turn; the default after the queue runs out.
     QByteArray greeting = "200 Tessaly test server ready\r\n";
@@ -81,7 +89,9 @@ private:
     void onData(Session &s);
     void onLine(Session &s, const QByteArray &line);
     void finishArticle(Session &s);
+    void takeConnections(QTcpServer &from);
     QTcpServer server_;
+    QSslServer tlsServer_;
     QList<Session *> sessions_;
 };
 

@@ -17,6 +17,9 @@ QString homeFile(const QString &name);
 
 QByteArray readAll(const QString &path);
 void writeAll(const QString &path, const QByteArray &data);
+// Fresh certificates for TLS cases (see make-test-certificates.sh) in a
+// folder of the test's home; empty when they could not be made.
+QString makeTestCertificates();
 // A Settings.ini text with each "Key=value" line in place of its key's line
 // (appended when the key is missing).
 QByteArray withSettings(QByteArray ini, const QStringList &lines);

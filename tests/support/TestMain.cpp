@@ -16,6 +16,7 @@ using TestApplication = QCoreApplication;
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -63,6 +64,17 @@ QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString makeTestCertificates()
+{
+    using namespace Qt::StringLiterals;
+    const QString folder = homeFile(u"certificates"_s);
+    QProcess make;
+    make.start(u"bash"_s, {QStringLiteral(TESSALY_SOURCE_DIR) + u"/tests/support/make-test-certificates.sh"_s, folder});
+    if (!make.waitForFinished(60000) || make.exitStatus() != QProcess::NormalExit || make.exitCode() != 0)
+        return {};
+    return folder;
 }
 
 QByteArray withSettings(QByteArray ini, const QStringList &lines)
