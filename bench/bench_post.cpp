@@ -9,6 +9,9 @@
 //   bench_post checkcost [GB] [connections] [runs]  the same with the post
 //       check off and on, alternately (the sink answers STAT with 223);
 //       reports medians and the ratio on/off.
+//   bench_post tls [GB] [connections] [runs]  plain runs and runs over the
+//       built-in TLS (through a stunnel server in front of the sink),
+//       alternately; reports medians and the ratio TLS/plain.
 //   bench_post smallfiles [files] [connections]  posts that many small files
 //       (10,000 of 2,000 bytes over 8 connections by default, post check
 //       on); reports files per second and what saving Queue.dat cost.
@@ -36,6 +39,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -192,7 +196,7 @@ struct CheckRun
 };
 
 // One run over the queue as it stands (every item queued again first).
-CheckRun postQueue(quint16 port, int connections, bool check)
+CheckRun postQueue(quint16 port, int connections, bool check, bool tls = false)
 {
     for (int i = 1; i <= uploadQueue().count(); ++i) {
         UploadItem &it = uploadQueue().item(i);
@@ -200,6 +204,8 @@ CheckRun postQueue(quint16 port, int connections, bool check)
         uploadQueue().itemChanged(i);
     }
     configure(port, connections);
+    appSettings().EnableSSL = tls ? 1 : 0;
+    appSettings().SSLTunnel = 0;
     appSettings().PostCheck = check ? 1 : 0;
     PostTimeouts::current().checkDelayMs = 0; // each article asked for right after the next is sent
     QuietHost host;
@@ -261,6 +267,78 @@ int checkCost(double gigabytes, int connections, int runs, const QString &sinkPr
     std::printf("  check on    %7.0f MB/s  %.3f CPU-s/GB  (%d articles checked in the last run)\n", median(on),
                 median(onCpu), checked);
     std::printf("  ratio on/off throughput %.3f, CPU %.3f\n", median(on) / median(off), median(onCpu) / median(offCpu));
+    std::printf("  sink: %s\n", qPrintable(sink.stop()));
+    return allPosted ? 0 : 1;
+}
+
+// Built-in TLS against plain on the same sink: the TLS runs go through a
+// TLS front end (stunnel as a server, in a process of its own, with a
+// certificate of a fresh test authority the poster is told to trust).
+int tlsCost(double gigabytes, int connections, int runs, const QString &sinkProgram)
+{
+    QTemporaryDir tmp;
+    const QString folder = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
+    QDir().mkpath(folder);
+    const qint64 total = qint64(gigabytes * 1e9);
+    queueBenchFiles(folder, total);
+    Sink sink;
+    if (!sink.start(sinkProgram)) {
+        std::fprintf(stderr, "the sink did not start\n");
+        return 1;
+    }
+    const QString certs = tmp.filePath(u"certificates"_s);
+    QProcess make;
+    make.start(u"bash"_s, {QStringLiteral(TESSALY_SOURCE_DIR) + u"/tests/support/make-test-certificates.sh"_s, certs});
+    if (!make.waitForFinished(60000) || make.exitCode() != 0) {
+        std::fprintf(stderr, "the test certificates could not be made\n");
+        return 1;
+    }
+    qputenv("SSL_CERT_FILE", QFile::encodeName(certs + u"/ca.crt"_s));
+    const quint16 tlsPort = freePort();
+    QFile conf(tmp.filePath(u"front.conf"_s));
+    conf.open(QIODevice::WriteOnly);
+    conf.write("foreground = yes\npid =\nsocket = a:TCP_NODELAY=1\n[nntps]\ncert = " + QFile::encodeName(certs + u"/good.pem"_s)
+               + "\naccept = 127.0.0.1:" + QByteArray::number(tlsPort) + "\nconnect = 127.0.0.1:"
+               + QByteArray::number(sink.port) + "\n");
+    conf.close();
+    QProcess front;
+    front.setProcessChannelMode(QProcess::MergedChannels);
+    front.start(u"stunnel4"_s, {conf.fileName()});
+    if (!front.waitForStarted(5000)) {
+        std::fprintf(stderr, "stunnel4 did not start\n");
+        return 1;
+    }
+    for (QDeadlineTimer d(5000); !d.hasExpired();) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, tlsPort);
+        if (probe.waitForConnected(200))
+            break;
+    }
+    std::vector<double> plain, tls, plainCpu, tlsCpu;
+    bool allPosted = true;
+    postQueue(sink.port, connections, false); // warm the page cache
+    for (int r = 0; r < runs; ++r) {
+        for (const bool secure : {r % 2 == 1, r % 2 == 0}) {
+            const CheckRun f = postQueue(secure ? tlsPort : sink.port, connections, false, secure);
+            allPosted = allPosted && f.posted == uploadQueue().count();
+            (secure ? tls : plain).push_back(double(total) / 1e6 / f.seconds);
+            (secure ? tlsCpu : plainCpu).push_back(f.cpu / (double(total) / 1e9));
+            std::printf("  run %d %-5s %7.0f MB/s  %.3f CPU-s/GB  (%d of %d posted)\n", r + 1, secure ? "TLS" : "plain",
+                        double(total) / 1e6 / f.seconds, f.cpu / (double(total) / 1e9), f.posted, uploadQueue().count());
+        }
+    }
+    front.terminate();
+    front.waitForFinished(5000);
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("TLS cost: %.2f GB in %d files, %d connections, median of %d runs each\n", double(total) / 1e9,
+                uploadQueue().count(), connections, runs);
+    std::printf("  plain   %7.0f MB/s  %.3f CPU-s/GB\n", median(plain), median(plainCpu));
+    std::printf("  TLS     %7.0f MB/s  %.3f CPU-s/GB\n", median(tls), median(tlsCpu));
+    std::printf("  ratio TLS/plain throughput %.3f, CPU per GB %.3f\n", median(tls) / median(plain),
+                median(tlsCpu) / median(plainCpu));
     std::printf("  sink: %s\n", qPrintable(sink.stop()));
     return allPosted ? 0 : 1;
 }
@@ -542,6 +620,9 @@ int main(int argc, char **argv)
     if (mode == u"checkcost"_s)
         return checkCost(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), args.value(3, u"3"_s).toInt(),
                          sinkProgram);
+    if (mode == u"tls"_s)
+        return tlsCost(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), args.value(3, u"3"_s).toInt(),
+                       sinkProgram);
     if (mode == u"smallfiles"_s)
         return smallFiles(args.value(1, u"10000"_s).toInt(), args.value(2, u"8"_s).toInt(), sinkProgram);
     if (mode == u"compare"_s)
@@ -549,6 +630,7 @@ int main(int argc, char **argv)
                        args.value(4, u"3"_s).toInt(), std::max(1, args.value(5, u"4"_s).toInt()), sinkProgram);
     std::fprintf(stderr, "usage: bench_post throughput [GB] [connections] | limit L [seconds] [connections]\n"
                          "       bench_post checkcost [GB] [connections] [runs]\n"
+                         "       bench_post tls [GB] [connections] [runs]\n"
                          "       bench_post smallfiles [files] [connections]\n"
                          "       bench_post compare [GB] [connections] [MaxLines] [runs] [files]\n");
     return 2;

@@ -1380,11 +1380,14 @@ void frmPost::sendTick(PostConnection &c)
         return;
     const qint64 remaining = c.article.size() - c.sendPos;
     c.timeline.packetSent(double(clock_.nsecsElapsed()) / 1e6, remaining, packetSize_, PostTimeouts::current().tickMs);
-    if (packetSize_ >= remaining && c.sendPos == 0) {
+    // Over TLS too the whole article goes in one write when nothing limits
+    // it: pieces of it cost more in turns of the event loop than they save.
+    const qint64 packet = packetSize_;
+    if (packet >= remaining && c.sendPos == 0) {
         c.socket->write(c.article); // shares the article's buffer, no copy
         c.sendPos = c.article.size();
     } else {
-        const qint64 n = std::min<qint64>(packetSize_, remaining);
+        const qint64 n = std::min<qint64>(packet, remaining);
         c.socket->write(c.article.constData() + c.sendPos, n);
         c.sendPos += n;
     }
