@@ -316,9 +316,13 @@ int tlsCost(double gigabytes, int connections, int runs, const QString &sinkProg
     }
     std::vector<double> plain, tls, plainCpu, tlsCpu;
     bool allPosted = true;
-    postQueue(sink.port, connections, false); // warm the page cache
+    if (qEnvironmentVariableIsEmpty("BENCH_ONLY"))
+        postQueue(sink.port, connections, false); // warm the page cache
     for (int r = 0; r < runs; ++r) {
         for (const bool secure : {r % 2 == 1, r % 2 == 0}) {
+            // BENCH_ONLY=tls or =plain runs one kind (to profile it alone).
+            if (const QString only = qEnvironmentVariable("BENCH_ONLY"); !only.isEmpty() && (only == u"tls"_s) != secure)
+                continue;
             const CheckRun f = postQueue(secure ? tlsPort : sink.port, connections, false, secure);
             allPosted = allPosted && f.posted == uploadQueue().count();
             (secure ? tls : plain).push_back(double(total) / 1e6 / f.seconds);
@@ -331,7 +335,7 @@ int tlsCost(double gigabytes, int connections, int runs, const QString &sinkProg
     front.waitForFinished(5000);
     const auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
+        return v.empty() ? 0.0 : v[v.size() / 2];
     };
     std::printf("TLS cost: %.2f GB in %d files, %d connections, median of %d runs each\n", double(total) / 1e9,
                 uploadQueue().count(), connections, runs);
