@@ -1,6 +1,8 @@
 // Language files with arbitrary content.
 #include "config/Language.h"
 #include "common/MessageTable.h"
+#include "platform/ProgramFolder.h"
+#include "storage/AppSettings.h"
 #define TESSALY_FUZZ_CUSTOM_INIT
 #include "fuzz/FuzzSupport.h"
 
@@ -9,7 +11,7 @@ using namespace Qt::StringLiterals;
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     tessaly::fuzz::setUp(argc, argv);
-    QDir().mkpath(tessaly::languagesFolder());
+    QDir().mkpath(tessaly::inProgramFolder(u"Languages"_s));
     return 0;
 }
 

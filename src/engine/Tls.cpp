@@ -79,7 +79,7 @@ void connectEncrypted(QSslSocket *socket, const QString &host, quint16 port, con
     QObject::disconnect(socket, &QSslSocket::sslErrors, nullptr, nullptr);
     QObject::disconnect(socket, &QSslSocket::encrypted, nullptr, nullptr);
     auto said = std::make_shared<bool>(false);
-    auto refuse = [socket, refused, said](const QString &why) {
+    auto refuse = [refused, said](const QString &why) {
         if (*said)
             return;
         *said = true;
