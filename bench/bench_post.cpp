@@ -20,7 +20,9 @@
 //       there is a display) against bench_floor, the least a poster can do,
 //       on the same sink and files (2 GB as four files, 8 connections,
 //       MaxLines 5600 and 3 runs by default); reports medians and the
-//       program's figures as ratios of the floor's.
+//       program's figures as ratios of the floor's. MaxLines may be a list
+//       ("1000,5600"): the sizes take turns in every run, and each is also
+//       reported against the last.
 #include "common/AppState.h"
 #include "engine/Article.h"
 #include "engine/PostHost.h"
@@ -501,8 +503,10 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-int compare(double gigabytes, int connections, int maxLines, int runs, int fileCount, const QString &sinkProgram)
+int compare(double gigabytes, int connections, const QList<int> &lineCounts, int runs, int fileCount,
+            const QString &sinkProgram)
 {
+    int maxLines = lineCounts.value(0, 5600); // of the run being made
     QTemporaryDir tmp;
     const QString base = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
     // The program posts every file of the folder: one folder per file count.
@@ -516,7 +520,6 @@ int compare(double gigabytes, int connections, int maxLines, int runs, int fileC
             writeRandomFile(path, total / fileCount, quint64(n) + 100);
         files << path;
     }
-    const qint64 partBytes = qint64(maxLines) * 128;
     const QString bin = QCoreApplication::applicationDirPath();
     const QString floorProgram = bin + u"/bench_floor"_s;
     const QString posterProgram = QStringLiteral(TESSALY_APP_PATH);
@@ -569,7 +572,8 @@ int compare(double gigabytes, int connections, int maxLines, int runs, int fileC
         };
     };
     const auto floorArgs = [&](quint16 port) {
-        return QStringList{QString::number(port), QString::number(connections), QString::number(partBytes)} + files;
+        return QStringList{QString::number(port), QString::number(connections), QString::number(qint64(maxLines) * 128)}
+            + files;
     };
 
     struct Series
@@ -577,8 +581,13 @@ int compare(double gigabytes, int connections, int maxLines, int runs, int fileC
         const char *name;
         std::vector<double> rate, cpuPerGB;
     };
-    Series floor{"floor (bench_floor)", {}, {}}, headless{"program, headless", {}, {}},
-        window{"program, in its window", {}, {}};
+    // One set of series per article size; the sizes take turns in every run.
+    struct Sizes
+    {
+        Series floor{"floor (bench_floor)", {}, {}}, headless{"program, headless", {}, {}},
+            window{"program, in its window", {}, {}};
+    };
+    std::vector<Sizes> sizes(std::size_t(lineCounts.size()));
     const double gb = double(total / fileCount * fileCount) / 1e9;
     bool ok = true;
     for (int r = 0; r < runs; ++r) {
@@ -588,23 +597,37 @@ int compare(double gigabytes, int connections, int maxLines, int runs, int fileC
             s.rate.push_back(gb * 1000 / f.seconds);
             s.cpuPerGB.push_back(f.cpu / gb);
         };
-        measure(floor, floorProgram, floorArgs);
-        measure(headless, posterProgram, programArgs(true));
-        if (display)
-            measure(window, posterProgram, programArgs(false));
+        for (qsizetype k = 0; k < lineCounts.size(); ++k) {
+            maxLines = lineCounts[k];
+            Sizes &z = sizes[std::size_t(k)];
+            measure(z.floor, floorProgram, floorArgs);
+            measure(z.headless, posterProgram, programArgs(true));
+            if (display)
+                measure(z.window, posterProgram, programArgs(false));
+        }
     }
-    std::printf("compare: %.2f GB in %d files, %lld-byte parts (MaxLines %d), %d connections, median of %d runs\n", gb,
-                fileCount, static_cast<long long>(partBytes), maxLines, connections, runs);
-    for (const Series *s : {&floor, &headless, &window}) {
-        if (s->rate.empty())
-            continue;
-        std::printf("  %-24s %7.0f MB/s  %.3f CPU-seconds per GB\n", s->name, median(s->rate), median(s->cpuPerGB));
+    for (qsizetype k = 0; k < lineCounts.size(); ++k) {
+        const Sizes &z = sizes[std::size_t(k)];
+        std::printf("compare: %.2f GB in %d files, %lld-byte parts (MaxLines %d), %d connections, median of %d runs\n",
+                    gb, fileCount, static_cast<long long>(lineCounts[k]) * 128, lineCounts[k], connections, runs);
+        for (const Series *s : {&z.floor, &z.headless, &z.window}) {
+            if (s->rate.empty())
+                continue;
+            std::printf("  %-24s %7.0f MB/s  %.3f CPU-seconds per GB\n", s->name, median(s->rate), median(s->cpuPerGB));
+        }
+        std::printf("  headless / floor:  CPU per GB %.2fx, throughput %.2fx\n",
+                    median(z.headless.cpuPerGB) / median(z.floor.cpuPerGB), median(z.headless.rate) / median(z.floor.rate));
+        if (!z.window.rate.empty())
+            std::printf("  window / headless: CPU per GB %.2fx, throughput %.2fx\n",
+                        median(z.window.cpuPerGB) / median(z.headless.cpuPerGB),
+                        median(z.window.rate) / median(z.headless.rate));
     }
-    std::printf("  headless / floor:  CPU per GB %.2fx, throughput %.2fx\n",
-                median(headless.cpuPerGB) / median(floor.cpuPerGB), median(headless.rate) / median(floor.rate));
-    if (!window.rate.empty())
-        std::printf("  window / headless: CPU per GB %.2fx, throughput %.2fx\n",
-                    median(window.cpuPerGB) / median(headless.cpuPerGB), median(window.rate) / median(headless.rate));
+    // Sizes against the last one given, in the same run.
+    for (qsizetype k = 0; k + 1 < lineCounts.size(); ++k)
+        std::printf("MaxLines %d / MaxLines %d, headless: throughput %.2fx, CPU per GB %.2fx (floor: %.2fx)\n",
+                    lineCounts[k], lineCounts.last(), median(sizes[std::size_t(k)].headless.rate) / median(sizes.back().headless.rate),
+                    median(sizes[std::size_t(k)].headless.cpuPerGB) / median(sizes.back().headless.cpuPerGB),
+                    median(sizes[std::size_t(k)].floor.rate) / median(sizes.back().floor.rate));
     return ok ? 0 : 1;
 }
 
@@ -629,9 +652,13 @@ int main(int argc, char **argv)
                        sinkProgram);
     if (mode == u"smallfiles"_s)
         return smallFiles(args.value(1, u"10000"_s).toInt(), args.value(2, u"8"_s).toInt(), sinkProgram);
-    if (mode == u"compare"_s)
-        return compare(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), args.value(3, u"5600"_s).toInt(),
-                       args.value(4, u"3"_s).toInt(), std::max(1, args.value(5, u"4"_s).toInt()), sinkProgram);
+    if (mode == u"compare"_s) {
+        QList<int> lines;
+        for (const QString &n : args.value(3, u"5600"_s).split(u',', Qt::SkipEmptyParts))
+            lines << std::max(1, n.toInt());
+        return compare(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), lines, args.value(4, u"3"_s).toInt(),
+                       std::max(1, args.value(5, u"4"_s).toInt()), sinkProgram);
+    }
     std::fprintf(stderr, "usage: bench_post throughput [GB] [connections] | limit L [seconds] [connections]\n"
                          "       bench_post checkcost [GB] [connections] [runs]\n"
                          "       bench_post tls [GB] [connections] [runs]\n"
