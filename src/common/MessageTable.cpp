@@ -287,6 +287,9 @@ constexpr EnglishText kEnglish[] = {
     {279, u"Certificate fingerprint (SHA-256):"},
     {280, u"A certificate fingerprint is 64 hex digits (colons allowed), not \"%1\"."},
     {281, u"empty: the system's certificate authorities decide"},
+    {282, u"select a job first"},
+    {283, u"no jobs yet"},
+    {284, u"not while the jobs run"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -300,6 +303,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"Unattended", 261, 267},
     {u"Window", 268, 274},
     {u"Tls", 275, 281},
+    {u"Hints", 282, 284},
 };
 
 bool inRange(int slot)

@@ -586,6 +586,10 @@ void MainWindow::LoadMainWindow()
     actJobTop->setToolTip(u"TOP"_s);
     actJobBottom->setToolTip(u"BOTTOM"_s);
     actJobClear->setToolTip(caption(98));
+    // The texts just set are the ones a greyed-out button adds its reason to.
+    for (QAction *a : findChildren<QAction *>())
+        a->setProperty("idleTip", QVariant());
+    applyJobCommandState();
     mnuPauseSelected->setText(caption(95));
     mnuPauseAll->setText(caption(96));
     mnuClearSelected->setText(caption(97));

@@ -269,13 +269,26 @@ void MainWindow::showJobMenu(const QPoint &pos)
         RarParMenu->exec(tvwRarPar->viewport()->mapToGlobal(pos));
 }
 
+namespace {
+// Enables the action, or disables it with the reason added to its tooltip.
+void enableOrSayWhy(QAction *a, bool on, const QString &why)
+{
+    if (!a->property("idleTip").isValid())
+        a->setProperty("idleTip", a->toolTip());
+    a->setEnabled(on);
+    const QString idle = a->property("idleTip").toString();
+    a->setToolTip(on ? idle : idle + u" ("_s + why + u')');
+}
+} // namespace
+
 void MainWindow::applyJobCommandState()
 {
     const bool running = jobRunner_ && jobRunner_->isRunning();
     const bool selected = !running && selectedJobRow() >= 0;
+    const QString why = running ? msg(284) : msg(282);
     for (QAction *a : {actJobUp, actJobDown, actJobTop, actJobBottom, mnuRarParItem})
-        a->setEnabled(selected);
-    actJobClear->setEnabled(!running && tessaly::jobTree().hasJobs());
+        enableOrSayWhy(a, selected, why);
+    enableOrSayWhy(actJobClear, !running && tessaly::jobTree().hasJobs(), running ? msg(284) : msg(283));
 }
 
 bool MainWindow::noUpload() const
@@ -291,9 +304,6 @@ void MainWindow::setJobControls(bool running)
     mnuSettings->setEnabled(!running);
     actScheduler->setEnabled(!running);
     applyJobCommandState();
-    if (running)
-        for (QAction *a : {actJobUp, actJobDown, actJobTop, actJobBottom, actJobClear, mnuRarParItem})
-            a->setEnabled(false);
 }
 
 void MainWindow::openSettings()

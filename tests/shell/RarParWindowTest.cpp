@@ -191,9 +191,16 @@ TEST_F(RarPar, TheWindowRunsStopsMovesAndClearsJobs)
     d->txtColName->setText(u"Second"_s);
     ASSERT_TRUE(d->cmdAdd_Click());
 
-    // Moving and clearing need a selected job; each change is saved.
+    // Moving and clearing need a selected job; each change is saved. A
+    // button that cannot be used says why.
+    QAction *up = window.findChild<QAction *>(u"tbJobUp"_s);
+    ASSERT_TRUE(up);
+    EXPECT_FALSE(up->isEnabled());
+    EXPECT_EQ(up->toolTip(), u"UP (select a job first)"_s);
     QTreeView *view = window.jobView();
     view->setCurrentIndex(view->model()->index(1, 0));
+    EXPECT_TRUE(up->isEnabled());
+    EXPECT_EQ(up->toolTip(), u"UP"_s);
     window.moveSelectedJob(MainWindow::JobMove::Top);
     EXPECT_EQ(jobTree().rootAt(0)->caption, u"Second"_s);
     EXPECT_TRUE(test::readAll(jobFilePath()).indexOf("\"Second\"") < test::readAll(jobFilePath()).indexOf("\"My Pics\""));
@@ -229,6 +236,7 @@ TEST_F(RarPar, TheWindowRunsStopsMovesAndClearsJobs)
     Prompts::setNextAnswer(PromptAnswer::Yes);
     window.jobToolbar()->actions().last()->trigger();
     EXPECT_FALSE(jobTree().hasJobs());
+    EXPECT_TRUE(window.jobToolbar()->actions().last()->toolTip().endsWith(u"(no jobs yet)"_s));
     EXPECT_FALSE(test::readAll(jobFilePath()).contains("Image=\"1\""));
     EXPECT_TRUE(window.Form_QueryUnload());
 }
