@@ -229,20 +229,35 @@ CheckRun postQueue(quint16 port, int connections, bool check, bool tls = false)
     return f;
 }
 
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Random files of `gigabytes` in all queued (in BENCH_DIR when set, which
+// keeps them between runs, else in `tmp`) and a sink started; false when the
+// sink did not start.
+bool queueAndStartSink(double gigabytes, const QTemporaryDir &tmp, Sink &sink, const QString &sinkProgram)
+{
+    const QString folder = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
+    QDir().mkpath(folder);
+    queueBenchFiles(folder, qint64(gigabytes * 1e9));
+    if (sink.start(sinkProgram))
+        return true;
+    std::fprintf(stderr, "the sink did not start\n");
+    return false;
+}
+
 // The post check's cost: runs with the check off and on, alternately, in
 // one process against one sink; medians and the ratio on/off.
 int checkCost(double gigabytes, int connections, int runs, const QString &sinkProgram)
 {
     QTemporaryDir tmp;
-    const QString folder = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
-    QDir().mkpath(folder);
     const qint64 total = qint64(gigabytes * 1e9);
-    queueBenchFiles(folder, total);
     Sink sink;
-    if (!sink.start(sinkProgram)) {
-        std::fprintf(stderr, "the sink did not start\n");
+    if (!queueAndStartSink(gigabytes, tmp, sink, sinkProgram))
         return 1;
-    }
     std::vector<double> off, on, offCpu, onCpu;
     int checked = 0;
     bool allPosted = true;
@@ -259,10 +274,6 @@ int checkCost(double gigabytes, int connections, int runs, const QString &sinkPr
                 checked = f.checked;
         }
     }
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
     std::printf("check cost: %.2f GB in %d files, 384000-byte parts, %d connections, median of %d runs each\n",
                 double(total) / 1e9, uploadQueue().count(), connections, runs);
     std::printf("  check off   %7.0f MB/s  %.3f CPU-s/GB\n", median(off), median(offCpu));
@@ -279,15 +290,10 @@ int checkCost(double gigabytes, int connections, int runs, const QString &sinkPr
 int tlsCost(double gigabytes, int connections, int runs, const QString &sinkProgram)
 {
     QTemporaryDir tmp;
-    const QString folder = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
-    QDir().mkpath(folder);
     const qint64 total = qint64(gigabytes * 1e9);
-    queueBenchFiles(folder, total);
     Sink sink;
-    if (!sink.start(sinkProgram)) {
-        std::fprintf(stderr, "the sink did not start\n");
+    if (!queueAndStartSink(gigabytes, tmp, sink, sinkProgram))
         return 1;
-    }
     const QString certs = tmp.filePath(u"certificates"_s);
     QProcess make;
     make.start(u"bash"_s, {QStringLiteral(TESSALY_SOURCE_DIR) + u"/tests/support/make-test-certificates.sh"_s, certs});
@@ -335,10 +341,6 @@ int tlsCost(double gigabytes, int connections, int runs, const QString &sinkProg
     }
     front.terminate();
     front.waitForFinished(5000);
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
     std::printf("TLS cost: %.2f GB in %d files, %d connections, median of %d runs each\n", double(total) / 1e9,
                 uploadQueue().count(), connections, runs);
     std::printf("  plain   %7.0f MB/s  %.3f CPU-s/GB\n", median(plain), median(plainCpu));
@@ -353,15 +355,10 @@ int throughput(double gigabytes, int connections, const QString &sinkProgram)
 {
     // BENCH_DIR keeps the files between runs (they are made once).
     QTemporaryDir tmp;
-    const QString folder = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
-    QDir().mkpath(folder);
     const qint64 total = qint64(gigabytes * 1e9);
-    queueBenchFiles(folder, total);
     Sink sink;
-    if (!sink.start(sinkProgram)) {
-        std::fprintf(stderr, "the sink did not start\n");
+    if (!queueAndStartSink(gigabytes, tmp, sink, sinkProgram))
         return 1;
-    }
     configure(sink.port, connections);
     QuietHost host;
     frmPost engine(&host);
@@ -495,12 +492,6 @@ RunFigures runChild(const QString &program, const std::function<QStringList(quin
         std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
     sink.stop();
     return f;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 int compare(double gigabytes, int connections, const QList<int> &lineCounts, int runs, int fileCount,

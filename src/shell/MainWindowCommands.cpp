@@ -350,13 +350,8 @@ void MainWindow::setPostingControls(bool posting)
     actStart->setText(msg(posting ? 40 : 39));
     actStart->setIcon(Icons::toolIcon(posting ? Icons::Tool::Stop : Icons::Tool::Start));
     // What posting turns off says why in its tooltip.
-    for (QAction *a : {actSettings, actScheduler, actUp, actDown, actTop, actBottom, actClearAll}) {
-        if (!a->property("idleTip").isValid())
-            a->setProperty("idleTip", a->toolTip());
-        a->setEnabled(!posting);
-        const QString idle = a->property("idleTip").toString();
-        a->setToolTip(posting ? idle + u" ("_s + msg(273) + u')' : idle);
-    }
+    for (QAction *a : {actSettings, actScheduler, actUp, actDown, actTop, actBottom, actClearAll})
+        enableOrSayWhy(a, !posting, msg(273));
     if (posting) {
         statusBar()->clearMessage();
         speedGraph_->clear();

@@ -53,6 +53,16 @@ Ran run(const QString &program, const QStringList &arguments, const QProcessEnvi
     return r;
 }
 
+// The program's environment for a run without a display, in its own folder.
+QProcessEnvironment headlessIn(const QString &home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s, u"DBUS_SESSION_BUS_ADDRESS"_s})
+        env.remove(name);
+    env.insert(u"TESSALY_HOME"_s, home);
+    return env;
+}
+
 // The installed program (root/usr/bin/tessaly-poster) starts, names its
 // version, and posts two files in Dutch to a scripted server.
 void expectAWorkingCopy(const QString &root)
@@ -70,12 +80,7 @@ void expectAWorkingCopy(const QString &root)
     test::writeAll(folder + u"/two.bin"_s, test::randomData(90000, 8));
     test::ScriptedNntpServer server;
     ASSERT_TRUE(server.start());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(u"DISPLAY"_s);
-    env.remove(u"WAYLAND_DISPLAY"_s);
-    env.remove(u"QT_QPA_PLATFORM"_s);
-    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
-    env.insert(u"TESSALY_HOME"_s, home);
+    const QProcessEnvironment env = headlessIn(home);
     // The defaults, as a first start (here with a bad command line) writes them.
     EXPECT_EQ(run(program, {u"/F"_s, u"/nonexistent"_s, u"/P"_s, u"/C"_s}, env).status, 1);
     const QByteArray defaults = test::readAll(home + u"/Settings.ini"_s);
@@ -158,13 +163,8 @@ TEST(Installed, AnOrdinaryUserPostsThroughTheTunnelToPort563)
     test::writeAll(folder + u"/one.bin"_s, test::randomData(150000, 4));
     ::chmod(QFile::encodeName(test::home()).constData(), 0711);
     ASSERT_EQ(run(u"chown"_s, {u"-R"_s, u"nobody:nogroup"_s, home}).status, 0);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(u"DISPLAY"_s);
-    env.remove(u"WAYLAND_DISPLAY"_s);
-    env.remove(u"QT_QPA_PLATFORM"_s);
-    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+    QProcessEnvironment env = headlessIn(home);
     env.insert(u"HOME"_s, home);
-    env.insert(u"TESSALY_HOME"_s, home);
     const QStringList asNobody{u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s,
                                QStringLiteral(TESSALY_APP_PATH)};
     EXPECT_EQ(run(u"setpriv"_s, asNobody + QStringList{u"/F"_s, u"/nonexistent"_s, u"/P"_s, u"/C"_s}, env).status, 1);
