@@ -347,6 +347,14 @@ int tlsCost(double gigabytes, int connections, int runs, const QString &sinkProg
     std::printf("  TLS     %7.0f MB/s  %.3f CPU-s/GB\n", median(tls), median(tlsCpu));
     std::printf("  ratio TLS/plain throughput %.3f, CPU per GB %.3f\n", median(tls) / median(plain),
                 median(tlsCpu) / median(plainCpu));
+    // The two runs of a round follow each other: their ratio is less touched
+    // by a machine whose load drifts than the ratio of the medians.
+    std::vector<double> paired;
+    for (std::size_t r = 0; r < std::min(tlsCpu.size(), plainCpu.size()); ++r)
+        paired.push_back(tlsCpu[r] / plainCpu[r]);
+    if (!paired.empty())
+        std::printf("  CPU per GB TLS/plain, round by round: median %.3f (lowest %.3f, highest %.3f)\n", median(paired),
+                    *std::min_element(paired.begin(), paired.end()), *std::max_element(paired.begin(), paired.end()));
     std::printf("  sink: %s\n", qPrintable(sink.stop()));
     return allPosted ? 0 : 1;
 }
