@@ -104,7 +104,7 @@ void connectEncrypted(QSslSocket *socket, const QString &host, quint16 port, con
     });
     // Unbuffered: the TCP socket underneath then hands each encrypted block
     // straight to the kernel instead of copying it into a buffer of its own
-    // first (a copy of every byte posted, about a quarter of what TLS adds).
+    // first: one copy fewer of every byte posted.
     // What is read still collects in the TLS socket's own buffer.
     socket->connectToHostEncrypted(host, port, host, QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
