@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build make pkg-config ccache
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   xvfb xauth fonts-dejavu-core dbus
   python3 python3-yenc unrtf stunnel4 openssl util-linux

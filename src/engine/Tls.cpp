@@ -1,9 +1,9 @@
 #include "engine/Tls.h"
 
+#include "engine/TlsSocket.h"
+
 #include "storage/AppSettings.h"
 
-#include <QFile>
-#include <QSslSocket>
 #include <QStringList>
 
 #include <functional>
@@ -12,20 +12,6 @@
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
-
-QSslConfiguration tlsConfiguration()
-{
-    QSslConfiguration c = QSslConfiguration::defaultConfiguration();
-    c.setProtocol(QSsl::TlsV1_2OrLater);
-    c.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    const QString extra = qEnvironmentVariable("SSL_CERT_FILE");
-    if (!extra.isEmpty()) {
-        QList<QSslCertificate> cas = c.caCertificates();
-        cas += QSslCertificate::fromPath(extra, QSsl::Pem);
-        c.setCaCertificates(cas);
-    }
-    return c;
-}
 
 QString fingerprintText(const QSslCertificate &certificate)
 {
@@ -70,43 +56,15 @@ TlsVerdict judgeCertificate(const QList<QSslError> &errors, const QSslCertificat
                        .arg(why.join(u"; "_s), describe(peer))};
 }
 
-void connectEncrypted(QSslSocket *socket, const QString &host, quint16 port, const QString &pinned,
+void connectEncrypted(TlsSocket *socket, const QString &host, quint16 port, const QString &pinned,
                       std::function<void(const QString &)> refused)
 {
-    socket->setSslConfiguration(tlsConfiguration());
-    socket->setPeerVerifyName(host);
-    // One verdict per connection; the handlers of the last one go first.
-    QObject::disconnect(socket, &QSslSocket::sslErrors, nullptr, nullptr);
-    QObject::disconnect(socket, &QSslSocket::encrypted, nullptr, nullptr);
+    // One verdict per connection, said once.
     auto said = std::make_shared<bool>(false);
-    auto refuse = [refused, said](const QString &why) {
-        if (*said)
-            return;
-        *said = true;
-        refused(why);
-    };
-    QObject::connect(socket, &QSslSocket::sslErrors, socket, [socket, pinned, refuse](const QList<QSslError> &errors) {
-        const TlsVerdict v = judgeCertificate(errors, socket->peerCertificate(), pinned);
-        if (v.accepted)
-            socket->ignoreSslErrors(errors);
-        else
-            refuse(v.reason);
+    socket->connectToHostEncrypted(host, port, pinned, [refused, said](const QString &why) {
+        if (!std::exchange(*said, true))
+            refused(why);
     });
-    // A trusted certificate must still be the pinned one when a pin is set.
-    QObject::connect(socket, &QSslSocket::encrypted, socket, [socket, pinned, refuse] {
-        if (normalizedFingerprint(pinned).isEmpty())
-            return;
-        const TlsVerdict v = judgeCertificate({}, socket->peerCertificate(), pinned);
-        if (!v.accepted) {
-            socket->abort();
-            refuse(v.reason);
-        }
-    });
-    // Unbuffered: the TCP socket underneath then hands each encrypted block
-    // straight to the kernel instead of copying it into a buffer of its own
-    // first: one copy fewer of every byte posted.
-    // What is read still collects in the TLS socket's own buffer.
-    socket->connectToHostEncrypted(host, port, host, QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
 
 } // namespace tessaly

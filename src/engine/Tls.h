@@ -1,23 +1,20 @@
-// TLS for the news server connections (implicit TLS, NNTPS): the settings
-// every connection gets, and the verdict on the server's certificate. A
-// certificate the system does not trust is accepted only when its SHA-256
-// fingerprint is the one pinned in the settings; with a pin set, a
-// certificate with another fingerprint is refused even when trusted.
+// TLS for the news server connections (implicit TLS, NNTPS): the verdict
+// on the server's certificate. A certificate the system does not trust is
+// accepted only when its SHA-256 fingerprint is the one pinned in the
+// settings; with a pin set, a certificate with another fingerprint is
+// refused even when trusted.
 #pragma once
 
 #include <QList>
 #include <QSslCertificate>
-#include <QSslConfiguration>
 #include <QSslError>
 #include <QString>
 
-class QSslSocket;
+#include <functional>
 
 namespace tessaly {
 
-// TLS 1.2 or newer, the peer verified against the system's authorities
-// (and those of the file SSL_CERT_FILE names, as OpenSSL programs do).
-QSslConfiguration tlsConfiguration();
+class TlsSocket;
 
 // "AB:CD:..." (32 pairs), the SHA-256 of the certificate.
 QString fingerprintText(const QSslCertificate &certificate);
@@ -33,7 +30,7 @@ TlsVerdict judgeCertificate(const QList<QSslError> &errors, const QSslCertificat
 
 // Connects the socket with TLS, with the verdict applied; `refused` is
 // called (once) with the reason when the certificate is not accepted.
-void connectEncrypted(QSslSocket *socket, const QString &host, quint16 port, const QString &pinned,
+void connectEncrypted(TlsSocket *socket, const QString &host, quint16 port, const QString &pinned,
                       std::function<void(const QString &)> refused);
 
 } // namespace tessaly

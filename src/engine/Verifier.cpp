@@ -1,7 +1,7 @@
 #include "engine/Verifier.h"
 
 #include "engine/Tls.h"
-#include <QSslSocket>
+#include "engine/TlsSocket.h"
 
 #include "common/MessageTable.h"
 #include "engine/frmPost.h"
@@ -90,7 +90,7 @@ void Verifier::start()
         return;
     }
     const SslMode mode = sslMode(s);
-    socket_ = mode == SslMode::BuiltIn ? new QSslSocket(this) : new QTcpSocket(this);
+    socket_ = mode == SslMode::BuiltIn ? new TlsSocket(this) : new QTcpSocket(this);
     connect(socket_, &QTcpSocket::readyRead, this, [this] {
         session_.append(socket_->readAll());
         watchdog_.start(PostTimeouts::current().replyMs);
@@ -106,7 +106,7 @@ void Verifier::start()
             fail(u"Connection to the server failed: "_s + socket_->errorString());
     });
     if (mode == SslMode::BuiltIn) {
-        connectEncrypted(qobject_cast<QSslSocket *>(socket_), s.Server.trimmed(), quint16(s.Port), s.SSLFingerprint,
+        connectEncrypted(qobject_cast<TlsSocket *>(socket_), s.Server.trimmed(), quint16(s.Port), s.SSLFingerprint,
                          [this](const QString &why) { fail(why); });
     } else {
         // Through the tunnel, the local end of it, as the posting connections do.

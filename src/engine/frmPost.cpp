@@ -1,6 +1,7 @@
 #include "engine/frmPost.h"
 
 #include "engine/Tls.h"
+#include "engine/TlsSocket.h"
 
 #include "common/AppState.h"
 #include "common/Clock.h"
@@ -16,7 +17,6 @@
 #include "storage/UploadQueue.h"
 
 #include <QFile>
-#include <QSslSocket>
 #include <QTcpSocket>
 
 using namespace Qt::StringLiterals;
@@ -102,7 +102,7 @@ void frmPost::Form_Load()
         if (socketFactory())
             pc->socket = socketFactory()(this);
         else if (sslMode(appSettings()) == SslMode::BuiltIn)
-            pc->socket = new QSslSocket(this);
+            pc->socket = new TlsSocket(this);
         else
             pc->socket = new QTcpSocket(this);
         pc->sendTimer = new QTimer(this);
@@ -250,7 +250,7 @@ void frmPost::connectStep(PostConnection &c, bool rewriteAction, bool clearDescr
     c.postRefused = false;
     c.waitingFor = u"the connection"_s;
     const AppSettings &s = appSettings();
-    auto *tls = qobject_cast<QSslSocket *>(c.socket);
+    auto *tls = qobject_cast<TlsSocket *>(c.socket);
     if (sslMode(s) == SslMode::BuiltIn && tls) {
         connectionList().setIcon(c.number, StatusIcon::Tunnel);
         QPointer<frmPost> self(this);

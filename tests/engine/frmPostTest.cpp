@@ -358,6 +358,10 @@ TEST_F(PostRun, BuiltInTlsPostsOnlyToACertificateItCanTrust)
         tls.password = "secret";
         const auto [certificate, key] = load(c.certificate);
         ASSERT_TRUE(tls.startTls(certificate, key, QSslCertificate::fromPath(certs + u"/ca.crt"_s)));
+        // The first one also drops a connection and answers in pieces.
+        const bool rough = &c == &cases.front();
+        if (rough)
+            tls.articleActions = {ArticleAction::CloseMidArticle, ArticleAction::SplitReply};
         s.Port = tls.port();
         s.SSLFingerprint = c.pin;
         host.toldUser.clear();
@@ -371,6 +375,7 @@ TEST_F(PostRun, BuiltInTlsPostsOnlyToACertificateItCanTrust)
             EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
             EXPECT_EQ(tls.accepted().size(), 2);
             EXPECT_TRUE(tls.commands.contains("AUTHINFO user poster"));
+            EXPECT_EQ(logHas(u"Disconnected while uploading part"_s), rough);
             continue;
         }
         EXPECT_EQ(uploadQueue().item(i).state, UploadState::Queued);
