@@ -144,6 +144,9 @@ struct TlsSocketBio
         SSL_CTX_set_default_verify_paths(c);
         SSL_CTX_set_verify(c, SSL_VERIFY_PEER, &TlsSocketBio::verify);
         SSL_CTX_set_options(c, SSL_OP_NO_RENEGOTIATION);
+        // TLS 1.3 suites, AES-128-GCM first (as browsers ask): as safe, and
+        // its fewer rounds are the cheapest thing per byte posted.
+        SSL_CTX_set_ciphersuites(c, "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256");
         if (ctx)
             SSL_CTX_free(ctx);
         ctx = c;
