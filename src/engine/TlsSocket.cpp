@@ -174,6 +174,7 @@ TlsSocket::~TlsSocket()
 {
     plain_->blockSignals(true);
     teardown();
+    setSocketState(UnconnectedState); // nothing left for the base class to close
 }
 
 void TlsSocket::connectToHostEncrypted(const QString &host, quint16 port, const QString &pinned,
