@@ -1,13 +1,8 @@
 #include "engine/Tls.h"
 
-#include "engine/TlsSocket.h"
-
 #include "storage/AppSettings.h"
 
 #include <QStringList>
-
-#include <functional>
-#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -54,17 +49,6 @@ TlsVerdict judgeCertificate(const QList<QSslError> &errors, const QSslCertificat
     return {false, u"The server's certificate was refused: %1. %2. To trust this certificate anyway, enter its "
                    u"fingerprint in the settings (Certificate fingerprint, on the server page)."_s
                        .arg(why.join(u"; "_s), describe(peer))};
-}
-
-void connectEncrypted(TlsSocket *socket, const QString &host, quint16 port, const QString &pinned,
-                      std::function<void(const QString &)> refused)
-{
-    // One verdict per connection, said once.
-    auto said = std::make_shared<bool>(false);
-    socket->connectToHostEncrypted(host, port, pinned, [refused, said](const QString &why) {
-        if (!std::exchange(*said, true))
-            refused(why);
-    });
 }
 
 } // namespace tessaly

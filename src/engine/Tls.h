@@ -10,11 +10,7 @@
 #include <QSslError>
 #include <QString>
 
-#include <functional>
-
 namespace tessaly {
-
-class TlsSocket;
 
 // "AB:CD:..." (32 pairs), the SHA-256 of the certificate.
 QString fingerprintText(const QSslCertificate &certificate);
@@ -27,10 +23,5 @@ struct TlsVerdict
 
 // During the handshake: the errors found (empty: the chain and name check out).
 TlsVerdict judgeCertificate(const QList<QSslError> &errors, const QSslCertificate &peer, const QString &pinned);
-
-// Connects the socket with TLS, with the verdict applied; `refused` is
-// called (once) with the reason when the certificate is not accepted.
-void connectEncrypted(TlsSocket *socket, const QString &host, quint16 port, const QString &pinned,
-                      std::function<void(const QString &)> refused);
 
 } // namespace tessaly

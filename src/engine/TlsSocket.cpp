@@ -318,10 +318,10 @@ bool TlsSocket::continueHandshake()
 
 void TlsSocket::finishHandshake()
 {
-    peer_ = toQt(SSL_get0_peer_certificate(ssl_));
-    if (peer_.isNull())
+    const QSslCertificate peer = toQt(SSL_get0_peer_certificate(ssl_));
+    if (peer.isNull())
         errors_ << QSslError(QSslError::NoPeerCertificate);
-    const TlsVerdict verdict = judgeCertificate(errors_, peer_, pinned_);
+    const TlsVerdict verdict = judgeCertificate(errors_, peer, pinned_);
     if (!verdict.accepted) {
         const auto refused = refused_;
         QPointer<TlsSocket> self(this);
@@ -502,7 +502,6 @@ void TlsSocket::teardown()
     encrypted_ = false;
     writeFailed_ = false;
     errors_.clear();
-    peer_ = QSslCertificate();
     decrypted_.clear();
     early_.clear();
     outLen_ = 0;

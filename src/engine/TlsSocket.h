@@ -37,7 +37,8 @@ public:
     explicit TlsSocket(QObject *parent = nullptr);
     ~TlsSocket() override;
 
-    // Connects and shakes hands; `connected` comes when TCP is up (as with
+    // Connects and shakes hands (a refused certificate is said to `refused`
+    // once per connection); `connected` comes when TCP is up (as with
     // QSslSocket), `encrypted` once the certificate is accepted, and
     // readyRead only for decrypted data.
     void connectToHostEncrypted(const QString &host, quint16 port, const QString &pinned,
@@ -47,9 +48,6 @@ public:
     void connectToHost(const QString &hostName, quint16 port, OpenMode mode = ReadWrite,
                        NetworkLayerProtocol protocol = AnyIPProtocol) override;
     using QAbstractSocket::connectToHost;
-
-    bool isEncrypted() const { return encrypted_; }
-    QSslCertificate peerCertificate() const { return peer_; }
 
     qint64 bytesAvailable() const override;
     qint64 bytesToWrite() const override;
@@ -91,7 +89,6 @@ private:
     QString pinned_;
     std::function<void(const QString &)> refused_;
     QList<QSslError> errors_; // found while verifying the chain
-    QSslCertificate peer_;
     QByteArray decrypted_;
     QByteArray early_; // written before the handshake was over
     std::unique_ptr<char[]> out_; // encrypted records on their way to the kernel

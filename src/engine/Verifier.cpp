@@ -106,8 +106,8 @@ void Verifier::start()
             fail(u"Connection to the server failed: "_s + socket_->errorString());
     });
     if (mode == SslMode::BuiltIn) {
-        connectEncrypted(qobject_cast<TlsSocket *>(socket_), s.Server.trimmed(), quint16(s.Port), s.SSLFingerprint,
-                         [this](const QString &why) { fail(why); });
+        qobject_cast<TlsSocket *>(socket_)->connectToHostEncrypted(s.Server.trimmed(), quint16(s.Port), s.SSLFingerprint,
+                                                                  [this](const QString &why) { fail(why); });
     } else {
         // Through the tunnel, the local end of it, as the posting connections do.
         const bool tunnel = mode == SslMode::Tunnel;

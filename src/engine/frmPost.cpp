@@ -254,7 +254,7 @@ void frmPost::connectStep(PostConnection &c, bool rewriteAction, bool clearDescr
     if (sslMode(s) == SslMode::BuiltIn && tls) {
         connectionList().setIcon(c.number, StatusIcon::Tunnel);
         QPointer<frmPost> self(this);
-        connectEncrypted(tls, s.Server.trimmed(), quint16(s.Port), s.SSLFingerprint, [self](const QString &why) {
+        tls->connectToHostEncrypted(s.Server.trimmed(), quint16(s.Port), s.SSLFingerprint, [self](const QString &why) {
             // Not a passing fault: the run stops (after the socket's own signal
             // is over), and the failed handshake is not retried meanwhile.
             if (!self)
