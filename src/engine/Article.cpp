@@ -6,7 +6,7 @@
 #include "engine/Crc32.h"
 #include "engine/yEnc.h"
 #include "platform/FileNames.h"
-#include "platform/SafeFiles.h"
+#include "platform/PartFiles.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
 #include "storage/Newsgroups.h"
@@ -56,9 +56,9 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
         r.error = u"cannot post to these newsgroups: "_s + problem;
         return r;
     }
-    QFile file;
     QString openError;
-    if (!openRegularFile(file, path, &openError)) {
+    const PartFile file = PartFile::open(path, &openError);
+    if (!file.isValid()) {
         r.error = u"cannot open %1: %2"_s.arg(path, openError);
         return r;
     }
@@ -79,25 +79,16 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
     std::vector<std::uint8_t> &buf = partBuffer();
     if (buf.size() < std::size_t(n))
         buf.resize(std::size_t(n));
-    qint64 got = 0;
-    if (file.seek(first)) {
-        while (got < n) {
-            const qint64 step = file.read(reinterpret_cast<char *>(buf.data()) + got, n - got);
-            if (step <= 0)
-                break;
-            got += step;
-        }
-    }
+    QString readError;
+    const qint64 got = file.readAt(first, reinterpret_cast<char *>(buf.data()), n, &readError);
     if (got != n) {
         r.error = u"cannot read part %1 of %2 (%3 of %4 bytes read): %5"_s.arg(part)
                       .arg(path)
-                      .arg(got)
+                      .arg(std::max<qint64>(got, 0))
                       .arg(n)
-                      .arg(file.error() == QFileDevice::NoError ? u"the file is shorter than when it was queued"_s
-                                                                : file.errorString());
+                      .arg(got < 0 ? readError : u"the file is shorter than when it was queued"_s);
         return r;
     }
-    file.close();
     r.crc = crc::of(buf.data(), std::size_t(n));
     r.partBytes = n;
 

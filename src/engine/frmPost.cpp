@@ -10,6 +10,7 @@
 #include "common/MessageTable.h"
 #include "engine/PostHost.h"
 #include "platform/FileNames.h"
+#include "platform/PartFiles.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/NzbFile.h"
@@ -791,6 +792,7 @@ bool frmPost::finishItemIfDone(int index)
             return false;
     AddLog(0, u"Successfully uploaded: "_s + item.subject, LogColour::Green);
     setItemState(index, UploadState::PostedOK);
+    closePartFiles(item.path);
     if (host_->removeFromDisk() && fileExists(q.item(index).path)) {
         const QString path = q.item(index).path;
         if (removeFile(path)) {
@@ -1313,6 +1315,7 @@ void frmPost::Form_Unload()
         connectionList().setIcon(c->number, StatusIcon::Offline);
         connectionList().setProgress(c->number, 0);
     }
+    closePartFiles(); // the files posted from are not kept open between runs
     UploadQueue &q = uploadQueue();
     for (int i = 1; i <= q.count(); ++i) {
         const UploadState st = q.item(i).state;

@@ -1,4 +1,5 @@
 #include "platform/FileNames.h"
+#include "platform/PartFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -121,6 +122,7 @@ qint64 regularFileSize(const QString &path)
 
 bool removeFile(const QString &path)
 {
+    closePartFiles(path); // a kept-open file would keep its space
 #ifdef Q_OS_UNIX
     if (hasRawBytes(path))
         return ::unlink(encodeFileName(path).constData()) == 0;
