@@ -14,6 +14,7 @@ void NntpSession::reset()
     expecting_ = Expect::Greeting;
     articleWritten_ = false;
     postAfterStat_ = false;
+    postAfterResult_ = false;
     statsLeft_ = 0;
 }
 
@@ -33,6 +34,7 @@ QByteArray NntpSession::post()
 {
     expecting_ = Expect::PostGo;
     articleWritten_ = false;
+    postAfterResult_ = false;
     return QByteArrayLiteral("POST\r\n");
 }
 
@@ -67,6 +69,13 @@ void NntpSession::articleStarted()
 {
     expecting_ = Expect::PostResult;
     articleWritten_ = false;
+    postAfterResult_ = false;
+}
+
+QByteArray NntpSession::postAfterArticle()
+{
+    postAfterResult_ = true;
+    return QByteArrayLiteral("POST\r\n");
 }
 
 bool NntpSession::inTurn(const QByteArray &code) const
@@ -173,6 +182,12 @@ std::optional<NntpSession::Reply> NntpSession::judge()
             return Reply{Event::LoggedIn, text};
         if (code == "340 ")
             return Reply{Event::SendArticle, text};
+        if (expecting_ == Expect::PostResult && postAfterResult_) {
+            // Whatever became of the article, the POST behind it is answered next.
+            postAfterResult_ = false;
+            articleWritten_ = false;
+            expecting_ = Expect::PostGo;
+        }
         if (code == "240 ")
             return Reply{Event::Accepted, text};
         return Reply{Event::Refused, text};

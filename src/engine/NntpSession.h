@@ -64,6 +64,9 @@ public:
     // written whole, a 240 may come.
     void articleStarted();
     void articleWritten() { articleWritten_ = true; }
+    // A POST for the next article, sent right behind the one written whole
+    // (RFC 3977 3.5): the article's result is awaited, then the go-ahead.
+    QByteArray postAfterArticle();
 
     // Bytes from the server, however they were cut.
     void append(const QByteArray &bytes) { buffer_ += bytes; }
@@ -87,6 +90,7 @@ private:
     Expect expecting_ = Expect::Greeting;
     bool articleWritten_ = false;
     bool postAfterStat_ = false;
+    bool postAfterResult_ = false;
     int statsLeft_ = 0;
 };
 

@@ -30,6 +30,7 @@ constexpr int kMaxRefusalsInARow = 5;
 // Checks go with a POST once this many are due; an idle connection sends
 // every due one (up to the most at once).
 constexpr int kChecksWithAPost = 8;
+constexpr QByteArrayView kPostCommand = "POST\r\n";
 constexpr int kMostChecksAtOnce = 64;
 constexpr int kSaveQueueEveryMs = 2000;
 constexpr qint64 kSayAgainAfterMs = 60000;
@@ -298,6 +299,7 @@ void frmPost::closeSocket(PostConnection &c)
     c.groupChosen = false;
     c.looking.clear();
     c.lookAfterRefusal = false;
+    c.pipelinedPart = 0;
     c.lookGroupAsked = false;
     c.checkTimer->stop();
     c.closingByUs = true;
@@ -415,6 +417,8 @@ void frmPost::onRefused(PostConnection &c, const NntpSession::Reply &reply)
     const QString &text = reply.text;
     AddLog(c.number, text, LogColour::Red);
     const bool articleRefused = reply.awaited == Expect::PostResult;
+    // A POST behind the refused article brings the go-ahead for it again.
+    const bool postOnItsWay = std::exchange(c.pipelinedPart, 0) > 0;
     UploadQueue &q = uploadQueue();
     if (articleRefused && !fillMode_ && q.isValidIndex(c.currentItem))
         UploadQueue::markUnsure(q.item(c.currentItem), postingPart(c), false);
@@ -448,6 +452,10 @@ void frmPost::onRefused(PostConnection &c, const NntpSession::Reply &reply)
     if (articleRefused && c.sentBefore && lookFirst(c, c.slot.currentMessageId, true))
         return;
     c.slot.newIdFlag = true;
+    if (postOnItsWay) {
+        c.waitingFor = u"the reply to POST"_s;
+        return;
+    }
     sendCommand(c, c.session.post(), u"the reply to POST"_s);
 }
 
@@ -1089,6 +1097,9 @@ std::vector<WorkClaim> frmPost::claims() const
         if (c->ahead.pending()) {
             w.aheadPath = c->ahead.path;
             w.aheadPart = c->ahead.part;
+        } else if (c->pipelinedPart > 0 && uploadQueue().isValidIndex(c->currentItem)) {
+            w.aheadPath = uploadQueue().item(c->currentItem).path;
+            w.aheadPart = c->pipelinedPart;
         }
         out.push_back(w);
     }
@@ -1112,9 +1123,6 @@ void frmPost::prepareNext(PostConnection &c)
 {
     if (fillMode_ || c.ahead.pending() || !uploadQueue().isValidIndex(c.currentItem))
         return;
-    // Handing a small article to a pool thread and back costs more than
-    // composing it here when it is wanted (two wake-ups and a cross-core copy
-    // against ~50 us of work at 128 kB), so only large parts go ahead.
     if (appSettings().PartSize < PostTimeouts::current().composeAheadFromBytes)
         return;
     if (const int part = dispatch::partToPrepare(uploadQueue(), claims(), indexOf(c)))
@@ -1180,6 +1188,10 @@ void frmPost::removeFinishedItem(int index)
 void frmPost::articleAccepted(PostConnection &c, const QString &replyText, bool found)
 {
     UploadQueue &q = uploadQueue();
+    // The POST for this part went behind the article just accepted.
+    const int pipelined = std::exchange(c.pipelinedPart, 0);
+    // Looking for other work: with a POST on its way, on a fresh connection.
+    const auto lookForWork = [&] { pipelined > 0 ? dropPipelinedPost(c) : UploadNextFile(c); };
     stats_.partAccepted(encodedPartSize_);
     madeProgress();
     c.acceptedSinceConnect = true;
@@ -1189,7 +1201,7 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText, bool 
     c.hasArticle = false;
     c.sendTimer->stop();
     if (!q.isValidIndex(c.currentItem)) {
-        UploadNextFile(c);
+        lookForWork();
         return;
     }
     // The ID that counts is the one accepted: a fresh one after a refusal,
@@ -1231,11 +1243,17 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText, bool 
     saveQueueSoon(); // progress kept every few seconds, not per file
     UploadItem &item = q.item(c.currentItem);
     if (!complete) {
-        const int next = item.state == UploadState::Posting ? untakenPart(c.currentItem, c) : 0;
+        int next = 0;
+        if (item.state == UploadState::Posting)
+            next = pipelined > 0 ? (UploadQueue::isAccepted(item, pipelined) ? 0 : pipelined)
+                                 : untakenPart(c.currentItem, c);
         if (next > 0) {
             c.part = next;
             connectionList().setProgress(c.number, 0);
-            postNext(c);
+            if (pipelined > 0)
+                c.waitingFor = u"the reply to POST"_s; // on its way already
+            else
+                postNext(c);
             return;
         }
         // The parts left are on other connections (or the file failed):
@@ -1244,7 +1262,7 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText, bool 
         c.part = 0;
         connectionList().setProgress(c.number, 0);
         connectionList().setDescription(c.number, QString());
-        UploadNextFile(c);
+        lookForWork();
         return;
     }
 
@@ -1259,7 +1277,7 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText, bool 
         if (!finishItemIfDone(finishedIndex))
             saveQueueSoon();
     }
-    UploadNextFile(c);
+    lookForWork();
 }
 
 // ---------------------------------------------------------------- stop / unload
@@ -1381,11 +1399,19 @@ void frmPost::sendTick(PostConnection &c)
         return;
     if (c.socket->state() != QAbstractSocket::ConnectedState)
         return;
-    const qint64 remaining = c.article.size() - c.sendPos;
+    qint64 remaining = c.article.size() - c.sendPos;
+    const qint64 packet = packetSize_;
+    if (packet >= remaining + kPostCommand.size()) {
+        // The last piece: the next POST, if it goes now, in the same write.
+        if (const int next = partToPipeline(c)) {
+            c.pipelinedPart = next;
+            c.article.append(c.session.postAfterArticle()); // in the room the article was made with
+            remaining = c.article.size() - c.sendPos;
+        }
+    }
     c.timeline.packetSent(double(clock_.nsecsElapsed()) / 1e6, remaining, packetSize_, PostTimeouts::current().tickMs);
     // Over TLS too the whole article goes in one write when nothing limits
     // it: pieces of it cost more in turns of the event loop than they save.
-    const qint64 packet = packetSize_;
     if (packet >= remaining && c.sendPos == 0) {
         c.socket->write(c.article); // shares the article's buffer, no copy
         c.sendPos = c.article.size();
@@ -1406,6 +1432,39 @@ void frmPost::sendTick(PostConnection &c)
     arm(c, PostTimeouts::current().replyMs);
 }
 
+qint64 frmPost::articleSize(const PostConnection &c)
+{
+    return c.article.size() - (c.pipelinedPart > 0 ? kPostCommand.size() : 0);
+}
+
+int frmPost::partToPipeline(PostConnection &c)
+{
+    // Only where the answer can lead to nothing but that POST: the next part
+    // of the same item, no look or check to ask first, no refusal that
+    // would look for the part on the server.
+    UploadQueue &q = uploadQueue();
+    if (!PostTimeouts::current().pipelinePosts || fillMode_ || c.pipelinedPart != 0 || c.sentBefore
+        || !c.checking.isEmpty() || !c.looking.isEmpty() || !q.isValidIndex(c.currentItem)
+        || q.item(c.currentItem).state != UploadState::Posting)
+        return 0;
+    if (checkOn_) {
+        const auto now = nowMs();
+        if (checks_.dueCount(now, kChecksWithAPost) >= kChecksWithAPost
+            || (c.wantsGroup && !c.groupChosen && checks_.dueCount(now, 1) >= 1))
+            return 0; // they go with the next POST, after the answer
+    }
+    const int next = c.ahead.pending() ? c.ahead.part : dispatch::partToPrepare(q, claims(), indexOf(c));
+    return next > 0 && !UploadQueue::isUnsure(q.item(c.currentItem), next) ? next : 0;
+}
+
+void frmPost::dropPipelinedPost(PostConnection &c)
+{
+    // The POST behind the article is answered with a go-ahead for an article
+    // this connection no longer has: a fresh connection takes up the work.
+    closeSocket(c);
+    UploadNextFile(c);
+}
+
 void frmPost::onBytesWritten(PostConnection &c, qint64 n)
 {
     if (unloaded_)
@@ -1413,12 +1472,14 @@ void frmPost::onBytesWritten(PostConnection &c, qint64 n)
     arm(c, PostTimeouts::current().replyMs);
     if (!c.hasArticle)
         return;
-    c.articleBytesSent += n;
-    stats_.sent(n);
-    c.speedSampleBytes += n;
-    if (!c.article.isEmpty())
-        connectionList().setProgress(c.number, int(100 * std::min(c.articleBytesSent, qint64(c.article.size()))
-                                                    / c.article.size()));
+    // A POST behind the article is not counted as posted.
+    const qint64 size = articleSize(c);
+    const qint64 counted = std::clamp<qint64>(size - c.articleBytesSent, 0, n);
+    c.articleBytesSent += counted;
+    stats_.sent(counted);
+    c.speedSampleBytes += counted;
+    if (size > 0)
+        connectionList().setProgress(c.number, int(100 * std::min(c.articleBytesSent, size) / size));
     if (c.socket->bytesToWrite() > 0)
         return;
     if (c.sendPos >= c.article.size()) {

@@ -40,12 +40,16 @@ struct PostTimeouts
     int packetMs = 1000;    // a changed speed limit takes effect after this
     int statisticsMs = 1000;
     double tickMs = 15.625; // send ticks with a speed limit: 64 a second
-    // Parts of at least this many bytes are composed ahead on the thread pool;
-    // smaller ones when they are wanted (the hand-off costs more than they do).
-    qint64 composeAheadFromBytes = 256 * 1024;
+    // Parts of at least this many bytes are composed ahead on the composing
+    // threads, smaller ones on the event loop when they are wanted. Every
+    // size goes ahead: the event loop is what limits a run.
+    qint64 composeAheadFromBytes = 0;
     // The wait before an accepted article is checked; -1 takes the
     // PostCheckDelay setting (seconds).
     int checkDelayMs = -1;
+    // The POST for a connection's next part goes right behind the article
+    // before it, not after its answer: a round trip less per article.
+    bool pipelinePosts = true;
 
     static PostTimeouts &current();
 };
@@ -91,6 +95,9 @@ struct PostConnection
     bool sentBefore = false;   // and it may have reached the server before under its ID
     bool lookedMissing = false;
     bool postRefused = false;  // the server answered 5xx/440 to POST here
+    // The part whose POST went behind the article on its way (kept from other
+    // connections), 0 for none.
+    int pipelinedPart = 0;
     // Failures before an article was accepted since the connection was made;
     // each one doubles the wait before the next try.
     int quickFailures = 0;
@@ -194,6 +201,10 @@ private:
     void closeSocket(PostConnection &c);
     // The POST for the connection's next article, after any check that is due.
     void postNext(PostConnection &c);
+    int partToPipeline(PostConnection &c);
+    // The article's own bytes, without a POST sent behind it.
+    static qint64 articleSize(const PostConnection &c);
+    void dropPipelinedPost(PostConnection &c);
     // Sends STAT for the checks due; false when none is due.
     bool sendDueCheck(PostConnection &c);
     // Sends the due checks when at least `atLeast` are due (with a POST

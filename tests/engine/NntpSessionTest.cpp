@@ -60,6 +60,31 @@ TEST(NntpSession, EachReplyIsJudgedByWhatIsAwaitedWhenItIsRead)
     EXPECT_FALSE(s.next());
 }
 
+TEST(NntpSession, APostBehindAnArticleIsAnsweredAfterTheArticleWhateverBecameOfIt)
+{
+    for (const QByteArray result : {"240 posted", "441 refused", "435 duplicate"}) {
+        NntpSession s;
+        s.articleStarted();
+        s.articleWritten();
+        EXPECT_EQ(s.postAfterArticle(), QByteArray("POST\r\n"));
+        s.append(result + "\r\n340 go\r\n");
+        const auto first = s.next();
+        ASSERT_TRUE(first) << result.constData();
+        EXPECT_EQ(first->event, result.startsWith("240") ? Event::Accepted : Event::Refused);
+        EXPECT_EQ(first->awaited, Expect::PostResult);
+        const auto go = s.next();
+        ASSERT_TRUE(go);
+        EXPECT_EQ(go->event, Event::SendArticle) << result.constData();
+        EXPECT_EQ(go->awaited, Expect::PostGo);
+    }
+    // Without one, a go-ahead after the result is out of turn.
+    NntpSession s;
+    s.articleStarted();
+    s.articleWritten();
+    s.append("240 posted\r\n340 go\r\n");
+    EXPECT_EQ(events(s), (std::vector<Event>{Event::Accepted, Event::OutOfTurn}));
+}
+
 TEST(NntpSession, RepliesOutOfTurnUnknownRepliesAndRunawayLines)
 {
     struct Case

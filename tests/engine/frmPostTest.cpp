@@ -183,6 +183,30 @@ TEST_F(PostRun, RefusedArticleIsPostedAgainWithANewMessageId)
     expectAllPartsAccepted();
 }
 
+TEST_F(PostRun, ThePostForTheNextPartGoesBehindTheArticleAndSurvivesARefusal)
+{
+    appSettings().Connections = 1;
+    const int i = queueFile(u"p.bin"_s, randomData(kPart * 4, 6));
+    const QStringList stored = uploadQueue().item(i).messageids;
+    server.articleActions = {ArticleAction::Accept, ArticleAction::Refuse441};
+    ASSERT_TRUE(run());
+    // The POST behind the refused part 2 brings it again, under a new ID.
+    ASSERT_EQ(server.articles.size(), 5);
+    EXPECT_TRUE(server.articles[2].raw.contains("(2/4)"));
+    EXPECT_NE(server.articles[2].messageId, stored[1].toUtf8());
+    EXPECT_GE(server.commandsBehindArticles, 3);
+    EXPECT_EQ(server.connections, 1);
+    EXPECT_FALSE(logHas(u"Unexpected reply"_s));
+    EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
+    EXPECT_EQ(engine->totalBytesSent(), [&] {
+        qint64 n = 0;
+        for (const test::ReceivedArticle &a : server.articles)
+            n += a.raw.size() + 3; // with the end line
+        return n;
+    }()); // the POSTs behind them are not counted as posted
+    expectAllPartsAccepted();
+}
+
 TEST_F(PostRun, EndlessRefusalsBackOffInsteadOfLooping)
 {
     appSettings().Connections = 1;

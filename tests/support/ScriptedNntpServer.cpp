@@ -154,6 +154,8 @@ void ScriptedNntpServer::onData(Session &s)
             s.buffer.remove(0, take + 3);
             s.inArticle = false;
             s.actionChosen = false;
+            if (!s.buffer.isEmpty())
+                ++commandsBehindArticles;
             finishArticle(s);
             if (!s.socket)
                 return;

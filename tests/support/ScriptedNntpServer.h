@@ -80,6 +80,7 @@ public:
     QList<ReceivedArticle> articles;      // every article received in full
     int connections = 0;
     qint64 bytesReceived = 0;             // every byte received
+    int commandsBehindArticles = 0;       // articles whose end came with the next command
 
     QList<ReceivedArticle> accepted() const;
     int openConnections() const;
