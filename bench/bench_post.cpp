@@ -556,6 +556,8 @@ int compare(double gigabytes, int connections, const QList<int> &lineCounts, int
         // The post check stays on, but asks at once: a run's time is then
         // the posting, not the wait before the last checks.
         set("PostCheckDelay", "0");
+        if (qEnvironmentVariableIsSet("BENCH_POSTCHECK")) // 0: the check off, to see what it costs
+            set("PostCheck", qgetenv("BENCH_POSTCHECK"));
         ini.open(QIODevice::WriteOnly | QIODevice::Truncate);
         ini.write(text);
         ini.close();

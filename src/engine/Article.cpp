@@ -93,6 +93,7 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
     }
     r.crc = crc::of(buf.data(), std::size_t(n));
     r.partBytes = n;
+    r.fileSize = size;
 
     const QByteArray email = headerText(fields.email);
     const QByteArray head = "From: " + email + " (" + headerText(fields.nickname) + ")\r\n"
@@ -181,7 +182,6 @@ PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled)
     p.part = part;
     p.totalParts = item.maxparts;
     p.partSize = appSettings().PartSize;
-    p.fileSize = regularFileSize(item.path);
     p.fields = fieldsFor(item, item.messageids.at(part - 1));
     // On a pool of its own, whose threads stay: a thread per article would
     // cost more than small articles take to compose. The task holds copies
@@ -224,7 +224,7 @@ ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleS
         ChunkResult ahead = prepared->result.get(); // waits for it, if it is not done yet
         if (prepared->path == path && prepared->part == part && prepared->totalParts == item.maxparts
             && prepared->partSize == s.PartSize && sameFields(prepared->fields, f)
-            && regularFileSize(path) == prepared->fileSize) {
+            && ahead.fileSize >= 0 && regularFileSize(path) == ahead.fileSize) {
             r = std::move(ahead);
             made = true;
         } else if (recycled.isEmpty()) {

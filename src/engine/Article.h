@@ -28,6 +28,7 @@ struct ChunkResult
     QString error;      // for FileError
     qint64 partBytes = 0;
     std::uint32_t crc = 0;
+    qint64 fileSize = -1; // the size of the file when the part was read
 };
 
 // The article of part k (1-based) of a file cut into parts of partSize bytes.
@@ -54,7 +55,6 @@ struct PreparedArticle
     int part = 0;
     int totalParts = 0;
     qint64 partSize = 0;
-    qint64 fileSize = -1;
     ArticleFields fields;
     std::future<ChunkResult> result;
 

@@ -3,6 +3,7 @@
 #include "common/GeneralFunc.h"
 
 #include <cctype>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -15,6 +16,7 @@ void NntpSession::reset()
     articleWritten_ = false;
     postAfterStat_ = false;
     postAfterResult_ = false;
+    statsAfterResult_ = 0;
     statsLeft_ = 0;
 }
 
@@ -35,6 +37,7 @@ QByteArray NntpSession::post()
     expecting_ = Expect::PostGo;
     articleWritten_ = false;
     postAfterResult_ = false;
+    statsAfterResult_ = 0;
     return QByteArrayLiteral("POST\r\n");
 }
 
@@ -70,12 +73,17 @@ void NntpSession::articleStarted()
     expecting_ = Expect::PostResult;
     articleWritten_ = false;
     postAfterResult_ = false;
+    statsAfterResult_ = 0;
 }
 
-QByteArray NntpSession::postAfterArticle()
+QByteArray NntpSession::postAfterArticle(const QStringList &statIds)
 {
+    QByteArray out;
+    for (const QString &id : statIds)
+        out += "STAT <" + withoutLineBreaks(id).toUtf8() + ">\r\n";
     postAfterResult_ = true;
-    return QByteArrayLiteral("POST\r\n");
+    statsAfterResult_ = int(statIds.size());
+    return out + "POST\r\n";
 }
 
 bool NntpSession::inTurn(const QByteArray &code) const
@@ -183,10 +191,13 @@ std::optional<NntpSession::Reply> NntpSession::judge()
         if (code == "340 ")
             return Reply{Event::SendArticle, text};
         if (expecting_ == Expect::PostResult && postAfterResult_) {
-            // Whatever became of the article, the POST behind it is answered next.
+            // Whatever became of the article, what was sent behind it is
+            // answered next: the STATs, then the POST.
             postAfterResult_ = false;
             articleWritten_ = false;
-            expecting_ = Expect::PostGo;
+            expecting_ = statsAfterResult_ > 0 ? Expect::Stat : Expect::PostGo;
+            statsLeft_ = std::exchange(statsAfterResult_, 0);
+            postAfterStat_ = statsLeft_ > 0;
         }
         if (code == "240 ")
             return Reply{Event::Accepted, text};

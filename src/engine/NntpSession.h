@@ -64,9 +64,10 @@ public:
     // written whole, a 240 may come.
     void articleStarted();
     void articleWritten() { articleWritten_ = true; }
-    // A POST for the next article, sent right behind the one written whole
-    // (RFC 3977 3.5): the article's result is awaited, then the go-ahead.
-    QByteArray postAfterArticle();
+    // A POST for the next article, sent right behind the one being written
+    // (RFC 3977 3.5), after STATs for the IDs given: the article's result is
+    // awaited, then the STAT replies in turn, then the go-ahead.
+    QByteArray postAfterArticle(const QStringList &statIds = {});
 
     // Bytes from the server, however they were cut.
     void append(const QByteArray &bytes) { buffer_ += bytes; }
@@ -91,6 +92,7 @@ private:
     bool articleWritten_ = false;
     bool postAfterStat_ = false;
     bool postAfterResult_ = false;
+    int statsAfterResult_ = 0;
     int statsLeft_ = 0;
 };
 

@@ -453,7 +453,7 @@ void frmPost::onRefused(PostConnection &c, const NntpSession::Reply &reply)
         return;
     c.slot.newIdFlag = true;
     if (postOnItsWay) {
-        c.waitingFor = u"the reply to POST"_s;
+        c.waitingFor = c.checking.isEmpty() ? u"the reply to POST"_s : u"the reply to STAT"_s;
         return;
     }
     sendCommand(c, c.session.post(), u"the reply to POST"_s);
@@ -594,12 +594,11 @@ std::optional<PendingCheck> frmPost::takeValidDueCheck()
     return std::nullopt;
 }
 
-bool frmPost::takeDueChecks(PostConnection &c, int atLeast)
+bool frmPost::takeDueChecksInto(PostConnection &c, int atLeast, QStringList &ids)
 {
     if (!checkOn_ || !c.checking.isEmpty() || c.socket->state() != QAbstractSocket::ConnectedState
         || checks_.dueCount(nowMs(), atLeast) < atLeast)
         return false;
-    QStringList ids;
     while (ids.size() < kMostChecksAtOnce) {
         const std::optional<PendingCheck> due = takeValidDueCheck();
         if (!due)
@@ -607,10 +606,16 @@ bool frmPost::takeDueChecks(PostConnection &c, int atLeast)
         c.checking.append(*due);
         ids << due->id;
     }
-    if (ids.isEmpty())
+    c.groupAsked = false;
+    return !ids.isEmpty();
+}
+
+bool frmPost::takeDueChecks(PostConnection &c, int atLeast)
+{
+    QStringList ids;
+    if (!takeDueChecksInto(c, atLeast, ids))
         return false;
     c.checkWithPost = atLeast > 0;
-    c.groupAsked = false;
     sendCommand(c, c.session.statsThenPost(ids, c.checkWithPost), u"the reply to STAT"_s);
     return true;
 }
@@ -1250,8 +1255,8 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText, bool 
         if (next > 0) {
             c.part = next;
             connectionList().setProgress(c.number, 0);
-            if (pipelined > 0)
-                c.waitingFor = u"the reply to POST"_s; // on its way already
+            if (pipelined > 0) // on its way already, behind the checks that went with it
+                c.waitingFor = c.checking.isEmpty() ? u"the reply to POST"_s : u"the reply to STAT"_s;
             else
                 postNext(c);
             return;
@@ -1402,10 +1407,16 @@ void frmPost::sendTick(PostConnection &c)
     qint64 remaining = c.article.size() - c.sendPos;
     const qint64 packet = packetSize_;
     if (packet >= remaining + kPostCommand.size()) {
-        // The last piece: the next POST, if it goes now, in the same write.
+        // The last piece: the next POST, if it goes now, in the same write,
+        // with the checks that are due (when nothing limits the size).
         if (const int next = partToPipeline(c)) {
+            QStringList ids;
+            if (packet >= kUnlimitedPacket && takeDueChecksInto(c, kChecksWithAPost, ids))
+                c.checkWithPost = true;
+            const QByteArray behind = c.session.postAfterArticle(ids);
             c.pipelinedPart = next;
-            c.article.append(c.session.postAfterArticle()); // in the room the article was made with
+            c.behindArticle = behind.size();
+            c.article.append(behind); // in the room the article was made with
             remaining = c.article.size() - c.sendPos;
         }
     }
@@ -1434,7 +1445,7 @@ void frmPost::sendTick(PostConnection &c)
 
 qint64 frmPost::articleSize(const PostConnection &c)
 {
-    return c.article.size() - (c.pipelinedPart > 0 ? kPostCommand.size() : 0);
+    return c.article.size() - (c.pipelinedPart > 0 ? c.behindArticle : 0);
 }
 
 int frmPost::partToPipeline(PostConnection &c)
@@ -1447,12 +1458,10 @@ int frmPost::partToPipeline(PostConnection &c)
         || !c.checking.isEmpty() || !c.looking.isEmpty() || !q.isValidIndex(c.currentItem)
         || q.item(c.currentItem).state != UploadState::Posting)
         return 0;
-    if (checkOn_) {
-        const auto now = nowMs();
-        if (checks_.dueCount(now, kChecksWithAPost) >= kChecksWithAPost
-            || (c.wantsGroup && !c.groupChosen && checks_.dueCount(now, 1) >= 1))
-            return 0; // they go with the next POST, after the answer
-    }
+    if (checkOn_ && c.wantsGroup && !c.groupChosen && checks_.dueCount(nowMs(), 1) >= 1)
+        return 0; // they go alone, after the answer
+    if (checkOn_ && packetSize_ < kUnlimitedPacket && checks_.dueCount(nowMs(), kChecksWithAPost) >= kChecksWithAPost)
+        return 0; // they go with the next POST, after the answer
     const int next = c.ahead.pending() ? c.ahead.part : dispatch::partToPrepare(q, claims(), indexOf(c));
     return next > 0 && !UploadQueue::isUnsure(q.item(c.currentItem), next) ? next : 0;
 }

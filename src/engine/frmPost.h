@@ -98,6 +98,7 @@ struct PostConnection
     // The part whose POST went behind the article on its way (kept from other
     // connections), 0 for none.
     int pipelinedPart = 0;
+    qsizetype behindArticle = 0; // the bytes of the commands sent behind it
     // Failures before an article was accepted since the connection was made;
     // each one doubles the wait before the next try.
     int quickFailures = 0;
@@ -210,6 +211,7 @@ private:
     // Sends the due checks when at least `atLeast` are due (with a POST
     // after them when atLeast > 0).
     bool takeDueChecks(PostConnection &c, int atLeast);
+    bool takeDueChecksInto(PostConnection &c, int atLeast, QStringList &ids);
     // The first due check that still applies; void ones are dropped.
     std::optional<PendingCheck> takeValidDueCheck();
     void checkAnswered(PostConnection &c, NntpSession::Event event, const QString &text);

@@ -77,6 +77,15 @@ TEST(NntpSession, APostBehindAnArticleIsAnsweredAfterTheArticleWhateverBecameOfI
         EXPECT_EQ(go->event, Event::SendArticle) << result.constData();
         EXPECT_EQ(go->awaited, Expect::PostGo);
     }
+    // Checks behind the article too: their answers come between.
+    {
+        NntpSession s;
+        s.articleStarted();
+        s.articleWritten();
+        EXPECT_EQ(s.postAfterArticle({u"a@b"_s, u"c@d"_s}), QByteArray("STAT <a@b>\r\nSTAT <c@d>\r\nPOST\r\n"));
+        s.append("240 posted\r\n223 0 <a@b>\r\n430 no\r\n340 go\r\n");
+        EXPECT_EQ(events(s), (std::vector<Event>{Event::Accepted, Event::Present, Event::Missing, Event::SendArticle}));
+    }
     // Without one, a go-ahead after the result is out of turn.
     NntpSession s;
     s.articleStarted();
