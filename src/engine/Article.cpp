@@ -15,12 +15,20 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
-#include <QThreadPool>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <vector>
+
+#ifdef Q_OS_LINUX
+#include <pthread.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -155,15 +163,61 @@ namespace {
 // One core is the event loop's, which writes what the others compose: more
 // threads than the other cores only take turns on them, each turn a
 // context switch (on two cores one composer posts faster, at less CPU per
-// byte, than two).
-QThreadPool &composers()
+// byte, than two). A queue of its own, not a QThreadPool: a job handed to a
+// thread that is busy costs no system call.
+class Composers
 {
-    static QThreadPool *pool = [] {
-        auto *p = new QThreadPool;
-        p->setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
-        p->setExpiryTimeout(-1);
-        return p;
-    }();
+public:
+    explicit Composers(int threads)
+    {
+        for (int k = 0; k < threads; ++k)
+            std::thread([this] { run(); }).detach(); // they live as long as the program
+    }
+
+    void start(std::function<void()> job)
+    {
+        bool wake = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            jobs_.push_back(std::move(job));
+            wake = idle_ > 0;
+        }
+        // A busy thread takes the job when it is done: no wake-up for it.
+        if (wake)
+            ready_.notify_one();
+    }
+
+private:
+    void run()
+    {
+#ifdef Q_OS_LINUX
+        pthread_setname_np(pthread_self(), "composer");
+#endif
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            while (jobs_.empty()) {
+                ++idle_;
+                ready_.wait(lock);
+                --idle_;
+            }
+            std::function<void()> job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            job();
+            job = nullptr; // what it held goes before the lock is taken again
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> jobs_;
+    int idle_ = 0;
+};
+
+Composers &composers()
+{
+    static Composers *pool = new Composers(std::max(1, QThread::idealThreadCount() - 1));
     return *pool;
 }
 
@@ -183,7 +237,7 @@ PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled)
     p.totalParts = item.maxparts;
     p.partSize = appSettings().PartSize;
     p.fields = fieldsFor(item, item.messageids.at(part - 1));
-    // On a pool of its own, whose threads stay: a thread per article would
+    // On threads of their own, which stay: a thread per article would
     // cost more than small articles take to compose. The task holds copies
     // of everything it uses, so an article dropped unfinished harms nothing.
     auto promise = std::make_shared<std::promise<ChunkResult>>();
