@@ -12,8 +12,6 @@
 #include "storage/Newsgroups.h"
 #include "storage/UploadQueue.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QThread>
 
 #include <algorithm>
@@ -21,9 +19,9 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
-#include <memory>
 #include <vector>
 
 #ifdef Q_OS_LINUX
