@@ -23,12 +23,16 @@ void setPostingInProgress(bool posting)
 
 QString versionNumber()
 {
-    return u"%1.%2.%3"_s.arg(TESSALY_VERSION_MAJOR).arg(TESSALY_VERSION_MINOR).arg(TESSALY_VERSION_PATCH);
+    // Every article carries it: made once.
+    static const QString number =
+        u"%1.%2.%3"_s.arg(TESSALY_VERSION_MAJOR).arg(TESSALY_VERSION_MINOR).arg(TESSALY_VERSION_PATCH);
+    return number;
 }
 
 QString versionString()
 {
-    return u"Tessaly Poster v"_s + versionNumber();
+    static const QString text = u"Tessaly Poster v"_s + versionNumber();
+    return text;
 }
 
 QString standardTrayTooltip()

@@ -12,6 +12,8 @@
 #include "storage/Newsgroups.h"
 #include "storage/UploadQueue.h"
 
+#include <QAbstractEventDispatcher>
+#include <QPointer>
 #include <QThread>
 
 #include <algorithm>
@@ -47,6 +49,43 @@ QByteArray headerText(const QString &text)
     return withoutLineBreaks(text).toUtf8();
 }
 
+// What every part of a file carries the same, made again only when the
+// file or its fields change: a part of 128 KB is composed in about as long
+// as its headers take to make from scratch.
+struct FixedHeaders
+{
+    ArticleFields from; // its Message-ID is not used
+    QString path;
+    bool made = false;
+    QString problem;       // why the newsgroups are refused, or empty
+    QByteArray beforePart; // "From: …" up to the part counter
+    QByteArray afterPart;  // after the part counter, up to the Message-ID
+    QByteArray name;       // the yEnc name
+};
+
+const FixedHeaders &fixedHeaders(const ArticleFields &f, const QString &path)
+{
+    thread_local FixedHeaders h; // articles are composed on several threads
+    if (h.made && h.path == path && h.from.email == f.email && h.from.nickname == f.nickname
+        && h.from.newsgroups == f.newsgroups && h.from.subject == f.subject && h.from.version == f.version)
+        return h;
+    h.from = f;
+    h.path = path;
+    h.made = true;
+    // Names a server would refuse, or a header line too long, are refused.
+    h.problem = newsgroupsProblem(f.newsgroups.split(u','));
+    const QByteArray email = headerText(f.email);
+    h.beforePart = "From: " + email + " (" + headerText(f.nickname) + ")\r\n"
+        + "Sender: " + email + "\r\n"
+        + "Newsgroups: " + headerText(f.newsgroups) + "\r\n"
+        + "Subject: " + headerText(f.subject) + " (";
+    h.afterPart = ")\r\nX-Newsposter: " + headerText(f.version) + " ("
+        + QString::fromUtf16(kHomePageUrl).toUtf8() + ")\r\n"
+        + "Message-ID: <";
+    h.name = headerText(displayName(fileNameOf(path)));
+    return h;
+}
+
 void append(char *&p, const QByteArray &bytes)
 {
     std::memcpy(p, bytes.constData(), std::size_t(bytes.size()));
@@ -59,9 +98,9 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
                            const ArticleFields &fields, QByteArray recycled)
 {
     ChunkResult r;
-    // Names a server would refuse, or a header line too long, are refused here.
-    if (const QString problem = newsgroupsProblem(fields.newsgroups.split(u',')); !problem.isEmpty()) {
-        r.error = u"cannot post to these newsgroups: "_s + problem;
+    const FixedHeaders &h = fixedHeaders(fields, path);
+    if (!h.problem.isEmpty()) {
+        r.error = u"cannot post to these newsgroups: "_s + h.problem;
         return r;
     }
     QString openError;
@@ -101,17 +140,11 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
     r.partBytes = n;
     r.fileSize = size;
 
-    const QByteArray email = headerText(fields.email);
-    const QByteArray head = "From: " + email + " (" + headerText(fields.nickname) + ")\r\n"
-        + "Sender: " + email + "\r\n"
-        + "Newsgroups: " + headerText(fields.newsgroups) + "\r\n"
-        + "Subject: " + headerText(fields.subject) + " (" + QByteArray::number(part) + '/'
-        + QByteArray::number(totalParts) + ")\r\n"
-        + "X-Newsposter: " + headerText(fields.version) + " (" + QString::fromUtf16(kHomePageUrl).toUtf8() + ")\r\n"
-        + "Message-ID: <" + headerText(fields.messageId) + ">\r\n"
+    const QByteArray head = h.beforePart + QByteArray::number(part) + '/' + QByteArray::number(totalParts)
+        + h.afterPart + headerText(fields.messageId) + ">\r\n"
         + "\r\n"
-        + "=ybegin part=" + QByteArray::number(part) + " line=128 size=" + QByteArray::number(size)
-        + " name=" + headerText(displayName(fileNameOf(path))) + "\r\n"
+        + "=ybegin part=" + QByteArray::number(part) + " line=128 size=" + QByteArray::number(size) + " name="
+        + h.name + "\r\n"
         + "=ypart begin=" + QByteArray::number(first + 1) + " end=" + QByteArray::number(first + n) + "\r\n";
     const QByteArray tail = "\r\n=yend size=" + QByteArray::number(n) + " part=" + QByteArray::number(part)
         + " pcrc32=" + crcHex(r.crc) + "\r\n.\r\n";
@@ -162,7 +195,10 @@ namespace {
 // threads than the other cores only take turns on them, each turn a
 // context switch (on two cores one composer posts faster, at less CPU per
 // byte, than two). A queue of its own, not a QThreadPool: a job handed to a
-// thread that is busy costs no system call.
+// thread that is busy costs no system call. Jobs handed out by an event
+// loop wake an idle thread when the loop is about to wait, or when a few
+// are waiting: the articles asked for by the replies of one round of the
+// loop cost one wake-up, not one each.
 class Composers
 {
 public:
@@ -174,18 +210,51 @@ public:
 
     void start(std::function<void()> job)
     {
+        const bool later = wakesBeforeWaiting();
         bool wake = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             jobs_.push_back(std::move(job));
-            wake = idle_ > 0;
+            wake = idle_ > 0 && (!later || jobs_.size() >= kWakeAt);
         }
         // A busy thread takes the job when it is done: no wake-up for it.
         if (wake)
             ready_.notify_one();
     }
 
+    // Before anybody waits, for events or for an article not yet composed.
+    void wake()
+    {
+        std::size_t jobs = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (idle_ > 0)
+                jobs = jobs_.size();
+        }
+        if (jobs > 1)
+            ready_.notify_all();
+        else if (jobs == 1)
+            ready_.notify_one();
+    }
+
 private:
+    static constexpr std::size_t kWakeAt = 4;
+
+    // True when this thread runs an event loop that wakes the composers
+    // before it waits for events.
+    bool wakesBeforeWaiting()
+    {
+        thread_local QPointer<QAbstractEventDispatcher> watched;
+        QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance();
+        if (!loop)
+            return false;
+        if (watched != loop) {
+            QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, loop, [this] { wake(); });
+            watched = loop;
+        }
+        return true;
+    }
+
     void run()
     {
 #ifdef Q_OS_LINUX
@@ -221,6 +290,40 @@ Composers &composers()
 
 } // namespace
 
+void ComposedArticle::set(ChunkResult result)
+{
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        result_ = std::move(result);
+        ready_ = true;
+        wake = waiting_ > 0;
+    }
+    if (wake)
+        done_.notify_all();
+}
+
+void ComposedArticle::wait()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (ready_)
+            return;
+    }
+    composers().wake(); // it may still be in the queue
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiting_;
+    done_.wait(lock, [this] { return ready_; });
+    --waiting_;
+}
+
+ChunkResult ComposedArticle::take()
+{
+    wait();
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::move(result_); // taken once: a second take gets an empty result
+}
+
 PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled)
 {
     PreparedArticle p;
@@ -238,11 +341,10 @@ PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled)
     // On threads of their own, which stay: a thread per article would
     // cost more than small articles take to compose. The task holds copies
     // of everything it uses, so an article dropped unfinished harms nothing.
-    auto promise = std::make_shared<std::promise<ChunkResult>>();
-    p.result = promise->get_future();
-    composers().start([promise, path = p.path, part, total = p.totalParts, size = p.partSize,
+    p.result = std::make_shared<ComposedArticle>();
+    composers().start([result = p.result, path = p.path, part, total = p.totalParts, size = p.partSize,
                                           fields = p.fields, buffer = std::move(recycled)]() mutable {
-        promise->set_value(composeArticle(path, part, total, size, fields, std::move(buffer)));
+        result->set(composeArticle(path, part, total, size, fields, std::move(buffer)));
     });
     return p;
 }
@@ -273,10 +375,10 @@ ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleS
     ChunkResult r;
     bool made = false;
     if (prepared && prepared->pending()) {
-        ChunkResult ahead = prepared->result.get(); // waits for it, if it is not done yet
+        ChunkResult ahead = prepared->result->take();
         if (prepared->path == path && prepared->part == part && prepared->totalParts == item.maxparts
             && prepared->partSize == s.PartSize && sameFields(prepared->fields, f)
-            && ahead.fileSize >= 0 && regularFileSize(path) == ahead.fileSize) {
+            && ahead.fileSize >= 0 && currentFileSize(path) == ahead.fileSize) {
             r = std::move(ahead);
             made = true;
         } else if (recycled.isEmpty()) {

@@ -5,8 +5,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <condition_variable>
 #include <cstdint>
-#include <future>
+#include <memory>
+#include <mutex>
 
 namespace tessaly {
 
@@ -46,6 +48,24 @@ struct ArticleSlot
     bool newIdFlag = false; // set after a refusal: the next article gets a fresh ID
 };
 
+// The article a worker thread composes, handed over to the thread that
+// sends it. Handing it over costs no system call unless somebody already
+// waits for it (a std::promise wakes waiters that are not there).
+class ComposedArticle
+{
+public:
+    void set(ChunkResult result);
+    void wait();
+    ChunkResult take(); // waits for it, if it is not done yet
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    ChunkResult result_;
+    bool ready_ = false;
+    int waiting_ = 0;
+};
+
 // An article being composed ahead on a worker thread, and what it is made
 // from: it is used only when the article asked for is the same one and the
 // file kept its size; otherwise it is dropped.
@@ -56,9 +76,9 @@ struct PreparedArticle
     int totalParts = 0;
     qint64 partSize = 0;
     ArticleFields fields;
-    std::future<ChunkResult> result;
+    std::shared_ptr<ComposedArticle> result;
 
-    bool pending() const { return result.valid(); }
+    bool pending() const { return result != nullptr; }
 };
 
 // The article a connection will ask for next, for part k of queue item

@@ -184,6 +184,25 @@ qint64 PartFile::readAt(qint64 offset, char *to, qint64 n, QString *error) const
     return got;
 }
 
+qint64 currentFileSize(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    std::shared_ptr<PartFile::Handle> handle;
+    {
+        QMutexLocker lock(&keptLock());
+        for (const Kept &k : kept())
+            if (k.path == path) {
+                handle = k.handle;
+                break;
+            }
+    }
+    struct stat st {};
+    if (handle)
+        return ::fstat(handle->fd, &st) == 0 && S_ISREG(st.st_mode) ? qint64(st.st_size) : -1;
+#endif
+    return regularFileSize(path);
+}
+
 void closePartFiles(const QString &path)
 {
 #ifdef Q_OS_UNIX

@@ -33,6 +33,12 @@ private:
     qint64 size_ = -1;
 };
 
+// The size of path's file now, or -1 when it is not a regular file. For a
+// file kept open that is one fstat, with no lookup of the path: a file cut
+// short or written to is seen at once; one put in its place is seen when
+// its next part is opened.
+qint64 currentFileSize(const QString &path);
+
 // Closes the kept-open file of path (before it is removed: its space is then
 // given back at once), or every one when path is empty (at the end of a run).
 void closePartFiles(const QString &path = {});

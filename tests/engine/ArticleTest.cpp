@@ -253,7 +253,7 @@ TEST_F(ArticleTest, ArticlesPreparedAheadAreUsedOnlyWhenTheyStillFit)
 
     // The file shrank after the article was prepared: no stale article, a file error.
     ahead = prepareArticle(item, 2);
-    ahead.result.wait();
+    ahead.result->wait();
     test::writeAll(path, randomData(1000, 5));
     EXPECT_EQ(ReadNextChunk(path, 2, item, slot, false, {}, &ahead).status, ChunkResult::FileError);
 
