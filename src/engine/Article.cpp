@@ -17,6 +17,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -63,12 +64,23 @@ struct FixedHeaders
     QByteArray name;       // the yEnc name
 };
 
+bool madeFrom(const FixedHeaders &h, const ArticleFields &f, const QString &path)
+{
+    return h.made && h.path == path && h.from.email == f.email && h.from.nickname == f.nickname
+        && h.from.newsgroups == f.newsgroups && h.from.subject == f.subject && h.from.version == f.version;
+}
+
 const FixedHeaders &fixedHeaders(const ArticleFields &f, const QString &path)
 {
-    thread_local FixedHeaders h; // articles are composed on several threads
-    if (h.made && h.path == path && h.from.email == f.email && h.from.nickname == f.nickname
-        && h.from.newsgroups == f.newsgroups && h.from.subject == f.subject && h.from.version == f.version)
-        return h;
+    // One set for each of the last files, as connections post several at
+    // once; per thread, as articles are composed on several.
+    thread_local std::array<FixedHeaders, 8> kept;
+    thread_local std::size_t next = 0;
+    for (const FixedHeaders &h : kept)
+        if (madeFrom(h, f, path))
+            return h;
+    FixedHeaders &h = kept[next];
+    next = (next + 1) % kept.size();
     h.from = f;
     h.path = path;
     h.made = true;

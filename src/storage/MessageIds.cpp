@@ -2,9 +2,11 @@
 
 #include "common/AppState.h"
 
-#include <QUuid>
+#include <QRandomGenerator>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -18,18 +20,44 @@ bool isMessageId(const QString &id)
     return std::all_of(id.cbegin(), id.cend(), [](QChar c) { return c > u' ' && c <= u'~' && c != u'<' && c != u'>'; });
 }
 
+namespace {
+
+// A random (version 4) UUID's 16 bytes as 32 upper-case hex digits.
+QString idFrom(int part, int total, const quint32 random[4])
+{
+    uchar bytes[16];
+    std::memcpy(bytes, random, sizeof bytes);
+    bytes[6] = uchar((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = uchar((bytes[8] & 0x3F) | 0x80); // the RFC 4122 variant
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    char hex[32];
+    for (int k = 0; k < 16; ++k) {
+        hex[2 * k] = kHex[bytes[k] >> 4];
+        hex[2 * k + 1] = kHex[bytes[k] & 0x0F];
+    }
+    return u"Part"_s + QString::number(part) + u"of"_s + QString::number(total) + u'.'
+        + QLatin1StringView(hex, sizeof hex) + u'@' + runTag() + u".local"_s;
+}
+
+} // namespace
+
 QString makeMessageId(int part, int total)
 {
-    return u"Part"_s + QString::number(part) + u"of"_s + QString::number(total) + u'.'
-        + QString::fromLatin1(QUuid::createUuid().toRfc4122().toHex().toUpper()) + u'@' + runTag() + u".local"_s;
+    quint32 random[4];
+    QRandomGenerator::system()->fillRange(random);
+    return idFrom(part, total, random);
 }
 
 QStringList makeMessageIds(int total)
 {
+    // The randomness for every ID at once: one request to the system, not
+    // one for each of the thousands of parts of a large file.
+    std::vector<quint32> random(std::size_t(std::max(total, 0)) * 4);
+    QRandomGenerator::system()->fillRange(random.data(), qsizetype(random.size()));
     QStringList ids;
     ids.reserve(total);
     for (int k = 1; k <= total; ++k)
-        ids << makeMessageId(k, total);
+        ids << idFrom(k, total, random.data() + std::size_t(k - 1) * 4);
     return ids;
 }
 

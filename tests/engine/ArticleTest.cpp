@@ -179,7 +179,8 @@ TEST_F(ArticleTest, HeaderTextCannotBreakLines)
 
 TEST_F(ArticleTest, MessageIdChoice)
 {
-    const QRegularExpression shape(u"^Part(\\d+)of7\\.[0-9A-F]{32}@1765000000\\.local$"_s);
+    // A random (version 4) UUID in hex: the version digit is 4, the variant 8 to B.
+    const QRegularExpression shape(u"^Part(\\d+)of7\\.[0-9A-F]{12}4[0-9A-F]{3}[89AB][0-9A-F]{15}@1765000000\\.local$"_s);
     const QStringList ids = makeMessageIds(7);
     ASSERT_EQ(ids.size(), 7);
     for (int k = 0; k < 7; ++k) {
