@@ -355,7 +355,11 @@ PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled)
     // of everything it uses, so an article dropped unfinished harms nothing.
     p.result = std::make_shared<ComposedArticle>();
     composers().start([result = p.result, path = p.path, part, total = p.totalParts, size = p.partSize,
-                                          fields = p.fields, buffer = std::move(recycled)]() mutable {
+                       fields = p.fields, buffer = std::move(recycled)]() mutable {
+        // Dropped before its turn came (a stopped run, another part asked
+        // for): nobody reads it, so the file is not read nor kept open.
+        if (result.use_count() == 1)
+            return;
         result->set(composeArticle(path, part, total, size, fields, std::move(buffer)));
     });
     return p;

@@ -1,6 +1,7 @@
 #include "common/AppState.h"
 #include "engine/Article.h"
 #include "engine/Crc32.h"
+#include "platform/PartFiles.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
@@ -262,6 +263,35 @@ TEST_F(ArticleTest, ArticlesPreparedAheadAreUsedOnlyWhenTheyStillFit)
     uploadQueue().item(item).messageids.clear();
     EXPECT_FALSE(prepareArticle(item, 1).pending());
 }
+
+#ifdef Q_OS_LINUX
+TEST_F(ArticleTest, AnArticleDroppedBeforeItsTurnLeavesItsFileAlone)
+{
+    const auto isOpen = [](const QString &path) {
+        const QDir fds(u"/proc/self/fd"_s);
+        for (const QString &fd : fds.entryList(QDir::Files | QDir::System))
+            if (QFile::symLinkTarget(fds.filePath(fd)) == path)
+                return true;
+        return false;
+    };
+    const QString dropped = test::homeFile(u"dropped.bin"_s);
+    const QString wanted = test::homeFile(u"wanted.bin"_s);
+    test::writeAll(dropped, randomData(1000, 1));
+    test::writeAll(wanted, randomData(1000, 2));
+    const int a = queueFile(dropped, 1);
+    const int b = queueFile(wanted, 1);
+    closePartFiles();
+
+    // Handed out from the event loop's thread, they wait for it to be idle
+    // or for somebody to wait for one of them.
+    prepareArticle(a, 1); // dropped at once
+    PreparedArticle ahead = prepareArticle(b, 1);
+    ahead.result->wait();
+    EXPECT_TRUE(isOpen(wanted));
+    EXPECT_FALSE(isOpen(dropped));
+    closePartFiles();
+}
+#endif
 
 TEST_F(ArticleTest, IndependentDecoderAcceptsOurArticles)
 {
