@@ -146,8 +146,8 @@ protected:
 
     bool post(int ms = 60000, const std::function<void()> &during = {})
     {
+        bool done = false; // outlives the engine, which may still say it unloaded as it goes
         frmPost engine(&host_);
-        bool done = false;
         QObject::connect(&engine, &frmPost::unloaded, [&] { done = true; });
         engine.Form_Load();
         QDeadlineTimer deadline(ms);

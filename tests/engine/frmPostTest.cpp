@@ -87,7 +87,8 @@ protected:
     {
         engine = std::make_unique<frmPost>(&host);
         bool done = false;
-        QObject::connect(engine.get(), &frmPost::unloaded, [&] { done = true; });
+        QObject scope; // the connection ends with this call: a later Stop() must not touch `done`
+        QObject::connect(engine.get(), &frmPost::unloaded, &scope, [&] { done = true; });
         engine->Form_Load();
         QDeadlineTimer deadline(ms);
         while (!done && !deadline.hasExpired()) {
@@ -812,7 +813,8 @@ TEST_F(PostRun, FillModePostsTheChosenPartsWithNewIds)
     engine = std::make_unique<frmPost>(&host);
     engine->setFillMode(i, {2, 5});
     bool done = false;
-    QObject::connect(engine.get(), &frmPost::unloaded, [&] { done = true; });
+    QObject scope; // the engine outlives this test's body
+    QObject::connect(engine.get(), &frmPost::unloaded, &scope, [&] { done = true; });
     engine->Form_Load();
     QDeadlineTimer deadline(10000);
     while (!done && !deadline.hasExpired())
