@@ -91,8 +91,7 @@ private:
     QList<QSslError> errors_; // found while verifying the chain
     QByteArray decrypted_;
     QByteArray early_; // written before the handshake was over
-    std::unique_ptr<char[]> out_; // encrypted records on their way to the kernel
-    qint64 outLen_ = 0;
+    qint64 outLen_ = 0; // encrypted records in the thread's batch, on their way to the kernel
     qint64 unreported_ = 0; // plain bytes written and not yet announced
     bool reportQueued_ = false;
     bool encrypted_ = false;
