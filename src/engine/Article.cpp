@@ -302,6 +302,24 @@ Composers &composers()
 
 } // namespace
 
+ComposedArticle::ComposedArticle(std::function<ChunkResult()> work)
+    : work_(std::move(work))
+{
+}
+
+void ComposedArticle::run()
+{
+    std::function<ChunkResult()> work;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (started_ || ready_ || !work_)
+            return;
+        started_ = true;
+        work = std::move(work_);
+    }
+    set(work());
+}
+
 void ComposedArticle::set(ChunkResult result)
 {
     bool wake = false;
@@ -317,12 +335,24 @@ void ComposedArticle::set(ChunkResult result)
 
 void ComposedArticle::wait()
 {
+    std::function<ChunkResult()> work;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (ready_)
             return;
+        if (!started_ && work_) { // still in the queue: made here, now
+            started_ = true;
+            work = std::move(work_);
+        }
     }
-    composers().wake(); // it may still be in the queue
+    if (work) {
+        ChunkResult r = work();
+        std::lock_guard<std::mutex> lock(mutex_);
+        result_ = std::move(r);
+        ready_ = true;
+        return;
+    }
+    composers().wake(); // a worker has it; the others may have work waiting
     std::unique_lock<std::mutex> lock(mutex_);
     ++waiting_;
     done_.wait(lock, [this] { return ready_; });
@@ -353,14 +383,15 @@ PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled)
     // On threads of their own, which stay: a thread per article would
     // cost more than small articles take to compose. The task holds copies
     // of everything it uses, so an article dropped unfinished harms nothing.
-    p.result = std::make_shared<ComposedArticle>();
-    composers().start([result = p.result, path = p.path, part, total = p.totalParts, size = p.partSize,
-                       fields = p.fields, buffer = std::move(recycled)]() mutable {
+    p.result = std::make_shared<ComposedArticle>([path = p.path, part, total = p.totalParts, size = p.partSize,
+                                                   fields = p.fields, buffer = std::move(recycled)]() mutable {
+        return composeArticle(path, part, total, size, fields, std::move(buffer));
+    });
+    composers().start([result = p.result] {
         // Dropped before its turn came (a stopped run, another part asked
         // for): nobody reads it, so the file is not read nor kept open.
-        if (result.use_count() == 1)
-            return;
-        result->set(composeArticle(path, part, total, size, fields, std::move(buffer)));
+        if (result.use_count() > 1)
+            result->run();
     });
     return p;
 }

@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -50,10 +51,15 @@ struct ArticleSlot
 
 // The article a worker thread composes, handed over to the thread that
 // sends it. Handing it over costs no system call unless somebody already
-// waits for it (a std::promise wakes waiters that are not there).
+// waits for it (a std::promise wakes waiters that are not there). An
+// article asked for before any worker started on it is composed by the
+// thread that asks: it would otherwise wait for a worker to wake up and
+// then for the whole article, with its own core idle.
 class ComposedArticle
 {
 public:
+    explicit ComposedArticle(std::function<ChunkResult()> work = {});
+    void run(); // by a worker; nothing when it was taken or done already
     void set(ChunkResult result);
     void wait();
     ChunkResult take(); // waits for it, if it is not done yet
@@ -61,7 +67,9 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable done_;
+    std::function<ChunkResult()> work_;
     ChunkResult result_;
+    bool started_ = false;
     bool ready_ = false;
     int waiting_ = 0;
 };

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace Qt::StringLiterals;
 using namespace tessaly;
 using test::randomData;
@@ -242,6 +244,18 @@ TEST_F(ArticleTest, ArticlesPreparedAheadAreUsedOnlyWhenTheyStillFit)
     EXPECT_FALSE(ahead.pending());
     ASSERT_EQ(r.status, ChunkResult::Ok);
     EXPECT_EQ(r.article, direct);
+
+    // Asked for in another order than prepared: whether a worker or the
+    // thread that asks composes each, every one is whole and right.
+    std::vector<PreparedArticle> several;
+    for (int part = 1; part <= 3; ++part)
+        several.push_back(prepareArticle(item, part));
+    for (int part = 3; part >= 1; --part) {
+        ArticleSlot fresh;
+        const QByteArray made = ReadNextChunk(path, part, item, fresh, false).article;
+        ASSERT_FALSE(made.isEmpty());
+        EXPECT_EQ(ReadNextChunk(path, part, item, fresh, false, {}, &several[std::size_t(part - 1)]).article, made);
+    }
 
     // Another part asked for, or a refusal that calls for a fresh ID: made anew.
     ahead = prepareArticle(item, 2);
