@@ -346,10 +346,7 @@ void ComposedArticle::wait()
         }
     }
     if (work) {
-        ChunkResult r = work();
-        std::lock_guard<std::mutex> lock(mutex_);
-        result_ = std::move(r);
-        ready_ = true;
+        set(work());
         return;
     }
     composers().wake(); // a worker has it; the others may have work waiting
