@@ -64,10 +64,16 @@ struct FixedHeaders
     QByteArray name;       // the yEnc name
 };
 
+// Every field but the Message-ID, which is the one that differs from part to part.
+bool sameFixedFields(const ArticleFields &a, const ArticleFields &b)
+{
+    return a.email == b.email && a.nickname == b.nickname && a.newsgroups == b.newsgroups && a.subject == b.subject
+        && a.version == b.version;
+}
+
 bool madeFrom(const FixedHeaders &h, const ArticleFields &f, const QString &path)
 {
-    return h.made && h.path == path && h.from.email == f.email && h.from.nickname == f.nickname
-        && h.from.newsgroups == f.newsgroups && h.from.subject == f.subject && h.from.version == f.version;
+    return h.made && h.path == path && sameFixedFields(h.from, f);
 }
 
 const FixedHeaders &fixedHeaders(const ArticleFields &f, const QString &path)
@@ -195,8 +201,7 @@ ArticleFields fieldsFor(const UploadItem &item, const QString &messageId)
 
 bool sameFields(const ArticleFields &a, const ArticleFields &b)
 {
-    return a.email == b.email && a.nickname == b.nickname && a.newsgroups == b.newsgroups && a.subject == b.subject
-        && a.messageId == b.messageId && a.version == b.version;
+    return sameFixedFields(a, b) && a.messageId == b.messageId;
 }
 
 } // namespace
@@ -312,7 +317,7 @@ void ComposedArticle::run()
     std::function<ChunkResult()> work;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (started_ || ready_ || !work_)
+        if (started_)
             return;
         started_ = true;
         work = std::move(work_);
@@ -340,7 +345,7 @@ void ComposedArticle::wait()
         std::lock_guard<std::mutex> lock(mutex_);
         if (ready_)
             return;
-        if (!started_ && work_) { // still in the queue: made here, now
+        if (!started_) { // still in the queue: made here, now
             started_ = true;
             work = std::move(work_);
         }

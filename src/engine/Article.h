@@ -58,13 +58,14 @@ struct ArticleSlot
 class ComposedArticle
 {
 public:
-    explicit ComposedArticle(std::function<ChunkResult()> work = {});
+    explicit ComposedArticle(std::function<ChunkResult()> work);
     void run(); // by a worker; nothing when it was taken or done already
-    void set(ChunkResult result);
     void wait();
     ChunkResult take(); // waits for it, if it is not done yet
 
 private:
+    void set(ChunkResult result);
+
     std::mutex mutex_;
     std::condition_variable done_;
     std::function<ChunkResult()> work_;
