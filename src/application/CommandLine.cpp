@@ -37,6 +37,15 @@ QChar switchLetter(const QString &arg)
     return {};
 }
 
+// "/X", "-X" for a letter X, or "--word": written as a switch, whether or not
+// it is one.
+bool writtenAsSwitch(const QString &arg)
+{
+    if (arg.size() == 2 && (arg[0] == u'/' || arg[0] == u'-') && arg[1].isLetter())
+        return true;
+    return arg.size() > 2 && arg.startsWith(u"--"_s) && arg[2].isLetter();
+}
+
 QString cleanValue(const QString &v)
 {
     QString s = v;
@@ -50,6 +59,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
 {
     CommandLine line;
     bool verifyPathNext = false;
+    bool inUnknown = false; // the words after an unknown switch are its own
     for (const QString &arg : arguments) {
         if (verifyPathNext) {
             line.verifyPath = arg;
@@ -77,6 +87,16 @@ CommandLine parseCommandLine(const QStringList &arguments)
         const QChar letter = switchLetter(arg);
         if (!letter.isNull()) {
             line.pieces.append({letter, arg, QString()});
+            inUnknown = false;
+            continue;
+        }
+        if (writtenAsSwitch(arg)) {
+            line.unknown << arg;
+            inUnknown = true;
+            continue;
+        }
+        if (inUnknown) {
+            line.unknown.last() += u' ' + arg;
             continue;
         }
         if (line.pieces.isEmpty()) {
@@ -119,9 +139,10 @@ QString commandLineHelp(const QString &program)
            "  --version                  show the program's version\n"
            "\n"
            "Switches may also be written with '-' (-f, -h ...) and in either case; the words\n"
-           "after a switch, up to the next one, are its value. Without a display (or with\n"
-           "--headless) the program runs without a window and writes its log to standard\n"
-           "output; SIGINT, SIGTERM or SIGHUP stops it with the queue saved (a second one\n"
+           "after a switch, up to the next one, are its value. An unknown switch (and the\n"
+           "words after it) is ignored with a warning on standard error. Without a display\n"
+           "(or with --headless) the program runs without a window and writes its log to\n"
+           "standard output; SIGINT, SIGTERM or SIGHUP stops it with the queue saved (a second one\n"
            "ends it at once). A run without a window, or with /P /C, gives up after\n"
            "RetryMinutes (Settings.ini, default 10; 0: never) without progress.\n"
            "\n"
@@ -141,6 +162,8 @@ bool CheckCMDData(const CommandLine &line, BatchRequest *request)
     BatchRequest r;
     for (const QString &arg : line.ignored)
         AddLog(0, u"Ignored commandline parameter: "_s + arg);
+    for (const QString &piece : line.unknown)
+        AddLog(0, u"Unknown switch ignored (see --help): "_s + piece, LogColour::Red);
     for (const CommandLine::Piece &p : line.pieces) {
         // Each piece is logged (a message box per piece would stop an unattended run).
         AddLog(0, u"Commandline parameter: "_s + p.text);

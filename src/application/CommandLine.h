@@ -2,7 +2,8 @@
 // them; an argument that is exactly "/X" or "-X" for a switch letter X (F, H,
 // N, Z, P, C, S, L, B, R, any case), or one of the long forms, starts switch
 // X, and the arguments up to the next switch, joined by single blanks, are its
-// value (outer blanks trimmed, double quotes deleted).
+// value (outer blanks trimmed, double quotes deleted). Any other "/X", "-X"
+// or "--word" is an unknown switch: it and its words are set aside.
 #pragma once
 
 #include <QString>
@@ -20,6 +21,9 @@ struct CommandLine
     };
     QList<Piece> pieces;
     QStringList ignored; // arguments that are no switch and follow none
+    // Arguments written as a switch that is none ("/O", "--obscure"), each
+    // with the words up to the next switch: ignored, never part of a value.
+    QStringList unknown;
 
     bool help = false;
     bool version = false; // --version

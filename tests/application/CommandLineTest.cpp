@@ -59,6 +59,42 @@ TEST(CommandLine, SwitchFormsAndRules)
     EXPECT_TRUE(commandLineHelp(u"tessaly-poster"_s).contains(u"--newsgroups"_s));
 }
 
+TEST(CommandLine, AnUnknownSwitchIsSetAsideWithItsWords)
+{
+    // Between, after and before known switches; a value may hold "/".
+    const struct
+    {
+        QStringList arguments;
+        QString nzb, subject;
+        QStringList unknown;
+    } table[] = {
+        {{u"/Z"_s, u"summer"_s, u"/O"_s, u"/P"_s}, u"summer.nzb"_s, {}, {u"/O"_s}},
+        {{u"/Z"_s, u"summer"_s, u"--obfuscate"_s}, u"summer.nzb"_s, {}, {u"--obfuscate"_s}},
+        {{u"-x"_s, u"its value"_s, u"/Z"_s, u"summer"_s}, u"summer.nzb"_s, {}, {u"-x its value"_s}},
+        {{u"/H"_s, u"AC/DC"_s, u"live"_s, u"/Q"_s, u"9"_s, u"/Z"_s, u"a/b"_s}, u"a/b.nzb"_s, u"AC/DC live"_s, {u"/Q 9"_s}},
+        {{u"/H"_s, u"-5 degrees"_s, u"-"_s, u"/home/x"_s}, {}, u"-5 degrees - /home/x"_s, {}},
+    };
+    for (const auto &row : table) {
+        const CommandLine line = parseCommandLine(row.arguments);
+        EXPECT_EQ(line.unknown, row.unknown) << qPrintable(row.arguments.join(u' '));
+        for (const CommandLine::Piece &p : line.pieces) {
+            if (p.letter == u'Z') {
+                EXPECT_EQ(p.value + u".nzb"_s, row.nzb);
+            }
+            if (p.letter == u'H') {
+                EXPECT_EQ(p.value, row.subject);
+            }
+        }
+    }
+    BatchRequest r;
+    (void)CheckCMDData(parseCommandLine({u"/H"_s, u"x"_s, u"/O"_s, u"y"_s}), &r);
+    bool warned = false;
+    for (int i = 0; i < logModel().count(); ++i)
+        warned = warned || (logModel().line(i).text == u"Unknown switch ignored (see --help): /O y"_s
+                            && logModel().line(i).colour == LogColour::Red);
+    EXPECT_TRUE(warned);
+}
+
 TEST(CommandLine, ProblemsAreLoggedAndNothingIsQueued)
 {
     BatchRequest r;
