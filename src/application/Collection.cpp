@@ -91,12 +91,25 @@ int queueCollection(const CollectionRequest &original)
             rows << index;
     }
     int added = int(rows.size());
-    if (!request.nzbPath.isEmpty() && CreateNZB(request.nzbPath, rows)) {
-        if (queueOne(request.nzbPath, collectionSubject(request.subject, 0, n, fileNameOf(request.nzbPath)),
-                     request.newsgroups, tag, request)
-            > 0)
+    if (request.nzbPath.isEmpty())
+        return added;
+    const QString nzbSubject = collectionSubject(request.subject, 0, n, displayName(fileNameOf(request.nzbPath)));
+    QString why;
+    if (CreateNZB(request.nzbPath, rows, &why)) {
+        if (queueOne(request.nzbPath, nzbSubject, request.newsgroups, tag, request) > 0)
             ++added;
+        return added;
     }
+    // The one file a reader needs: its failure shows as a failed item of the
+    // collection (and fails the run), while the files are posted. Once the
+    // cause is mended, "Create NZB From This Collection" writes it from the
+    // posted items.
+    const QString note = u"The NZB file could not be written: "_s + why;
+    AddLog(0, note + u" ("_s + displayName(request.nzbPath) + u')', LogColour::Red);
+    UploadItem failed = UploadQueue::newItem(nzbSubject, request.newsgroups, request.nzbPath, 1, tag, makeMessageIds(1));
+    failed.state = UploadState::FileError;
+    failed.note = note;
+    uploadQueue().append(failed);
     return added;
 }
 

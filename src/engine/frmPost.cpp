@@ -1349,10 +1349,12 @@ void frmPost::Form_Unload()
         queueChanged_ = false;
         SaveQueue();
     }
-    // However the run ended, NZB files not posted yet list the IDs known now.
+    // However the run ended, NZB files not posted yet list the IDs known now
+    // (not one that could not be written in the first place).
     if (!fillMode_)
         for (int i = 1; i <= q.count(); ++i)
-            if (q.item(i).state != UploadState::PostedOK && q.isCollectionNzb(i))
+            if (q.item(i).state != UploadState::PostedOK && q.isCollectionNzb(i)
+                && (q.item(i).state != UploadState::FileError || fileExists(q.item(i).path)))
                 rewriteCollectionNzb(i, false);
     setPostingInProgress(false);
     host_->setPostingControls(false);

@@ -280,6 +280,7 @@ void MainWindow::buildListCommands()
     mnupopup->addSeparator();
     mnuNZBSelected = mnupopup->addAction(QString(), this, &MainWindow::createNzbOfSelection);
     mnuNZBThisCollection = mnupopup->addAction(QString(), this, [this] { createNzbOfCollection(lastRightClickedTag_); });
+    mnuNZBThisCollection->setObjectName(u"mnuNZBThisCollection"_s);
     mnuVerify = mnupopup->addAction(QString(), this, &MainWindow::verifySelected);
     mnuVerify->setObjectName(u"mnuVerify"_s);
 }

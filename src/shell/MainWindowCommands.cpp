@@ -650,9 +650,10 @@ void MainWindow::createNzbOfSelection()
 
 void MainWindow::createNzbOfCollection(const QString &tag)
 {
+    // The collection's files; its own NZB (posted or not) is not one of them.
     QList<int> rows;
     for (int i = 1; i <= uploadQueue().count(); ++i)
-        if (uploadQueue().item(i).tag == tag)
+        if (uploadQueue().item(i).tag == tag && !uploadQueue().isCollectionNzb(i))
             rows << i;
     saveNzbOf(this, rows);
 }

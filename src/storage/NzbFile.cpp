@@ -87,7 +87,7 @@ QByteArray nzbDocument(const QList<int> &items, qint64 date)
     return out;
 }
 
-bool CreateNZB(const QString &path, const QList<int> &items)
+bool CreateNZB(const QString &path, const QList<int> &items, QString *why)
 {
     // The real time in UTC seconds, which is what NZB readers expect.
     const qint64 date = Clock::instance().now().toSecsSinceEpoch();
@@ -97,6 +97,8 @@ bool CreateNZB(const QString &path, const QList<int> &items)
     const QString error = writeFileAtomically(path, nzbDocument(items, date));
     if (!error.isEmpty()) {
         LogError(ErrorCode::FileIo, error);
+        if (why)
+            *why = error;
         return false;
     }
     return true;

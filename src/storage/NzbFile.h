@@ -18,8 +18,8 @@ qint64 GetLastPartSize(const QString &path, qint64 partSize);
 QByteArray nzbDocument(const QList<int> &items, qint64 date);
 
 // Writes the NZB of the items to path (atomically). Failures are logged in
-// red; returns whether the file was written.
-bool CreateNZB(const QString &path, const QList<int> &items);
+// red (and said in *why when given); returns whether the file was written.
+bool CreateNZB(const QString &path, const QList<int> &items, QString *why = nullptr);
 
 // Writes the NZB file of a collection again from the Message-IDs the queue
 // holds now (parts re-posted under a new ID, IDs the server rewrote), when

@@ -32,6 +32,8 @@ struct Case
     bool sendTerm = false; // SIGTERM once the first article is in
     bool privateUmask = false; // run under umask 077, with an NZB
     QStringList secretStore;   // with a secret store (the fake's arguments) on a bus of its own
+    QStringList extra;         // more arguments, after /P /C
+    QByteArray errHas;         // what standard error must say
     std::unique_ptr<test::ScriptedNntpServer> server;
     std::unique_ptr<QProcess> process;
     QString home, folder;
@@ -133,6 +135,14 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         [](auto &s) { s.user = "someone", s.password = "right"; });
     add(u"441 to every article of one file"_s, 4, {},
         [](auto &s) { s.refuse = [](const test::ReceivedArticle &a) { return a.raw.contains("name=bad.bin"); }; });
+    // An unknown switch is not glued into the NZB's name; an NZB that cannot
+    // be written fails the run, the files posted.
+    add(u"unknown switch after the NZB name"_s, 0, {});
+    cases.back().extra = {u"/Z"_s, u"summer"_s, u"/O"_s};
+    cases.back().errHas = "Unknown switch ignored (see --help): /O";
+    add(u"NZB that cannot be written"_s, 4, {});
+    cases.back().extra = {u"/Z"_s, u"no/such/folder/summer"_s};
+    cases.back().errHas = "\"summer.nzb\" yEnc: The NZB file could not be written: ";
     add(u"SIGTERM"_s, 128 + SIGTERM, {u"MaxSpeed=200"_s});
     cases.back().sendTerm = true;
     add(u"nothing listens"_s, 3, {u"RetryMinutes=1"_s, u"Port="_s + QString::number(deadPort)});
@@ -175,6 +185,7 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
             c.process->setChildProcessModifier([] { ::umask(077); });
             arguments << u"/Z"_s << u"exit"_s;
         }
+        arguments += c.extra;
         c.process->start(QStringLiteral(TESSALY_APP_PATH), arguments);
         ASSERT_TRUE(c.process->waitForStarted(10000)) << qPrintable(c.name);
     }
@@ -216,11 +227,12 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         // Whatever went wrong was said on standard error, and the queue was kept.
         if (c.expected != 0 && c.expected != 1) {
             EXPECT_FALSE(c.err.trimmed().isEmpty()) << qPrintable(c.name);
-        } else if (c.secretStore.isEmpty()) {
+        } else if (c.secretStore.isEmpty() && c.errHas.isEmpty()) {
             // A run that went well says nothing there (no remarks of Qt's either).
             EXPECT_EQ(c.err, QByteArray()) << qPrintable(c.name);
         }
         EXPECT_TRUE(QFile::exists(c.home + u"/Queue.dat"_s)) << qPrintable(c.name);
+        EXPECT_TRUE(c.err.contains(c.errHas)) << qPrintable(c.name) << ": " << c.err.constData();
     }
     const auto find = [&](const QString &name) -> Case & {
         for (Case &c : cases)
@@ -250,6 +262,17 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         for (const QString &path : made)
             EXPECT_EQ(modeOf(path), expected) << qPrintable(path);
         EXPECT_EQ(modeOf(c.home + u"/Settings.ini"_s), owner);
+    }
+    for (const QString &name : {u"unknown switch after the NZB name"_s, u"NZB that cannot be written"_s}) {
+        const Case &c = find(name);
+        QByteArrayList subjects;
+        for (const test::ReceivedArticle &a : c.server->accepted())
+            subjects << a.raw.mid(a.raw.indexOf("Subject:"), a.raw.indexOf('\r', a.raw.indexOf("Subject:")) - a.raw.indexOf("Subject:"));
+        // The files' parts, posted once, and the NZB after them where it was written.
+        EXPECT_EQ(subjects.size(), c.expected == 0 ? 6 : 5) << qPrintable(name) << ": " << subjects.join('\n').constData();
+        EXPECT_EQ(subjects.contains("Subject: exit - [0/2] - \"summer.nzb\" yEnc (1/1)"), c.expected == 0);
+        EXPECT_EQ(QDir(c.folder).entryList({u"*.nzb"_s}, QDir::Files),
+                  c.expected == 0 ? QStringList{u"summer.nzb"_s} : QStringList()) << qPrintable(name);
     }
     const Case &moved = find(u"password moves to the secret store"_s);
     EXPECT_EQ(test::readAll(moved.home + u"/secrets.txt"_s), QByteArray("news server password=right\n"));

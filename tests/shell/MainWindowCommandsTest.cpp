@@ -1,3 +1,4 @@
+#include "application/Collection.h"
 #include "application/UpdateCheck.h"
 #include "common/AppState.h"
 #include "common/MessageTable.h"
@@ -14,6 +15,7 @@
 #include "shell/SpeedGraph.h"
 #include "storage/AppSettings.h"
 #include "storage/Newsgroups.h"
+#include "storage/NzbFile.h"
 #include "storage/ProfileFile.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
@@ -34,10 +36,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -535,6 +539,46 @@ TEST_F(Commands, FillPostsExactlyTheChosenPartsOfOneFinishedFile)
     select({1});
     window->updateUploadMenu(true);
     EXPECT_FALSE(fill->isVisible());
+}
+
+TEST_F(Commands, AnNzbThatCouldNotBeWrittenFailsAndIsWrittenLaterFromTheListMenu)
+{
+    const QString folder = test::homeFile(u"later"_s);
+    QDir().mkpath(folder);
+    CollectionRequest r{{folder + u"/a.bin"_s, folder + u"/b.bin"_s}, u"Summer"_s, u"alt.test"_s,
+                        folder + u"/gone/summer.nzb"_s, {}};
+    for (const QString &f : r.files)
+        test::writeAll(f, "data");
+    EXPECT_EQ(queueCollection(r), 2);
+    ASSERT_EQ(uploadQueue().count(), 3);
+    const UploadItem &failed = uploadQueue().item(3);
+    EXPECT_EQ(failed.state, UploadState::FileError);
+    EXPECT_TRUE(failed.note.startsWith(u"The NZB file could not be written: "_s)) << qPrintable(failed.note);
+    EXPECT_EQ(window->uploadList()->model()->index(2, 1).data().toString(), failed.note);
+
+    // Posted meanwhile; the user mends the cause and asks for the NZB from the list.
+    uploadQueue().setState(1, UploadState::PostedOK);
+    uploadQueue().setState(2, UploadState::PostedOK);
+    QDir().mkpath(folder + u"/gone"_s);
+    Prompts::setNextFileNames({folder + u"/gone/summer.nzb"_s});
+    QMenu *menu = window->uploadMenu();
+    QTimer::singleShot(0, menu, [&] {
+        QAction *write = menu->findChild<QAction *>(u"mnuNZBThisCollection"_s);
+        EXPECT_TRUE(write && write->isEnabled());
+        if (write)
+            write->trigger();
+        menu->close();
+    });
+    emit window->uploadList()->customContextMenuRequested(window->uploadList()->visualRect(
+        window->uploadList()->model()->index(0, 0)).center());
+    QString error;
+    const QList<NzbListing> listed = readNzb(folder + u"/gone/summer.nzb"_s, &error);
+    ASSERT_EQ(listed.size(), 2) << qPrintable(error); // the files, not the NZB itself
+    EXPECT_EQ(listed[1].segments.size(), uploadQueue().item(2).messageids.size());
+    EXPECT_EQ(listed[1].segments.value(0).messageId, uploadQueue().item(2).messageids.value(0));
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
+    EXPECT_EQ(uploadQueue().item(2).state, UploadState::PostedOK);
+    EXPECT_EQ(window->engine(), nullptr);
 }
 
 TEST_F(Commands, ChangeNewsgroupsLeavesPostedRowsAndTakesANameTwice)
