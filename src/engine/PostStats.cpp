@@ -118,25 +118,18 @@ bool PostStatistics::connectionSpeedsDue()
     return true;
 }
 
-int SendTimeline::startArticle(double nowMs, bool limited)
+int SendPacer::waitMs(double nowMs) const
 {
-    if (limited && nextDue_ > nowMs)
-        return int(std::ceil(nextDue_ - nowMs));
-    nextDue_ = nowMs;
-    return 0;
+    if (!limited() || freeAt_ <= nowMs)
+        return 0;
+    return int(std::ceil(freeAt_ - nowMs));
 }
 
-void SendTimeline::packetSent(double nowMs, qint64 remaining, qint64 packetSize, double tickMs)
+void SendPacer::sent(double nowMs, qint64 bytes)
 {
-    const double share = packetSize >= kUnlimitedPacket || remaining >= packetSize
-        ? 1.0
-        : double(remaining) / double(packetSize);
-    nextDue_ = std::max(nextDue_ + tickMs * share, nowMs);
-}
-
-int SendTimeline::waitMs(double nowMs) const
-{
-    return int(std::max(0.0, std::round(nextDue_ - nowMs)));
+    if (!limited())
+        return;
+    freeAt_ = std::max(freeAt_, nowMs - kCatchUpMs) + double(bytes) / bytesPerMs_;
 }
 
 } // namespace tessaly

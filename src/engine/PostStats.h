@@ -97,23 +97,30 @@ private:
     SpeedRing ring_;
 };
 
-// When one connection's packets may go under a speed limit: one packet of
-// the packet size per tick, a short packet only its share of one. Ticks keep
-// to a fixed timeline, so a late timer does not lower the rate, and a new
-// article goes on from the last one's timeline (its last tick is not over).
-class SendTimeline
+// The speed limit of a whole run: the bytes of every connection together go
+// out at the limit's rate, whichever connections send them. A connection that
+// waits for a reply, composes its next article or has no work leaves its
+// share to the others, so the limit holds however many connections send at
+// a time. Time that passed with nothing to send is made up for a little
+// (kCatchUpMs of it), so a late timer or a short wait for a reply does not
+// lower the rate, and a long pause does not bring a burst after it.
+class SendPacer
 {
 public:
-    // Milliseconds until the first packet of an article may go; 0 for at once.
-    int startArticle(double nowMs, bool limited);
-    // A packet goes now: `remaining` bytes of the article were left to send.
-    void packetSent(double nowMs, qint64 remaining, qint64 packetSize, double tickMs);
-    // Milliseconds until the next packet may go.
+    static constexpr double kCatchUpMs = 31.25; // two ticks of the send timer
+
+    // The limit in bytes a second; 0 for none.
+    void setRate(double bytesPerSecond) { bytesPerMs_ = bytesPerSecond > 0 ? bytesPerSecond / 1000.0 : 0; }
+    bool limited() const { return bytesPerMs_ > 0; }
+    // Milliseconds until the next packet may go; 0 for at once.
     int waitMs(double nowMs) const;
-    double nextDueMs() const { return nextDue_; }
+    // A packet of `bytes` went at nowMs.
+    void sent(double nowMs, qint64 bytes);
+    double freeAtMs() const { return freeAt_; }
 
 private:
-    double nextDue_ = 0;
+    double bytesPerMs_ = 0;
+    double freeAt_ = 0; // when the bytes sent so far have had their time
 };
 
 } // namespace tessaly

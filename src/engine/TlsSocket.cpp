@@ -215,6 +215,11 @@ qint64 TlsSocket::bytesAvailable() const
     return decrypted_.size() + QIODevice::bytesAvailable();
 }
 
+qintptr TlsSocket::transportDescriptor() const
+{
+    return plain_->socketDescriptor();
+}
+
 qint64 TlsSocket::bytesToWrite() const
 {
     return early_.size() + outLen_ + plain_->bytesToWrite();

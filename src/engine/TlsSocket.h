@@ -49,6 +49,9 @@ public:
                        NetworkLayerProtocol protocol = AnyIPProtocol) override;
     using QAbstractSocket::connectToHost;
 
+    // The TCP socket underneath, for socket options.
+    qintptr transportDescriptor() const;
+
     qint64 bytesAvailable() const override;
     qint64 bytesToWrite() const override;
     bool isSequential() const override { return true; }

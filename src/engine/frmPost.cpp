@@ -11,6 +11,7 @@
 #include "engine/PostHost.h"
 #include "platform/FileNames.h"
 #include "platform/PartFiles.h"
+#include "platform/SocketOptions.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/NzbFile.h"
@@ -41,6 +42,18 @@ QString connectingText()
     return msg(129) + u' ' + s.Server + u' ' + msg(130) + u' ' + QString::number(s.Port);
 }
 
+
+// The connection waits for the server: its acknowledgements go at once, so
+// that a server that leaves Nagle on does not hold its next reply back.
+void waitingForServer(QTcpSocket *socket)
+{
+    if (!PostTimeouts::current().acknowledgeAtOnce)
+        return;
+    if (auto *tls = qobject_cast<TlsSocket *>(socket))
+        acknowledgeAtOnce(tls->transportDescriptor());
+    else
+        acknowledgeAtOnce(socket->socketDescriptor());
+}
 
 } // namespace
 
@@ -338,9 +351,11 @@ void frmPost::receive(PostConnection &c, const QByteArray &data)
     while (!c.closingByUs && !unloaded_) {
         const std::optional<NntpSession::Reply> reply = c.session.next();
         if (!reply)
-            return;
+            break;
         onReply(c, *reply);
     }
+    if (!c.closingByUs && !unloaded_)
+        waitingForServer(c.socket);
 }
 
 void frmPost::onReply(PostConnection &c, const NntpSession::Reply &reply)
@@ -1381,8 +1396,9 @@ void frmPost::speedLimitChanged()
 
 void frmPost::computePacketSize()
 {
-    packetSize_ = tessaly::packetSize(leadingSpeed(host_->speedText()), int(connections_.size()) - finished_,
-                                      packetSize_);
+    const int limit = leadingSpeed(host_->speedText());
+    packetSize_ = tessaly::packetSize(limit, int(connections_.size()) - finished_, packetSize_);
+    pacer_.setRate(limit > 0 ? limit * 1024.0 : 0);
 }
 
 void frmPost::startSendLoop(PostConnection &c)
@@ -1391,8 +1407,7 @@ void frmPost::startSendLoop(PostConnection &c)
     c.articleBytesSent = 0;
     c.waitingFor = u"the article to be sent"_s;
     prepareNext(c);
-    const int wait = c.timeline.startArticle(double(clock_.nsecsElapsed()) / 1e6, packetSize_ < kUnlimitedPacket);
-    if (wait > 0) {
+    if (const int wait = pacer_.waitMs(nowMs()); wait > 0) {
         c.sendTimer->start(wait);
         return;
     }
@@ -1406,6 +1421,11 @@ void frmPost::sendTick(PostConnection &c)
         return;
     if (c.socket->state() != QAbstractSocket::ConnectedState)
         return;
+    // Another connection may have taken the time this one was woken for.
+    if (const int wait = pacer_.waitMs(nowMs()); wait > 0) {
+        c.sendTimer->start(wait);
+        return;
+    }
     qint64 remaining = c.article.size() - c.sendPos;
     const qint64 packet = packetSize_;
     if (packet >= remaining + kPostCommand.size()) {
@@ -1422,16 +1442,17 @@ void frmPost::sendTick(PostConnection &c)
             remaining = c.article.size() - c.sendPos;
         }
     }
-    c.timeline.packetSent(double(clock_.nsecsElapsed()) / 1e6, remaining, packetSize_, PostTimeouts::current().tickMs);
     // Over TLS too the whole article goes in one write when nothing limits
     // it: pieces of it cost more in turns of the event loop than they save.
     if (packet >= remaining && c.sendPos == 0) {
         c.socket->write(c.article); // shares the article's buffer, no copy
         c.sendPos = c.article.size();
+        pacer_.sent(nowMs(), remaining);
     } else {
         const qint64 n = std::min<qint64>(packet, remaining);
         c.socket->write(c.article.constData() + c.sendPos, n);
         c.sendPos += n;
+        pacer_.sent(nowMs(), n);
     }
     if (c.sendPos >= c.article.size()) {
         c.session.articleWritten();
@@ -1495,6 +1516,7 @@ void frmPost::onBytesWritten(PostConnection &c, qint64 n)
         return;
     if (c.sendPos >= c.article.size()) {
         c.waitingFor = u"the reply to the article"_s;
+        waitingForServer(c.socket);
         return;
     }
     // The next packet: at once without a limit, else on the next tick.
@@ -1502,7 +1524,7 @@ void frmPost::onBytesWritten(PostConnection &c, qint64 n)
         c.sendTimer->start(0);
         return;
     }
-    c.sendTimer->start(c.timeline.waitMs(double(clock_.nsecsElapsed()) / 1e6));
+    c.sendTimer->start(pacer_.waitMs(nowMs()));
 }
 
 // ---------------------------------------------------------------- statistics

@@ -39,7 +39,6 @@ struct PostTimeouts
     int backoffMaxMs = 300000; // the longest wait between such failures
     int packetMs = 1000;    // a changed speed limit takes effect after this
     int statisticsMs = 1000;
-    double tickMs = 15.625; // send ticks with a speed limit: 64 a second
     // Parts of at least this many bytes are composed ahead on the composing
     // threads, smaller ones on the event loop when they are wanted. Every
     // size goes ahead: the event loop is what limits a run.
@@ -50,6 +49,9 @@ struct PostTimeouts
     // The POST for a connection's next part goes right behind the article
     // before it, not after its answer: a round trip less per article.
     bool pipelinePosts = true;
+    // Acknowledgements go at once while a connection waits for a reply (a
+    // switch for measuring what the delayed ones cost).
+    bool acknowledgeAtOnce = true;
 
     static PostTimeouts &current();
 };
@@ -75,7 +77,6 @@ struct PostConnection
     qint64 sendPos = 0;
     qint64 articleBytesSent = 0;
     qint64 speedSampleBytes = 0;
-    SendTimeline timeline; // when the next packet may go, on the engine clock
     QString waitingFor;
     bool closingByUs = false;
     int refusalsInARow = 0;
@@ -256,6 +257,7 @@ private:
 
     int finished_ = 0;
     int packetSize_ = kUnlimitedPacket;
+    SendPacer pacer_; // the speed limit, for all connections together
     QString savedSpeedText_;
 
     qint64 encodedPartSize_ = 0;

@@ -53,23 +53,25 @@ TEST(PostStats, RunFiguresAndTheirTexts)
     EXPECT_FALSE(stats.connectionSpeedsDue());
 }
 
-TEST(PostStats, SendTimelineKeepsTheRate)
+TEST(PostStats, SendPacerHoldsTheRateOfAllConnectionsTogether)
 {
-    const double tick = 15.625;
-    SendTimeline t;
-    EXPECT_EQ(t.startArticle(100, true), 0);
-    t.packetSent(100, 5000, 1000, tick); // a whole packet
-    EXPECT_DOUBLE_EQ(t.nextDueMs(), 100 + tick);
-    EXPECT_EQ(t.waitMs(110), 6);
-    // A late timer does not move the timeline; one later than a whole tick starts it anew.
-    t.packetSent(120, 4000, 1000, tick);
-    EXPECT_DOUBLE_EQ(t.nextDueMs(), 100 + 2 * tick);
-    t.packetSent(200, 3000, 1000, tick);
-    EXPECT_DOUBLE_EQ(t.nextDueMs(), 200);
-    // A short last packet takes its share of a tick, and the next article waits for it.
-    t.packetSent(200, 250, 1000, tick);
-    EXPECT_DOUBLE_EQ(t.nextDueMs(), 200 + tick / 4);
-    EXPECT_EQ(t.startArticle(201, true), 3);
-    EXPECT_EQ(t.startArticle(201, false), 0); // without a limit, at once
-    EXPECT_DOUBLE_EQ(t.nextDueMs(), 201);
+    SendPacer p;
+    p.sent(0, 1'000'000);
+    EXPECT_EQ(p.waitMs(0), 0); // no limit
+    p.setRate(64'000); // 64 bytes a millisecond
+    // A pause is made up for by two ticks at the most, not by a burst.
+    p.sent(1000, 1000);
+    EXPECT_DOUBLE_EQ(p.freeAtMs(), 1000 - SendPacer::kCatchUpMs + 15.625);
+    EXPECT_EQ(p.waitMs(1000), 0);
+    p.sent(1000, 1000);
+    EXPECT_EQ(p.waitMs(1000), 0);
+    // Packets of any connection use the same time: the third waits.
+    p.sent(1000, 1000);
+    EXPECT_EQ(p.waitMs(1000), 16);
+    EXPECT_EQ(p.waitMs(1015.625), 0);
+    // A late packet goes on from where the time stands, losing nothing.
+    p.sent(1020, 6400);
+    EXPECT_DOUBLE_EQ(p.freeAtMs(), 1015.625 + 100);
+    p.setRate(0);
+    EXPECT_EQ(p.waitMs(1020), 0);
 }

@@ -163,6 +163,23 @@ TEST_F(PostRun, PostsEveryPartOverTwoConnections)
     EXPECT_FALSE(server.commands.contains("QUIT"));
 }
 
+TEST_F(PostRun, RepliesInWritesOfTheirOwnWithNagleOnCostNoStall)
+{
+    // The 240 for an article and the 340 for the POST behind it come in two
+    // writes, and the second waits for the first's acknowledgement: delayed
+    // by the client, that costs 40 ms an article, 8 s for these 200.
+    server.eachReplyAlone = true;
+    appSettings().Connections = 1;
+    appSettings().setMaxLines(8);
+    queueFile(u"small.bin"_s, randomData(8 * 128 * 200, 77));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(run());
+    EXPECT_EQ(server.accepted().size(), 200);
+    EXPECT_GT(server.commandsBehindArticles, 150);
+    EXPECT_LT(clock.elapsed(), 3000);
+}
+
 TEST_F(PostRun, RefusedArticleIsPostedAgainWithANewMessageId)
 {
     appSettings().Connections = 1;

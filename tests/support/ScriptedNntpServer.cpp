@@ -172,6 +172,13 @@ void ScriptedNntpServer::onData(Session &s)
     }
 }
 
+void ScriptedNntpServer::reply(Session &s, const QByteArray &text)
+{
+    s.socket->write(text);
+    if (eachReplyAlone)
+        s.socket->flush(); // to the kernel now, not with the next reply
+}
+
 void ScriptedNntpServer::onLine(Session &s, const QByteArray &line)
 {
     commands << line;
@@ -179,26 +186,26 @@ void ScriptedNntpServer::onLine(Session &s, const QByteArray &line)
     const QByteArray command = words.value(0).toUpper();
     if (command == "AUTHINFO" && words.value(1).toUpper() == "USER") {
         s.pendingUser = words.value(2);
-        s.socket->write("381 password required\r\n");
+        reply(s, "381 password required\r\n");
     } else if (command == "AUTHINFO" && words.value(1).toUpper() == "PASS") {
         if (s.pendingUser == user && words.value(2) == password) {
             s.authenticated = true;
-            s.socket->write("281 authentication accepted\r\n");
+            reply(s, "281 authentication accepted\r\n");
         } else {
-            s.socket->write("481 authentication failed\r\n");
+            reply(s, "481 authentication failed\r\n");
         }
     } else if (command == "POST") {
         if (!user.isEmpty() && !s.authenticated) {
-            s.socket->write("480 authentication required\r\n");
+            reply(s, "480 authentication required\r\n");
             return;
         }
-        s.socket->write(postReply);
+        reply(s, postReply);
         if (postReply.startsWith("340")) {
             s.inArticle = true;
             s.article.clear();
         }
     } else if (command == "QUIT") {
-        s.socket->write("205 closing connection\r\n");
+        reply(s, "205 closing connection\r\n");
         s.socket->disconnectFromHost();
     } else if (command == "STAT") {
         QByteArray id = words.value(1);
@@ -206,21 +213,21 @@ void ScriptedNntpServer::onLine(Session &s, const QByteArray &line)
             id = id.mid(1, id.size() - 2);
         const int asked = ++statsAsked[id];
         if (!statReply.isEmpty()) {
-            s.socket->write(statReply);
+            reply(s, statReply);
         } else if (statNeedsGroup && !s.groupChosen) {
-            s.socket->write("412 no newsgroup selected\r\n");
+            reply(s, "412 no newsgroup selected\r\n");
         } else {
             if (held.contains(id) && forget && forget(id, asked))
                 held.remove(id);
-            s.socket->write(held.contains(id) ? "223 0 <" + id + ">\r\n" : QByteArray("430 no such article\r\n"));
+            reply(s, held.contains(id) ? "223 0 <" + id + ">\r\n" : QByteArray("430 no such article\r\n"));
         }
     } else if (command == "GROUP") {
         s.groupChosen = true;
-        s.socket->write("211 0 0 0 " + words.value(1) + "\r\n");
+        reply(s, "211 0 0 0 " + words.value(1) + "\r\n");
     } else if (command == "CANCEL") {
-        s.socket->write("500 unknown command\r\n");
+        reply(s, "500 unknown command\r\n");
     } else {
-        s.socket->write("500 what?\r\n");
+        reply(s, "500 what?\r\n");
     }
 }
 
@@ -248,22 +255,22 @@ void ScriptedNntpServer::finishArticle(Session &s)
         if (rewriteId) {
             const QByteArray id = rewriteId(a);
             held.insert(id);
-            s.socket->write("240 <" + id + "> article posted ok\r\n");
+            reply(s, "240 <" + id + "> article posted ok\r\n");
         } else {
             held.insert(a.messageId);
-            s.socket->write("240 article posted ok\r\n");
+            reply(s, "240 article posted ok\r\n");
         }
         break;
     case ArticleAction::Refuse435:
-        s.socket->write("435 article not wanted\r\n");
+        reply(s, "435 article not wanted\r\n");
         break;
     case ArticleAction::Refuse441:
-        s.socket->write("441 posting failed\r\n");
+        reply(s, "441 posting failed\r\n");
         break;
     case ArticleAction::SplitReply: {
         a.accepted = true;
         held.insert(a.messageId);
-        s.socket->write("24");
+        reply(s, "24");
         s.socket->flush();
         QPointer<QTcpSocket> p(s.socket);
         QTimer::singleShot(30, this, [p] {

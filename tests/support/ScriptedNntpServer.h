@@ -76,6 +76,11 @@ public:
     bool refuseKnownIds = false; // 435 for an ID accepted before
     QSet<QByteArray> history;
 
+    // Every reply goes to the kernel on its own as it is made, on a socket
+    // with Nagle on: a second reply waits until the first is acknowledged
+    // (as from many real servers), instead of leaving with it in one write.
+    bool eachReplyAlone = false;
+
     QList<QByteArray> commands;           // command lines received (not article text)
     QList<ReceivedArticle> articles;      // every article received in full
     int connections = 0;
@@ -90,6 +95,7 @@ private:
     void onData(Session &s);
     void onLine(Session &s, const QByteArray &line);
     void finishArticle(Session &s);
+    void reply(Session &s, const QByteArray &text);
     void takeConnections(QTcpServer &from);
     QTcpServer server_;
     QSslServer tlsServer_;
