@@ -3,9 +3,9 @@
 //   bench_post throughput [GB] [connections]   posts a collection of random
 //       files (2 GB over 8 connections by default) without a limit; reports
 //       MB/s, the poster's CPU seconds per GB and its peak memory.
-//   bench_post limit L [seconds] [connections]  posts with a limit of L kB/s
-//       (3 connections, 10 s by default) and reports the measured rate
-//       against L x 1024 bytes a second.
+//   bench_post limit L [seconds] [connections] [MaxLines]  posts with a
+//       limit of L kB/s (3 connections, 10 s, MaxLines 3000 by default) and
+//       reports the measured rate against L x 1024 bytes a second.
 //   bench_post checkcost [GB] [connections] [runs]  the same with the post
 //       check off and on, alternately (the sink answers STAT with 223);
 //       reports medians and the ratio on/off.
@@ -120,22 +120,55 @@ quint16 freePort()
     return probe.serverPort();
 }
 
+// The server posted to, by BENCH_SERVER: "nagle" (the default: bench_sink
+// writing each reply on its own with the socket's defaults), "nodelay" (the
+// same with TCP_NODELAY) or "inn" (a private INN2 on loopback, from
+// scripts/e2e/inn.sh; needs root and inn2). BENCH_SINK_RATE gives the sink a
+// rate per connection in bytes a second. Every figure names the kind.
+QString serverKind()
+{
+    const QString kind = qEnvironmentVariable("BENCH_SERVER", u"nagle"_s);
+    return kind == u"nodelay"_s || kind == u"inn"_s ? kind : u"nagle"_s;
+}
+
 struct Sink
 {
     QProcess process;
     quint16 port = 0;
+    QString innRoot; // the INN2 server's folder, while one runs
     bool start(const QString &program)
     {
         port = freePort();
-        process.start(program, {QString::number(port)});
+        if (serverKind() == u"inn"_s) {
+            // INN's own port is two above the reader's; its sockets want a short path.
+            innRoot = u"/tmp/tbench-inn-%1"_s.arg(port);
+            QProcess inn;
+            inn.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            inn.start(u"bash"_s, {innScript(), u"start"_s, innRoot, QString::number(port), QString::number(freePort()),
+                                  u"bench"_s, u"bench"_s});
+            return inn.waitForFinished(60000) && inn.exitCode() == 0;
+        }
+        QStringList args{QString::number(port), serverKind()};
+        if (qEnvironmentVariableIsSet("BENCH_SINK_RATE"))
+            args << qEnvironmentVariable("BENCH_SINK_RATE");
+        process.start(program, args);
         return process.waitForReadyRead(5000) && process.readLine().startsWith("ready");
     }
     QString stop()
     {
+        if (!innRoot.isEmpty()) {
+            QProcess inn;
+            inn.start(u"bash"_s, {innScript(), u"stop"_s, innRoot});
+            inn.waitForFinished(60000);
+            QDir(innRoot).removeRecursively();
+            innRoot.clear();
+            return u"INN2"_s;
+        }
         process.terminate();
         process.waitForFinished(5000);
-        return QString::fromUtf8(process.readAll()).trimmed();
+        return serverKind() + u": "_s + QString::fromUtf8(process.readAll()).trimmed();
     }
+    static QString innScript() { return QStringLiteral(TESSALY_SOURCE_DIR) + u"/scripts/e2e/inn.sh"_s; }
 };
 
 void configure(quint16 port, int connections)
@@ -148,6 +181,12 @@ void configure(quint16 port, int connections)
     s.Email = u"bench@example.org"_s;
     s.Nickname = u"bench"_s;
     setRunTag(u"1765000000"_s);
+    // BENCH_DELAYED_ACKS=1: acknowledgements as the kernel delays them (what
+    // the engine did before it asked for them at once), to compare.
+    PostTimeouts::current().acknowledgeAtOnce = qEnvironmentVariableIsEmpty("BENCH_DELAYED_ACKS");
+    // The post check asks at once: a run's time is the posting, not the wait
+    // before the last checks.
+    PostTimeouts::current().checkDelayMs = 0;
 }
 
 // Queues random files of 100 MB (the last one smaller) adding up to `total`
@@ -421,13 +460,15 @@ int smallFiles(int files, int connections, const QString &sinkProgram)
     return f.posted == files ? 0 : 1;
 }
 
-int limit(int kbps, double seconds, int connections, const QString &sinkProgram)
+int limit(int kbps, double seconds, int connections, int maxLines, const QString &sinkProgram)
 {
     QTemporaryDir dir;
+    // Enough for the whole measurement, whatever the limit.
+    const qint64 fileSize = std::clamp<qint64>(qint64(kbps * 1024.0 * (seconds + 2) / connections), 4'000'000, 400'000'000);
     for (int n = 0; n < connections * 2; ++n) {
         const QString path = dir.filePath(u"limit%1.bin"_s.arg(n));
-        writeRandomFile(path, 60'000'000, quint64(n) + 7);
-        const int parts = int(partCount(60'000'000, 384000));
+        writeRandomFile(path, fileSize, quint64(n) + 7);
+        const int parts = int(partCount(fileSize, qint64(maxLines) * 128));
         uploadQueue().append(UploadQueue::newItem(u"limit %1"_s.arg(n), u"alt.binaries.test"_s, path, parts,
                                                   u"limittag"_s, makeMessageIds(parts)));
     }
@@ -435,6 +476,7 @@ int limit(int kbps, double seconds, int connections, const QString &sinkProgram)
     if (!sink.start(sinkProgram))
         return 1;
     configure(sink.port, connections);
+    appSettings().setMaxLines(maxLines);
     QuietHost host;
     host.speed = QString::number(kbps);
     frmPost engine(&host);
@@ -453,8 +495,9 @@ int limit(int kbps, double seconds, int connections, const QString &sinkProgram)
     const double rate = double(engine.totalBytesSent() - b0) / (double(t.nsecsElapsed()) / 1e9);
     engine.Stop();
     const double target = kbps * 1024.0;
-    std::printf("limit %d kB/s over %d connections for %.0f s: %.0f B/s measured, target %.0f B/s, ratio %.3f\n", kbps,
-                connections, seconds, rate, target, rate / target);
+    std::printf("limit %d kB/s over %d connections, %d-byte parts, for %.0f s: %.0f B/s measured, target %.0f B/s, "
+                "ratio %.3f\n",
+                kbps, connections, maxLines * 128, seconds, rate, target, rate / target);
     sink.stop();
     return 0;
 }
@@ -640,11 +683,13 @@ int main(int argc, char **argv)
     const QString sinkProgram = QCoreApplication::applicationDirPath() + u"/bench_sink"_s;
     const QStringList args = app.arguments().mid(1);
     const QString mode = args.value(0, u"throughput"_s);
+    std::printf("server kind: %s%s\n", qPrintable(serverKind()),
+                qEnvironmentVariableIsSet("BENCH_SINK_RATE") ? qPrintable(u", "_s + qEnvironmentVariable("BENCH_SINK_RATE") + u" B/s per connection"_s) : "");
     if (mode == u"throughput"_s)
         return throughput(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), sinkProgram);
     if (mode == u"limit"_s)
         return limit(args.value(1, u"200"_s).toInt(), args.value(2, u"10"_s).toDouble(), args.value(3, u"3"_s).toInt(),
-                     sinkProgram);
+                     std::max(1, args.value(4, u"3000"_s).toInt()), sinkProgram);
     if (mode == u"checkcost"_s)
         return checkCost(args.value(1, u"2"_s).toDouble(), args.value(2, u"8"_s).toInt(), args.value(3, u"3"_s).toInt(),
                          sinkProgram);

@@ -3,13 +3,21 @@
 // answers STAT with 223.
 // It runs as its own process so the poster's CPU time is measured alone.
 //
-//   bench_sink PORT        prints "ready" once it listens on 127.0.0.1:PORT;
-//                          ends on SIGTERM and prints the bytes it received.
+//   bench_sink PORT [KIND] [RATE]
+//       prints "ready" once it listens on 127.0.0.1:PORT; ends on SIGTERM and
+//       prints the bytes it received. Every reply is one write of its own.
+//       KIND is the socket the replies go out on: "nagle" (the default, as a
+//       server that leaves the socket as it comes: a second small reply waits
+//       for the first one's acknowledgement) or "nodelay" (TCP_NODELAY).
+//       RATE, when given, is the most a connection takes, in bytes a second
+//       (a server with little bandwidth per connection).
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -27,6 +35,9 @@ volatile std::sig_atomic_t g_stop = 0;
 struct Client
 {
     bool inArticle = false;
+    bool paused = false;     // over its rate: not read until resumeAt
+    double resumeAt = 0;
+    double budgetFrom = 0;   // the time the bytes taken so far have used up
     std::string line;   // command line being read
     char tail[4] = {};  // last bytes of article data, to find "\r\n.\r\n" across reads
     int tailLen = 0;
@@ -84,14 +95,28 @@ long articleEnd(Client &c, const char *data, long n)
     return -1;
 }
 
+double nowSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_sink PORT\n");
+        std::fprintf(stderr, "usage: bench_sink PORT [nagle|nodelay] [bytes-per-second-per-connection]\n");
         return 2;
     }
+    const std::string kind = argc > 2 ? argv[2] : "nagle";
+    if (kind != "nagle" && kind != "nodelay") {
+        std::fprintf(stderr, "bench_sink: the kind is nagle or nodelay\n");
+        return 2;
+    }
+    const bool noDelay = kind == "nodelay";
+    const double rate = argc > 3 ? std::atof(argv[3]) : 0; // bytes a second per connection, 0: any
     std::signal(SIGTERM, [](int) { g_stop = 1; });
     std::signal(SIGINT, [](int) { g_stop = 1; });
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -118,7 +143,23 @@ int main(int argc, char **argv)
     unsigned long long received = 0, articles = 0, stats = 0;
     epoll_event events[64];
     while (!g_stop) {
-        const int n = epoll_wait(ep, events, 64, 200);
+        // Connections over their rate are read again when their time comes.
+        int timeoutMs = 200;
+        const double now = nowSeconds();
+        for (auto &[cfd, cl] : clients) {
+            if (!cl.paused)
+                continue;
+            if (cl.resumeAt <= now) {
+                cl.paused = false;
+                epoll_event rev{};
+                rev.events = EPOLLIN;
+                rev.data.fd = cfd;
+                epoll_ctl(ep, EPOLL_CTL_MOD, cfd, &rev);
+            } else {
+                timeoutMs = std::min(timeoutMs, int((cl.resumeAt - now) * 1000) + 1);
+            }
+        }
+        const int n = epoll_wait(ep, events, 64, timeoutMs);
         for (int i = 0; i < n; ++i) {
             const int fd = events[i].data.fd;
             if (fd == listener) {
@@ -126,19 +167,44 @@ int main(int argc, char **argv)
                     const int c = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK);
                     if (c < 0)
                         break;
-                    setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                    if (noDelay)
+                        setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                    if (rate > 0) {
+                        // A small window, so that the poster feels the rate.
+                        const int window = std::max(16384, int(rate / 20));
+                        setsockopt(c, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+                    }
                     epoll_event cev{};
                     cev.events = EPOLLIN;
                     cev.data.fd = c;
                     epoll_ctl(ep, EPOLL_CTL_ADD, c, &cev);
                     clients[c] = Client{};
+                    clients[c].budgetFrom = nowSeconds();
                     reply(c, "200 sink ready\r\n");
                 }
                 continue;
             }
             Client &cl = clients[fd];
             for (;;) {
-                const ssize_t r = ::recv(fd, buf.data(), buf.size(), 0);
+                size_t want = buf.size();
+                if (rate > 0) {
+                    // At most what the rate has earned since the last read
+                    // (a twentieth of a second of it at once).
+                    const double t = nowSeconds();
+                    cl.budgetFrom = std::max(cl.budgetFrom, t - 0.05);
+                    const double earned = (t - cl.budgetFrom) * rate;
+                    if (earned < 1) {
+                        cl.paused = true;
+                        cl.resumeAt = cl.budgetFrom + 1.0 / rate * 4096;
+                        epoll_event pev{};
+                        pev.events = 0;
+                        pev.data.fd = fd;
+                        epoll_ctl(ep, EPOLL_CTL_MOD, fd, &pev);
+                        break;
+                    }
+                    want = std::min(want, size_t(earned));
+                }
+                const ssize_t r = ::recv(fd, buf.data(), want, 0);
                 if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
                     epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
                     ::close(fd);
@@ -148,6 +214,8 @@ int main(int argc, char **argv)
                 if (r < 0)
                     break;
                 received += static_cast<unsigned long long>(r);
+                if (rate > 0)
+                    cl.budgetFrom += double(r) / rate;
                 long off = 0;
                 while (off < r) {
                     if (cl.inArticle) {
