@@ -27,6 +27,17 @@ static bool haveDisplay()
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// A second start with work to do does not do it beside the first (both would
+// post the same queue): it says so and ends with "needs a person".
+static int refuseSecondStart()
+{
+    std::fprintf(stderr,
+                 "Tessaly Poster is already running with the program folder %s; this command line was not "
+                 "carried out.\nWait for that run to end (or close its window), then start again.\n",
+                 qUtf8Printable(tessaly::SingleInstance::guardedFolder()));
+    return 2;
+}
+
 static int runHeadless(int argc, char *argv[], const QStringList &arguments)
 {
     // Without a window nothing needs GLib's main loop, and Qt's own costs
@@ -43,7 +54,7 @@ static int runHeadless(int argc, char *argv[], const QStringList &arguments)
 
     tessaly::SingleInstance instance(tessaly::SingleInstance::defaultKey(QString::fromUtf16(tessaly::kAppTitle)));
     if (!instance.claim())
-        return 0;
+        return refuseSecondStart();
 
     // The log on standard output; what went wrong (its red lines: a damaged
     // file kept aside, a refused login, a file that cannot be posted) on
@@ -109,10 +120,11 @@ int main(int argc, char *argv[])
     // The desktop file the window belongs to (its icon and name in the dock).
     QGuiApplication::setDesktopFileName(u"net.tessaly.Poster"_s);
 
-    // A second start brings the running window forward and ends at once.
+    // A second start brings the running window forward and ends at once; one
+    // with a command line says that it was not carried out.
     tessaly::SingleInstance instance(tessaly::SingleInstance::defaultKey(QString::fromUtf16(tessaly::kAppTitle)));
     if (!instance.claim())
-        return 0;
+        return arguments.isEmpty() ? 0 : refuseSecondStart();
 
     tessaly::MainWindow window(arguments);
     tessaly::StopSignals stopSignals;

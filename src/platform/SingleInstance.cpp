@@ -33,13 +33,18 @@ SingleInstance::SingleInstance(const QString &key, QObject *parent)
 
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::defaultKey(const QString &title)
+QString SingleInstance::guardedFolder()
 {
     // The folder the program will keep its files in, found without writing.
     QString folder = qEnvironmentVariable("TESSALY_HOME");
     if (folder.isEmpty())
         folder = QCoreApplication::applicationDirPath();
-    return title + u'|' + QDir::cleanPath(QDir(folder).absolutePath());
+    return QDir::cleanPath(QDir(folder).absolutePath());
+}
+
+QString SingleInstance::defaultKey(const QString &title)
+{
+    return title + u'|' + guardedFolder();
 }
 
 bool SingleInstance::notifyRunning()

@@ -28,6 +28,8 @@ public:
     // The key for a program of that title: the title and the program folder
     // it will use.
     static QString defaultKey(const QString &title);
+    // The program folder an instance guards.
+    static QString guardedFolder();
 
 signals:
     // Another start asked this instance to come to the front.

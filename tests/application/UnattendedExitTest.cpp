@@ -192,6 +192,7 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
 
     // A minute of the greet-and-hang-up server, counted from its first connection.
     int connectionsInAMinute = -1;
+    QProcess second;
     QDeadlineTimer minute;
     bool counting = false;
     for (QDeadlineTimer deadline(110000); !deadline.hasExpired();) {
@@ -212,6 +213,14 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         if (!counting && hangsUp.connections > 0) {
             counting = true;
             minute = QDeadlineTimer(60000);
+            // A second start on the same program folder while that run goes on.
+            QProcessEnvironment secondEnv = env;
+            secondEnv.insert(u"TESSALY_HOME"_s, cases.back().home);
+            secondEnv.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+            second.setProcessEnvironment(secondEnv);
+            second.setStandardOutputFile(QProcess::nullDevice());
+            second.start(QStringLiteral(TESSALY_APP_PATH), {u"/F"_s, cases.front().folder, u"/H"_s, u"second start"_s,
+                                                            u"/N"_s, u"alt.test"_s, u"/P"_s, u"/C"_s});
         }
         if (counting && connectionsInAMinute < 0 && minute.hasExpired())
             connectionsInAMinute = hangsUp.connections;
@@ -284,6 +293,11 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     EXPECT_TRUE(find(u"500 to POST"_s).err.contains("does not take articles"));
     EXPECT_TRUE(find(u"480 and no login set"_s).err.contains("wants a login"));
     EXPECT_TRUE(find(u"login refused"_s).err.contains("refused the login"));
+    // The second start did nothing and said why; the first one's queue is its own.
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitCode(), 2);
+    EXPECT_TRUE(second.readAllStandardError().contains("is already running with the program folder"));
+    EXPECT_FALSE(test::readAll(cases.back().home + u"/Queue.dat"_s).contains("second start"));
     // Back-off: a few tries a minute per connection, not thousands.
     std::printf("greets and hangs up: %d connections in the first minute (8 connections)\n", connectionsInAMinute);
     EXPECT_GT(connectionsInAMinute, 0);
