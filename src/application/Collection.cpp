@@ -50,8 +50,9 @@ int queueOne(const QString &path, const QString &subject, const QString &newsgro
                                              u"NZB entry show each such byte as \uFFFD."_s,
                LogColour::Orange);
     const int parts = int(partCount(size, appSettings().PartSize));
-    const int index = uploadQueue().append(
-        UploadQueue::newItem(subject, newsgroups, path, parts, tag, makeMessageIds(parts)));
+    UploadItem item = UploadQueue::newItem(subject, newsgroups, path, parts, tag, makeMessageIds(parts));
+    item.run = UploadItem::Run::Added;
+    const int index = uploadQueue().append(item);
     if (request.onItemAdded)
         request.onItemAdded(parts);
     return index;
@@ -109,6 +110,7 @@ int queueCollection(const CollectionRequest &original)
     UploadItem failed = UploadQueue::newItem(nzbSubject, request.newsgroups, request.nzbPath, 1, tag, makeMessageIds(1));
     failed.state = UploadState::FileError;
     failed.note = note;
+    failed.run = UploadItem::Run::Added;
     uploadQueue().append(failed);
     return added;
 }

@@ -104,17 +104,19 @@ int missingSettingSlot()
     return 0;
 }
 
-int queueExitStatus()
+int queueExitStatus(ItemScope scope)
 {
-    return itemsNotPosted().isEmpty() ? ExitAllPosted : ExitSomeFailed;
+    return itemsNotPosted(scope).isEmpty() ? ExitAllPosted : ExitSomeFailed;
 }
 
-QStringList itemsNotPosted()
+QStringList itemsNotPosted(ItemScope scope)
 {
     QStringList out;
     const UploadQueue &q = uploadQueue();
     for (int i = 1; i <= q.count(); ++i) {
         const UploadItem &it = q.item(i);
+        if (scope == ItemScope::ThisRun && it.run == UploadItem::Run::None)
+            continue;
         if (it.state != UploadState::PostedOK)
             out << it.subject + u": "_s + UploadQueue::statusText(it);
     }
@@ -143,7 +145,8 @@ CommandLineStart beginCommandLine(const QStringList &arguments)
         }
         if (!uploadQueue().hasState(UploadState::Queued) && !jobTree().hasJobs()) {
             AddLog(0, u"Nothing left to post."_s);
-            start.exitStatus = queueExitStatus();
+            // Resuming: what the queue still holds unposted is what it was to post.
+            start.exitStatus = queueExitStatus(ItemScope::WholeQueue);
             return start;
         }
     } else if (CMDLoadData(request) <= 0) {

@@ -39,10 +39,13 @@ enum ExitStatus : int {
     ExitActionRefused = 5,  // everything was posted, but the system refused to power off (etc.)
 };
 
-// ExitAllPosted when every item of the queue was posted, else ExitSomeFailed.
-int queueExitStatus();
+// Which items a run's result is about: the ones it added or took (not those
+// an earlier run left failed in the queue), or every item of the queue.
+enum class ItemScope { ThisRun, WholeQueue };
+// ExitAllPosted when every item (of the scope) was posted, else ExitSomeFailed.
+int queueExitStatus(ItemScope scope = ItemScope::ThisRun);
 // A line for each item not posted: its subject and state (and why it failed).
-QStringList itemsNotPosted();
+QStringList itemsNotPosted(ItemScope scope = ItemScope::ThisRun);
 
 // The speed box's text for the current hour: the limit when the hour is one
 // of the scheduled ones, the normal text otherwise.

@@ -170,6 +170,10 @@ void frmPost::Form_Load()
         });
         connections_.push_back(std::move(c));
     }
+    // What is queued now is this run's to post.
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        if (uploadQueue().item(i).state == UploadState::Queued)
+            uploadQueue().markTaken(i);
 
     savedSpeedText_ = host_->speedText();
     if (appSettings().SpeedScheduler == 1)
@@ -1073,6 +1077,7 @@ void frmPost::UploadNextFile(PostConnection &c)
         }
         if (q.isCollectionNzb(i))
             rewriteCollectionNzb(i, true); // what the collection's posts are known by now
+        q.markTaken(i);
         q.setState(i, UploadState::Posting, c.number);
         host_->showItem(i);
         take(i, part);
@@ -1534,6 +1539,7 @@ void frmPost::setItemState(int index, UploadState state)
     UploadQueue &q = uploadQueue();
     if (q.item(index).state != state && (state == UploadState::PostedOK || state == UploadState::FileError))
         stats_.itemEnded(state == UploadState::PostedOK);
+    q.markTaken(index);
     q.setState(index, state);
 }
 

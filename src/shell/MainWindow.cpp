@@ -28,6 +28,7 @@
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 
+#include <utility>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -197,7 +198,7 @@ void MainWindow::buildActions()
 
     connect(actScheduler, &QAction::triggered, this, &MainWindow::openScheduler);
     connect(actRarPar, &QAction::triggered, this, &MainWindow::openRarParDialog);
-    connect(actStart, &QAction::triggered, this, &MainWindow::StartOrStop);
+    connect(actStart, &QAction::triggered, this, &MainWindow::startPressed);
     connect(actAddFiles, &QAction::triggered, this, &MainWindow::openAddFilesPicker);
     connect(actSettings, &QAction::triggered, this, &MainWindow::openSettings);
     connect(actUp, &QAction::triggered, this, &MainWindow::ListViewMoveSelUp);
@@ -210,8 +211,9 @@ void MainWindow::buildActions()
     tmrStart.setInterval(800);
     connect(&tmrStart, &QTimer::timeout, this, [this] {
         tmrStart.stop();
+        const bool continues = std::exchange(startContinuesRun_, false);
         if (uploadQueue().count() > 0 || jobsWaiting())
-            StartOrStop();
+            continues ? StartOrStop() : startPressed();
     });
     tmrCheckSpeed.setInterval(60000);
     connect(&tmrCheckSpeed, &QTimer::timeout, this, &MainWindow::checkSpeedTick);

@@ -90,6 +90,9 @@ public:
 
     // Commands (toolbars, menus, keys).
     void StartOrStop();
+    // Start as the user (or the scheduler, or a command line) presses it: a
+    // run of its own.
+    void startPressed();
     void pauseItems(bool selectedOnly);
     void requeueItems(bool selectedOnly);
     void clearSelected(bool saveAfter);
@@ -237,6 +240,7 @@ private:
     int exitStatus_ = 0;
     bool unattendedRun_ = false; // started by a command line that closes the window when done
     bool editingSpeed_ = false;
+    bool startContinuesRun_ = false; // the next timed start posts what a run's jobs made
     QPointer<frmScheduler> scheduler_;
     QPointer<frmOnComplete> onComplete_;
     QSystemTrayIcon *tray_ = nullptr;

@@ -428,7 +428,18 @@ bool MainWindow::jobsWaiting() const
 
 void MainWindow::enableStartTimer()
 {
+    // Posting what the jobs made goes on with the run that ran them.
+    startContinuesRun_ = true;
     tmrStart.start();
+}
+
+void MainWindow::startPressed()
+{
+    // A new run, when none is under way: what the last one left (failed
+    // items among them) is not its own.
+    if (!(engine_ && !engine_->isUnloaded()) && !(jobRunner_ && jobRunner_->isRunning()))
+        uploadQueue().beginRun();
+    StartOrStop();
 }
 
 void MainWindow::runGaveUp(int exitStatus, const QString &)

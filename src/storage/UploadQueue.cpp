@@ -142,6 +142,18 @@ void UploadQueue::setState(int index, UploadState state, int connection)
     itemChanged(index);
 }
 
+void UploadQueue::markTaken(int index)
+{
+    if (isValidIndex(index))
+        items_[index].run = UploadItem::Run::Taken;
+}
+
+void UploadQueue::beginRun()
+{
+    for (int i = 1; i <= count(); ++i)
+        items_[i].run = items_[i].run == UploadItem::Run::Added ? UploadItem::Run::Taken : UploadItem::Run::None;
+}
+
 void UploadQueue::setConnection(int index, int connection)
 {
     if (!isValidIndex(index))

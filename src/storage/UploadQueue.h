@@ -42,6 +42,11 @@ struct UploadItem
     QString note;
     QString tag;
     QStringList messageids; // entry k-1 belongs to part k
+    // Whether the item belongs to the run under way (or the last one), which
+    // is what a run's exit status and after-run action are about. Not saved:
+    // items read from Queue.dat belong to no run until one takes them.
+    enum class Run : quint8 { None, Added, Taken };
+    Run run = Run::None;
 };
 
 class UploadQueue : public QAbstractTableModel
@@ -95,6 +100,12 @@ public:
     // The first Queued item that may be posted now, 0 when there is none.
     int firstPostable() const;
     bool hasState(UploadState state) const;
+
+    // A run takes the item (it is to be posted now): it is that run's.
+    void markTaken(int index);
+    // Start pressed again in the window: the items of the run before are not
+    // this one's; those added since are.
+    void beginRun();
 
     // One part of the item was accepted: parts left goes down by one, not below 0.
     void countPostedPart(int index);

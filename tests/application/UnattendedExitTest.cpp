@@ -3,6 +3,8 @@
 // with the status its --help promises. The cases run side by side, so the
 // two that wait out RetryMinutes (one minute) set the test's length.
 #include "storage/AppSettings.h"
+#include "storage/QueueFile.h"
+#include "storage/UploadQueue.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestEnvironment.h"
 
@@ -34,6 +36,7 @@ struct Case
     QStringList secretStore;   // with a secret store (the fake's arguments) on a bus of its own
     QStringList extra;         // more arguments, after /P /C
     QByteArray errHas;         // what standard error must say
+    bool earlierFailure = false; // Queue.dat holds an item an earlier run failed
     std::unique_ptr<test::ScriptedNntpServer> server;
     std::unique_ptr<QProcess> process;
     QString home, folder;
@@ -143,6 +146,8 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     add(u"NZB that cannot be written"_s, 4, {});
     cases.back().extra = {u"/Z"_s, u"no/such/folder/summer"_s};
     cases.back().errHas = "\"summer.nzb\" yEnc: The NZB file could not be written: ";
+    add(u"an earlier run's failure is not this run's"_s, 0, {});
+    cases.back().earlierFailure = true;
     add(u"SIGTERM"_s, 128 + SIGTERM, {u"MaxSpeed=200"_s});
     cases.back().sendTerm = true;
     add(u"nothing listens"_s, 3, {u"RetryMinutes=1"_s, u"Port="_s + QString::number(deadPort)});
@@ -166,6 +171,15 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
                              u"Connections=2"_s, u"MaxLines=1000"_s, u"PostCheckDelay=0"_s};
         lines += c.settings;
         test::writeAll(c.home + u"/Settings.ini"_s, test::withSettings(defaults, lines));
+        if (c.earlierFailure) {
+            uploadQueue().clear();
+            UploadItem old = UploadQueue::newItem(u"old - \"gone.bin\" yEnc"_s, u"alt.test"_s, c.folder + u"/../gone.bin"_s,
+                                                  1, u"oldtag"_s, {u"old@x"_s});
+            old.state = UploadState::FileError;
+            uploadQueue().append(old);
+            test::writeAll(c.home + u"/Queue.dat"_s, queueDocument(uploadQueue()));
+            uploadQueue().clear();
+        }
         c.process = std::make_unique<QProcess>();
         env.insert(u"TESSALY_HOME"_s, c.home);
         QProcessEnvironment caseEnv = env;
@@ -294,7 +308,9 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     EXPECT_TRUE(find(u"480 and no login set"_s).err.contains("wants a login"));
     EXPECT_TRUE(find(u"login refused"_s).err.contains("refused the login"));
     // The second start did nothing and said why; the first one's queue is its own.
-    ASSERT_TRUE(second.waitForFinished(20000));
+    ASSERT_TRUE(second.state() == QProcess::NotRunning || second.waitForFinished(20000))
+        << int(second.state()) << second.readAllStandardError().constData();
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 2);
     EXPECT_TRUE(second.readAllStandardError().contains("is already running with the program folder"));
     EXPECT_FALSE(test::readAll(cases.back().home + u"/Queue.dat"_s).contains("second start"));
