@@ -15,6 +15,9 @@
 //   bench_post smallfiles [files] [connections]  posts that many small files
 //       (10,000 of 2,000 bytes over 8 connections by default, post check
 //       on); reports files per second and what saving Queue.dat cost.
+//   bench_post onefile [MB] [connections] [MaxLines] [runs]  one file (24 MB
+//       over 8 connections by default) with the post check off; with
+//       BENCH_SINK_RATE, the time against the least the sink's rate allows.
 //   bench_post compare [GB] [connections] [MaxLines] [runs] [files]  the program itself
 //       (tessaly-poster --headless /F ... /P /C, and in its window too when
 //       there is a display) against bench_floor, the least a poster can do,
@@ -237,7 +240,7 @@ struct CheckRun
 };
 
 // One run over the queue as it stands (every item queued again first).
-CheckRun postQueue(quint16 port, int connections, bool check, bool tls = false)
+CheckRun postQueue(quint16 port, int connections, bool check, bool tls = false, int maxLines = 3000)
 {
     for (int i = 1; i <= uploadQueue().count(); ++i) {
         UploadItem &it = uploadQueue().item(i);
@@ -245,6 +248,7 @@ CheckRun postQueue(quint16 port, int connections, bool check, bool tls = false)
         uploadQueue().itemChanged(i);
     }
     configure(port, connections);
+    appSettings().setMaxLines(maxLines);
     appSettings().EnableSSL = tls ? 1 : 0;
     appSettings().SSLTunnel = 0;
     appSettings().PostCheck = check ? 1 : 0;
@@ -321,6 +325,41 @@ int checkCost(double gigabytes, int connections, int runs, const QString &sinkPr
     std::printf("  ratio on/off throughput %.3f, CPU %.3f\n", median(on) / median(off), median(onCpu) / median(offCpu));
     std::printf("  sink: %s\n", qPrintable(sink.stop()));
     return allPosted ? 0 : 1;
+}
+
+// One file of `megabytes` MB over `connections` connections, the post check
+// off: every connection helps with the one file. With BENCH_SINK_RATE the
+// sink takes that many bytes a second per connection, so the least time is
+// the file's size over connections x rate; reports the time against it.
+int oneFile(double megabytes, int connections, int maxLines, int runs, const QString &sinkProgram)
+{
+    QTemporaryDir tmp;
+    const qint64 size = qint64(megabytes * 1e6);
+    const QString path = tmp.filePath(u"one.bin"_s);
+    writeRandomFile(path, size, 77);
+    const qint64 partBytes = qint64(maxLines) * 128;
+    const int parts = int(partCount(size, partBytes));
+    uploadQueue().append(UploadQueue::newItem(u"one - \"one.bin\" yEnc"_s, u"alt.binaries.test"_s, path, parts,
+                                              u"onetag"_s, makeMessageIds(parts)));
+    Sink sink;
+    if (!sink.start(sinkProgram))
+        return 1;
+    std::vector<double> times;
+    bool ok = true;
+    for (int r = 0; r < runs; ++r) {
+        const CheckRun f = postQueue(sink.port, connections, false, false, maxLines);
+        ok = ok && f.posted == 1;
+        times.push_back(f.seconds);
+    }
+    const double rate = qEnvironmentVariable("BENCH_SINK_RATE").toDouble();
+    std::printf("one file: %.1f MB in %d parts of %lld bytes over %d connections, post check off, median of %d runs: "
+                "%.2f s",
+                megabytes, parts, static_cast<long long>(partBytes), connections, runs, median(times));
+    if (rate > 0)
+        std::printf(", least possible %.2f s at %.0f B/s per connection (ratio %.2f)", double(size) / (rate * connections),
+                    rate, median(times) / (double(size) / (rate * connections)));
+    std::printf("\n  sink: %s\n", qPrintable(sink.stop()));
+    return ok ? 0 : 1;
 }
 
 // Built-in TLS against plain on the same sink: the TLS runs go through a
@@ -698,6 +737,9 @@ int main(int argc, char **argv)
                        sinkProgram);
     if (mode == u"smallfiles"_s)
         return smallFiles(args.value(1, u"10000"_s).toInt(), args.value(2, u"8"_s).toInt(), sinkProgram);
+    if (mode == u"onefile"_s)
+        return oneFile(args.value(1, u"24"_s).toDouble(), args.value(2, u"8"_s).toInt(),
+                       std::max(1, args.value(3, u"3000"_s).toInt()), std::max(1, args.value(4, u"3"_s).toInt()), sinkProgram);
     if (mode == u"compare"_s) {
         QList<int> lines;
         for (const QString &n : args.value(3, u"5600"_s).split(u',', Qt::SkipEmptyParts))
@@ -709,6 +751,7 @@ int main(int argc, char **argv)
                          "       bench_post checkcost [GB] [connections] [runs]\n"
                          "       bench_post tls [GB] [connections] [runs]\n"
                          "       bench_post smallfiles [files] [connections]\n"
+                         "       bench_post onefile [MB] [connections] [MaxLines] [runs]\n"
                          "       bench_post compare [GB] [connections] [MaxLines] [runs] [files]\n");
     return 2;
 }
