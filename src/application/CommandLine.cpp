@@ -6,6 +6,7 @@
 #include "platform/FileNames.h"
 #include "rarpar/FileLists.h"
 #include "storage/Newsgroups.h"
+#include "storage/UploadQueue.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -237,6 +238,43 @@ QStringList newsgroupList(const QString &text)
     return text.split(separators, Qt::SkipEmptyParts);
 }
 
+namespace {
+
+// The same command line run again after a run that ended before posting (a
+// setting was missing, the server could not be reached) finds its files
+// still queued: every file of the folder waiting under one tag, with the
+// same newsgroups. Those items (and the collection's NZB) are this run's
+// then; returns how many, 0 when the collection is not queued yet.
+int alreadyQueued(const CollectionRequest &c)
+{
+    UploadQueue &q = uploadQueue();
+    QString tag;
+    QList<int> rows;
+    for (const QString &file : c.files) {
+        if (!c.nzbPath.isEmpty() && file == c.nzbPath)
+            continue;
+        int found = 0;
+        for (int i = 1; i <= q.count() && found == 0; ++i) {
+            const UploadItem &it = q.item(i);
+            if (it.path == file && it.newsgroups == c.newsgroups && !it.tag.isEmpty() && it.subject.startsWith(c.subject)
+                && (it.state == UploadState::Queued || it.state == UploadState::Posting) && (tag.isEmpty() || it.tag == tag))
+                found = i;
+        }
+        if (found == 0)
+            return 0;
+        tag = q.item(found).tag;
+        rows << found;
+    }
+    for (int i = 1; i <= q.count(); ++i)
+        if (q.item(i).tag == tag && q.isCollectionNzb(i) && !rows.contains(i))
+            rows << i;
+    for (int i : rows)
+        q.item(i).run = UploadItem::Run::Added;
+    return int(rows.size());
+}
+
+} // namespace
+
 int CMDLoadData(const BatchRequest &request)
 {
     QString folder = request.folder;
@@ -255,6 +293,11 @@ int CMDLoadData(const BatchRequest &request)
     c.newsgroups = newsgroupList(request.newsgroups).join(u',');
     if (!request.nzbName.isEmpty())
         c.nzbPath = folder + request.nzbName;
+    if (const int queued = alreadyQueued(c); queued > 0) {
+        AddLog(0, u"These files are queued already (from an earlier start that did not post them); they are not "
+                  u"queued again."_s);
+        return queued;
+    }
     const int added = queueCollection(c);
     if (added > 0)
         AddLog(0, u"Added "_s + QString::number(added) + u" files to queue."_s);

@@ -37,6 +37,7 @@ struct Case
     QStringList extra;         // more arguments, after /P /C
     QByteArray errHas;         // what standard error must say
     bool earlierFailure = false; // Queue.dat holds an item an earlier run failed
+    bool serverMissingFirst = false; // the same command line ran before, without a server set
     std::unique_ptr<test::ScriptedNntpServer> server;
     std::unique_ptr<QProcess> process;
     QString home, folder;
@@ -143,6 +144,9 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     add(u"unknown switch after the NZB name"_s, 0, {});
     cases.back().extra = {u"/Z"_s, u"summer"_s, u"/O"_s};
     cases.back().errHas = "Unknown switch ignored (see --help): /O";
+    add(u"run again once the server is set"_s, 0, {}); // posts its collection once
+    cases.back().extra = {u"/Z"_s, u"summer"_s};
+    cases.back().serverMissingFirst = true;
     add(u"NZB that cannot be written"_s, 4, {});
     cases.back().extra = {u"/Z"_s, u"no/such/folder/summer"_s};
     cases.back().errHas = "\"summer.nzb\" yEnc: The NZB file could not be written: ";
@@ -200,6 +204,17 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
             arguments << u"/Z"_s << u"exit"_s;
         }
         arguments += c.extra;
+        if (c.serverMissingFirst) {
+            // Ends before posting (nothing to wait for), its collection queued.
+            test::writeAll(c.home + u"/Settings.ini"_s, test::withSettings(defaults, lines + QStringList{u"Server="_s}));
+            QProcess first;
+            first.setProcessEnvironment(caseEnv);
+            first.start(QStringLiteral(TESSALY_APP_PATH), arguments);
+            ASSERT_TRUE(first.waitForFinished(20000));
+            EXPECT_EQ(first.exitCode(), 2);
+            EXPECT_TRUE(first.readAllStandardError().contains("No newsserver specified")) << qPrintable(c.name);
+            test::writeAll(c.home + u"/Settings.ini"_s, test::withSettings(defaults, lines));
+        }
         c.process->start(QStringLiteral(TESSALY_APP_PATH), arguments);
         ASSERT_TRUE(c.process->waitForStarted(10000)) << qPrintable(c.name);
     }
@@ -286,7 +301,8 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
             EXPECT_EQ(modeOf(path), expected) << qPrintable(path);
         EXPECT_EQ(modeOf(c.home + u"/Settings.ini"_s), owner);
     }
-    for (const QString &name : {u"unknown switch after the NZB name"_s, u"NZB that cannot be written"_s}) {
+    for (const QString &name :
+         {u"unknown switch after the NZB name"_s, u"run again once the server is set"_s, u"NZB that cannot be written"_s}) {
         const Case &c = find(name);
         QByteArrayList subjects;
         for (const test::ReceivedArticle &a : c.server->accepted())
