@@ -4,6 +4,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <utility>
@@ -41,7 +42,9 @@ void setVersionFileUrl(const QUrl &url)
 
 bool isValidVersionText(const QString &text)
 {
-    return text.size() >= 5 && text.size() <= 10 && !text.contains(u"!DOC"_s);
+    // Digits and dots only ("1.2.3"): nothing else is shown to the user.
+    static const QRegularExpression plainVersion(u"^[0-9]+(\\.[0-9]+)+$"_s);
+    return text.size() >= 5 && text.size() <= 10 && plainVersion.match(text).hasMatch();
 }
 
 UpdateCheck::UpdateCheck(QObject *parent)
@@ -76,6 +79,8 @@ void UpdateCheck::start()
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     request.setTransferTimeout(TimeoutMs);
+    // A redirect is followed only to the same scheme, host and port.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     reply_ = manager_->get(request);
     reply_->setReadBufferSize(MaxBytes);
     connect(reply_, &QNetworkReply::readyRead, this, &UpdateCheck::readSome);
@@ -108,7 +113,7 @@ void UpdateCheck::end(bool keep)
     QString text;
     if (keep) {
         data_.replace('\0', QByteArray());
-        text = QString::fromLatin1(data_);
+        text = QString::fromLatin1(data_).trimmed(); // "1.0.2\r\n" is version 1.0.2
     }
     data_.clear();
     emit finished(text);

@@ -19,8 +19,9 @@ QUrl versionFileUrl();
 QUrl homePageUrl();
 void setVersionFileUrl(const QUrl &url);
 
-// A fetched text that cannot be a version: shorter than 5 or longer than 10
-// characters, or an HTML page ("!DOC").
+// Whether a fetched text (white space trimmed) is a version: 5 to 10
+// characters of digits and dots ("1.2.3"); an HTML page or anything with
+// markup or control characters is not.
 bool isValidVersionText(const QString &text);
 
 class UpdateCheck : public QObject
@@ -38,7 +39,8 @@ public:
     bool isRunning() const { return reply_ != nullptr; }
 
 signals:
-    // What was read, NULs removed; empty when nothing could be read.
+    // What was read, NULs removed and white space trimmed; empty when nothing
+    // could be read (or a redirect led to another host).
     void finished(const QString &text);
 
 private:

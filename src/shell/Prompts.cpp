@@ -85,6 +85,8 @@ PromptAnswer message(QWidget *parent, const QString &text, PromptIcon icon, Prom
 
     QMessageBox box(parent);
     box.setWindowTitle(caption);
+    // Always plain text: a file name or a server's words are never markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(QString(text).replace(u"\r\n"_s, u"\n"_s));
     switch (icon) {
     case PromptIcon::None:

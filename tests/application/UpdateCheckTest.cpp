@@ -53,6 +53,20 @@ TEST(UpdateCheck, ReadsAtMost256BytesWithoutNulsAndJudgesTheText)
         test::VersionServer server(QByteArray("<!DOCTYPE html><html><body>Not found</body></html>"));
         EXPECT_FALSE(isValidVersionText(fetch(server.url()).value_or(u"?"_s)));
     }
+    {
+        test::VersionServer server(QByteArray("1.0.2\r\n"));
+        EXPECT_EQ(fetch(server.url()), u"1.0.2"_s); // the same version, not a new one
+    }
+    {
+        // A redirect to another host is not followed.
+        test::VersionServer elsewhere(QByteArray("9.9.9"));
+        const QByteArray to = "http://localhost:" + QByteArray::number(elsewhere.url().port()) + "/version.txt";
+        test::VersionServer server(QByteArray(), "HTTP/1.1 302 Found\r\nLocation: " + to + "\r\n");
+        EXPECT_EQ(fetch(server.url()), QString());
+        EXPECT_TRUE(elsewhere.request().isEmpty());
+    }
+    for (const QString &bad : {u"1.2.3<b>"_s, u"1.2.x"_s, u"1.2\a.3"_s, u"<i>1.2</i>"_s, u"1.2.3 4"_s})
+        EXPECT_FALSE(isValidVersionText(bad)) << qPrintable(bad);
     EXPECT_TRUE(isValidVersionText(u"1.2.3"_s));
     EXPECT_TRUE(isValidVersionText(u"10.20.3000"_s));
     EXPECT_FALSE(isValidVersionText(u"1.23"_s));        // 4 characters

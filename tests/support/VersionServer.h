@@ -15,8 +15,11 @@ namespace tessaly::test {
 class VersionServer
 {
 public:
-    explicit VersionServer(std::optional<QByteArray> body)
+    // head: the status line and the headers before Content-Length.
+    explicit VersionServer(std::optional<QByteArray> body,
+                           QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n")
         : body_(std::move(body))
+        , head_(std::move(head))
     {
         server_.listen(QHostAddress::LocalHost);
         QObject::connect(&server_, &QTcpServer::newConnection, [this] {
@@ -25,8 +28,7 @@ public:
                     request_ += s->readAll();
                     if (!request_.contains("\r\n\r\n") || !body_)
                         return;
-                    s->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: "
-                             + QByteArray::number(body_->size()) + "\r\nConnection: close\r\n\r\n" + *body_);
+                    s->write(head_ + "Content-Length: " + QByteArray::number(body_->size()) + "\r\nConnection: close\r\n\r\n" + *body_);
                     s->disconnectFromHost();
                 });
             }
@@ -38,6 +40,7 @@ public:
 private:
     QTcpServer server_;
     std::optional<QByteArray> body_;
+    QByteArray head_;
     QByteArray request_;
 };
 
