@@ -263,8 +263,16 @@ void HeadlessRun::verifyNzb(const QString &path)
                                     : u"Cannot read "_s + path + u": "_s + problem);
         return;
     }
+    QList<VerifyFile> files = verifyFilesOf(nzb);
+    if (idsToAsk(files) == 0) {
+        for (const VerifyFile &f : files)
+            if (!f.unusable.isEmpty())
+                AddLog(0, verifyReport(f), LogColour::Red);
+        needsAPerson(u"Nothing to check in "_s + path + u": it lists no usable Message-ID"_s);
+        return;
+    }
     AddLog(0, u"Verifying "_s + path + u" on "_s + appSettings().Server, LogColour::Blue);
-    verifier_ = std::make_unique<Verifier>(verifyFilesOf(nzb));
+    verifier_ = std::make_unique<Verifier>(std::move(files));
     connect(verifier_.get(), &Verifier::finished, this, [this](bool complete) {
         for (const VerifyFile &f : verifier_->files())
             AddLog(0, verifyReport(f), f.missing.isEmpty() ? LogColour::Green : LogColour::Red);

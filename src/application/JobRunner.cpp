@@ -170,8 +170,9 @@ void JobRunner::received(const QString &chunk)
     if (rarPhase_) {
         if (rarProgress_.feed(chunk)) {
             const int done = rarProgress_.volumesDone();
-            const int percent = int(std::nearbyint(100.0 / archiveCount_ * done));
-            rows().setProgress(rows().rarParRow(), qMin(percent, 100));
+            // The volume count is an estimate: the archiver may make one more.
+            const int percent = qMin(int(std::nearbyint(100.0 / archiveCount_ * done)), 100);
+            rows().setProgress(rows().rarParRow(), percent);
             setAction(msg(146) + u" ("_s + QString::number(percent) + u"%)"_s);
         }
     } else if (par2Progress_.feed(chunk)) {

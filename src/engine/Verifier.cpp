@@ -11,9 +11,31 @@
 
 #include <QTcpSocket>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
+
+bool usableMessageId(const QString &id)
+{
+    // Printable ASCII without blanks or brackets, at most 250 characters
+    // with the brackets: anything else makes a server refuse the command.
+    if (id.isEmpty() || id.size() > 248)
+        return false;
+    for (QChar c : id)
+        if (c.unicode() < 0x21 || c.unicode() > 0x7e || c == u'<' || c == u'>')
+            return false;
+    return true;
+}
+
+int idsToAsk(const QList<VerifyFile> &files)
+{
+    int n = 0;
+    for (const VerifyFile &f : files)
+        n += int(f.ids.size());
+    return n;
+}
 
 QList<VerifyFile> verifyFilesOf(const QList<NzbListing> &nzb)
 {
@@ -23,6 +45,10 @@ QList<VerifyFile> verifyFilesOf(const QList<NzbListing> &nzb)
         f.name = l.subject;
         f.group = l.groups.value(0);
         for (const NzbListing::Segment &s : l.segments) {
+            if (!usableMessageId(s.messageId)) {
+                f.unusable << s.number;
+                continue;
+            }
             f.numbers << s.number;
             f.ids << s.messageId;
         }
@@ -54,12 +80,24 @@ QList<VerifyFile> verifyFilesOfItems(const QList<int> &items)
 
 QString verifyReport(const VerifyFile &file)
 {
-    if (file.missing.isEmpty())
+    if (file.missing.isEmpty() && file.unusable.isEmpty())
         return msg(255).arg(file.name).arg(file.asked);
-    QStringList parts;
-    for (int n : file.missing)
-        parts << QString::number(n);
-    return msg(254).arg(file.name).arg(file.asked - file.missing.size()).arg(file.asked).arg(parts.join(u", "_s));
+    QList<int> gone = file.missing + file.unusable;
+    std::sort(gone.begin(), gone.end());
+    const auto list = [](const QList<int> &numbers) {
+        QStringList parts;
+        for (int n : numbers)
+            parts << QString::number(n);
+        return parts.join(u", "_s);
+    };
+    QString report = msg(254)
+                         .arg(file.name)
+                         .arg(file.asked - file.missing.size())
+                         .arg(file.asked + file.unusable.size())
+                         .arg(list(gone));
+    if (!file.unusable.isEmpty())
+        report += u" (not asked, the Message-ID is unusable: "_s + list(file.unusable) + u')';
+    return report;
 }
 
 Verifier::Verifier(QList<VerifyFile> files, QObject *parent)
@@ -78,7 +116,7 @@ int Verifier::missingTotal() const
 {
     int n = 0;
     for (const VerifyFile &f : files_)
-        n += int(f.missing.size());
+        n += int(f.missing.size() + f.unusable.size());
     return n;
 }
 

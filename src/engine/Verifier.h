@@ -24,16 +24,25 @@ struct VerifyFile
     QList<int> numbers;
     QStringList ids;
     int queueItem = 0; // the queue item it came from, 0 for an NZB file
+    // Segment numbers whose Message-ID no server could be asked for (empty,
+    // blanks or control characters in it, over 250 characters): not asked,
+    // and counted as missing.
+    QList<int> unusable;
     // Results: the segment numbers not found, and how many were asked.
     QList<int> missing;
     int asked = 0;
 };
 
+// Whether a Message-ID (without its brackets) can be asked for with STAT.
+bool usableMessageId(const QString &id);
+// The Message-IDs of the files that will be asked for.
+int idsToAsk(const QList<VerifyFile> &files);
+
 QList<VerifyFile> verifyFilesOf(const QList<NzbListing> &nzb);
 QList<VerifyFile> verifyFilesOfItems(const QList<int> &items);
 
 // "name: all 12 parts on the server" or "name: 10 of 12 parts on the
-// server, missing: 3, 7".
+// server, missing: 3, 7" (with the unusable Message-IDs named after it).
 QString verifyReport(const VerifyFile &file);
 
 class Verifier : public QObject

@@ -202,6 +202,23 @@ TEST_F(Headless, VerifyNamesTheMissingArticlesOfAnNzbAndSaysSoInItsStatus)
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("none.nzb"), std::string::npos) << said;
     EXPECT_NE(said.find("The server cannot check articles: 500 what?"), std::string::npos) << said;
+
+    // Unusable Message-IDs are not asked for (one would make the server
+    // refuse the command): they count as missing, the rest is checked.
+    server.statReply.clear();
+    QByteArray text = test::readAll(nzb);
+    text.replace(ids[0].toUtf8(), "has a blank@x").replace(ids[2].toUtf8(), QByteArray(QByteArray(600, 'a') + "@x"));
+    test::writeAll(folder + u"/bad.nzb"_s, text);
+    logModel().clear();
+    EXPECT_EQ(run({u"--verify"_s, folder + u"/bad.nzb"_s}), 1);
+    EXPECT_TRUE(logHas(u"(1/4): 2 of 4 parts on the server, missing: 1, 3 (not asked, the Message-ID is unusable: 1, 3)"_s));
+    EXPECT_FALSE(server.commands.contains("STAT <has a blank@x>"));
+    // Nothing usable to ask for: nothing was checked, which is no success.
+    text.replace(ids[1].toUtf8(), "").replace(ids[3].toUtf8(), "two\tparts@x");
+    test::writeAll(folder + u"/bad.nzb"_s, text);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run({u"--verify"_s, folder + u"/bad.nzb"_s}), 2);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("no usable Message-ID"), std::string::npos);
 }
 
 TEST_F(Headless, WhatNeedsAPersonEndsTheRunAndKeepsTheQueue)
