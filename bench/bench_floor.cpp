@@ -33,7 +33,7 @@ struct Part
     int number = 0;
 };
 
-enum class Wait { Greeting, PostReply, Sending, Result, Done };
+enum class Wait { Greeting, Mode, PostReply, Sending, Result, Done };
 
 struct Connection
 {
@@ -195,6 +195,12 @@ int main(int argc, char **argv)
                     const std::string line = c.in.substr(0, nl);
                     c.in.erase(0, nl + 1);
                     if (c.wait == Wait::Greeting && line.rfind("20", 0) == 0) {
+                        // A server that is also a feeder (INN) takes POST in reader mode only.
+                        c.article.assign({'M', 'O', 'D', 'E', ' ', 'R', 'E', 'A', 'D', 'E', 'R', '\r', '\n'});
+                        c.sent = 0;
+                        sendAll(c);
+                        c.wait = Wait::Mode;
+                    } else if (c.wait == Wait::Mode && line.rfind("20", 0) == 0) {
                         request(c);
                     } else if (c.wait == Wait::PostReply && line.rfind("340", 0) == 0) {
                         buildArticle(c, g_parts[c.part]);

@@ -190,6 +190,10 @@ void configure(quint16 port, int connections)
     // The post check asks at once: a run's time is the posting, not the wait
     // before the last checks.
     PostTimeouts::current().checkDelayMs = 0;
+    // BENCH_COMPOSE_AHEAD=N: only parts of N bytes or more are composed on
+    // the composing threads (a large N: all of them on the event loop).
+    if (qEnvironmentVariableIsSet("BENCH_COMPOSE_AHEAD"))
+        PostTimeouts::current().composeAheadFromBytes = qEnvironmentVariable("BENCH_COMPOSE_AHEAD").toLongLong();
 }
 
 // Queues random files of 100 MB (the last one smaller) adding up to `total`

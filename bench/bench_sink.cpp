@@ -252,6 +252,8 @@ int main(int argc, char **argv)
                             id.pop_back();
                         ++stats;
                         reply(fd, "223 0 " + id + "\r\n");
+                    } else if (cl.line.rfind("MODE READER", 0) == 0) {
+                        reply(fd, "200 reader mode, posting allowed\r\n");
                     } else if (!cl.line.empty() && cl.line != "\r") {
                         reply(fd, "500 what\r\n");
                     }
