@@ -68,7 +68,7 @@ void PostStatistics::start(qint64 bytesToPost, qint64 nowMs)
     lastSecond_ = 0;
     startMs_ = nowMs;
     parts_ = itemsPosted_ = itemsFailed_ = 0;
-    runBytesBase_ = totalBytesSent_;
+    acceptedBytes_ = 0;
 }
 
 void PostStatistics::sent(qint64 bytes)
@@ -78,9 +78,10 @@ void PostStatistics::sent(qint64 bytes)
     sinceAccepted_ += bytes;
 }
 
-void PostStatistics::partAccepted(qint64 encodedPartSize)
+void PostStatistics::partAccepted(qint64 bytes)
 {
-    byteTotal_ -= encodedPartSize;
+    byteTotal_ -= bytes;
+    acceptedBytes_ += bytes;
     sinceAccepted_ = 0;
     ++parts_;
 }
@@ -97,12 +98,15 @@ PostStatistics::Texts PostStatistics::tick()
     return t;
 }
 
-QString PostStatistics::summary(qint64 nowMs) const
+QString PostStatistics::summary(qint64 nowMs, bool stopped) const
 {
-    const qint64 bytes = totalBytesSent_ - runBytesBase_;
+    const qint64 bytes = acceptedBytes_;
     const qint64 ms = std::max<qint64>(nowMs - startMs_, 0);
     const double average = ms > 0 ? double(bytes) / double(ms) : 0.0; // bytes per ms = kB/s
-    return msg(270)
+    QString text = msg(270);
+    if (stopped && text.startsWith(u"Run finished:"_s))
+        text.replace(0, 13, u"Run stopped:"_s);
+    return text
         .arg(itemsPosted_)
         .arg(itemsFailed_)
         .arg(parts_)

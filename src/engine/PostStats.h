@@ -52,8 +52,8 @@ public:
         runTotal_ += bytes;
     }
     void sent(qint64 bytes);
-    // A part of `encodedPartSize` bytes was accepted.
-    void partAccepted(qint64 encodedPartSize);
+    // A part holding `bytes` of its file was accepted.
+    void partAccepted(qint64 bytes);
 
     struct Texts
     {
@@ -71,22 +71,24 @@ public:
     qint64 byteTotal() const { return byteTotal_; }
     qint64 totalBytesSent() const { return totalBytesSent_; }
     // The run's overall progress: the accepted parts' bytes of all it set out
-    // to post (both estimates of the encoded size).
+    // to post (file bytes, as the summary counts them).
     qint64 bytesPosted() const { return runTotal_ - byteTotal_; }
     qint64 runTotal() const { return runTotal_; }
     // The bytes sent in the second the last tick closed.
     qint64 lastSecondBytes() const { return lastSecond_; }
 
     // "Run finished: 3 items posted, 0 failed, 120 parts, 45.2 MB in
-    // 00:01:05, average 695.1 kB/s", for the log and the status bar.
-    QString summary(qint64 nowMs) const;
+    // 00:01:05, average 695.1 kB/s", for the log and the status bar; "Run
+    // stopped: ..." for a run that ended with work left. The bytes are the
+    // accepted parts' (a refused article's are not posted).
+    QString summary(qint64 nowMs, bool stopped = false) const;
 
 private:
     qint64 runTotal_ = 0;
     qint64 lastSecond_ = 0;
     qint64 startMs_ = 0;
-    qint64 runBytesBase_ = 0;
     int parts_ = 0;
+    qint64 acceptedBytes_ = 0;
     int itemsPosted_ = 0;
     int itemsFailed_ = 0;
     qint64 byteTotal_ = 0;

@@ -188,17 +188,22 @@ void frmPost::StartUpload()
     setPostingInProgress(true);
     host_->setPostingControls(true);
     encodedPartSize_ = encodedPartSize(appSettings().PartSize);
+    // What the run is to post, in the parts' own sizes (a last part is
+    // usually short), which is what its progress and summary count.
     qint64 toPost = 0;
+    const UploadQueue &queue = uploadQueue();
     if (fillMode_) {
-        toPost = encodedPartSize_ * fillParts_.size();
+        if (queue.isValidIndex(fillItem_))
+            for (int part : fillParts_)
+                toPost += partFileBytes(queue.item(fillItem_), part);
     } else {
-        const UploadQueue &q = uploadQueue();
-        for (int i = 1; i <= q.count(); ++i) {
-            if (q.item(i).state != UploadState::Queued)
+        for (int i = 1; i <= queue.count(); ++i) {
+            const UploadItem &it = queue.item(i);
+            if (it.state != UploadState::Queued || it.partsLeft <= 0)
                 continue;
-            const qint64 remaining = q.item(i).partsLeft;
-            if (remaining > 0)
-                toPost += encodedPartSize_ * remaining;
+            const bool lastLeft = !UploadQueue::isAccepted(it, it.maxparts);
+            toPost += qint64(it.partsLeft - (lastLeft ? 1 : 0)) * appSettings().PartSize
+                + (lastLeft ? partFileBytes(it, it.maxparts) : 0);
         }
     }
     stats_.start(toPost, Clock::instance().msecsSinceStart());
@@ -518,6 +523,17 @@ void frmPost::startArticle(PostConnection &c)
 
 // ---------------------------------------------------------------- post check
 
+qint64 frmPost::partFileBytes(const UploadItem &item, int part)
+{
+    // The last part holds what is left of the file; a file gone meanwhile
+    // counts in full parts.
+    const qint64 partSize = appSettings().PartSize;
+    if (part < item.maxparts || !fileExists(item.path))
+        return partSize;
+    const qint64 last = regularFileSize(item.path) - qint64(item.maxparts - 1) * partSize;
+    return last > 0 && last <= partSize ? last : partSize;
+}
+
 int frmPost::postingPart(const PostConnection &c) const
 {
     if (fillMode_)
@@ -751,7 +767,7 @@ void frmPost::partMissing(PostConnection &c, const PendingCheck &done, const QSt
         return;
     }
     q.markMissing(done.item, done.part);
-    stats_.addToPost(encodedPartSize_);
+    stats_.addToPost(partFileBytes(it, done.part));
     if (it.state == UploadState::Posting && !dispatch::othersOn(claims(), -1, done.item))
         q.setState(done.item, UploadState::Queued);
 }
@@ -1217,7 +1233,10 @@ void frmPost::articleAccepted(PostConnection &c, const QString &replyText, bool 
     const int pipelined = std::exchange(c.pipelinedPart, 0);
     // Looking for other work: with a POST on its way, on a fresh connection.
     const auto lookForWork = [&] { pipelined > 0 ? dropPipelinedPost(c) : UploadNextFile(c); };
-    stats_.partAccepted(encodedPartSize_);
+    {
+        const int item = fillMode_ ? fillItem_ : c.currentItem;
+        stats_.partAccepted(q.isValidIndex(item) ? partFileBytes(q.item(item), postingPart(c)) : 0);
+    }
     madeProgress();
     c.acceptedSinceConnect = true;
     c.quickFailures = 0;
@@ -1360,11 +1379,15 @@ void frmPost::Form_Unload()
     }
     closePartFiles(); // the files posted from are not kept open between runs
     UploadQueue &q = uploadQueue();
+    bool unfinished = false; // stopped (or given up) with work left
     for (int i = 1; i <= q.count(); ++i) {
         const UploadState st = q.item(i).state;
-        if (st == UploadState::Queued || st == UploadState::Posting)
+        if (st == UploadState::Queued || st == UploadState::Posting) {
             q.setState(i, UploadState::Queued);
+            unfinished = true;
+        }
     }
+    unfinished = unfinished || (fillMode_ && fillIndex_ < fillParts_.size());
     if (queueChanged_) {
         queueChanged_ = false;
         SaveQueue();
@@ -1382,7 +1405,7 @@ void frmPost::Form_Unload()
     host_->setStatusTexts(msg(137) + u' ' + kbPerSecond(0), msg(138) + u" 00:00:00"_s);
     host_->setTrayTooltip(standardTrayTooltip());
     host_->setRunProgress(stats_.bytesPosted(), stats_.runTotal());
-    const QString summary = stats_.summary(Clock::instance().msecsSinceStart());
+    const QString summary = stats_.summary(Clock::instance().msecsSinceStart(), unfinished);
     AddLog(0, summary, LogColour::Black);
     host_->setRunSummary(summary);
     emit unloaded();

@@ -29,6 +29,7 @@ class QTcpSocket;
 namespace tessaly {
 
 class PostHost;
+struct UploadItem;
 
 // Timing of the sessions, in one place. Tests shorten them.
 struct PostTimeouts
@@ -176,6 +177,8 @@ private:
     void articleAccepted(PostConnection &c, const QString &replyText, bool found = false);
     // The part the connection posts.
     int postingPart(const PostConnection &c) const;
+    // The bytes of the file a part holds.
+    static qint64 partFileBytes(const UploadItem &item, int part);
     // Asks the server for the part before posting it; false when it cannot.
     bool lookFirst(PostConnection &c, const QString &id, bool afterRefusal);
     void lookAnswered(PostConnection &c, NntpSession::Event event, const QString &text);

@@ -97,7 +97,8 @@ TEST(SingleInstance, SecondProgramStartLeavesNoTrace)
     second.start(QStringLiteral(TESSALY_APP_PATH), {u"/F"_s, u"/nonexistent"_s, u"/P"_s});
     ASSERT_TRUE(second.waitForFinished(15000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(second.exitCode(), 2); // its command line was not carried out, and it says so
+    EXPECT_TRUE(second.readAllStandardError().contains("is already running"));
     EXPECT_EQ(snapshot(test::home()), before);
     EXPECT_EQ(first.state(), QProcess::Running);
 

@@ -385,7 +385,7 @@ TEST_F(Commands, RunShowsOverallProgressSpeedGraphAndSummary)
     EXPECT_GT(values.size(), 2) << "the bar moved on in steps";
     // Four parts of six: the missing file's two were not posted.
     EXPECT_EQ(bar->value(), 667);
-    EXPECT_EQ(window->findChild<QLabel *>(u"lblOverall"_s)->text(), u"527.4 kB of 791.0 kB posted (67%)"_s);
+    EXPECT_EQ(window->findChild<QLabel *>(u"lblOverall"_s)->text(), u"512.0 kB of 768.0 kB posted (67%)"_s);
     EXPECT_GE(graph->samples().size(), 3);
     EXPECT_GT(*std::max_element(graph->samples().begin(), graph->samples().end()), 0);
     EXPECT_EQ(graph->limit(), 400000);
@@ -393,7 +393,7 @@ TEST_F(Commands, RunShowsOverallProgressSpeedGraphAndSummary)
     EXPECT_TRUE(settings->isEnabled());
     EXPECT_EQ(settings->toolTip(), idleTip);
     const QString summary = window->statusBar()->currentMessage();
-    EXPECT_TRUE(summary.startsWith(u"Run finished: 2 items posted, 1 failed, 4 parts, "_s)) << qPrintable(summary);
+    EXPECT_TRUE(summary.startsWith(u"Run finished: 2 items posted, 1 failed, 4 parts, 512.0 kB in "_s)) << qPrintable(summary);
     EXPECT_TRUE(summary.contains(u" kB/s"_s));
     bool logged = false;
     for (int i = 0; i < logModel().count(); ++i)

@@ -75,6 +75,7 @@ protected:
     {
         UploadItem item = UploadQueue::newItem(u"s"_s, u"a.b"_s, test::homeFile(u"f"_s), 1, u"t"_s, {u"id"_s});
         item.state = state;
+        item.run = UploadItem::Run::Taken; // as the run just ended left it
         uploadQueue().append(item);
     }
     bool spinUntil(const std::function<bool()> &done, int ms = 5000)
