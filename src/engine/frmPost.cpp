@@ -988,6 +988,21 @@ void frmPost::giveUp(int exitStatus, const QString &why)
     host_->runGaveUp(exitStatus, why);
 }
 
+void frmPost::cannotRecord(const QString &why)
+{
+    const QString text = u"Posting stopped: what is posted cannot be recorded in the program folder (%1). Make room "
+                         u"there (or make it writable) and start again; nothing posted so far is posted twice."_s.arg(why);
+    if (host_->unattended()) {
+        giveUp(2, text);
+        return;
+    }
+    if (gaveUp_ || unloaded_)
+        return;
+    gaveUp_ = true;
+    AddLog(0, text, LogColour::Red);
+    Stop();
+}
+
 void frmPost::refuseCertificate(const QString &why)
 {
     if (gaveUp_ || unloaded_)
@@ -1470,6 +1485,18 @@ void frmPost::sendTick(PostConnection &c)
             remaining = c.article.size() - c.sendPos;
         }
     }
+    // Written down before it goes (in the queue too, so that a save while it
+    // is on its way keeps it): from its first byte the server may end up
+    // holding it. A run that cannot record what it posts posts nothing more.
+    if (c.sendPos == 0 && !fillMode_ && uploadQueue().isValidIndex(c.currentItem)) {
+        QString why;
+        UploadItem &it = uploadQueue().item(c.currentItem);
+        if (!noteSentPart(it.path, postingPart(c), &why)) {
+            cannotRecord(why);
+            return;
+        }
+        UploadQueue::markUnsure(it, postingPart(c), true);
+    }
     // Over TLS too the whole article goes in one write when nothing limits
     // it: pieces of it cost more in turns of the event loop than they save.
     if (packet >= remaining && c.sendPos == 0) {
@@ -1484,12 +1511,6 @@ void frmPost::sendTick(PostConnection &c)
     }
     if (c.sendPos >= c.article.size()) {
         c.session.articleWritten();
-        // From here the server may hold it whatever happens to the connection.
-        if (!fillMode_ && uploadQueue().isValidIndex(c.currentItem)) {
-            UploadItem &it = uploadQueue().item(c.currentItem);
-            UploadQueue::markUnsure(it, postingPart(c), true);
-            noteSentPart(it.path, postingPart(c));
-        }
     }
     arm(c, PostTimeouts::current().replyMs);
 }
@@ -1576,7 +1597,8 @@ void frmPost::saveQueueSoon()
     }
     queueChanged_ = false;
     lastSave_.start();
-    SaveQueue();
+    if (QString why; !SaveQueue(&why))
+        cannotRecord(why);
 }
 
 void frmPost::statisticsTick()

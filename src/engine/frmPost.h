@@ -195,6 +195,8 @@ private:
     void giveUp(int exitStatus, const QString &why);
     // The server's certificate was refused: the run stops with the reason.
     void refuseCertificate(const QString &why);
+    // Queue.dat or the list of sent parts cannot be written: the run stops.
+    void cannotRecord(const QString &why);
     void startArticle(PostConnection &c);
     void errorPath(PostConnection &c, const QString &text);
     void serverClosed(PostConnection &c);

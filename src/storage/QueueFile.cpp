@@ -153,24 +153,36 @@ QFile &sentList()
 
 } // namespace
 
-void noteSentPart(const QString &path, int part)
+bool noteSentPart(const QString &path, int part, QString *why)
 {
     QFile &f = sentList();
     if (f.isOpen() && f.fileName() != sentListPath())
         f.close();
     if (!f.isOpen()) {
         f.setFileName(sentListPath());
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-            return; // Queue.dat's own record still holds what was saved
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+            if (why)
+                *why = sentListPath() + u": "_s + f.errorString();
+            return false;
+        }
     }
-    f.write(QByteArray::number(part) + '\t' + path.toUtf8() + '\n');
+    const QByteArray line = QByteArray::number(part) + '\t' + path.toUtf8() + '\n';
+    if (f.write(line) != line.size()) {
+        if (why)
+            *why = sentListPath() + u": "_s + f.errorString();
+        f.close(); // opened again next time
+        return false;
+    }
+    return true;
 }
 
-bool SaveQueue()
+bool SaveQueue(QString *why)
 {
     const QString error = writeFileAtomically(queueFilePath(), queueDocument(uploadQueue()));
     if (!error.isEmpty()) {
         LogError(ErrorCode::FileIo, error);
+        if (why)
+            *why = error;
         return false;
     }
     // What the list of sent parts said is in Queue.dat now.

@@ -14,13 +14,16 @@ QString queueFilePath();
 QByteArray queueDocument(const UploadQueue &queue);
 
 // Rewrites Queue.dat from the process-wide queue (atomically: a crash leaves
-// the previous file whole). Failures are logged; returns whether it was saved.
-bool SaveQueue();
+// the previous file whole). Failures are logged; returns whether it was saved
+// (and *why when not).
+bool SaveQueue(QString *why = nullptr);
 
-// Notes that part `part` of the file went out whole: appended at once to a
+// Notes that part `part` of the file is going out: appended at once to a
 // small file beside Queue.dat (emptied by each save), so that a run killed
 // before its next save knows on resume which parts the server may hold.
-void noteSentPart(const QString &path, int part);
+// Returns false (and *why) when it could not be written: the part must not
+// go out then, or a later run could post it twice.
+bool noteSentPart(const QString &path, int part, QString *why = nullptr);
 
 // Appends the items of Queue.dat to the process-wide queue. An unreadable file
 // is renamed to Queue.dat.bad and logged; a missing one is not read at all.

@@ -38,6 +38,7 @@ struct Case
     QByteArray errHas;         // what standard error must say
     bool earlierFailure = false; // Queue.dat holds an item an earlier run failed
     bool serverMissingFirst = false; // the same command line ran before, without a server set
+    bool sentListBlocked = false; // the list of sent parts cannot be written (a folder in its place)
     std::unique_ptr<test::ScriptedNntpServer> server;
     std::unique_ptr<QProcess> process;
     QString home, folder;
@@ -147,6 +148,9 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     add(u"run again once the server is set"_s, 0, {}); // posts its collection once
     cases.back().extra = {u"/Z"_s, u"summer"_s};
     cases.back().serverMissingFirst = true;
+    add(u"nothing can be recorded"_s, 2, {});
+    cases.back().sentListBlocked = true;
+    cases.back().errHas = "Posting stopped: what is posted cannot be recorded in the program folder";
     add(u"NZB that cannot be written"_s, 4, {});
     cases.back().extra = {u"/Z"_s, u"no/such/folder/summer"_s};
     cases.back().errHas = "\"summer.nzb\" yEnc: The NZB file could not be written: ";
@@ -175,6 +179,8 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
                              u"Connections=2"_s, u"MaxLines=1000"_s, u"PostCheckDelay=0"_s};
         lines += c.settings;
         test::writeAll(c.home + u"/Settings.ini"_s, test::withSettings(defaults, lines));
+        if (c.sentListBlocked)
+            QDir().mkpath(c.home + u"/Queue.dat.sent"_s);
         if (c.earlierFailure) {
             uploadQueue().clear();
             UploadItem old = UploadQueue::newItem(u"old - \"gone.bin\" yEnc"_s, u"alt.test"_s, c.folder + u"/../gone.bin"_s,
@@ -313,6 +319,10 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         EXPECT_EQ(QDir(c.folder).entryList({u"*.nzb"_s}, QDir::Files),
                   c.expected == 0 ? QStringList{u"summer.nzb"_s} : QStringList()) << qPrintable(name);
     }
+    // A run that cannot write down what it posts posts nothing (a later run would post it again).
+    EXPECT_TRUE(find(u"nothing can be recorded"_s).server->accepted().isEmpty());
+    // Said once in the log (its red lines go to standard error) and once as the run's end, not at every save.
+    EXPECT_EQ(find(u"nothing can be recorded"_s).err.count("cannot be recorded"), 2);
     const Case &moved = find(u"password moves to the secret store"_s);
     EXPECT_EQ(test::readAll(moved.home + u"/secrets.txt"_s), QByteArray("news server password=right\n"));
     EXPECT_TRUE(test::readAll(moved.home + u"/Settings.ini"_s).contains("\nPassword=\n"));
