@@ -132,6 +132,8 @@ int main(int argc, char *argv[])
     QObject::connect(&instance, &tessaly::SingleInstance::activationRequested, &window,
                      &tessaly::MainWindow::bringToFront);
     window.Form_Load();
+    if (window.closedWhileStartingUp())
+        return window.exitStatus(); // the event loop would wait for a window that is gone
     const int rc = QApplication::exec();
     return rc != 0 ? rc : window.exitStatus();
 }

@@ -630,17 +630,34 @@ void MainWindow::Form_Load()
 {
     setWindowTitle(QString::fromUtf16(kAppTitle));
     addTrayIcon();
+    startingUp_ = true;
+    // Closing at any moment of start-up ends it there.
+    const auto closed = [this] {
+        if (!closedWhileStartingUp_)
+            return false;
+        startingUp_ = false;
+        if (frmSplash) {
+            frmSplash->deleteLater();
+            frmSplash = nullptr;
+        }
+        return true;
+    };
 
     frmSplash = new SplashWindow(this);
     if (QScreen *screen = QGuiApplication::primaryScreen())
         frmSplash->move(screen->availableGeometry().center() - frmSplash->rect().center());
     frmSplash->show();
     wait();
+    if (closed())
+        return;
 
     settingsReadFailed_ = !startUp([this](const QString &text) {
         step(text);
-        wait();
+        if (!closedWhileStartingUp_)
+            wait();
     });
+    if (closed())
+        return;
     applySettingsToWindow();
 
     applyJobCommandState();
@@ -658,11 +675,16 @@ void MainWindow::Form_Load()
         show();
     QCoreApplication::processEvents();
 
+    if (closed())
+        return;
     if (!commandLine_.isEmpty()) {
         step(u"Loading Commandline Switches..."_s);
         wait();
+        if (closed())
+            return;
         runCommandLine(commandLine_);
     }
+    startingUp_ = false;
 
     frmSplash->hide();
     frmSplash->deleteLater();
@@ -798,6 +820,16 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (startingUp_) {
+        // Closed (or stopped by a signal) while starting: nothing has changed
+        // yet, and what is only half loaded must not be saved over the files.
+        closedWhileStartingUp_ = true;
+        removeTrayIcon();
+        if (frmSplash)
+            frmSplash->hide();
+        event->accept();
+        return;
+    }
     if (Form_QueryUnload())
         event->accept();
     else

@@ -154,6 +154,8 @@ public:
 
     // How a command-line run went: 0 when everything was posted.
     int exitStatus() const { return exitStatus_; }
+    // Closed before start-up was over: the program ends without its event loop.
+    bool closedWhileStartingUp() const { return closedWhileStartingUp_; }
     // A signal to end (SIGTERM at logout, say): posting stops as with Stop,
     // and the window closes with everything saved; the status is 128 + n.
     void stopAndClose(int signalNumber);
@@ -241,6 +243,8 @@ private:
     bool unattendedRun_ = false; // started by a command line that closes the window when done
     bool editingSpeed_ = false;
     bool startContinuesRun_ = false; // the next timed start posts what a run's jobs made
+    bool startingUp_ = false;
+    bool closedWhileStartingUp_ = false;
     QPointer<frmScheduler> scheduler_;
     QPointer<frmOnComplete> onComplete_;
     QSystemTrayIcon *tray_ = nullptr;

@@ -23,6 +23,8 @@
 #include <QListView>
 #include <QTreeView>
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <utime.h>
@@ -160,6 +162,32 @@ TEST_F(Shell, ClosingWhilePostingChangesNothing)
     EXPECT_FALSE(QFile::exists(queueFilePath()));
     EXPECT_FALSE(QDir(logsFolder()).exists());
     setPostingInProgress(false);
+}
+
+TEST_F(Shell, ClosingWhileStartingUpEndsThereAndSavesNothingHalfLoaded)
+{
+    // A queue and settings of an earlier run; closed at each moment of start-up.
+    {
+        MainWindow w;
+        w.Form_Load();
+        uploadQueue().append(UploadQueue::newItem(u"kept"_s, u"a.b"_s, u"/x"_s, 1, u"t"_s, {u"id"_s}));
+        w.speedBox()->setText(u"1500"_s);
+        ASSERT_TRUE(w.close());
+    }
+    const QByteArray settings = test::readAll(test::homeFile(u"Settings.ini"_s));
+    const QByteArray queue = test::readAll(queueFilePath());
+    ASSERT_TRUE(queue.contains("<subject>kept</subject>"));
+    MainWindow::setStartupWait(40);
+    for (int afterMs : {5, 60, 120}) {
+        uploadQueue().clear();
+        MainWindow w;
+        QTimer::singleShot(afterMs, &w, [&w] { w.close(); });
+        w.Form_Load();
+        EXPECT_TRUE(w.closedWhileStartingUp()) << afterMs;
+        EXPECT_FALSE(w.isVisible()) << afterMs;
+        EXPECT_EQ(test::readAll(test::homeFile(u"Settings.ini"_s)), settings) << afterMs;
+        EXPECT_EQ(test::readAll(queueFilePath()), queue) << afterMs;
+    }
 }
 
 TEST_F(Shell, ClosingSavesQueueSettingsAndLog)
