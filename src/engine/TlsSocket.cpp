@@ -5,6 +5,8 @@
 #include <QHostAddress>
 #include <QPointer>
 
+#include <algorithm>
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -66,6 +68,33 @@ QSslCertificate toQt(X509 *certificate)
 }
 
 // OpenSSL's verdicts in the words users know from Qt's TLS sockets.
+// Why a handshake the server answered failed, in words a person can act on.
+QString handshakeVerdict(int reason, const QByteArray &firstBytes, const QString &details)
+{
+    // A news server greeting in plain text ("200 ...") on the port given for TLS.
+    const bool plainText = firstBytes.size() >= 4 && firstBytes.at(0) >= '1' && firstBytes.at(0) <= '5'
+        && std::all_of(firstBytes.begin(), firstBytes.begin() + 3, [](char ch) { return ch >= ' ' && ch < 127; });
+    if (plainText) {
+        QByteArray line = firstBytes.left(firstBytes.indexOf('\r') >= 0 ? firstBytes.indexOf('\r') : 40);
+        for (char &ch : line)
+            if (ch < ' ' || ch >= 127)
+                ch = '?';
+        return u"This port does not speak TLS: the server answered in plain text (\"%1\"). Give the server's TLS "
+               u"port (usually 563), or turn SSL off for this one."_s.arg(QString::fromLatin1(line));
+    }
+    switch (reason) {
+    case SSL_R_UNSUPPORTED_PROTOCOL:
+    case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+    case SSL_R_NO_PROTOCOLS_AVAILABLE:
+    case SSL_R_VERSION_TOO_LOW:
+        return u"The server offers only TLS versions older than 1.2, which are not safe to use; it cannot be posted "
+               u"to over TLS (%1)."_s.arg(details);
+    default:
+        return u"The server's answer is not a TLS handshake this program can complete (%1). Check the port and the "
+               u"SSL setting."_s.arg(details);
+    }
+}
+
 QSslError::SslError toQt(int code)
 {
     switch (code) {
@@ -330,7 +359,19 @@ bool TlsSocket::continueHandshake()
     }
     if (SSL_get_error(ssl_, r) == SSL_ERROR_WANT_READ && !writeFailed_)
         return true;
-    fail(SslHandshakeFailedError, u"The TLS handshake failed: "_s + openSslErrors());
+    if (writeFailed_) {
+        fail(SslHandshakeFailedError, u"The TLS handshake failed: "_s + openSslErrors());
+        return false;
+    }
+    // The server answered, and not with a TLS this program can use: trying
+    // again will not change that, so it is said as a refusal a person can act on.
+    const QString why = handshakeVerdict(ERR_GET_REASON(ERR_peek_last_error()), firstBytes_, openSslErrors());
+    const auto refused = refused_;
+    QPointer<TlsSocket> self(this);
+    if (refused)
+        refused(why);
+    if (self)
+        fail(SslHandshakeFailedError, why);
     return false;
 }
 
@@ -366,8 +407,11 @@ void TlsSocket::onPlainReadyRead()
     char chunk[16384];
     for (;;) {
         const qint64 n = plain_->read(chunk, sizeof chunk);
-        if (n > 0 && ssl_)
+        if (n > 0 && ssl_) {
             BIO_write(in_, chunk, int(n));
+            if (!encrypted_ && firstBytes_.size() < 64)
+                firstBytes_.append(chunk, int(std::min<qint64>(n, 64 - firstBytes_.size())));
+        }
         if (n == qint64(sizeof chunk))
             continue;
         closed = n < 0;

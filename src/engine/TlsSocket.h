@@ -94,6 +94,7 @@ private:
     QList<QSslError> errors_; // found while verifying the chain
     QByteArray decrypted_;
     QByteArray early_; // written before the handshake was over
+    QByteArray firstBytes_; // the first bytes the server sent, to tell what it speaks
     qint64 outLen_ = 0; // encrypted records in the thread's batch, on their way to the kernel
     qint64 unreported_ = 0; // plain bytes written and not yet announced
     bool reportQueued_ = false;

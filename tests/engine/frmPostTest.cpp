@@ -27,6 +27,9 @@
 #include <sys/fsuid.h>
 #include <unistd.h>
 
+#include <QTcpServer>
+#include <QTcpSocket>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -435,6 +438,43 @@ TEST_F(PostRun, BuiltInTlsPostsOnlyToACertificateItCanTrust)
     }
     s.EnableSSL = 0;
     qputenv("SSL_CERT_FILE", savedCaFile);
+}
+
+TEST_F(PostRun, ATlsPortThatDoesNotSpeakTlsStopsTheRunAtOnceWithTheReason)
+{
+    // Plain NNTP on the port given for TLS, and a server that answers garbage.
+    AppSettings &s = appSettings();
+    s.EnableSSL = 1;
+    s.SSLTunnel = 0;
+    QTcpServer garbage;
+    ASSERT_TRUE(garbage.listen(QHostAddress::LocalHost));
+    QObject::connect(&garbage, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket *peer = garbage.nextPendingConnection())
+            QObject::connect(peer, &QTcpSocket::readyRead, peer, [peer] { peer->readAll(), peer->write(QByteArray(300, '\x7f')); });
+    });
+    const struct
+    {
+        quint16 port;
+        QString reason;
+        std::function<int()> connections;
+    } cases[] = {
+        {server.port(), u"This port does not speak TLS: the server answered in plain text (\"200 Tessaly test server ready\")"_s,
+         [&] { return server.connections; }},
+        {garbage.serverPort(), u"The server's answer is not a TLS handshake this program can complete"_s, [] { return 0; }},
+    };
+    for (const auto &c : cases) {
+        s.Port = c.port;
+        host.gaveUp.clear();
+        host.nobodyWatching = true;
+        uploadQueue().clear();
+        logModel().clear();
+        queueFile(u"plain.bin"_s, randomData(1000, 4));
+        ASSERT_TRUE(run(10000));
+        EXPECT_EQ(host.gaveUp, QList<int>{2}) << qPrintable(c.reason); // needs a person, not ten minutes of retries
+        EXPECT_TRUE(logHas(c.reason)) << qPrintable(c.reason);
+        EXPECT_LE(c.connections(), s.Connections);
+    }
+    s.EnableSSL = 0;
 }
 
 TEST(Tls, FingerprintsAreReadInEveryUsualSpelling)
