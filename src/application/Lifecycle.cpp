@@ -42,6 +42,7 @@ bool startUp(const std::function<void(const QString &)> &step)
     stage(u"Loading application settings..."_s);
     AddLog(0, u"Loading application settings."_s);
     setTunnelStarter([] { startTunnel(); });
+    setTunnelDiagnosis(tunnelRefusal);
     bool settingsRead = true;
     if (fileExists(settingsFile().path()))
         settingsRead = ReadINIFile();

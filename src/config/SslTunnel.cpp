@@ -8,9 +8,14 @@
 #include "storage/AppSettings.h"
 
 #include <QDir>
+#include <QThread>
+#include <QFileInfo>
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QFile>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -117,6 +122,68 @@ QList<qint64> tunnelProcesses()
     return findOwnProcesses(isOurTunnel);
 }
 
+namespace {
+
+qint64 &tunnelLogStart()
+{
+    static qint64 offset = 0;
+    return offset;
+}
+
+QString tunnelLogPath()
+{
+    return tunnelFolder() + u"/stunnel.log"_s;
+}
+
+// Whether something listens on 127.0.0.1:port, from the kernel's table
+// (asking with a connection would make the tunnel connect to the server).
+bool listensOnLoopback(int port)
+{
+#ifdef Q_OS_LINUX
+    QFile table(u"/proc/net/tcp"_s);
+    if (!table.open(QIODevice::ReadOnly))
+        return true; // cannot tell: do not wait
+    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() > 3 && f[1] == local && f[3] == "0A")
+            return true;
+    }
+    return false;
+#else
+    Q_UNUSED(port);
+    return true;
+#endif
+}
+
+} // namespace
+
+QString tunnelRefusal()
+{
+    QFile log(tunnelLogPath());
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 size = log.size();
+    const qint64 from = std::max(tunnelLogStart(), size - 65536);
+    if (from > size || !log.seek(from))
+        return {};
+    QString found;
+    for (const QByteArray &raw : log.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.contains(u"Certificate check failed"_s, Qt::CaseInsensitive)
+            || line.contains(u"certificate verify failed"_s, Qt::CaseInsensitive)
+            || line.contains(u"Rejected by CERT"_s, Qt::CaseInsensitive)
+            || line.contains(u"wrong version number"_s, Qt::CaseInsensitive)
+            || line.contains(u"unsupported protocol"_s, Qt::CaseInsensitive)
+            || line.contains(u"protocol version"_s, Qt::CaseInsensitive)) {
+            // Without its time stamp and level: "... LOG3[0]: <what>".
+            const qsizetype at = line.indexOf(u"]: "_s);
+            found = at >= 0 ? line.mid(at + 3) : line;
+        }
+    }
+    return found;
+}
+
 bool startTunnel()
 {
     const QString program = tunnelProgram();
@@ -132,12 +199,20 @@ bool startTunnel()
         AddLog(0, u"Warning: the SSL tunnel does not check the server's certificate (SSLNoVerify=1): anyone on the "
                   u"way can read the password and the posts."_s,
                LogColour::Red);
+    tunnelLogStart() = QFileInfo(tunnelLogPath()).size(); // what it says from now on
     qint64 pid = 0;
     if (!startDetached(program, {tunnelFolder()}, tunnelFolder(), &pid)) {
         AddLog(0, u"The SSL tunnel (%1) could not be started."_s.arg(program), LogColour::Red);
         return false;
     }
     writeFileAtomically(tunnelPidPath(), QByteArray::number(pid) + '\n');
+    QDeadlineTimer ready(5000);
+    while (!listensOnLoopback(appSettings().tunnelLocalPort) && !ready.hasExpired())
+        QThread::msleep(20);
+    if (!listensOnLoopback(appSettings().tunnelLocalPort))
+        AddLog(0, u"The SSL tunnel does not listen on port %1 after 5 s (see Stunnel/stunnel.log)."_s
+                      .arg(appSettings().tunnelLocalPort),
+               LogColour::Red);
     return true;
 }
 

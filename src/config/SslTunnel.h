@@ -25,9 +25,13 @@ QByteArray tunnelConfig(int localPort, int port, const QString &server, bool ver
 // Writes Stunnel/stunnel.conf from the settings (choosing the local port when
 // none is chosen yet); returns an error text.
 QString writeTunnelConfig();
-// Starts the tunnel program when it exists, on a freshly chosen local port;
-// returns whether it was started.
+// Starts the tunnel program when it exists, on a freshly chosen local port,
+// and waits (up to five seconds) until it listens there, so that the first
+// connections find it; returns whether it was started.
 bool startTunnel();
+// The tunnel's reason for refusing the server since it was started (its
+// certificate check, a TLS failure), from its log; empty when there is none.
+QString tunnelRefusal();
 // Ends the tunnel this program started and any other that this program
 // folder's launcher runs; a process that merely has a like name is left alone.
 bool stopTunnel();

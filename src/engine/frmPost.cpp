@@ -1030,6 +1030,15 @@ void frmPost::releaseItem(PostConnection &c)
 
 void frmPost::serverClosed(PostConnection &c)
 {
+    // Through the tunnel, a connection closed before the greeting may be the
+    // tunnel refusing the server: its log says why, and trying again will not help.
+    if (sslMode(appSettings()) == SslMode::Tunnel && c.waitingFor == u"the server's greeting"_s) {
+        if (const QString why = tunnelDiagnosis(); !why.isEmpty()) {
+            certificateRefused_ = true;
+            refuseCertificate(u"The SSL tunnel refused the server: "_s + why + u" (from Stunnel/stunnel.log)"_s);
+            return;
+        }
+    }
     ++finished_;
     computePacketSize();
     if (c.hasArticle || (fillMode_ && c.currentItem != 0)) {

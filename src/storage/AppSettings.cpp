@@ -423,4 +423,22 @@ void setTunnelStarter(std::function<void()> starter)
     g_tunnelStarter = std::move(starter);
 }
 
+namespace {
+std::function<QString()> &tunnelDiagnosisHook()
+{
+    static std::function<QString()> hook;
+    return hook;
+}
+} // namespace
+
+void setTunnelDiagnosis(std::function<QString()> diagnosis)
+{
+    tunnelDiagnosisHook() = std::move(diagnosis);
+}
+
+QString tunnelDiagnosis()
+{
+    return tunnelDiagnosisHook() ? tunnelDiagnosisHook()() : QString();
+}
+
 } // namespace tessaly

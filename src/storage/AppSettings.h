@@ -137,5 +137,9 @@ QString writeSettingKeys(const QStringList &keys);
 
 // Called after the settings are read when EnableSSL is 1 (starts the tunnel).
 void setTunnelStarter(std::function<void()> starter);
+// Why the tunnel refused a connection, from its own log ("" when it says
+// nothing of the kind), for whoever saw the connection close.
+void setTunnelDiagnosis(std::function<QString()> diagnosis);
+QString tunnelDiagnosis();
 
 } // namespace tessaly

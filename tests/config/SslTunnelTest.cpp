@@ -121,6 +121,9 @@ TEST(SslTunnel, RoundTripThroughTheTunnel)
     QByteArray greeting;
     waitFor([&] { greeting = greetingThrough(QHostAddress::LocalHost, local()); return !greeting.isEmpty(); }, 2000);
     EXPECT_TRUE(greeting.isEmpty()) << greeting.constData();
+    // Its reason, read from its log, for the run to stop with; listening at once.
+    EXPECT_TRUE(waitFor([] { return tunnelRefusal().contains(u"ertificate"_s); }, 3000))
+        << qPrintable(tunnelRefusal()) << test::readAll(test::homeFile(u"Stunnel/stunnel.log"_s)).constData();
     EXPECT_TRUE(stopTunnel());
     EXPECT_TRUE(waitFor([] { return tunnelProcesses().isEmpty(); }, 5000));
 
@@ -130,6 +133,8 @@ TEST(SslTunnel, RoundTripThroughTheTunnel)
     ASSERT_TRUE(startTunnel());
     ASSERT_EQ(logModel().count(), 1);
     EXPECT_TRUE(logModel().line(0).text.contains(u"does not check the server's certificate"_s));
+    EXPECT_EQ(tunnelRefusal(), QString()); // what an earlier start said is not this one's
+    EXPECT_FALSE(greetingThrough(QHostAddress::LocalHost, local()).isEmpty()) << "it listens once started";
     waitFor([&] { greeting = greetingThrough(QHostAddress::LocalHost, local()); return !greeting.isEmpty(); }, 10000);
     EXPECT_EQ(greeting, nntp.greeting) << tlsServer.readAll().constData()
                                        << test::readAll(test::homeFile(u"Stunnel/stunnel.log"_s)).constData();
