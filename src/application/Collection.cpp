@@ -45,11 +45,22 @@ int queueOne(const QString &path, const QString &subject, const QString &newsgro
         AddLog(0, u"File \""_s + name + u"\" could not be added, because the file size is 0 bytes."_s, LogColour::Red);
         return 0;
     }
+    // A header line may hold 998 bytes: a server refuses a longer one for
+    // every part, whatever its Message-ID.
+    const int parts = int(partCount(size, appSettings().PartSize));
+    const QByteArray subjectLine = "Subject: " + subject.toUtf8() + " (" + QByteArray::number(parts) + '/'
+        + QByteArray::number(parts) + ')';
+    if (subjectLine.size() > 998) {
+        AddLog(0, u"File \""_s + name + u"\" could not be added, because its subject line would be %1 bytes long, "
+                                       u"more than the 998 a news server takes: shorten the subject (or the name)."_s
+                      .arg(subjectLine.size()),
+               LogColour::Red);
+        return 0;
+    }
     if (hasRawBytes(path))
         AddLog(0, u"The name of \""_s + name + u"\" is not valid UTF-8: the file is posted as it is, its subject and "
                                              u"NZB entry show each such byte as \uFFFD."_s,
                LogColour::Orange);
-    const int parts = int(partCount(size, appSettings().PartSize));
     UploadItem item = UploadQueue::newItem(subject, newsgroups, path, parts, tag, makeMessageIds(parts));
     item.run = UploadItem::Run::Added;
     const int index = uploadQueue().append(item);

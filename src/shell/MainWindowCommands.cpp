@@ -646,9 +646,11 @@ namespace {
 // Asks where to save, then writes the NZB of the rows.
 void saveNzbOf(QWidget *parent, const QList<int> &rows)
 {
-    const QString path = Prompts::saveFileName(parent, u"Save"_s, appSettings().LastPath, u"NZB File (*.nzb)"_s);
+    QString path = Prompts::saveFileName(parent, u"Save"_s, appSettings().LastPath, u"NZB File (*.nzb)"_s);
     if (path.isEmpty())
         return;
+    if (!path.endsWith(u".nzb"_s, Qt::CaseInsensitive))
+        path += u".nzb"_s; // the name typed without it
     appSettings().LastPath = folderOf(path);
     CreateNZB(path, rows);
 }

@@ -44,8 +44,9 @@ qint64 GetLastPartSize(const QString &path, qint64 partSize)
 {
     if (!fileExists(path) || partSize <= 0)
         return partSize / 2;
-    const qint64 r = regularFileSize(path) % partSize;
-    return r == 0 ? partSize / 2 : r;
+    const qint64 size = regularFileSize(path);
+    const qint64 r = size % partSize;
+    return r == 0 && size > 0 ? partSize : (r == 0 ? partSize / 2 : r);
 }
 
 QByteArray nzbDocument(const QList<int> &items, qint64 date)

@@ -9,8 +9,8 @@
 
 namespace tessaly {
 
-// The size of the last part of a file; half a part when the file is missing
-// or an exact multiple of the part size.
+// The size of the last part of a file: a whole part when the file is an exact
+// multiple of the part size; half a part (a guess) when the file is missing.
 qint64 GetLastPartSize(const QString &path, qint64 partSize);
 
 // The document for the items at the given queue positions, in that order.

@@ -82,3 +82,19 @@ TEST(Collection, ZeroByteFileLeavesAGap)
     EXPECT_EQ(logModel().line(0).text, u"File \"img003.jpg\" could not be added, because the file size is 0 bytes."_s);
     EXPECT_EQ(logModel().line(0).colour, LogColour::Red);
 }
+
+TEST(Collection, ASubjectLineLongerThanAServerTakesIsRefusedWhenQueued)
+{
+    CollectionRequest r;
+    r.files = test::makeFiles(test::homeFile(u"long"_s), 1);
+    r.newsgroups = u"a.b"_s;
+    // "Subject: " + the numbered subject + " (1/1)": 998 bytes fit, 999 do not.
+    const int fixed = int(QByteArray("Subject:  - [1/1] - \"img001.jpg\" yEnc (1/1)").size());
+    r.subject = QString(998 - fixed, u'x');
+    EXPECT_EQ(queueCollection(r), 1);
+    r.subject += u'x';
+    logModel().clear();
+    EXPECT_EQ(queueCollection(r), 0);
+    ASSERT_EQ(logModel().count(), 1);
+    EXPECT_TRUE(logModel().line(0).text.contains(u"subject line would be 999 bytes long"_s)) << qPrintable(logModel().line(0).text);
+}

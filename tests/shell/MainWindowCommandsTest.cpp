@@ -560,7 +560,7 @@ TEST_F(Commands, AnNzbThatCouldNotBeWrittenFailsAndIsWrittenLaterFromTheListMenu
     uploadQueue().setState(1, UploadState::PostedOK);
     uploadQueue().setState(2, UploadState::PostedOK);
     QDir().mkpath(folder + u"/gone"_s);
-    Prompts::setNextFileNames({folder + u"/gone/summer.nzb"_s});
+    Prompts::setNextFileNames({folder + u"/gone/summer"_s}); // typed without ".nzb"
     QMenu *menu = window->uploadMenu();
     QTimer::singleShot(0, menu, [&] {
         QAction *write = menu->findChild<QAction *>(u"mnuNZBThisCollection"_s);

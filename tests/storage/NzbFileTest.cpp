@@ -66,7 +66,7 @@ TEST_F(Nzb, LastPartSizes)
 {
     test::writeAll(test::homeFile(u"exact"_s), QByteArray(P * 2, 'x'));
     test::writeAll(test::homeFile(u"odd"_s), QByteArray(P + 7, 'x'));
-    EXPECT_EQ(GetLastPartSize(test::homeFile(u"exact"_s), P), P / 2);
+    EXPECT_EQ(GetLastPartSize(test::homeFile(u"exact"_s), P), P); // a full last part is a full part
     EXPECT_EQ(GetLastPartSize(test::homeFile(u"odd"_s), P), 7);
     EXPECT_EQ(GetLastPartSize(test::homeFile(u"missing"_s), P), P / 2);
 }
