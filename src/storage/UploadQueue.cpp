@@ -1,5 +1,7 @@
 #include "storage/UploadQueue.h"
 
+#include <QRegularExpression>
+
 #include "common/MessageTable.h"
 
 #include <QRandomGenerator>
@@ -192,6 +194,12 @@ bool UploadQueue::isCollectionNzb(int index) const
         return false;
     const UploadItem &it = items_[index];
     if (it.tag.isEmpty() || !it.path.endsWith(u".nzb"_s, Qt::CaseInsensitive))
+        return false;
+    // Numbered 0 ("... - [0/3] - ..."), as a collection's own NZB is queued: a
+    // .nzb file of the user's, posted as one of the files, has a number of
+    // its own and is never written over.
+    static const QRegularExpression numberedZero(u" - \\[0+/[0-9]+\\] - "_s);
+    if (!numberedZero.match(it.subject).hasMatch())
         return false;
     for (int i = 1; i <= count(); ++i)
         if (i != index && items_[i].tag == it.tag)

@@ -91,8 +91,8 @@ public:
 
     // Element number of the first Queued item, 0 when there is none.
     int firstQueued() const;
-    // The NZB file queued with a collection (an item named .nzb sharing its
-    // tag with other items).
+    // The NZB file queued with a collection (an item named .nzb, numbered 0
+    // in its subject, sharing its tag with other items).
     bool isCollectionNzb(int index) const;
     // A collection's NZB waits until every other item of the collection is
     // posted or has failed, so that it lists what the server holds.

@@ -39,6 +39,7 @@ struct Case
     bool earlierFailure = false; // Queue.dat holds an item an earlier run failed
     bool serverMissingFirst = false; // the same command line ran before, without a server set
     bool sentListBlocked = false; // the list of sent parts cannot be written (a folder in its place)
+    bool userNzb = false; // the folder holds an NZB of the user's, old.nzb
     std::unique_ptr<test::ScriptedNntpServer> server;
     std::unique_ptr<QProcess> process;
     QString home, folder;
@@ -148,6 +149,9 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     add(u"run again once the server is set"_s, 0, {}); // posts its collection once
     cases.back().extra = {u"/Z"_s, u"summer"_s};
     cases.back().serverMissingFirst = true;
+    add(u"the user's own NZB in the folder"_s, 0, {}); // posted as a file, never written over
+    cases.back().userNzb = true;
+    cases.back().extra = {u"/Z"_s, u"new"_s};
     add(u"nothing can be recorded"_s, 2, {});
     cases.back().sentListBlocked = true;
     cases.back().errHas = "Posting stopped: what is posted cannot be recorded in the program folder";
@@ -179,6 +183,8 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
                              u"Connections=2"_s, u"MaxLines=1000"_s, u"PostCheckDelay=0"_s};
         lines += c.settings;
         test::writeAll(c.home + u"/Settings.ini"_s, test::withSettings(defaults, lines));
+        if (c.userNzb)
+            test::writeAll(c.folder + u"/old.nzb"_s, "<nzb>the user's own</nzb>\n");
         if (c.sentListBlocked)
             QDir().mkpath(c.home + u"/Queue.dat.sent"_s);
         if (c.earlierFailure) {
@@ -318,6 +324,16 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         EXPECT_EQ(subjects.contains("Subject: exit - [0/2] - \"summer.nzb\" yEnc (1/1)"), c.expected == 0);
         EXPECT_EQ(QDir(c.folder).entryList({u"*.nzb"_s}, QDir::Files),
                   c.expected == 0 ? QStringList{u"summer.nzb"_s} : QStringList()) << qPrintable(name);
+    }
+    {
+        const Case &c = find(u"the user's own NZB in the folder"_s);
+        EXPECT_EQ(test::readAll(c.folder + u"/old.nzb"_s), QByteArray("<nzb>the user's own</nzb>\n"));
+        QByteArrayList subjects;
+        for (const test::ReceivedArticle &a : c.server->accepted())
+            subjects << a.raw.mid(a.raw.indexOf("Subject:"), a.raw.indexOf('\r', a.raw.indexOf("Subject:")) - a.raw.indexOf("Subject:"));
+        EXPECT_TRUE(subjects.contains("Subject: exit - [3/3] - \"old.nzb\" yEnc (1/1)")) << subjects.join('\n').constData();
+        EXPECT_TRUE(subjects.contains("Subject: exit - [0/3] - \"new.nzb\" yEnc (1/1)")) << subjects.join('\n').constData();
+        EXPECT_EQ(subjects.size(), 3 + 2 + 1 + 1);
     }
     // A run that cannot write down what it posts posts nothing (a later run would post it again).
     EXPECT_TRUE(find(u"nothing can be recorded"_s).server->accepted().isEmpty());

@@ -669,7 +669,7 @@ TEST_F(InnRoundTrip, PostCheckAndFillPutCancelledArticlesBackAndTheNzbListsWhatT
     QDir().mkpath(folder);
     const QString nzb = folder + u"/checked.nzb"_s;
     ASSERT_TRUE(CreateNZB(nzb, {1}));
-    uploadQueue().append(UploadQueue::newItem(u"E2E - \"checked.nzb\" yEnc"_s, u"alt.binaries.test"_s, nzb, 1,
+    uploadQueue().append(UploadQueue::newItem(u"E2E - [0/1] - \"checked.nzb\" yEnc"_s, u"alt.binaries.test"_s, nzb, 1,
                                               u"e2etag00"_s, makeMessageIds(1)));
     ASSERT_TRUE(postPlainArticle(port_, queued[1]));
 

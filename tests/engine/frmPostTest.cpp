@@ -722,6 +722,7 @@ TEST_F(PostRun, ACollectionsNzbIsPostedLastAndListsWhatTheServerAccepted)
     ASSERT_TRUE(CreateNZB(nzbPath, {a, b}));
     const QByteArray atQueueTime = test::readAll(nzbPath);
     const int n = queueFile(u"set.nzb"_s, atQueueTime);
+    uploadQueue().item(n).subject = u"Test - [0/2] - \"set.nzb\" yEnc"_s; // as a collection's NZB is queued
     ASSERT_TRUE(uploadQueue().isCollectionNzb(n));
     QFile::remove(test::homeFile(u"b.bin"_s));
     files.remove(u"b.bin"_s);
