@@ -1416,13 +1416,13 @@ void frmPost::Form_Unload()
         queueChanged_ = false;
         SaveQueue();
     }
-    // However the run ended, NZB files not posted yet list the IDs known now
-    // (not one that could not be written in the first place).
-    if (!fillMode_)
-        for (int i = 1; i <= q.count(); ++i)
-            if (q.item(i).state != UploadState::PostedOK && q.isCollectionNzb(i)
-                && (q.item(i).state != UploadState::FileError || fileExists(q.item(i).path)))
-                rewriteCollectionNzb(i, false);
+    // However the run ended, the collections' NZB files list the IDs known
+    // now: those not posted yet, and on disk those posted before a part was
+    // posted again (by Fill or after Verify), which is said in the log. Not
+    // one that could not be written in the first place.
+    for (int i = 1; i <= q.count(); ++i)
+        if (q.isCollectionNzb(i) && (q.item(i).state != UploadState::FileError || fileExists(q.item(i).path)))
+            rewriteCollectionNzb(i, false);
     setPostingInProgress(false);
     host_->setPostingControls(false);
     fillMode_ = false;

@@ -744,6 +744,24 @@ TEST_F(PostRun, ACollectionsNzbIsPostedLastAndListsWhatTheServerAccepted)
     EXPECT_TRUE(logHas(u"Left out of the NZB file, because it could not be posted: Test - \"b.bin\" yEnc"_s));
     expectAllPartsAccepted(); // the NZB posted is the one on disk
 
+    // A part posted again (Fill): the NZB on disk lists its new ID.
+    logModel().clear();
+    engine = std::make_unique<frmPost>(&host);
+    engine->setFillMode(a, {2});
+    {
+        bool done = false;
+        QObject scope;
+        QObject::connect(engine.get(), &frmPost::unloaded, &scope, [&] { done = true; });
+        engine->Form_Load();
+        for (QDeadlineTimer d(10000); !done && !d.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ASSERT_TRUE(done);
+    }
+    const QString refilled = uploadQueue().item(a).messageids.value(1);
+    EXPECT_FALSE(nzb.contains(refilled.toUtf8()));
+    EXPECT_TRUE(test::readAll(nzbPath).contains(QByteArray(">" + refilled.toUtf8() + "</segment>")));
+    EXPECT_TRUE(logHas(u"NZB file written again with the accepted Message-IDs: "_s + nzbPath));
+
     // Stopped half-way, a collection's NZB stays unposted; the next run
     // finishes the collection and posts the NZB after it.
     server.articles.clear();
@@ -756,6 +774,7 @@ TEST_F(PostRun, ACollectionsNzbIsPostedLastAndListsWhatTheServerAccepted)
     ASSERT_TRUE(CreateNZB(nzb2, {c}));
     const int n2 = queueFile(u"two.nzb"_s, test::readAll(nzb2));
     uploadQueue().item(n2).tag = u"tag2"_s;
+    uploadQueue().item(n2).subject = u"Test - [0/1] - \"two.nzb\" yEnc"_s;
     run(10000, [&](frmPost &e) {
         if (server.accepted().size() >= 1 && !e.isUnloaded())
             e.Stop();
