@@ -422,6 +422,9 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     const qint64 P = 384000;
     files_.insert(u"beach.jpg"_s, randomData(P * 2 + 11, 40));
     files_.insert(u"notes.txt"_s, randomData(999, 41));
+    // Whole parts only (its last segment is a full one), and an NZB of the user's own.
+    files_.insert(u"exact.bin"_s, randomData(P * 2, 43));
+    files_.insert(u"mine.nzb"_s, "<nzb>the user's own, not the collection's</nzb>\n");
     for (auto it = files_.cbegin(); it != files_.cend(); ++it)
         test::writeAll(folder + u'/' + it.key(), it.value());
     // A name that is not UTF-8 (Latin-1 bytes): posted all the same.
@@ -443,8 +446,11 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
                          &out),
               0)
         << out.constData();
-    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [1/3] - \"beach.jpg\" yEnc")) << out.constData();
-    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [0/3] - \"holiday.nzb\" yEnc"));
+    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [1/5] - \"beach.jpg\" yEnc")) << out.constData();
+    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [4/5] - \"mine.nzb\" yEnc")) << out.constData();
+    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [0/5] - \"holiday.nzb\" yEnc"));
+    EXPECT_EQ(test::readAll(folder + u"/mine.nzb"_s), files_.value(u"mine.nzb"_s)); // untouched on disk
+    EXPECT_FALSE(test::readAll(folder + u"/holiday.nzb"_s).contains("bytes=\"192000\"")); // exact.bin's last part is whole
     EXPECT_TRUE(out.contains("is not valid UTF-8")) << out.constData();
 
     // nzbget fetches the collection through the NZB the program wrote.
