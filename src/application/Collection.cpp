@@ -19,8 +19,12 @@ namespace tessaly {
 QString collectionSubject(const QString &subject, int i, int n, const QString &fileName)
 {
     const int width = (n >= 10 && n <= 9999) ? int(QString::number(n).size()) : 1;
+    // The name stands in double quotes: one inside it would end it early for
+    // a reader, so it shows as a single quote there (the yEnc name keeps it).
+    QString quoted = fileName;
+    quoted.replace(u'"', u'\'');
     return subject.trimmed() + u" - ["_s + u"%1"_s.arg(i, width, 10, QChar(u'0')) + u'/' + QString::number(n)
-        + u"] - \""_s + fileName + u"\" yEnc"_s;
+        + u"] - \""_s + quoted + u"\" yEnc"_s;
 }
 
 QString nzbPathFor(const QString &firstFile)

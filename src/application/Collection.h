@@ -12,7 +12,7 @@
 namespace tessaly {
 
 // "<subject> - [i/n] - "<name>" yEnc" with i zero-padded to the width of n
-// (for n of 2 to 4 digits).
+// (for n of 2 to 4 digits); a double quote in the name shows as a single one.
 QString collectionSubject(const QString &subject, int i, int n, const QString &fileName);
 
 // The NZB path offered for a collection: beside its first file, with the

@@ -27,6 +27,7 @@ TEST(Collection, SubjectCounters)
     EXPECT_EQ(collectionSubject(u"H"_s, 0, 10, u"x.nzb"_s), u"H - [00/10] - \"x.nzb\" yEnc"_s);
     EXPECT_EQ(collectionSubject(u"H"_s, 7, 1000, u"f"_s), u"H - [0007/1000] - \"f\" yEnc"_s);
     EXPECT_EQ(collectionSubject(u"H"_s, 7, 10000, u"f"_s), u"H - [7/10000] - \"f\" yEnc"_s);
+    EXPECT_EQ(collectionSubject(u"H"_s, 1, 1, u"we\"ird.bin"_s), u"H - [1/1] - \"we'ird.bin\" yEnc"_s); // one pair of quotes
     EXPECT_EQ(nzbPathFor(u"/a/b/img.jpg"_s), u"/a/b/img.nzb"_s);
     EXPECT_EQ(nzbPathFor(u"/a/b/img.jpeg"_s), u"/a/b/img.nzb"_s);
     EXPECT_EQ(nzbPathFor(u"/a/b/README"_s), u"/a/b/README.nzb"_s);
