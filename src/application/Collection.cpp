@@ -96,6 +96,15 @@ int queueCollection(const CollectionRequest &original)
         const QString nzb = QDir::cleanPath(QFileInfo(request.nzbPath).absoluteFilePath());
         request.files.removeIf([&](const QString &f) { return QDir::cleanPath(QFileInfo(f).absoluteFilePath()) == nzb; });
     }
+    // An empty file is not posted, so it is not counted either: the subjects
+    // number the files that are ("[1/2]", "[2/2]", not "[1/3]", "[3/3]").
+    request.files.removeIf([](const QString &f) {
+        if (regularFileSize(f) > 0)
+            return false;
+        AddLog(0, u"File \""_s + displayName(fileNameOf(f)) + u"\" could not be added, because the file size is 0 bytes."_s,
+               LogColour::Red);
+        return true;
+    });
     const int n = int(request.files.size());
     const QString tag = UploadQueue::MakeCollectionTag();
     QList<int> rows;

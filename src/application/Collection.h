@@ -34,7 +34,8 @@ struct CollectionRequest
 // those of subfolders, in name order.
 QStringList filesToQueueIn(const QString &folder);
 
-// Queues the collection; zero-byte files are skipped with a red log line.
+// Queues the collection; zero-byte files are skipped with a red log line and
+// not counted in the subjects' numbers.
 // A file that is the collection's own NZB (from an earlier run) is left out.
 // Returns the number of items added, the NZB item included.
 int queueCollection(const CollectionRequest &request);

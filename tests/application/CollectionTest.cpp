@@ -70,15 +70,15 @@ TEST(Collection, NineAndTenFilesWithNzb)
     EXPECT_EQ(uploadQueue().item(11).subject, u"Pics - [00/10] - \"pics.nzb\" yEnc"_s);
 }
 
-TEST(Collection, ZeroByteFileLeavesAGap)
+TEST(Collection, AZeroByteFileIsNotCounted)
 {
     CollectionRequest r;
     r.files = test::makeFiles(test::homeFile(u"five"_s), 5, {3});
     r.subject = u"S"_s;
     r.newsgroups = u"a.b"_s;
     EXPECT_EQ(queueCollection(r), 4);
-    EXPECT_EQ(subjects(), (QStringList{u"S - [1/5] - \"img001.jpg\" yEnc"_s, u"S - [2/5] - \"img002.jpg\" yEnc"_s,
-                                       u"S - [4/5] - \"img004.jpg\" yEnc"_s, u"S - [5/5] - \"img005.jpg\" yEnc"_s}));
+    EXPECT_EQ(subjects(), (QStringList{u"S - [1/4] - \"img001.jpg\" yEnc"_s, u"S - [2/4] - \"img002.jpg\" yEnc"_s,
+                                       u"S - [3/4] - \"img004.jpg\" yEnc"_s, u"S - [4/4] - \"img005.jpg\" yEnc"_s}));
     ASSERT_EQ(logModel().count(), 1);
     EXPECT_EQ(logModel().line(0).text, u"File \"img003.jpg\" could not be added, because the file size is 0 bytes."_s);
     EXPECT_EQ(logModel().line(0).colour, LogColour::Red);
