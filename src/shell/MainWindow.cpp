@@ -274,6 +274,8 @@ void MainWindow::buildListCommands()
     mnupopup->addSeparator();
     mnuNewsgroupSelected = mnupopup->addAction(QString(), this, [this] { changeNewsgroups(false); });
     mnuNewsgroupAll = mnupopup->addAction(QString(), this, [this] { changeNewsgroups(true); });
+    mnuNewsgroupSelected->setObjectName(u"mnuNewsgroupSelected"_s);
+    mnuNewsgroupAll->setObjectName(u"mnuNewsgroupAll"_s);
     mnuFillSeparator = mnupopup->addSeparator();
     mnuFillSegment = mnupopup->addAction(QString(), this, &MainWindow::fillSelected);
     mnuFillSegment->setObjectName(u"mnuFillSegment"_s);

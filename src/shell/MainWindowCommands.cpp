@@ -474,7 +474,7 @@ void MainWindow::applyEmptyOrPostingMenuState()
                        mnuNewsgroupSelected, mnuNewsgroupAll, mnuFillSegment})
         a->setEnabled(false);
     mnuSettings->setEnabled(uploadQueue().count() == 0 && !postingInProgress());
-    mnuUpdates->setEnabled(false);
+    mnuUpdates->setEnabled(true); // asking for the latest version never disturbs a run
 }
 
 void MainWindow::applyHasWorkMenuState()
@@ -484,9 +484,13 @@ void MainWindow::applyHasWorkMenuState()
     for (QAction *a : {mnuSettings, mnuPauseSelected, mnuPauseAll, mnuClearSelected, mnuClearAll, mnuQueueSelected,
                        mnuQueueAll})
         a->setEnabled(true);
-    // Newsgroup changes, filling and the update check come with their own features.
-    for (QAction *a : {mnuNewsgroupSelected, mnuNewsgroupAll, mnuFillSegment, mnuUpdates})
-        a->setEnabled(false);
+    mnuUpdates->setEnabled(true);
+    // New newsgroups for what is not posted yet; the selection's and filling
+    // are judged when the list's menu opens.
+    bool notPosted = false;
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        notPosted = notPosted || uploadQueue().item(i).state != UploadState::PostedOK;
+    mnuNewsgroupAll->setEnabled(notPosted);
 }
 
 void MainWindow::applyMenuState()
@@ -744,6 +748,16 @@ void MainWindow::updateUploadMenu(bool overARow)
         && fileExists(uploadQueue().item(rows.first()).path) && !engine_;
     mnuFillSeparator->setVisible(fillable);
     mnuFillSegment->setVisible(fillable);
+    mnuFillSegment->setEnabled(fillable);
+    // New newsgroups: for rows not posted yet, never while posting.
+    bool notPosted = false;
+    for (int r : rows)
+        notPosted = notPosted || uploadQueue().item(r).state != UploadState::PostedOK;
+    mnuNewsgroupSelected->setEnabled(notPosted && !postingInProgress());
+    bool anyNotPosted = false;
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        anyNotPosted = anyNotPosted || uploadQueue().item(i).state != UploadState::PostedOK;
+    mnuNewsgroupAll->setEnabled(anyNotPosted && !postingInProgress());
 }
 
 // ---------------------------------------------------------------- option boxes

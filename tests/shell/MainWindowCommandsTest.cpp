@@ -581,6 +581,41 @@ TEST_F(Commands, AnNzbThatCouldNotBeWrittenFailsAndIsWrittenLaterFromTheListMenu
     EXPECT_EQ(window->engine(), nullptr);
 }
 
+TEST_F(Commands, NewsgroupChangesAndFillingAreOfferedWhereTheyApply)
+{
+    test::writeAll(test::homeFile(u"done.bin"_s), "x");
+    uploadQueue().append(UploadQueue::newItem(u"done"_s, u"a.b"_s, test::homeFile(u"done.bin"_s), 1, u"t"_s, {u"d@x"_s}));
+    uploadQueue().setState(1, UploadState::PostedOK);
+    queue(1); // row 2, queued
+    const auto action = [this](const QString &name) { return window->findChild<QAction *>(name); };
+    QAction *selected = action(u"mnuNewsgroupSelected"_s), *all = action(u"mnuNewsgroupAll"_s), *fill = action(u"mnuFillSegment"_s);
+    ASSERT_TRUE(selected && all && fill);
+    const struct
+    {
+        QList<int> rows;
+        bool selected, fill;
+    } states[] = {{{2}, true, false}, {{1}, false, true}, {{1, 2}, true, false}, {{}, false, false}};
+    for (const auto &s : states) {
+        select(s.rows);
+        window->updateUploadMenu(true); // as the list's menu opens
+        EXPECT_EQ(selected->isEnabled(), s.selected) << s.rows.size();
+        EXPECT_EQ(fill->isEnabled() && fill->isVisible(), s.fill) << s.rows.size();
+        EXPECT_TRUE(all->isEnabled());
+    }
+    select({2});
+    window->updateUploadMenu(true);
+    selected->trigger(); // opens the dialog (answered at once here) and changes nothing
+    EXPECT_EQ(uploadQueue().item(2).newsgroups, u"a.b"_s);
+    setPostingInProgress(true);
+    window->updateUploadMenu(true);
+    EXPECT_FALSE(selected->isEnabled());
+    EXPECT_FALSE(all->isEnabled());
+    setPostingInProgress(false);
+    uploadQueue().setState(2, UploadState::PostedOK);
+    window->updateUploadMenu(true);
+    EXPECT_FALSE(all->isEnabled()); // everything posted
+}
+
 TEST_F(Commands, ChangeNewsgroupsLeavesPostedRowsAndTakesANameTwice)
 {
     saveNewsgroups({u"alt.binaries.one"_s, u"alt.binaries.two"_s});
@@ -638,7 +673,14 @@ TEST_F(Commands, UpdateCheckAnswersOnRequestAndSpeaksAtStartUpOnlyWithNews)
         Prompts::reset();
         logModel().clear();
         Prompts::setNextAnswer(PromptAnswer::No);
-        window->checkForUpdates(onRequest);
+        if (onRequest) {
+            // As the user asks: Tools, "Check Latest Version".
+            QAction *menu = window->findChild<QAction *>(u"mnuUpdates"_s);
+            ASSERT_TRUE(menu && menu->isEnabled());
+            menu->trigger();
+        } else {
+            window->checkForUpdates(false);
+        }
         for (QDeadlineTimer t(10000); window->updateCheck()->isRunning() && !t.hasExpired();)
             spin(20);
         setVersionFileUrl({});
