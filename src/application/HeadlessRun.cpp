@@ -13,8 +13,10 @@
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/NzbFile.h"
+#include "storage/ProfileFile.h"
 #include "storage/UploadQueue.h"
 
+#include <QDir>
 #include <QTime>
 
 #include <algorithm>
@@ -188,7 +190,9 @@ void HeadlessRun::startPosting()
     if (finished_ || (engine_ && !engine_->isUnloaded()) || (jobs_ && jobs_->isRunning()))
         return;
     if (const int slot = missingSettingSlot()) {
-        needsAPerson(msg(slot));
+        // Without a window the settings dialog is not there to say where it goes.
+        const QString key = slot == 90 ? u"Server"_s : (slot == 91 ? u"Nickname"_s : u"Email"_s);
+        needsAPerson(msg(slot) + u" Set %1= in %2."_s.arg(key, QDir::toNativeSeparators(settingsFile().path())));
         return;
     }
     if (!uploadQueue().hasState(UploadState::Queued)) {

@@ -497,6 +497,7 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     test::writeAll(home + u"/Settings.ini"_s, ini);
     EXPECT_EQ(runProgram(env, {u"-f"_s, folder, u"-h"_s, u"again"_s, u"-n"_s, u"alt.binaries.test"_s, u"-p"_s}, &out), 2);
     EXPECT_TRUE(out.contains("Tessaly Poster (Beta 2): No newsserver specified!")) << out.constData();
+    EXPECT_TRUE(out.contains(QByteArray(QByteArray("Set Server= in ") + QFile::encodeName(home) + "/Settings.ini."))) << out.constData();
 }
 
 // /S: posted, then the thirty seconds on standard output, then PowerOff
