@@ -45,10 +45,8 @@ int queueOne(const QString &path, const QString &subject, const QString &newsgro
 {
     const qint64 size = regularFileSize(path);
     const QString name = displayName(fileNameOf(path));
-    if (size <= 0) {
-        AddLog(0, u"File \""_s + name + u"\" could not be added, because the file size is 0 bytes."_s, LogColour::Red);
-        return 0;
-    }
+    if (size <= 0)
+        return 0; // empty files were left out of the collection, with a line each
     // A header line may hold 998 bytes: a server refuses a longer one for
     // every part, whatever its Message-ID.
     const int parts = int(partCount(size, appSettings().PartSize));

@@ -528,10 +528,7 @@ qint64 frmPost::partFileBytes(const UploadItem &item, int part)
     // The last part holds what is left of the file; a file gone meanwhile
     // counts in full parts.
     const qint64 partSize = appSettings().PartSize;
-    if (part < item.maxparts || !fileExists(item.path))
-        return partSize;
-    const qint64 last = regularFileSize(item.path) - qint64(item.maxparts - 1) * partSize;
-    return last > 0 && last <= partSize ? last : partSize;
+    return part < item.maxparts || !fileExists(item.path) ? partSize : GetLastPartSize(item.path, partSize);
 }
 
 int frmPost::postingPart(const PostConnection &c) const

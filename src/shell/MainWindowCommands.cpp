@@ -50,6 +50,8 @@
 #include <QStatusBar>
 #include <QTreeView>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
@@ -468,6 +470,24 @@ void MainWindow::showItem(int index)
 
 // ---------------------------------------------------------------- menus
 
+namespace {
+
+QList<int> allRows()
+{
+    QList<int> rows;
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        rows << i;
+    return rows;
+}
+
+bool anyNotPosted(const QList<int> &rows)
+{
+    return std::any_of(rows.begin(), rows.end(),
+                       [](int r) { return uploadQueue().item(r).state != UploadState::PostedOK; });
+}
+
+} // namespace
+
 void MainWindow::applyEmptyOrPostingMenuState()
 {
     for (QAction *a : {mnuPauseSelected, mnuPauseAll, mnuClearSelected, mnuClearAll, mnuQueueSelected, mnuQueueAll,
@@ -487,10 +507,7 @@ void MainWindow::applyHasWorkMenuState()
     mnuUpdates->setEnabled(true);
     // New newsgroups for what is not posted yet; the selection's and filling
     // are judged when the list's menu opens.
-    bool notPosted = false;
-    for (int i = 1; i <= uploadQueue().count(); ++i)
-        notPosted = notPosted || uploadQueue().item(i).state != UploadState::PostedOK;
-    mnuNewsgroupAll->setEnabled(notPosted);
+    mnuNewsgroupAll->setEnabled(anyNotPosted(allRows()));
 }
 
 void MainWindow::applyMenuState()
@@ -750,14 +767,8 @@ void MainWindow::updateUploadMenu(bool overARow)
     mnuFillSegment->setVisible(fillable);
     mnuFillSegment->setEnabled(fillable);
     // New newsgroups: for rows not posted yet, never while posting.
-    bool notPosted = false;
-    for (int r : rows)
-        notPosted = notPosted || uploadQueue().item(r).state != UploadState::PostedOK;
-    mnuNewsgroupSelected->setEnabled(notPosted && !postingInProgress());
-    bool anyNotPosted = false;
-    for (int i = 1; i <= uploadQueue().count(); ++i)
-        anyNotPosted = anyNotPosted || uploadQueue().item(i).state != UploadState::PostedOK;
-    mnuNewsgroupAll->setEnabled(anyNotPosted && !postingInProgress());
+    mnuNewsgroupSelected->setEnabled(anyNotPosted(rows) && !postingInProgress());
+    mnuNewsgroupAll->setEnabled(anyNotPosted(allRows()) && !postingInProgress());
 }
 
 // ---------------------------------------------------------------- option boxes
