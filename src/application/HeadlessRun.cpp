@@ -237,7 +237,8 @@ void HeadlessRun::runJob()
             // Done: the start timer posts the results next. Anything else ends the run.
             if (outcome == JobRunner::Outcome::Failed)
                 QTimer::singleShot(0, this, [this] { finish(ExitSomeFailed); });
-            else if (outcome == JobRunner::Outcome::Stopped && !finished_)
+            else if ((outcome == JobRunner::Outcome::Stopped || outcome == JobRunner::Outcome::CannotRecord)
+                     && !finished_)
                 QTimer::singleShot(0, this, [this] { finish(ExitNeedsAPerson); });
         });
     }

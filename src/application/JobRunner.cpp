@@ -8,6 +8,7 @@
 #include "rarpar/JobTree.h"
 #include "storage/ConnectionList.h"
 #include "storage/QueueFile.h"
+#include "storage/UploadQueue.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -207,6 +208,8 @@ void JobRunner::toolEnded(const ConsoleResult &result)
     }
     AddLog(0, u"Finished creating Par2 recovery files"_s, LogColour::Blue);
     setRowIdle();
+    const int queuedBefore = uploadQueue().count();
+    const QByteArray jobsBefore = jobDocument(tree_);
     if (!host_.noUpload())
         LoadData(tempPath_, jobSubject_, jobGroups_, jobNzb_, extraFiles_);
     for (int row = 0; row < tree_.rootCount(); ++row) {
@@ -215,9 +218,25 @@ void JobRunner::toolEnded(const ConsoleResult &result)
             break;
         }
     }
-    // What was queued and what is left to do agree on disk at once.
-    SaveQueue();
-    SaveRarPar(tree_);
+    // What was queued and what is left to do agree on disk at once. Where
+    // either cannot be written, both go back to what they were (the job is
+    // run again later) and nothing is posted: a queue that holds the results
+    // beside a job that is still to be run would post them twice.
+    QString why;
+    const bool queueSaved = SaveQueue(&why);
+    if (!queueSaved || !SaveRarPar(tree_, &why)) {
+        while (uploadQueue().count() > queuedBefore)
+            uploadQueue().RemoveArrayItem(uploadQueue().count());
+        loadJobDocument(tree_, jobsBefore, nullptr);
+        if (queueSaved)
+            SaveQueue();
+        AddLog(0,
+               u"The results of the Rar & Par job \"%1\" cannot be recorded in the program folder (%2). Make room "
+               u"there (or make it writable) and run the job again; nothing of it is posted."_s.arg(jobName_, why),
+               LogColour::Red);
+        abort(Outcome::CannotRecord);
+        return;
+    }
     host_.enableStartTimer();
     end(Outcome::Done);
 }

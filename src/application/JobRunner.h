@@ -32,7 +32,8 @@ class JobRunner : public QObject
 {
     Q_OBJECT
 public:
-    enum class Outcome { Done, Stopped, Failed, NothingToDo };
+    // CannotRecord: the results could not be written down in the program folder.
+    enum class Outcome { Done, Stopped, Failed, NothingToDo, CannotRecord };
     Q_ENUM(Outcome)
 
     JobRunner(JobHost &host, JobTree &tree, QObject *parent = nullptr);

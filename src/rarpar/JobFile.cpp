@@ -41,11 +41,13 @@ QByteArray jobDocument(const JobTree &tree)
     return out;
 }
 
-bool SaveRarPar(const JobTree &tree)
+bool SaveRarPar(const JobTree &tree, QString *why)
 {
     const QString error = writeFileAtomically(jobFilePath(), jobDocument(tree));
     if (!error.isEmpty()) {
         LogError(ErrorCode::FileIo, error);
+        if (why)
+            *why = error;
         return false;
     }
     return true;

@@ -14,8 +14,9 @@ QString jobFilePath();
 // The document for a tree.
 QByteArray jobDocument(const JobTree &tree);
 // Writes the whole tree to RarPar.dat, replacing the file atomically; false
-// (with an error line) when it cannot be written, the old file kept.
-bool SaveRarPar(const JobTree &tree);
+// (with an error line, and the reason in why) when it cannot be written,
+// the old file kept.
+bool SaveRarPar(const JobTree &tree, QString *why = nullptr);
 bool SaveRarPar();
 
 // Rebuilds the tree from a document. Returns false when it is not

@@ -7,6 +7,7 @@
 #include "rarpar/JobTree.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
+#include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 #include "support/TestEnvironment.h"
 
@@ -187,6 +188,27 @@ TEST_F(JobRun, AFailingToolIsAFailureAndTheJobStays)
     EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0001"_s));
     EXPECT_TRUE(jobTree().hasJobs());
     EXPECT_EQ(uploadQueue().count(), 0);
+}
+
+TEST_F(JobRun, ResultsThatCannotBeRecordedAreNotQueuedAndTheJobStays)
+{
+    // Either file blocked by a folder in its place: the queue and the job
+    // list go back to what they were, on disk and in memory.
+    for (const QString &blocked : {queueFilePath(), jobFilePath()}) {
+        jobTree().addJob(job(u"100000"_s));
+        QDir().mkpath(blocked);
+        EXPECT_EQ(run(), JobRunner::Outcome::CannotRecord) << blocked.toStdString();
+        EXPECT_TRUE(logHas(u"The results of the Rar & Par job \"My Pics\" cannot be recorded in the program folder (cannot replace "_s
+                           + blocked));
+        EXPECT_EQ(uploadQueue().count(), 0);
+        EXPECT_EQ(jobTree().rootCount(), 1);
+        EXPECT_TRUE(jobTree().hasJobs());
+        EXPECT_EQ(host_.startTimers, 0);
+        EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0001"_s));
+        EXPECT_FALSE(test::readAll(queueFilePath()).contains("Holiday Pics"));
+        QDir(blocked).removeRecursively();
+        jobTree().resetToPlaceholder();
+    }
 }
 
 TEST(JobRunnerFolders, TemporaryNamesAndNumbering)
