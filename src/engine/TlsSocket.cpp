@@ -365,7 +365,9 @@ bool TlsSocket::continueHandshake()
     }
     // The server answered, and not with a TLS this program can use: trying
     // again will not change that, so it is said as a refusal a person can act on.
-    const QString why = handshakeVerdict(ERR_GET_REASON(ERR_peek_last_error()), firstBytes_, openSslErrors());
+    // The reason is read before openSslErrors() empties the error queue.
+    const int reason = ERR_GET_REASON(ERR_peek_last_error());
+    const QString why = handshakeVerdict(reason, firstBytes_, openSslErrors());
     const auto refused = refused_;
     QPointer<TlsSocket> self(this);
     if (refused)

@@ -442,16 +442,21 @@ TEST_F(PostRun, BuiltInTlsPostsOnlyToACertificateItCanTrust)
 
 TEST_F(PostRun, ATlsPortThatDoesNotSpeakTlsStopsTheRunAtOnceWithTheReason)
 {
-    // Plain NNTP on the port given for TLS, and a server that answers garbage.
+    // Plain NNTP on the port given for TLS, a server that answers garbage,
+    // and one that can only speak TLS 1.1 (its hello names that version).
     AppSettings &s = appSettings();
     s.EnableSSL = 1;
     s.SSLTunnel = 0;
-    QTcpServer garbage;
-    ASSERT_TRUE(garbage.listen(QHostAddress::LocalHost));
-    QObject::connect(&garbage, &QTcpServer::newConnection, [&] {
-        while (QTcpSocket *peer = garbage.nextPendingConnection())
-            QObject::connect(peer, &QTcpSocket::readyRead, peer, [peer] { peer->readAll(), peer->write(QByteArray(300, '\x7f')); });
-    });
+    QTcpServer garbage, oldTls;
+    const QByteArray tls11Hello = QByteArray::fromHex("160302002a" "020000260302") + QByteArray(32, '\x11')
+        + QByteArray::fromHex("00002f00");
+    for (auto [listener, answer] : {std::pair{&garbage, QByteArray(300, '\x7f')}, std::pair{&oldTls, tls11Hello}}) {
+        ASSERT_TRUE(listener->listen(QHostAddress::LocalHost));
+        QObject::connect(listener, &QTcpServer::newConnection, [listener, answer] {
+            while (QTcpSocket *peer = listener->nextPendingConnection())
+                QObject::connect(peer, &QTcpSocket::readyRead, peer, [peer, answer] { peer->readAll(), peer->write(answer); });
+        });
+    }
     const struct
     {
         quint16 port;
@@ -461,6 +466,7 @@ TEST_F(PostRun, ATlsPortThatDoesNotSpeakTlsStopsTheRunAtOnceWithTheReason)
         {server.port(), u"This port does not speak TLS: the server answered in plain text (\"200 Tessaly test server ready\")"_s,
          [&] { return server.connections; }},
         {garbage.serverPort(), u"The server's answer is not a TLS handshake this program can complete"_s, [] { return 0; }},
+        {oldTls.serverPort(), u"The server offers only TLS versions older than 1.2"_s, [] { return 0; }},
     };
     for (const auto &c : cases) {
         s.Port = c.port;
