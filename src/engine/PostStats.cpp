@@ -48,21 +48,26 @@ qint64 SpeedRing::push(qint64 bytes)
 {
     index_ = index_ % 10 + 1;
     entries_[std::size_t(index_ - 1)] = bytes;
+    stored_ = std::min(stored_ + 1, 10);
     qint64 sum = 0;
     for (qint64 e : entries_)
         sum += e;
-    return roundHalfEven(double(sum) / 10.0);
+    // Over the seconds there are: in a run's first seconds the status bar
+    // shows what the graph and the connections show, not a tenth of it.
+    return roundHalfEven(double(sum) / stored_);
 }
 
 void SpeedRing::clear()
 {
     entries_.fill(0);
     index_ = 0;
+    stored_ = 0;
 }
 
 void PostStatistics::start(qint64 bytesToPost, qint64 nowMs)
 {
     byteTotal_ = runTotal_ = bytesToPost;
+    ring_.clear();
     sinceAccepted_ = 0;
     secondBytes_ = 0;
     lastSecond_ = 0;

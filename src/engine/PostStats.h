@@ -30,13 +30,15 @@ qint64 encodedPartSize(qint64 partSize);
 class SpeedRing
 {
 public:
-    // Stores one second's bytes; returns the average over the last ten seconds.
+    // Stores one second's bytes; returns the average over the last ten
+    // seconds (over those stored, while there are fewer).
     qint64 push(qint64 bytes);
     void clear();
 
 private:
     std::array<qint64, 10> entries_{};
     int index_ = 0;
+    int stored_ = 0;
 };
 
 // The run's figures and the status texts made from them: the bytes still to

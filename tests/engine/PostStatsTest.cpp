@@ -19,13 +19,16 @@ TEST(PostStats, PacketSizesAndEstimates)
     EXPECT_EQ(roundHalfEven(2.5), 2);
     EXPECT_EQ(roundHalfEven(3.5), 4);
 
-    // The average always divides by ten: a first second of 1000 bytes shows 100.
+    // The average is over the seconds stored, ten at the most: a first
+    // second of 1000 bytes shows 1000, not a tenth of it.
     SpeedRing ring;
-    EXPECT_EQ(ring.push(1000), 100);
-    EXPECT_EQ(ring.push(1000), 200);
+    EXPECT_EQ(ring.push(1000), 1000);
+    EXPECT_EQ(ring.push(0), 500);
     for (int i = 0; i < 20; ++i)
         ring.push(500);
-    EXPECT_EQ(ring.push(500), 500);
+    EXPECT_EQ(ring.push(1500), 600);
+    ring.clear();
+    EXPECT_EQ(ring.push(300), 300);
 }
 
 TEST(PostStats, RunFiguresAndTheirTexts)
@@ -34,19 +37,19 @@ TEST(PostStats, RunFiguresAndTheirTexts)
     stats.start(10'000'000);
     stats.sent(600'000);
     stats.sent(400'000);
-    // A second of 1 MB: the ten-second average is 100 kB/s; what is left of
-    // the bytes to post, less those sent towards the part on its way, takes 90 s.
+    // A first second of 1 MB: 1000 kB/s; what is left of the bytes to post,
+    // less those sent towards the part on its way, takes 9 s.
     PostStatistics::Texts t = stats.tick();
-    EXPECT_EQ(t.speed, u"Upload Speed: "_s + oneDecimal(100.0) + u" kB/s"_s);
-    EXPECT_EQ(t.remaining, u"Remaining Time: 00:01:30"_s);
+    EXPECT_EQ(t.speed, u"Upload Speed: "_s + oneDecimal(1000.0) + u" kB/s"_s);
+    EXPECT_EQ(t.remaining, u"Remaining Time: 00:00:09"_s);
     EXPECT_EQ(stats.totalBytesSent(), 1'000'000);
 
     stats.partAccepted(500'000);
     stats.addToPost(100'000);
     EXPECT_EQ(stats.byteTotal(), 9'600'000);
-    t = stats.tick(); // nothing sent this second: the megabyte is still among the ten
-    EXPECT_EQ(t.speed, u"Upload Speed: "_s + oneDecimal(100.0) + u" kB/s"_s);
-    EXPECT_EQ(t.remaining, u"Remaining Time: 00:01:36"_s);
+    t = stats.tick(); // nothing sent this second: 1 MB in two seconds
+    EXPECT_EQ(t.speed, u"Upload Speed: "_s + oneDecimal(500.0) + u" kB/s"_s);
+    EXPECT_EQ(t.remaining, u"Remaining Time: 00:00:19"_s);
 
     EXPECT_FALSE(stats.connectionSpeedsDue());
     EXPECT_TRUE(stats.connectionSpeedsDue());
