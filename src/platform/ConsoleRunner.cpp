@@ -41,7 +41,9 @@ bool ConsoleRunner::start(const QString &program, const QStringList &arguments, 
     }
     process_ = new QProcess(this);
     process_->setProcessChannelMode(QProcess::MergedChannels);
-    process_->setInputChannelMode(QProcess::ManagedInputChannel);
+    // Nothing to read: a tool that asks a question (rar on a full disk:
+    // "[R]etry, [A]bort") reads the end of its input, instead of waiting for ever.
+    process_->setStandardInputFile(QProcess::nullDevice());
     if (!workingFolder.isEmpty())
         process_->setWorkingDirectory(workingFolder);
 #ifdef Q_OS_UNIX

@@ -60,8 +60,9 @@ TEST(ConsoleRunner, OutputArrivesInSmallChunksInOrderThenOneEmptyChunk)
     ConsoleRunner runner;
     Recorded run;
     attach(runner, run);
-    // 1000 bytes, half of them on standard error between the halves on standard output.
-    ASSERT_TRUE(runner.start(u"sh"_s, {u"-c"_s, u"head -c 300 /dev/zero | tr '\\0' a; "
+    // 1000 bytes, half of them on standard error between the halves on
+    // standard output; standard input is empty (a tool that asks is not waited on).
+    ASSERT_TRUE(runner.start(u"sh"_s, {u"-c"_s, u"cat; test -c /dev/stdin || exit 9; head -c 300 /dev/zero | tr '\\0' a; "
                                                 u"head -c 400 /dev/zero | tr '\\0' b >&2; "
                                                 u"head -c 300 /dev/zero | tr '\\0' c; exit 3"_s}));
     ASSERT_TRUE(waitFor([&] { return run.finished; }));
