@@ -20,6 +20,9 @@
 
 #include <optional>
 
+#include <cstdlib>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using namespace tessaly;
 
@@ -188,6 +191,24 @@ TEST_F(JobRun, AFailingToolIsAFailureAndTheJobStays)
     EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0001"_s));
     EXPECT_TRUE(jobTree().hasJobs());
     EXPECT_EQ(uploadQueue().count(), 0);
+}
+
+TEST_F(JobRun, AFullDiskAtTheSavePathFailsTheJobAndKeepsIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    QDir().mkpath(out_);
+    const QByteArray mountPoint = QFile::encodeName(out_);
+    if (std::system(QByteArray("mount -t tmpfs -o size=1m tmpfs '" + mountPoint + "'").constData()) != 0)
+        GTEST_SKIP() << "this machine does not let tests mount a file system";
+    test::writeAll(in_ + u"/big.bin"_s, test::randomData(3'000'000, 4));
+    jobTree().addJob(job(u"1000000"_s));
+    EXPECT_EQ(run(), JobRunner::Outcome::Failed); // the archiver's write error question is not waited on
+    EXPECT_TRUE(logHas(u"rar failed with exit status"_s));
+    EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0001"_s));
+    EXPECT_TRUE(jobTree().hasJobs());
+    EXPECT_EQ(uploadQueue().count(), 0);
+    EXPECT_EQ(std::system(QByteArray("umount '" + mountPoint + "'").constData()), 0);
 }
 
 TEST_F(JobRun, ResultsThatCannotBeRecordedAreNotQueuedAndTheJobStays)
