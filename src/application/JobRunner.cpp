@@ -4,6 +4,7 @@
 #include "common/Log.h"
 #include "common/MessageTable.h"
 #include "rarpar/FileLists.h"
+#include "rarpar/JobOptions.h"
 #include "rarpar/JobFile.h"
 #include "rarpar/JobTree.h"
 #include "storage/ConnectionList.h"
@@ -97,6 +98,20 @@ void JobRunner::start()
             end(Outcome::Failed);
             return;
         }
+        // A job kept from an earlier version may name files with * or ?:
+        // the archiver would pack whatever matches them.
+        const QStringList rarWords = splitArguments(leaves.at(0));
+        const qsizetype firstInput = rarWords.indexOf(u"--"_s) + 2;
+        if (const QStringList patterns = patternNames(firstInput >= 2 ? rarWords.mid(firstInput) : QStringList());
+            !patterns.isEmpty()) {
+            AddLog(0,
+                   u"The Rar & Par job \"%1\" is not run: the archiver would read * or ? in %2 as a pattern and pack "
+                   u"other files that match it. It stays in the list; rename the files and add them as a new job."_s
+                       .arg(jobName_, patterns.join(u", "_s)),
+                   LogColour::Red);
+            end(Outcome::Failed);
+            return;
+        }
         rarProgram_ = findTool(u"rar"_s);
         par2Program_ = findTool(u"par2"_s);
         if (rarProgram_.isEmpty() || par2Program_.isEmpty()) {
@@ -124,10 +139,23 @@ void JobRunner::start()
             return;
         }
         started_ = true;
+        // The placeholder only where it stands for the folder (after the
+        // save path, as quoted there): a file may be named "<TempFolder>" too.
         QString rar = leaves.at(0), par2 = leaves.at(1);
-        rar.replace(u"<TempFolder>"_s, tempName_);
-        par2.replace(u"<TempFolder>"_s, tempName_);
+        const QString folderAt = QString(base).replace(u'"', u"\"\""_s) + u"<TempFolder>/"_s;
+        const QString folder = QString(base).replace(u'"', u"\"\""_s) + tempName_ + u'/';
+        rar.replace(folderAt, folder);
+        par2.replace(folderAt, folder);
         rarArgs_ = splitArguments(rar);
+        // Recursing only into folders: with -r the archiver also looks for a
+        // chosen file's name in every folder below it (jobs kept from
+        // earlier versions say -r).
+        for (QString &word : rarArgs_) {
+            if (word == u"--"_s)
+                break;
+            if (word == u"-r"_s)
+                word = u"-r0"_s;
+        }
         par2Args_ = splitArguments(par2);
         jobSubject_ = leaves.at(3);
         jobGroups_ = leaves.at(4);

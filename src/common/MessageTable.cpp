@@ -290,6 +290,8 @@ constexpr EnglishText kEnglish[] = {
     {282, u"select a job first"},
     {283, u"no jobs yet"},
     {284, u"not while the jobs run"},
+    {285, u"The archiver reads * and ? in a name as a pattern and would pack every file that matches it. Rename these first://%1"},
+    {286, u"The save path must be a full path, such as /home/me/uploads."},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -304,6 +306,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"Window", 268, 274},
     {u"Tls", 275, 281},
     {u"Hints", 282, 284},
+    {u"RarParNames", 285, 286},
 };
 
 bool inRange(int slot)

@@ -1,5 +1,6 @@
 #include "rarpar/JobOptions.h"
 
+#include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 
@@ -69,7 +70,7 @@ QString quoteFileList(const QStringList &paths)
 QString GetRarString(const JobOptions &options, const QString &fileList)
 {
     static const char *const compression[] = {"-m0 ", "-m3 ", "-m5 "};
-    QString s = u"a -r -ep1 "_s + QLatin1StringView(compression[qBound(0, options.compression, 2)]);
+    QString s = u"a -r0 -ep1 "_s + QLatin1StringView(compression[qBound(0, options.compression, 2)]);
     if (options.oldNaming)
         s += u"-vn "_s;
     if (!options.splitText.isEmpty())
@@ -114,15 +115,28 @@ qint64 itemSize(const QString &path)
     return total;
 }
 
+QStringList patternNames(const QStringList &paths)
+{
+    QStringList out;
+    for (const QString &path : paths)
+        if (path.contains(u'*') || path.contains(u'?'))
+            out << path;
+    return out;
+}
+
 int validateJob(JobRequest &request, qint64 totalSize)
 {
     JobOptions &o = request.options;
     if (request.inputs.isEmpty())
         return 189;
+    if (!patternNames(request.inputs).isEmpty())
+        return 285;
     if (request.collectionName.trimmed().isEmpty())
         return 190;
     if (request.outputPath.trimmed().isEmpty())
         return 191;
+    if (!QDir::isAbsolutePath(request.outputPath.trimmed()))
+        return 286;
     if (o.archiveName.trimmed().isEmpty())
         return 192;
     const qint64 split = splitSizeBytes(o.splitText, o.megabytes);

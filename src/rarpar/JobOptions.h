@@ -75,6 +75,10 @@ struct JobRequest
     JobOptions options;       // savePath is taken from outputPath
 };
 
+// The paths holding * or ?, which the archiver would take as patterns (it
+// has no way to quote them).
+QStringList patternNames(const QStringList &paths);
+
 // The size of a file, or of a folder with all its subfolders.
 qint64 itemSize(const QString &path);
 

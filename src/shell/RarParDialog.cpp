@@ -528,7 +528,8 @@ bool frmRarPar::cmdAdd_Click()
     const int slot = validateJob(r, totalSize_);
     txtArchiveName->setText(r.options.archiveName);
     if (slot != 0) {
-        Prompts::message(this, messageTable().message(slot));
+        Prompts::message(this, slot == 285 ? messageTable().message(slot).arg(patternNames(r.inputs).join(u"\r\n"_s))
+                                           : messageTable().message(slot));
         return false;
     }
     if (appSettings().ConfirmSubject == 0 && txtSubject->text() == initialSubject_

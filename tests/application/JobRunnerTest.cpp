@@ -4,6 +4,7 @@
 
 #include "common/Log.h"
 #include "rarpar/JobFile.h"
+#include "rarpar/JobOptions.h"
 #include "rarpar/JobTree.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
@@ -15,6 +16,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -191,6 +193,42 @@ TEST_F(JobRun, AFailingToolIsAFailureAndTheJobStays)
     EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0001"_s));
     EXPECT_TRUE(jobTree().hasJobs());
     EXPECT_EQ(uploadQueue().count(), 0);
+}
+
+TEST_F(JobRun, OnlyTheChosenFilesArePacked)
+{
+    // A chosen file whose name is also found in folders below it, and a
+    // file named like the folder's placeholder.
+    const QString a = test::home() + u"/A"_s;
+    QDir().mkpath(a + u"/private/deeper"_s);
+    for (const QString &name : {u"/notes.txt"_s, u"/private/notes.txt"_s, u"/private/deeper/notes.txt"_s,
+                                u"/<TempFolder>.bin"_s})
+        test::writeAll(a + name, "secret " + name.toUtf8());
+    RarParJob j = job(u"100000"_s);
+    j.rar = GetRarString([] {
+        JobOptions o;
+        o.savePath = test::home() + u"/Out/"_s;
+        o.archiveName = u"My Pics.rar"_s;
+        return o;
+    }(), quoteFileList({a + u"/notes.txt"_s, a + u"/<TempFolder>.bin"_s}));
+    j.rar.replace(u"a -r0 "_s, u"a -r "_s); // as a job kept from an earlier version says it
+    jobTree().addJob(j);
+    host_.noUpload_ = true;
+    ASSERT_EQ(run(), JobRunner::Outcome::Done);
+    QProcess list;
+    list.start(u"unrar"_s, {u"lb"_s, out_ + u"/Tessaly_Temp0001/My Pics.rar"_s});
+    ASSERT_TRUE(list.waitForFinished(10000));
+    EXPECT_EQ(QString::fromUtf8(list.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
+              (QStringList{u"notes.txt"_s, u"<TempFolder>.bin"_s}));
+
+    // A kept job that names a pattern is not run, and stays.
+    RarParJob pattern = job(u"100000"_s);
+    pattern.rar = u"a -r -ep1 -m0 -- \"%1/Out/<TempFolder>/x.rar\" \"%2/*.bin\""_s.arg(test::home(), a);
+    jobTree().addJob(pattern);
+    EXPECT_EQ(run(), JobRunner::Outcome::Failed);
+    EXPECT_TRUE(logHas(u"the archiver would read * or ? in "_s + a + u"/*.bin as a pattern"_s));
+    EXPECT_TRUE(jobTree().hasJobs());
+    EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0002"_s));
 }
 
 TEST_F(JobRun, AFullDiskAtTheSavePathFailsTheJobAndKeepsIt)

@@ -46,7 +46,7 @@ TEST(JobOptions, CommandLinesOfTheTwoTools)
     JobOptions o = holiday();
     const QString files = quoteFileList({u"/home/me/Pics/Holiday"_s});
     EXPECT_EQ(GetRarString(o, files),
-              u"a -r -ep1 -m3 -v15000000b -- \"/home/me/Out/<TempFolder>/Holiday.rar\" \"/home/me/Pics/Holiday\""_s);
+              u"a -r0 -ep1 -m3 -v15000000b -- \"/home/me/Out/<TempFolder>/Holiday.rar\" \"/home/me/Pics/Holiday\""_s);
     EXPECT_EQ(GetPar2String(o),
               u"create -s384000 -r10 \"/home/me/Out/<TempFolder>/Holiday.par2\" \"/home/me/Out/<TempFolder>/*.*\""_s);
 
@@ -76,11 +76,11 @@ TEST(JobOptions, CommandLinesOfTheTwoTools)
     z.uniformSize = true;
     z.redundancy = u"5"_s;
     EXPECT_EQ(GetRarString(z, quoteFileList({u"/a b/c"_s, u"/d\"e$f"_s})),
-              u"a -r -ep1 -m5 -vn -- \"/home/me/Out/<TempFolder>/My.File.zip\" \"/a b/c\" \"/d\"\"e$f\""_s);
+              u"a -r0 -ep1 -m5 -vn -- \"/home/me/Out/<TempFolder>/My.File.zip\" \"/a b/c\" \"/d\"\"e$f\""_s);
     EXPECT_EQ(GetPar2String(z), u"create -s384000 -r5 -u \"/home/me/Out/<TempFolder>/My.File.par2\" "
                                 u"\"/home/me/Out/<TempFolder>/*.*\""_s);
     z.compression = 0;
-    EXPECT_TRUE(GetRarString(z, {}).startsWith(u"a -r -ep1 -m0 -vn -- "_s));
+    EXPECT_TRUE(GetRarString(z, {}).startsWith(u"a -r0 -ep1 -m0 -vn -- "_s));
 }
 
 TEST(JobOptions, NamesAndArchiveCounts)
@@ -109,8 +109,12 @@ TEST(JobOptions, AddIsCheckedInOrder)
     };
     const Case cases[] = {
         {[](JobRequest &r) { r.inputs.clear(); r.collectionName.clear(); }, 189},
+        {[](JobRequest &r) { r.inputs = {u"/p/a?c"_s}; r.collectionName.clear(); }, 285}, // a pattern to rar
+        {[](JobRequest &r) { r.inputs << u"/p/*.bin"_s; }, 285},
         {[](JobRequest &r) { r.collectionName = u"  "_s; r.outputPath.clear(); }, 190},
         {[](JobRequest &r) { r.outputPath = u" "_s; r.options.archiveName.clear(); }, 191},
+        {[](JobRequest &r) { r.outputPath = u"~/uploads"_s; r.options.archiveName.clear(); }, 286},
+        {[](JobRequest &r) { r.outputPath = u"-x"_s; }, 286},
         {[](JobRequest &r) { r.options.archiveName = u" "_s; }, 192},
         {[](JobRequest &r) { r.options.splitText = u"99999"_s; r.subject.clear(); }, 193},
         {[](JobRequest &r) { r.options.splitText = u"262144001"_s; }, 194},
