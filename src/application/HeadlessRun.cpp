@@ -70,14 +70,18 @@ void HeadlessRun::stopBySignal(int signalNumber)
 {
     if (finished_)
         return;
-    sayOnStandardError(u"Stopped by signal %1; the queue is saved."_s.arg(signalNumber));
     abort(128 + signalNumber);
+    // Said once it is so: a second signal may end the program before.
+    sayOnStandardError(saved_ ? u"Stopped by signal %1; the queue is saved."_s.arg(signalNumber)
+                              : u"Stopped by signal %1; the queue could not be saved (see the log)."_s.arg(signalNumber));
 }
 
 void HeadlessRun::runGaveUp(int exitStatus, const QString &why)
 {
-    sayOnStandardError(why + u" (the queue is saved)"_s);
-    QTimer::singleShot(0, this, [this, exitStatus] { abort(exitStatus); });
+    QTimer::singleShot(0, this, [this, exitStatus, why] {
+        abort(exitStatus);
+        sayOnStandardError(why + (saved_ ? u" (the queue is saved)"_s : u" (the queue could not be saved)"_s));
+    });
 }
 
 void HeadlessRun::abort(int exitStatus)
@@ -217,7 +221,12 @@ void HeadlessRun::startPosting()
 
 void HeadlessRun::runJob()
 {
-    if (findTool(u"rar"_s).isEmpty()) {
+    // A job without an archive, or with a ZIP archive, needs no rar (the
+    // job itself says which tool is missing).
+    const QStringList leaves = jobTree().leafCaptions(0);
+    const QString rarWords = leaves.value(0);
+    const bool needsRar = !rarWords.startsWith(u"none "_s) && !rarWords.contains(u".zip\" "_s, Qt::CaseInsensitive);
+    if (needsRar && findTool(u"rar"_s).isEmpty()) {
         needsAPerson(msg(113));
         return;
     }
@@ -300,7 +309,7 @@ void HeadlessRun::finish(int exitStatus)
     exitStatus_ = exitStatus;
     if (countdown_)
         countdown_->stop();
-    shutDown();
+    saved_ = shutDown();
     emit finished(exitStatus);
 }
 

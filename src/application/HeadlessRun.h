@@ -93,6 +93,7 @@ private:
     int exitStatus_ = 0;
     int action_ = -1; // the on-complete list position of the command line
     bool finished_ = false;
+    bool saved_ = false;
 };
 
 } // namespace tessaly

@@ -1,9 +1,12 @@
 // Runs the first Rar & Par job of the job list: makes a fresh temporary
-// folder below the job's save path, runs the archiver and then the recovery
-// tool there, shows their progress in the "RarPar" row of the connection
-// list, and queues what they made (with the job's extra files and its NZB).
-// The finished job leaves the list. A stop, or a tool that fails, removes the
-// temporary folder and keeps the job. The window and a headless run host it.
+// folder below the job's save path, runs the archiver (rar, or zip for a ZIP
+// archive; none for a job without an archive) and then the recovery tool
+// there, shows their progress in the "RarPar" row of the connection list,
+// and queues what they made (with the job's extra files and its NZB; without
+// an archive, with the chosen files themselves). The finished job leaves the
+// list. A stop, a tool that fails, or one that writes nothing for
+// silenceBound() and is stopped, removes the temporary folder and keeps the
+// job. The window and a headless run host it.
 #pragma once
 
 #include "platform/ConsoleRunner.h"
@@ -11,6 +14,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 
 namespace tessaly {
 
@@ -34,6 +38,7 @@ class JobRunner : public QObject
 public:
     // CannotRecord: the results could not be written down in the program folder.
     enum class Outcome { Done, Stopped, Failed, NothingToDo, CannotRecord };
+    enum class Packer { Rar, Zip, None };
     Q_ENUM(Outcome)
 
     JobRunner(JobHost &host, JobTree &tree, QObject *parent = nullptr);
@@ -53,6 +58,14 @@ public:
     static int LoadData(const QString &folder, const QString &subject, const QString &newsgroups,
                         const QString &nzbName, const QStringList &extraFiles);
 
+    // Removes the temporary folders of runs that did not finish (the program
+    // was ended during them) below the save paths of the jobs, with a log line.
+    static void removeStaleFolders(const JobTree &tree);
+
+    // How long a tool may write nothing before it is taken for hung.
+    static int silenceBound();
+    static void setSilenceBound(int milliseconds); // for tests
+
     // What the current run is in, for tests.
     QString tempPath() const { return tempPath_; }
 
@@ -64,6 +77,8 @@ signals:
 private:
     void received(const QString &chunk);
     void toolEnded(const ConsoleResult &result);
+    bool prepareZip(const QString &archive, const QStringList &inputs, const QStringList &skipped);
+    bool startTool(const QString &program, const QStringList &arguments, const QString &input = {});
     void startPar2();
     void abort(Outcome outcome);
     void end(Outcome outcome);
@@ -78,9 +93,14 @@ private:
     QStringList rarArgs_, par2Args_;
     QString tempPath_, tempName_;
     QString jobKey_, jobName_, jobSubject_, jobGroups_, jobNzb_;
-    QStringList extraFiles_;
+    QStringList extraFiles_, chosenFiles_;
+    QString stagePath_, zipPartial_;
+    QTimer silence_;
+    Packer packer_ = Packer::Rar;
     int archiveCount_ = 1;
+    int zipEntries_ = 0, zipAdded_ = 0;
     bool rarPhase_ = false;
+    bool silent_ = false;
     bool running_ = false;
     bool started_ = false;
     bool cancelRequested_ = false;

@@ -1,5 +1,7 @@
 #include "application/Lifecycle.h"
 
+#include "application/JobRunner.h"
+
 #include "application/CommandLine.h"
 #include "application/ProcessState.h"
 #include "common/AppState.h"
@@ -66,14 +68,15 @@ bool startUp(const std::function<void(const QString &)> &step)
     }
     jobTree().resetToPlaceholder(); // in the chosen language
     LoadRarPar();
+    JobRunner::removeStaleFolders(jobTree());
     return settingsRead;
 }
 
-void saveFiles()
+bool saveFiles()
 {
     AddLog(0, u"Saving file data."_s);
-    SaveQueue();
-    SaveRarPar();
+    const bool queueSaved = SaveQueue();
+    const bool jobsSaved = SaveRarPar();
 
     AddLog(0, u"Saving application settings."_s);
     const QString error = writeSettingKeys({u"WindowState"_s, u"WindowGeometry"_s, u"MaxSpeed"_s, u"LastPath"_s, u"SplitterPos1"_s,
@@ -82,15 +85,17 @@ void saveFiles()
                                             u"NoUpload"_s, u"RemoveFromDisk"_s});
     if (!error.isEmpty())
         LogError(ErrorCode::FileIo, error);
+    return queueSaved && jobsSaved;
 }
 
-void shutDown()
+bool shutDown()
 {
-    saveFiles();
+    const bool saved = saveFiles();
     AddLog(0, u".:: Tessaly Poster closed ::."_s);
     saveLogFile(Clock::instance().now());
     pruneLogFiles(logsFolder(), 25);
     stopTunnel();
+    return saved;
 }
 
 int missingSettingSlot()

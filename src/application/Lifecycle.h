@@ -17,13 +17,14 @@ namespace tessaly {
 bool startUp(const std::function<void(const QString &)> &step = {});
 
 // Saves the queue, the Rar & Par jobs and the settings the window or run may
-// have changed (before the machine is asked to go down, say).
-void saveFiles();
+// have changed (before the machine is asked to go down, say). Returns whether
+// the queue and the jobs were both written.
+bool saveFiles();
 
 // Saves the queue and the settings the window or run may have changed, the
 // log file, and ends the SSL tunnel. Callers store their own values in
-// appSettings() first.
-void shutDown();
+// appSettings() first. Returns what saveFiles() said.
+bool shutDown();
 
 // The message slot of the first server setting that posting needs and that is
 // missing (server, nickname, e-mail address); 0 when nothing is missing.

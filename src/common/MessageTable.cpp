@@ -292,6 +292,8 @@ constexpr EnglishText kEnglish[] = {
     {284, u"not while the jobs run"},
     {285, u"The archiver reads * and ? in a name as a pattern and would pack every file that matches it. Rename these first://%1"},
     {286, u"The save path must be a full path, such as /home/me/uploads."},
+    {287, u"No archive: PAR2 over the files as they are"},
+    {288, u"Creating ZIP archive..."},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -306,7 +308,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"Window", 268, 274},
     {u"Tls", 275, 281},
     {u"Hints", 282, 284},
-    {u"RarParNames", 285, 286},
+    {u"RarParNames", 285, 288},
 };
 
 bool inRange(int slot)

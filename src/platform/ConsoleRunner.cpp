@@ -1,5 +1,7 @@
 #include "platform/ConsoleRunner.h"
 
+#include "platform/StopSignals.h"
+
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
@@ -31,7 +33,8 @@ bool ConsoleRunner::isRunning() const
     return process_ && process_->state() != QProcess::NotRunning;
 }
 
-bool ConsoleRunner::start(const QString &program, const QStringList &arguments, const QString &workingFolder)
+bool ConsoleRunner::start(const QString &program, const QStringList &arguments, const QString &workingFolder,
+                          const QString &inputFile)
 {
     if (isRunning())
         return false;
@@ -43,7 +46,7 @@ bool ConsoleRunner::start(const QString &program, const QStringList &arguments, 
     process_->setProcessChannelMode(QProcess::MergedChannels);
     // Nothing to read: a tool that asks a question (rar on a full disk:
     // "[R]etry, [A]bort") reads the end of its input, instead of waiting for ever.
-    process_->setStandardInputFile(QProcess::nullDevice());
+    process_->setStandardInputFile(inputFile.isEmpty() ? QProcess::nullDevice() : inputFile);
     if (!workingFolder.isEmpty())
         process_->setWorkingDirectory(workingFolder);
 #ifdef Q_OS_UNIX
@@ -69,6 +72,7 @@ bool ConsoleRunner::start(const QString &program, const QStringList &arguments, 
         return false;
     }
     pid_ = process_->processId();
+    StopSignals::setToolGroup(pid_);
     return true;
 }
 
@@ -122,6 +126,7 @@ void ConsoleRunner::drain()
 
 void ConsoleRunner::ended(int exitCode, QProcess::ExitStatus status)
 {
+    StopSignals::setToolGroup(0);
     drain();
     const QString tail = QString::fromLocal8Bit(lineTail_).trimmed();
     if (!tail.isEmpty())

@@ -33,10 +33,12 @@ public:
     explicit ConsoleRunner(QObject *parent = nullptr);
     ~ConsoleRunner() override;
 
-    // Starts program with arguments (no shell is involved). Returns false,
+    // Starts program with arguments (no shell is involved), its standard
+    // input read from inputFile (empty: nothing to read). Returns false,
     // after emitting failed("File or command not found"), when it cannot
     // start; then no output() and no finished() follow.
-    bool start(const QString &program, const QStringList &arguments, const QString &workingFolder = {});
+    bool start(const QString &program, const QStringList &arguments, const QString &workingFolder = {},
+               const QString &inputFile = {});
     // Ends the running program and its children; finished() follows with
     // stopped set. Does nothing when idle.
     void stop();

@@ -16,11 +16,18 @@ namespace {
 
 int g_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_seen = 0;
+volatile std::sig_atomic_t g_toolGroup = 0;
 
 void onSignal(int number)
 {
-    if (g_seen != 0)
-        ::_exit(128 + number); // asked twice: no more waiting
+    if (g_seen != 0) { // asked twice: no more waiting, and no tool left behind
+        if (const pid_t group = pid_t(g_toolGroup); group > 0)
+            ::kill(-group, SIGKILL);
+        static const char said[] = "Ended at once by a second signal: what changed since the queue was last saved "
+                                   "is not saved.\n";
+        [[maybe_unused]] const auto w = ::write(2, said, sizeof said - 1);
+        ::_exit(128 + number);
+    }
     g_seen = number;
     const unsigned char b = static_cast<unsigned char>(number);
     [[maybe_unused]] const auto n = ::write(g_pipe[1], &b, 1);
@@ -47,6 +54,11 @@ StopSignals::StopSignals(QObject *parent)
         ::sigaction(number, &action, nullptr);
 }
 
+void StopSignals::setToolGroup(qint64 group)
+{
+    g_toolGroup = std::sig_atomic_t(group);
+}
+
 StopSignals::~StopSignals()
 {
     if (!notifier_)
@@ -63,6 +75,8 @@ StopSignals::StopSignals(QObject *parent)
 }
 
 StopSignals::~StopSignals() = default;
+
+void StopSignals::setToolGroup(qint64) {}
 #endif
 
 } // namespace tessaly

@@ -2,8 +2,10 @@
 // logout, systemctl stop, kill) as a Qt signal. The handler only writes the
 // signal number to a socket pair; the event loop does the rest, so the run
 // can stop the orderly way. A second signal while the first is being handled
-// ends the process at once with 128 + its number (the files it writes are
-// replaced atomically, so nothing is left half written).
+// ends the outside tool that runs (its whole process group) and then the
+// process at once with 128 + its number (the files it writes are replaced
+// atomically, so nothing is left half written; what changed since they were
+// last written is lost, and standard error says so).
 #pragma once
 
 #include <QObject>
@@ -23,6 +25,10 @@ public:
     ~StopSignals() override;
 
     bool installed() const { return notifier_ != nullptr; }
+
+    // The process group of the outside tool that runs now (0: none), for a
+    // second signal to end it too.
+    static void setToolGroup(qint64 group);
 
 signals:
     void received(int signalNumber);

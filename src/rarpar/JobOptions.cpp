@@ -69,6 +69,8 @@ QString quoteFileList(const QStringList &paths)
 
 QString GetRarString(const JobOptions &options, const QString &fileList)
 {
+    if (options.noArchive)
+        return u"none -- "_s + fileList;
     static const char *const compression[] = {"-m0 ", "-m3 ", "-m5 "};
     QString s = u"a -r0 -ep1 "_s + QLatin1StringView(compression[qBound(0, options.compression, 2)]);
     if (options.oldNaming)
@@ -84,8 +86,9 @@ QString GetPar2String(const JobOptions &options)
     QString s = u"create -s"_s + QString::number(options.partSize) + u" -r"_s + options.redundancy + u' ';
     if (options.uniformSize)
         s += u"-u "_s;
-    s += quoted(options.savePath + u"<TempFolder>/"_s + options.archiveName.left(options.archiveName.size() - 4)
-                + u".par2"_s);
+    // Without an archive the name is the recovery files' own, as given.
+    s += quoted(options.savePath + u"<TempFolder>/"_s
+                + (options.noArchive ? options.archiveName : withoutExtension(options.archiveName)) + u".par2"_s);
     s += u' ' + quoted(options.savePath + u"<TempFolder>/*.*"_s);
     return s;
 }
@@ -139,6 +142,8 @@ int validateJob(JobRequest &request, qint64 totalSize)
         return 286;
     if (o.archiveName.trimmed().isEmpty())
         return 192;
+    if (o.noArchive)
+        o.splitText.clear();
     const qint64 split = splitSizeBytes(o.splitText, o.megabytes);
     if (!o.splitText.isEmpty() && split < MinSplitSize)
         return 193;
@@ -148,6 +153,15 @@ int validateJob(JobRequest &request, qint64 totalSize)
         return 24;
     if (request.newsgroups.isEmpty())
         return 25;
+    if (o.noArchive) {
+        // The recovery files' name: an archive's extension, left from
+        // before the box was ticked, goes.
+        o.archiveName = o.archiveName.trimmed();
+        for (const QString &extension : {u".par2"_s, u".rar"_s, u".zip"_s})
+            if (o.archiveName.endsWith(extension, Qt::CaseInsensitive))
+                o.archiveName.chop(extension.size());
+        return o.archiveName.isEmpty() ? 192 : 0;
+    }
     o.archiveName = withExtension(o.archiveName.trimmed(), o.createZip ? u"zip"_s : u"rar"_s);
     if (o.splitText.isEmpty() && totalSize > MaxSplitSize)
         return 195;
@@ -183,7 +197,7 @@ QVector<RarParJob> makeJobs(const JobRequest &request, qint64 totalSize)
     for (const QString &input : request.inputs) {
         const QString name = lastComponent(input);
         JobOptions own = options;
-        own.archiveName = withExtension(name, u"rar"_s);
+        own.archiveName = options.noArchive ? name : withExtension(name, u"rar"_s);
         RarParJob job = common;
         job.name = withoutExtension(name);
         job.rar = GetRarString(own, quoteFileList({input}));

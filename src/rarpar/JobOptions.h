@@ -21,6 +21,7 @@ struct JobOptions
     bool megabytes = false;   // the split text counts MiB, else bytes
     bool calcEfficient = true;
     bool createZip = false;
+    bool noArchive = false;   // recovery files over the chosen files themselves
     QString redundancy = QStringLiteral("10");
     bool uniformSize = false;
     QString savePath;         // ending with "/"
@@ -39,6 +40,8 @@ int archiveCount(qint64 totalSize, qint64 splitSize);
 
 // Each path in double quotes (a double quote inside doubled), joined by spaces.
 QString quoteFileList(const QStringList &paths);
+// Without an archive the string is "none -- files": no archiver is run
+// (and an earlier version refuses the job instead of packing something).
 QString GetRarString(const JobOptions &options, const QString &fileList);
 QString GetPar2String(const JobOptions &options);
 

@@ -2,6 +2,7 @@
 
 #include "platform/ProgramFolder.h"
 #include "rarpar/FileLists.h"
+#include "rarpar/TempFolders.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -69,7 +70,8 @@ QStringList expandWildcards(const QStringList &arguments)
         const QFileInfoList entries =
             QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
         for (const QFileInfo &entry : entries)
-            files << entry.absoluteFilePath();
+            if (entry.fileName() != QLatin1StringView(TempMarkerName))
+                files << entry.absoluteFilePath();
         GnomeSort(files);
         files.removeFirst();
         out << files;
@@ -108,6 +110,19 @@ bool RarProgress::feed(const QString &chunk)
 
 void RarProgress::line(const QString &text)
 {
+    if (text.isEmpty())
+        return;
+    // "Cannot open <path>", and the system's reason on the line after it.
+    if (reasonNext_) {
+        reasonNext_ = false;
+        unreadable_.last() += u" ("_s + text.trimmed() + u')';
+        return;
+    }
+    if (text.startsWith(u"Cannot open "_s) && unreadable_.size() < 100) {
+        unreadable_ << text.mid(12).trimmed();
+        reasonNext_ = true;
+        return;
+    }
     if (text.contains(u"l sum"_s))
         ++controlSums_;
     if (text.startsWith(u"Creating archive"_s))

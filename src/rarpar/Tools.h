@@ -27,10 +27,15 @@ public:
     // Returns true when the count changed.
     bool feed(const QString &chunk);
     int volumesDone() const;
+    // The files it said it could not open, each with the reason it gave
+    // ("/a/b.bin (Permission denied)").
+    const QStringList &unreadable() const { return unreadable_; }
 
 private:
     void line(const QString &text);
     QString partial_;
+    QStringList unreadable_;
+    bool reasonNext_ = false;
     int controlSums_ = 0;
     int creating_ = 0;
     bool done_ = false;

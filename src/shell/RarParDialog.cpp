@@ -94,9 +94,11 @@ frmRarPar::frmRarPar(QWidget *parent)
         chkOldNaming->setChecked(s.OldNamingScheme == 1);
         chkCalculateEff->setChecked(s.CalcEfficient == 1);
         chkUniformSize->setChecked(s.UniformSize == 1);
+        chkNoArchive->setChecked(s.NoArchive == 1);
     } else {
         cboSplitSize->setEditText(QString());
     }
+    archiveControlsChanged();
     initialSubject_ = s.Subject;
     txtSubject->setText(s.Subject);
     txtExample->setText(s.Subject + u" - [01/10] - \"file.xyz\" yEnc"_s);
@@ -171,6 +173,8 @@ QWidget *frmRarPar::buildOptionsPage()
     chkCalculateEff->setChecked(true);
     chkCreateZip = new QCheckBox(msg(174));
     chkOldNaming = new QCheckBox(msg(175));
+    chkNoArchive = new QCheckBox(msg(287));
+    connect(chkNoArchive, &QCheckBox::toggled, this, [this] { archiveControlsChanged(); });
     connect(cboFormat, &QComboBox::currentIndexChanged, this, [this] { fillSplitSizes(); });
     connect(cboSplitSize, &QComboBox::editTextChanged, this, &frmRarPar::splitTextChanged);
     connect(chkCreateZip, &QCheckBox::clicked, this, &frmRarPar::zipToggled);
@@ -183,6 +187,7 @@ QWidget *frmRarPar::buildOptionsPage()
     rarGrid->addWidget(chkCalculateEff, 2, 0, 1, 3);
     rarGrid->addWidget(chkCreateZip, 3, 0, 1, 3);
     rarGrid->addWidget(chkOldNaming, 4, 0, 1, 3);
+    rarGrid->addWidget(chkNoArchive, 5, 0, 1, 3);
     rarGrid->setColumnStretch(1, 1);
 
     auto *parBox = new QGroupBox(msg(154));
@@ -348,9 +353,20 @@ void frmRarPar::zipToggled(bool on)
         cboSplitSize->setEditText(QString());
         Prompts::message(this, msg(199), PromptIcon::Information);
     }
+    archiveControlsChanged();
+}
+
+void frmRarPar::archiveControlsChanged()
+{
+    // Without an archive only the recovery options and the name apply.
+    const bool archive = !chkNoArchive->isChecked();
+    const bool split = archive && !chkCreateZip->isChecked();
     for (QWidget *w : {static_cast<QWidget *>(cboSplitSize), static_cast<QWidget *>(cboFormat),
                        static_cast<QWidget *>(chkCalculateEff)})
-        w->setEnabled(!on);
+        w->setEnabled(split);
+    for (QWidget *w : {static_cast<QWidget *>(cboCompression), static_cast<QWidget *>(chkCreateZip),
+                       static_cast<QWidget *>(chkOldNaming)})
+        w->setEnabled(archive);
 }
 
 // ---------------------------------------------------------------- inputs
@@ -519,7 +535,8 @@ bool frmRarPar::cmdAdd_Click()
     o.splitText = chkCreateZip->isChecked() ? QString() : cboSplitSize->currentText();
     o.megabytes = cboFormat->currentIndex() == 1;
     o.calcEfficient = chkCalculateEff->isChecked();
-    o.createZip = chkCreateZip->isChecked();
+    o.createZip = chkCreateZip->isChecked() && !chkNoArchive->isChecked();
+    o.noArchive = chkNoArchive->isChecked();
     o.redundancy = cboRedundancy->currentText();
     o.uniformSize = chkUniformSize->isChecked();
     o.archiveName = txtArchiveName->text();
@@ -553,9 +570,11 @@ bool frmRarPar::cmdAdd_Click()
     s.OldNamingScheme = chkOldNaming->isChecked() ? 1 : 0;
     s.CalcEfficient = chkCalculateEff->isChecked() ? 1 : 0;
     s.UniformSize = chkUniformSize->isChecked() ? 1 : 0;
+    s.NoArchive = chkNoArchive->isChecked() ? 1 : 0;
     s.Redundancy = cboRedundancy->findText(cboRedundancy->currentText());
     writeSettingKeys({u"Subject"_s, u"GroupNames"_s, u"BytesMB"_s, u"RarSplitSize"_s, u"RarCompression"_s,
-                      u"CreateZip"_s, u"OldNamingScheme"_s, u"CalcEfficient"_s, u"Redundancy"_s, u"UniformSize"_s});
+                      u"CreateZip"_s, u"OldNamingScheme"_s, u"CalcEfficient"_s, u"Redundancy"_s, u"UniformSize"_s,
+                      u"NoArchive"_s});
     AddLog(0, jobs.size() == 1 ? u"Adding 1 Rar & Par job."_s
                                : u"Adding "_s + QString::number(jobs.size()) + u" Rar & Par jobs."_s);
     SaveRarPar();

@@ -54,6 +54,7 @@ public:
     QComboBox *cboCompression = nullptr;
     QCheckBox *chkCalculateEff = nullptr;
     QCheckBox *chkCreateZip = nullptr;
+    QCheckBox *chkNoArchive = nullptr;
     QCheckBox *chkOldNaming = nullptr;
     QComboBox *cboRedundancy = nullptr;
     QCheckBox *chkUniformSize = nullptr;
@@ -76,6 +77,7 @@ private:
     void redundancyChanged(const QString &text);
     void archiveNameEdited(const QString &text);
     void zipToggled(bool on);
+    void archiveControlsChanged();
     void refreshTitle();
     void appendInput(const QString &path, qint64 size);
     void itemsChanged();

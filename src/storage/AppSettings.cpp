@@ -77,6 +77,7 @@ const KeyDef kKeys[] = {
     {u"RarSplitSize", Kind::Text, &S::RarSplitSize},
     {u"RarCompression", Kind::Int32, &S::RarCompression},
     {u"CreateZip", Kind::Int32, &S::CreateZip},
+    {u"NoArchive", Kind::Int32, &S::NoArchive},
     {u"OldNamingScheme", Kind::Int32, &S::OldNamingScheme},
     {u"CalcEfficient", Kind::Int32, &S::CalcEfficient},
     {u"Redundancy", Kind::Int32, &S::Redundancy},

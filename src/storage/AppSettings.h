@@ -63,6 +63,7 @@ struct AppSettings
     QString RarSplitSize;
     int RarCompression = 0;
     int CreateZip = 0;
+    int NoArchive = 0;
     int OldNamingScheme = 0;
     int CalcEfficient = 0;
     int Redundancy = 0;

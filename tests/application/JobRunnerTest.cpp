@@ -6,6 +6,7 @@
 #include "rarpar/JobFile.h"
 #include "rarpar/JobOptions.h"
 #include "rarpar/JobTree.h"
+#include "rarpar/TempFolders.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/QueueFile.h"
@@ -193,6 +194,111 @@ TEST_F(JobRun, AFailingToolIsAFailureAndTheJobStays)
     EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0001"_s));
     EXPECT_TRUE(jobTree().hasJobs());
     EXPECT_EQ(uploadQueue().count(), 0);
+    QFile::remove(fake);
+
+    // A chosen file gone before the job runs: the archiver's failure names it.
+    const QString gone = in_ + u"/sub dir/b $x.bin"_s;
+    jobTree().resetToPlaceholder();
+    RarParJob j = job(u"100000"_s);
+    j.rar = j.rar.left(j.rar.indexOf(u"\" \""_s) + 1) + u' ' + quoteFileList({in_ + u"/a file.bin"_s, gone});
+    jobTree().addJob(j);
+    QFile::remove(gone);
+    EXPECT_EQ(run(), JobRunner::Outcome::Failed);
+    EXPECT_TRUE(logHas(u"rar could not read "_s + gone + u" (No such file or directory)."_s));
+    EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0001"_s));
+
+    // A tool that stops writing and does not end is not waited for.
+    test::writeAll(fake, "#!/bin/sh\necho 'Opening: x'\nexec sleep 60\n");
+    QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    jobTree().resetToPlaceholder();
+    jobTree().addJob(job(u"100000"_s));
+    const int bound = JobRunner::silenceBound();
+    JobRunner::setSilenceBound(1000);
+    QDeadlineTimer quick(20000);
+    EXPECT_EQ(run(), JobRunner::Outcome::Failed);
+    JobRunner::setSilenceBound(bound);
+    EXPECT_FALSE(quick.hasExpired());
+    EXPECT_TRUE(logHas(u"par2 wrote nothing for 1 seconds and was stopped: Opening: x"_s));
+    EXPECT_FALSE(QFileInfo::exists(out_ + u"/Tessaly_Temp0001"_s));
+    EXPECT_TRUE(jobTree().hasJobs());
+}
+
+TEST_F(JobRun, TheSavePathInsideTheInputIsNeverPacked)
+{
+    // The default save path is the source folder: each run's folder, and the
+    // results of the runs before, lie inside the folder being packed.
+    const auto names = [](const QString &program, const QStringList &args) {
+        QProcess p;
+        p.start(program, args);
+        p.waitForFinished(20000);
+        EXPECT_EQ(p.exitCode(), 0) << program.toStdString();
+        QStringList out = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        out.sort();
+        return out;
+    };
+    const QString folderName = QFileInfo(in_).fileName();
+    const QStringList chosen{folderName + u"/a file.bin"_s, folderName + u"/sub dir"_s,
+                             folderName + u"/sub dir/b $x.bin"_s};
+    out_ = in_;
+    host_.noUpload_ = true;
+    for (int k = 1; k <= 2; ++k) {
+        jobTree().addJob(job(QString()));
+        ASSERT_EQ(run(), JobRunner::Outcome::Done);
+        QStringList packed = names(u"unrar"_s, {u"lb"_s, in_ + u"/Tessaly_Temp000%1/My Pics.rar"_s.arg(k)});
+        packed.removeAll(folderName);
+        EXPECT_EQ(packed, chosen) << k;
+    }
+    EXPECT_TRUE(logHas(u"Left out of the job \"My Pics\": "_s + in_ + u"/Tessaly_Temp0001 holds this program's earlier results."_s));
+
+    // A real ZIP archive, in the same folder.
+    RarParJob zip = job(QString());
+    zip.rar.replace(u"/My Pics.rar\""_s, u"/My Pics.zip\""_s);
+    jobTree().addJob(zip);
+    ASSERT_EQ(run(), JobRunner::Outcome::Done);
+    const QString archive = in_ + u"/Tessaly_Temp0003/My Pics.zip"_s;
+    EXPECT_EQ(test::readAll(archive).left(2), QByteArray("PK"));
+    names(u"unzip"_s, {u"-tq"_s, archive});
+    EXPECT_EQ(names(u"unzip"_s, {u"-Z1"_s, archive}),
+              (QStringList{chosen.at(0), chosen.at(1) + u'/', chosen.at(2)}));
+    EXPECT_TRUE(tempFiles(u"Tessaly_Temp0003"_s).contains(u"My Pics.par2"_s));
+    EXPECT_FALSE(QFileInfo::exists(in_ + u"/Tessaly_Temp0003/.zip-stage"_s));
+
+    // No archive: recovery files over the files where they are, and those
+    // files queued with them.
+    host_.noUpload_ = false;
+    JobRequest r;
+    r.inputs = {in_};
+    r.collectionName = u"My Pics"_s;
+    r.outputPath = in_;
+    r.subject = u"Holiday Pics"_s;
+    r.newsgroups = {u"alt.binaries.test"_s};
+    r.options.noArchive = true;
+    r.options.archiveName = u"My Pics"_s;
+    r.options.partSize = appSettings().PartSize;
+    ASSERT_EQ(validateJob(r, itemSize(in_)), 0);
+    jobTree().addJob(makeJobs(r, itemSize(in_)).at(0));
+    ASSERT_EQ(run(), JobRunner::Outcome::Done) << [] {
+        QString all;
+        for (const LogLine &line : logModel().lines())
+            all += line.text + u'\n';
+        return all.toStdString();
+    }();
+    const QString par2 = in_ + u"/Tessaly_Temp0004/My Pics.par2"_s;
+    QProcess verify;
+    verify.start(u"par2"_s, {u"verify"_s, u"-B"_s, QFileInfo(in_).absolutePath(), par2});
+    ASSERT_TRUE(verify.waitForFinished(20000));
+    const QByteArray said = verify.readAllStandardOutput();
+    EXPECT_EQ(verify.exitCode(), 0) << said.constData();
+    EXPECT_TRUE(said.contains(QByteArray("Target: \"" + chosen.at(2).toUtf8() + "\" - found."))) << said.constData();
+    EXPECT_FALSE(said.contains("Tessaly_Temp"));
+    QStringList queued;
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        queued << uploadQueue().item(i).path;
+    EXPECT_TRUE(queued.contains(in_ + u"/a file.bin"_s)) << queued.join(u'\n').toStdString();
+    EXPECT_TRUE(queued.contains(in_ + u"/sub dir/b $x.bin"_s));
+    EXPECT_TRUE(queued.contains(par2));
+    EXPECT_EQ(queued.filter(u"Tessaly_Temp0001"_s), QStringList());
+    EXPECT_EQ(queued.filter(u".tessaly"_s), QStringList());
 }
 
 TEST_F(JobRun, OnlyTheChosenFilesArePacked)
@@ -237,9 +343,9 @@ TEST_F(JobRun, AFullDiskAtTheSavePathFailsTheJobAndKeepsIt)
         GTEST_SKIP() << "mounting a small file system needs root";
     QDir().mkpath(out_);
     const QByteArray mountPoint = QFile::encodeName(out_);
-    if (std::system(QByteArray("mount -t tmpfs -o size=1m tmpfs '" + mountPoint + "'").constData()) != 0)
+    if (std::system(QByteArray("mount -t tmpfs -o size=20m tmpfs '" + mountPoint + "'").constData()) != 0)
         GTEST_SKIP() << "this machine does not let tests mount a file system";
-    test::writeAll(in_ + u"/big.bin"_s, test::randomData(3'000'000, 4));
+    test::writeAll(in_ + u"/big.bin"_s, test::randomData(24'000'000, 4));
     jobTree().addJob(job(u"1000000"_s));
     EXPECT_EQ(run(), JobRunner::Outcome::Failed); // the archiver's write error question is not waited on
     EXPECT_TRUE(logHas(u"rar failed with exit status"_s));
@@ -290,4 +396,36 @@ TEST(JobRunnerFolders, TemporaryNamesAndNumbering)
     EXPECT_EQ(uploadQueue().item(12).subject, u"S - [12/12] - \"f11.bin\" yEnc"_s);
     EXPECT_EQ(uploadQueue().item(13).subject, u"S - [00/12] - \"s.nzb\" yEnc"_s);
     EXPECT_EQ(JobRunner::LoadData(test::home() + u"/base/Tessaly_Temp0005"_s, u"S"_s, u"a.b"_s, {}, {}), 0);
+
+    // At the next start only folders marked unfinished, by a process that
+    // is gone, are removed: never one by its name alone, never a finished
+    // one, never one another run is working in.
+    const QString save = test::homeFile(u"save"_s);
+    const auto made = [&](int n) -> QString { return save + u"/Tessaly_Temp000%1"_s.arg(n); };
+    for (int n = 1; n <= 4; ++n)
+        QDir().mkpath(made(n));
+    ASSERT_TRUE(markTempFolder(made(1), false)); // this process: not running a job at start
+    ASSERT_TRUE(markTempFolder(made(2), true));
+    QProcess other;
+    other.start(u"sleep"_s, {u"30"_s});
+    ASSERT_TRUE(other.waitForStarted());
+    test::writeAll(made(4) + u"/.tessaly-rarpar"_s,
+                   "Tessaly Poster Rar & Par folder\nstate=running\npid=" + QByteArray::number(other.processId())
+                       + "\nprogram=sleep\n");
+    RarParJob kept;
+    kept.name = u"kept"_s;
+    kept.savePath = save + u'/';
+    jobTree().addJob(kept);
+    JobRunner::removeStaleFolders(jobTree());
+    EXPECT_FALSE(QFileInfo::exists(made(1)));
+    for (int n = 2; n <= 4; ++n)
+        EXPECT_TRUE(QFileInfo::exists(made(n))) << n;
+    other.kill();
+    other.waitForFinished();
+    JobRunner::removeStaleFolders(jobTree());
+    EXPECT_FALSE(QFileInfo::exists(made(4)));
+    bool said = false;
+    for (const LogLine &line : logModel().lines())
+        said = said || line.text.contains(u"Tessaly_Temp0001: the Rar & Par run that made it did not finish"_s);
+    EXPECT_TRUE(said);
 }

@@ -166,6 +166,21 @@ TEST_F(RarPar, AddValidatesAddsSeparateJobsAndRemembersTheOptions)
     EXPECT_TRUE(logHas(u"Adding 2 Rar & Par jobs."_s));
     EXPECT_EQ(test::readAll(jobFilePath()).count("Image=\"1\""), 2);
 
+    // Without an archive only the recovery options apply; the job names the
+    // files themselves and no archiver.
+    d->chkSeparate->setChecked(false);
+    d->chkNoArchive->click();
+    EXPECT_FALSE(d->cboCompression->isEnabled());
+    EXPECT_FALSE(d->chkCreateZip->isEnabled());
+    EXPECT_FALSE(d->cboSplitSize->isEnabled());
+    ASSERT_TRUE(d->cmdAdd_Click());
+    EXPECT_TRUE(jobTree().leafCaptions(2).at(0).startsWith(u"none -- \""_s)) << jobTree().leafCaptions(2).at(0).toStdString();
+    EXPECT_TRUE(jobTree().leafCaptions(2).at(1).endsWith(u"/<TempFolder>/My Pics.par2\" \""_s + d->txtOutputPath->text() + u"<TempFolder>/*.*\""_s))
+        << jobTree().leafCaptions(2).at(1).toStdString();
+    EXPECT_EQ(appSettings().NoArchive, 1);
+    d->chkNoArchive->click();
+    EXPECT_TRUE(d->cboCompression->isEnabled());
+
     // Remembered, and offered again when the setting asks for it.
     EXPECT_EQ(appSettings().GroupNames, u"1|"_s);
     EXPECT_EQ(appSettings().RarSplitSize, u"100000"_s);

@@ -43,11 +43,11 @@ TEST(AppSettings, MissingFileIsCreatedWithEveryDefault)
 
     const QByteArray file = test::readAll(settingsFile().path());
     const QStringList keys = settingsKeys();
-    ASSERT_EQ(keys.size(), 55);
+    ASSERT_EQ(keys.size(), 56);
     // Each key once, in the order of the defaults.
     QList<QByteArray> lines = file.split('\n');
     lines.removeAll(QByteArray());
-    ASSERT_EQ(lines.size(), 56); // section line + 55 keys
+    ASSERT_EQ(lines.size(), 57); // section line + 56 keys
     EXPECT_EQ(lines[0], QByteArray("[Settings]"));
     for (int i = 0; i < keys.size(); ++i)
         EXPECT_TRUE(lines[i + 1].startsWith(QByteArray(keys[i].toUtf8() + '='))) << lines[i + 1].constData();
