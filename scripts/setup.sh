@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   xvfb xauth fonts-dejavu-core dbus
   python3 python3-yenc unrtf stunnel4 openssl util-linux
-  par2 libxml2-utils
+  par2 zip unzip libxml2-utils
   librsvg2-bin desktop-file-utils appstream dpkg-dev fakeroot
 )
 

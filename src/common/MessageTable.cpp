@@ -294,6 +294,7 @@ constexpr EnglishText kEnglish[] = {
     {286, u"The save path must be a full path, such as /home/me/uploads."},
     {287, u"No archive: PAR2 over the files as they are"},
     {288, u"Creating ZIP archive..."},
+    {289, u"Remove all Rar & Par jobs?"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -308,7 +309,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"Window", 268, 274},
     {u"Tls", 275, 281},
     {u"Hints", 282, 284},
-    {u"RarParNames", 285, 288},
+    {u"RarParNames", 285, 289},
 };
 
 bool inRange(int slot)

@@ -254,7 +254,7 @@ void MainWindow::clearAllJobs()
 {
     if (!tessaly::jobTree().hasJobs() || (jobRunner_ && jobRunner_->isRunning()))
         return;
-    if (Prompts::message(this, msg(83), PromptIcon::Question, PromptButtons::YesNo, msg(84)) != PromptAnswer::Yes)
+    if (Prompts::message(this, msg(289), PromptIcon::Question, PromptButtons::YesNo, msg(84)) != PromptAnswer::Yes)
         return;
     tessaly::jobTree().resetToPlaceholder();
     SaveRarPar();

@@ -248,8 +248,10 @@ TEST_F(RarPar, TheWindowRunsStopsMovesAndClearsJobs)
     EXPECT_FALSE(QFileInfo::exists(in_ + u"/Tessaly_Temp0002"_s));
     EXPECT_EQ(jobTree().rootCount(), 1);
 
+    Prompts::reset();
     Prompts::setNextAnswer(PromptAnswer::Yes);
     window.jobToolbar()->actions().last()->trigger();
+    EXPECT_EQ(shownTexts(), QStringList{msg(289)}); // it asks about jobs, not files
     EXPECT_FALSE(jobTree().hasJobs());
     EXPECT_TRUE(window.jobToolbar()->actions().last()->toolTip().endsWith(u"(no jobs yet)"_s));
     EXPECT_FALSE(test::readAll(jobFilePath()).contains("Image=\"1\""));
