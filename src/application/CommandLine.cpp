@@ -144,7 +144,7 @@ QString commandLineHelp(const QString &program)
            "words after it) is ignored with a warning on standard error. Without a display\n"
            "(or with --headless) the program runs without a window and writes its log to\n"
            "standard output; SIGINT, SIGTERM or SIGHUP stops it with the queue saved (a second one\n"
-           "ends it at once). A run without a window, or with /P /C, gives up after\n"
+           "ends it and the outside tool it runs at once, unsaved). A run without a window, or with /P /C, gives up after\n"
            "RetryMinutes (Settings.ini, default 10; 0: never) without progress. While\n"
            "another instance uses the same program folder, a command line is not carried\n"
            "out: the program says so on standard error and exits with status 2.\n"

@@ -2,6 +2,9 @@
 // fail in the ways an unattended run meets: every run must end by itself,
 // with the status its --help promises. The cases run side by side, so the
 // two that wait out RetryMinutes (one minute) set the test's length.
+#include "rarpar/JobFile.h"
+#include "rarpar/JobOptions.h"
+#include "rarpar/JobTree.h"
 #include "storage/AppSettings.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
@@ -13,6 +16,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -77,26 +81,136 @@ QString startSecretStore(const QStringList &storeArguments, std::vector<std::uni
     return ready.contains("ready") ? addr : QString();
 }
 
-} // namespace
-
-TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
+QProcessEnvironment headlessEnvironment()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(u"DISPLAY"_s);
     env.remove(u"WAYLAND_DISPLAY"_s);
     env.remove(u"QT_QPA_PLATFORM"_s);
+    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+    return env;
+}
 
-    // The defaults, written by a run whose command line is bad.
+// The defaults, written by a run whose command line is bad.
+QByteArray defaultSettings(QProcessEnvironment env)
+{
     const QString templateHome = test::homeFile(u"template"_s);
     QDir().mkpath(templateHome);
-    {
-        QProcess p;
-        env.insert(u"TESSALY_HOME"_s, templateHome);
+    QProcess p;
+    env.insert(u"TESSALY_HOME"_s, templateHome);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(TESSALY_APP_PATH), {u"/F"_s, u"/nonexistent"_s, u"/P"_s, u"/C"_s});
+    EXPECT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 1) << "bad command line";
+    return test::readAll(templateHome + u"/Settings.ini"_s);
+}
+
+// Running (a killed process whose parent is gone may stay a zombie a while).
+bool processAlive(qint64 pid)
+{
+    const QByteArray stat = test::readAll(u"/proc/%1/stat"_s.arg(pid));
+    const qsizetype at = stat.lastIndexOf(')');
+    return pid > 0 && at > 0 && stat.mid(at + 2, 1) != "Z";
+}
+
+} // namespace
+
+TEST(UnattendedRun, AJobCutShortLeavesNothingBehindAndRunsOnceLater)
+{
+    QProcessEnvironment env = headlessEnvironment();
+    const QByteArray defaults = defaultSettings(env);
+    test::ScriptedNntpServer server;
+    ASSERT_TRUE(server.start());
+    const QString home = test::homeFile(u"jobhome"_s), files = test::homeFile(u"jobfiles"_s);
+    QDir().mkpath(home);
+    QDir().mkpath(files);
+    test::writeAll(files + u"/data.bin"_s, test::randomData(300000, 7));
+    test::writeAll(home + u"/Settings.ini"_s,
+                   test::withSettings(defaults, {u"Server=127.0.0.1"_s, u"Port="_s + QString::number(server.port()),
+                                                 u"Connections=2"_s, u"MaxLines=1000"_s, u"PostCheckDelay=0"_s}));
+    // The program folder's archiver comes first: one that hangs while the
+    // file "hang" is there, else the real one.
+    test::writeAll(home + u"/rar"_s, "#!/bin/sh\necho $$ > \"$TESSALY_HOME/rar.pid\"\n"
+                                     "if [ -e \"$TESSALY_HOME/hang\" ]; then echo 'Creating archive x'; exec sleep 60; fi\n"
+                                     "exec rar \"$@\"\n");
+    QFile::setPermissions(home + u"/rar"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    JobRequest r;
+    r.inputs = {files + u"/data.bin"_s};
+    r.collectionName = u"Data"_s;
+    r.outputPath = files;
+    r.subject = u"Data"_s;
+    r.newsgroups = {u"alt.test"_s};
+    r.options.archiveName = u"Data"_s;
+    r.options.partSize = 128000;
+    ASSERT_EQ(validateJob(r, 300000), 0);
+    jobTree().resetToPlaceholder();
+    jobTree().addJob(makeJobs(r, 300000).at(0));
+    test::writeAll(home + u"/RarPar.dat"_s, jobDocument(jobTree()));
+    env.insert(u"TESSALY_HOME"_s, home);
+
+    const auto hungRun = [&](QProcess &p) {
+        test::writeAll(home + u"/hang"_s, "");
+        QFile::remove(home + u"/rar.pid"_s);
         p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TESSALY_APP_PATH), {u"/F"_s, u"/nonexistent"_s, u"/P"_s, u"/C"_s});
-        ASSERT_TRUE(p.waitForFinished(20000));
-        EXPECT_EQ(p.exitCode(), 1) << "bad command line";
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(TESSALY_APP_PATH), {u"/P"_s, u"/C"_s});
+        for (QDeadlineTimer d(20000); !QFile::exists(home + u"/rar.pid"_s) && !d.hasExpired();)
+            QThread::msleep(20);
+        QThread::msleep(200);
+        return test::readAll(home + u"/rar.pid"_s).trimmed().toLongLong();
+    };
+    // Killed outright mid-job: the folder stays behind (and so does the tool).
+    QProcess killed;
+    const qint64 firstTool = hungRun(killed);
+    ASSERT_TRUE(processAlive(firstTool));
+    ASSERT_TRUE(QFileInfo::exists(files + u"/Tessaly_Temp0001"_s));
+    ::kill(pid_t(killed.processId()), SIGKILL);
+    killed.waitForFinished(5000);
+    ::kill(-pid_t(firstTool), SIGKILL);
+
+    // Asked twice to stop: the tool goes with it, and nothing claims a save.
+    QProcess twice;
+    const qint64 secondTool = hungRun(twice);
+    ASSERT_TRUE(processAlive(secondTool));
+    // The stale folder went at the start: its number is this run's.
+    EXPECT_TRUE(test::readAll(files + u"/Tessaly_Temp0001/.tessaly-rarpar"_s)
+                    .contains(QByteArray("\npid=" + QByteArray::number(twice.processId()) + '\n')));
+    // (Two different signals: a second of the same kind could merge with the first.)
+    ::kill(pid_t(twice.processId()), SIGTERM);
+    ::kill(pid_t(twice.processId()), SIGINT);
+    ASSERT_TRUE(twice.waitForFinished(10000));
+    EXPECT_EQ(twice.exitCode(), 128 + SIGINT);
+    QThread::msleep(100);
+    EXPECT_FALSE(processAlive(secondTool));
+    const QByteArray said = twice.readAllStandardError();
+    EXPECT_TRUE(said.contains("Ended at once by a second signal: what changed since the queue was last saved is not saved."));
+    EXPECT_FALSE(said.contains("is saved")) << said.constData();
+
+    // The next run cleans up, runs the job once and posts its results.
+    QFile::remove(home + u"/hang"_s);
+    QProcess last;
+    last.setProcessEnvironment(env);
+    last.setStandardOutputFile(QProcess::nullDevice());
+    last.start(QStringLiteral(TESSALY_APP_PATH), {u"/P"_s, u"/C"_s});
+    for (QDeadlineTimer d(60000); last.state() != QProcess::NotRunning && !d.hasExpired();) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
+    EXPECT_EQ(last.exitCode(), 0) << last.readAllStandardError().constData();
+    const QStringList made = QDir(files).entryList({u"Tessaly_Temp*"_s}, QDir::Dirs);
+    EXPECT_EQ(made, QStringList{u"Tessaly_Temp0001"_s});
+    QByteArrayList names;
+    for (const test::ReceivedArticle &a : server.accepted())
+        if (const qsizetype at = a.raw.indexOf(" name="); at >= 0)
+            names << a.raw.mid(at + 6, a.raw.indexOf('\r', at) - at - 6);
+    EXPECT_EQ(names.count("Data.rar"), 3) << names.join(' ').constData(); // 300 KB in 128,000-byte parts, once
+    EXPECT_FALSE(test::readAll(home + u"/RarPar.dat"_s).contains("Data.rar"));
+}
+
+TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
+{
+    QProcessEnvironment env = headlessEnvironment();
+
+    const QByteArray defaults = defaultSettings(env);
     {
         QProcess p;
         p.setProcessEnvironment(env);
@@ -105,7 +219,6 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         EXPECT_EQ(p.exitCode(), 0);
         EXPECT_TRUE(p.readAllStandardOutput().startsWith("Tessaly Poster "));
     }
-    const QByteArray defaults = test::readAll(templateHome + u"/Settings.ini"_s);
     ASSERT_FALSE(defaults.isEmpty());
 
     const quint16 deadPort = test::freePort();
