@@ -86,10 +86,14 @@ namespace {
 
 int g_silenceBound = 10 * 60 * 1000;
 
-// The folder every input lies in (a folder input's parent, so that its own
-// name is kept), as the recovery files' base for relative names.
+// The folder the recovery files name the files from: one folder alone is
+// its own base (its files at the top, as a download puts them); else the
+// folder every input lies in (a folder input's parent, so that its own
+// name is kept).
 QString commonBase(const QStringList &inputs)
 {
+    if (inputs.size() == 1 && QFileInfo(inputs.first()).isDir())
+        return QFileInfo(inputs.first()).absoluteFilePath();
     QStringList common;
     bool first = true;
     for (const QString &input : inputs) {

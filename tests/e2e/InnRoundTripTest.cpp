@@ -531,9 +531,10 @@ TEST_F(InnRoundTrip, HeadlessPowerOffAfterTheCountdown)
 
 TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
 {
-    // Two jobs made in the job dialog and run by the window's Start: RAR
-    // volumes with PAR2 files, and one ZIP; their results are posted by the
-    // same run, one after the other, without anyone pressing anything again.
+    // Three jobs made in the job dialog and run by the window's Start: RAR
+    // volumes with PAR2 files, one ZIP, and PAR2 files over files posted as
+    // they are; their results are posted by the same run, one after the
+    // other, without anyone pressing anything again.
     appSettings().setMaxLines(500); // parts of 64,000 bytes
     appSettings().ConfirmSubject = 1;
     ASSERT_TRUE(writeDefaultSettings());
@@ -547,6 +548,9 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
     for (auto it = inputs.cbegin(); it != inputs.cend(); ++it)
         test::writeAll(pics + u'/' + it.key(), it.value());
     test::writeAll(docs + u"/readme.txt"_s, randomData(20000, 53));
+    const QString loose = test::homeFile(u"Loose"_s);
+    test::writeAll(loose + u"/one.bin"_s, randomData(300000, 54));
+    test::writeAll(loose + u"/two.bin"_s, randomData(200000, 55));
 
     MainWindow::setStartupWait(0);
     MainWindow window;
@@ -578,7 +582,18 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
         d.chkNZB->setChecked(true);
         ASSERT_TRUE(d.cmdAdd_Click());
     }
-    ASSERT_EQ(tessaly::jobTree().rootCount(), 2);
+    {
+        // No archive: the files themselves with recovery files, from the
+        // default save path (the folder itself).
+        frmRarPar d(&window);
+        d.addInputFolder(loose);
+        d.chkNoArchive->click();
+        d.txtSubject->setText(u"Loose"_s);
+        d.lstNewsgroups->item(0)->setSelected(true);
+        d.chkNZB->setChecked(true);
+        ASSERT_TRUE(d.cmdAdd_Click());
+    }
+    ASSERT_EQ(tessaly::jobTree().rootCount(), 3);
 
     window.StartOrStop();
     QDeadlineTimer deadline(120000);
@@ -629,10 +644,38 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
         EXPECT_TRUE(test::readAll(found) == it.value()) << qPrintable(it.key()) << " differs";
     }
 
-    // The ZIP job's archive comes back as it was made.
+    // The ZIP job's archive comes back as it was made, and is a ZIP archive
+    // that holds the folder (nzbget unpacks only RAR and 7-Zip sets).
     fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), out2 + u"Docs.nzb"_s}, &rc);
     ASSERT_EQ(rc, 0) << qPrintable(fetched);
     EXPECT_TRUE(test::readAll(work + u"/dst/Docs/Docs.zip"_s) == test::readAll(out2 + u"Docs.zip"_s));
+    QProcess unzip;
+    unzip.start(u"unzip"_s, {u"-t"_s, work + u"/dst/Docs/Docs.zip"_s});
+    ASSERT_TRUE(unzip.waitForFinished(20000));
+    EXPECT_EQ(unzip.exitCode(), 0) << unzip.readAllStandardOutput().constData();
+    unzip.start(u"unzip"_s, {u"-p"_s, work + u"/dst/Docs/Docs.zip"_s, u"Docs/readme.txt"_s});
+    ASSERT_TRUE(unzip.waitForFinished(20000));
+    EXPECT_TRUE(unzip.readAllStandardOutput() == test::readAll(docs + u"/readme.txt"_s));
+
+    // Without an archive: one article of a file itself is taken off the
+    // server, and nzbget repairs it from the recovery files.
+    const QString out3 = loose + u"/Tessaly_Temp0001/"_s;
+    ASSERT_TRUE(QFileInfo::exists(out3 + u"Loose.par2"_s));
+    int one = 0;
+    for (int i = 1; i <= uploadQueue().count(); ++i)
+        if (uploadQueue().item(i).subject.contains(u"\"one.bin\""_s))
+            one = i;
+    ASSERT_GT(one, 0);
+    EXPECT_EQ(uploadQueue().item(one).path, loose + u"/one.bin"_s);
+    ASSERT_EQ(uploadQueue().item(one).messageids.size(), 5);
+    const QString gone = runScript(u"inn.sh"_s, {u"cancel"_s, root_, uploadQueue().item(one).messageids.at(2)}, &rc);
+    ASSERT_EQ(rc, 0) << qPrintable(gone);
+    fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), out3 + u"Loose.nzb"_s}, &rc);
+    ASSERT_EQ(rc, 0) << qPrintable(fetched) << test::readAll(work + u"/Loose.out"_s).right(3000).constData();
+    const QByteArray looseStatus = test::readAll(work + u"/status/Loose.env"_s);
+    EXPECT_TRUE(looseStatus.contains("NZBPP_PARSTATUS=2")) << looseStatus.constData(); // repaired
+    for (const QString &name : {u"one.bin"_s, u"two.bin"_s})
+        EXPECT_TRUE(test::readAll(work + u"/dst/Loose/"_s + name) == test::readAll(loose + u'/' + name)) << qPrintable(name);
 }
 
 namespace {
