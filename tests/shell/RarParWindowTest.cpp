@@ -313,6 +313,11 @@ TEST_F(RarPar, Screenshots)
             QCoreApplication::processEvents();
             d.grab().save(folder + u"/dialog-%1-%2.png"_s.arg(language).arg(tab + 1));
         }
+        d.TabStrip->setCurrentIndex(1);
+        d.chkNoArchive->click(); // the archive's own options go grey
+        QCoreApplication::processEvents();
+        d.grab().save(folder + u"/dialog-%1-2-no-archive.png"_s.arg(language));
+        d.chkNoArchive->click();
         ASSERT_TRUE(d.cmdAdd_Click());
         d.txtColName->setText(u"Second collection"_s);
         ASSERT_TRUE(d.cmdAdd_Click());
