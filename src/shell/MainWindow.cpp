@@ -271,6 +271,8 @@ void MainWindow::buildListCommands()
     mnupopup->addSeparator();
     mnuQueueSelected = mnupopup->addAction(QString(), this, [this] { requeueItems(true); });
     mnuQueueAll = mnupopup->addAction(QString(), this, [this] { requeueItems(false); });
+    mnuQueueSelected->setObjectName(u"mnuQueueSelected"_s);
+    mnuQueueAll->setObjectName(u"mnuQueueAll"_s);
     mnupopup->addSeparator();
     mnuNewsgroupSelected = mnupopup->addAction(QString(), this, [this] { changeNewsgroups(false); });
     mnuNewsgroupAll = mnupopup->addAction(QString(), this, [this] { changeNewsgroups(true); });

@@ -486,6 +486,15 @@ bool anyNotPosted(const QList<int> &rows)
                        [](int r) { return uploadQueue().item(r).state != UploadState::PostedOK; });
 }
 
+// Rows that Re-Queue changes: not posted, not queued already.
+bool anyToRequeue(const QList<int> &rows)
+{
+    return std::any_of(rows.begin(), rows.end(), [](int r) {
+        const UploadState state = uploadQueue().item(r).state;
+        return state != UploadState::PostedOK && state != UploadState::Queued;
+    });
+}
+
 } // namespace
 
 void MainWindow::applyEmptyOrPostingMenuState()
@@ -501,9 +510,10 @@ void MainWindow::applyHasWorkMenuState()
 {
     if (postingInProgress())
         return;
-    for (QAction *a : {mnuSettings, mnuPauseSelected, mnuPauseAll, mnuClearSelected, mnuClearAll, mnuQueueSelected,
-                       mnuQueueAll})
+    for (QAction *a : {mnuSettings, mnuPauseSelected, mnuPauseAll, mnuClearSelected, mnuClearAll})
         a->setEnabled(true);
+    mnuQueueSelected->setEnabled(anyToRequeue(selectedRows()));
+    mnuQueueAll->setEnabled(anyToRequeue(allRows()));
     mnuUpdates->setEnabled(true);
     // New newsgroups for what is not posted yet; the selection's and filling
     // are judged when the list's menu opens.
@@ -769,6 +779,11 @@ void MainWindow::updateUploadMenu(bool overARow)
     // New newsgroups: for rows not posted yet, never while posting.
     mnuNewsgroupSelected->setEnabled(anyNotPosted(rows) && !postingInProgress());
     mnuNewsgroupAll->setEnabled(anyNotPosted(allRows()) && !postingInProgress());
+    // Re-Queue where it changes something: posted rows stay posted.
+    if (!postingInProgress()) {
+        mnuQueueSelected->setEnabled(anyToRequeue(rows));
+        mnuQueueAll->setEnabled(anyToRequeue(allRows()));
+    }
 }
 
 // ---------------------------------------------------------------- option boxes

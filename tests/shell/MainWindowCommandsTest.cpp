@@ -611,9 +611,23 @@ TEST_F(Commands, NewsgroupChangesAndFillingAreOfferedWhereTheyApply)
     EXPECT_FALSE(selected->isEnabled());
     EXPECT_FALSE(all->isEnabled());
     setPostingInProgress(false);
+    // Re-Queue only where it changes something: a paused row, never a posted one.
+    QAction *requeueAll = action(u"mnuQueueAll"_s), *requeueSelected = action(u"mnuQueueSelected"_s);
+    ASSERT_TRUE(requeueAll && requeueSelected);
+    window->updateUploadMenu(true);
+    EXPECT_FALSE(requeueAll->isEnabled()); // row 2 is queued already
+    uploadQueue().setState(2, UploadState::Paused);
+    select({1});
+    window->updateUploadMenu(true);
+    EXPECT_TRUE(requeueAll->isEnabled());
+    EXPECT_FALSE(requeueSelected->isEnabled());
+    requeueAll->trigger();
+    EXPECT_EQ(uploadQueue().item(2).state, UploadState::Queued);
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
     uploadQueue().setState(2, UploadState::PostedOK);
     window->updateUploadMenu(true);
     EXPECT_FALSE(all->isEnabled()); // everything posted
+    EXPECT_FALSE(requeueAll->isEnabled());
 }
 
 TEST_F(Commands, ChangeNewsgroupsLeavesPostedRowsAndTakesANameTwice)
