@@ -27,8 +27,18 @@ QString collectionSubject(const QString &subject, int i, int n, const QString &f
         + u"] - \""_s + quoted + u"\" yEnc"_s;
 }
 
-QString nzbPathFor(const QString &firstFile)
+QString nzbPathFor(const QString &firstFile, const QString &subject)
 {
+    // Names that are also safe on the file systems other systems use.
+    QString name;
+    for (const QChar c : subject.trimmed())
+        name += (c < u' ' || QStringView(u"/\\:*?\"<>|").contains(c)) ? u'_' : c;
+    while (name.endsWith(u'.') || name.endsWith(u' '))
+        name.chop(1);
+    if (!name.isEmpty() && name != u"_"_s) {
+        const qsizetype slash = firstFile.lastIndexOf(u'/');
+        return firstFile.left(slash + 1) + name.left(200) + u".nzb"_s;
+    }
     const qsizetype len = firstFile.size();
     if (len >= 4 && firstFile.at(len - 4) == u'.')
         return firstFile.left(len - 4) + u".nzb"_s;

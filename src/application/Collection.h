@@ -15,9 +15,11 @@ namespace tessaly {
 // (for n of 2 to 4 digits); a double quote in the name shows as a single one.
 QString collectionSubject(const QString &subject, int i, int n, const QString &fileName);
 
-// The NZB path offered for a collection: beside its first file, with the
-// file's extension (3 or 4 letters) replaced by ".nzb".
-QString nzbPathFor(const QString &firstFile);
+// The NZB path offered for a collection: beside its first file, named after
+// the subject (characters a file name cannot hold become "_"); without a
+// usable subject, the first file's name with its extension (3 or 4 letters)
+// replaced by ".nzb".
+QString nzbPathFor(const QString &firstFile, const QString &subject = {});
 
 struct CollectionRequest
 {

@@ -58,6 +58,9 @@ FileSetupDialog::FileSetupDialog(const QStringList &files, QWidget *parent)
     fillNewsgroupList(lstNewsgroups);
     auto *add = new QPushButton(msg(14));
     auto *remove = new QPushButton(msg(15));
+    // Enter means OK, wherever the focus is.
+    add->setAutoDefault(false);
+    remove->setAutoDefault(false);
     connect(add, &QPushButton::clicked, this, &FileSetupDialog::cmdAddgroup_Click);
     connect(remove, &QPushButton::clicked, this, &FileSetupDialog::cmdRemove_Click);
     auto *groupButtons = new QVBoxLayout;
@@ -69,8 +72,15 @@ FileSetupDialog::FileSetupDialog(const QStringList &files, QWidget *parent)
     groupLayout->addLayout(groupButtons);
 
     chkNZB = new QCheckBox(msg(16));
-    txtNZBPath = new QLineEdit(files.isEmpty() ? QString() : nzbPathFor(files.first()));
+    txtNZBPath = new QLineEdit(files.isEmpty() ? QString() : nzbPathFor(files.first(), s.Subject));
+    // Named after the subject while it is typed, until the name is edited.
+    connect(txtSubject, &QLineEdit::textChanged, this, [this](const QString &t) {
+        if (files_.isEmpty() || txtNZBPath->isModified())
+            return;
+        txtNZBPath->setText(nzbPathFor(files_.first(), t));
+    });
     cmdSave = new QPushButton(msg(17));
+    cmdSave->setAutoDefault(false);
     txtNZBPath->setEnabled(false);
     cmdSave->setEnabled(false);
     connect(chkNZB, &QCheckBox::toggled, this, [this](bool on) {
@@ -79,8 +89,10 @@ FileSetupDialog::FileSetupDialog(const QStringList &files, QWidget *parent)
     });
     connect(cmdSave, &QPushButton::clicked, this, [this] {
         const QString path = Prompts::saveFileName(this, u"Save"_s, txtNZBPath->text(), u"NZB File (*.nzb)"_s);
-        if (!path.isEmpty())
+        if (!path.isEmpty()) {
             txtNZBPath->setText(path);
+            txtNZBPath->setModified(true); // chosen: the subject no longer names it
+        }
     });
     chkNZB->setChecked(s.EnableNZB > 0);
     auto *nzbRow = new QHBoxLayout;

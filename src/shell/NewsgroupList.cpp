@@ -41,34 +41,38 @@ void fillNewsgroupList(QListWidget *list)
 
 void addNewsgroupTo(QWidget *parent, QListWidget *list, NewsgroupAdd how)
 {
-    const std::optional<QString> answer = Prompts::input(parent, u"Add a Newsgroup"_s, u"Add a Newsgroup:"_s,
-                                                         u"alt.binaries."_s);
-    if (!answer || answer->isEmpty())
-        return;
-    const QString name = *answer;
-    QString problem;
-    if (how == NewsgroupAdd::ChangeDialog) {
-        if (name == u"alt.binaries."_s)
-            problem = u"\"alt.binaries.\" is an invalid newsgroup name. "_s;
+    // A name that is refused is offered again as typed, to be mended.
+    QString typed = u"alt.binaries."_s;
+    QString clean;
+    for (;;) {
+        const std::optional<QString> answer = Prompts::input(parent, u"Add a Newsgroup"_s, u"Add a Newsgroup:"_s, typed);
+        if (!answer || answer->isEmpty())
+            return;
+        const QString name = *answer;
+        QString problem;
+        if (how == NewsgroupAdd::ChangeDialog) {
+            if (name == u"alt.binaries."_s)
+                problem = u"\"alt.binaries.\" is an invalid newsgroup name. "_s;
+            else if (name.startsWith(u'.'))
+                problem = u"Newsgroup names can't start with a dot (.)"_s;
+            else if (name.endsWith(u'.'))
+                problem = u"Newsgroup names can't end with a dot (.)"_s;
+        } else if (name == u"alt.binaries."_s)
+            problem = u"\"alt.binaries.\" "_s + msg(20);
         else if (name.startsWith(u'.'))
-            problem = u"Newsgroup names can't start with a dot (.)"_s;
+            problem = msg(21);
         else if (name.endsWith(u'.'))
-            problem = u"Newsgroup names can't end with a dot (.)"_s;
-    } else if (name == u"alt.binaries."_s)
-        problem = u"\"alt.binaries.\" "_s + msg(20);
-    else if (name.startsWith(u'.'))
-        problem = msg(21);
-    else if (name.endsWith(u'.'))
-        problem = msg(22);
-    else if (!list->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive).isEmpty())
-        problem = msg(23);
-    const QString clean = withoutLineBreaks(name).trimmed();
-    if (problem.isEmpty() && !isNewsgroupName(clean))
-        problem = u"\"%1\" is not a newsgroup name: letters, digits, \"+\", \"-\" and \"_\", with single dots "
-                  u"between the parts."_s.arg(clean.left(80));
-    if (!problem.isEmpty()) {
+            problem = msg(22);
+        else if (!list->findItems(name, Qt::MatchExactly | Qt::MatchCaseSensitive).isEmpty())
+            problem = msg(23);
+        clean = withoutLineBreaks(name).trimmed();
+        if (problem.isEmpty() && !isNewsgroupName(clean))
+            problem = u"\"%1\" is not a newsgroup name: letters, digits, \"+\", \"-\" and \"_\", with single dots "
+                      u"between the parts."_s.arg(clean.left(80));
+        if (problem.isEmpty())
+            break;
         Prompts::message(parent, problem);
-        return;
+        typed = name;
     }
     list->addItem(clean);
     // A group just added is the one wanted.

@@ -134,6 +134,7 @@ std::optional<QString> input(QWidget *parent, const QString &title, const QStrin
                              const QString &defaultText)
 {
     record(u"input"_s, title, prompt);
+    g_shown.last().value = defaultText;
     if (g_mode == PromptMode::Scripted)
         return g_inputs.isEmpty() ? std::nullopt : g_inputs.dequeue();
     if (g_mode == PromptMode::Headless)

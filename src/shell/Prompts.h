@@ -31,6 +31,7 @@ struct ShownPrompt
     QString text;
     PromptIcon icon = PromptIcon::None;
     PromptButtons buttons = PromptButtons::Ok;
+    QString value; // what an input box offered to start from
 };
 
 namespace Prompts {

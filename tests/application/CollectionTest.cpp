@@ -31,6 +31,8 @@ TEST(Collection, SubjectCounters)
     EXPECT_EQ(nzbPathFor(u"/a/b/img.jpg"_s), u"/a/b/img.nzb"_s);
     EXPECT_EQ(nzbPathFor(u"/a/b/img.jpeg"_s), u"/a/b/img.nzb"_s);
     EXPECT_EQ(nzbPathFor(u"/a/b/README"_s), u"/a/b/README.nzb"_s);
+    EXPECT_EQ(nzbPathFor(u"/a/b/alpha.bin"_s, u" Holiday: 2026/07 "_s), u"/a/b/Holiday_ 2026_07.nzb"_s);
+    EXPECT_EQ(nzbPathFor(u"/a/b/alpha.bin"_s, u"..."_s), u"/a/b/alpha.nzb"_s);
 }
 
 TEST(Collection, NineAndTenFilesWithNzb)

@@ -43,6 +43,9 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <QPushButton>
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -285,22 +288,46 @@ TEST(FileSetup, NewsgroupRulesAndSubjectQuestion)
     FileSetupDialog d({test::homeFile(u"a.bin"_s)});
     EXPECT_EQ(d.txtSubject->selectedText(), u"Last time"_s) << "typing replaces it";
     EXPECT_EQ(d.windowTitle(), u"Adding 1 files"_s);
-    EXPECT_EQ(d.txtNZBPath->text(), test::homeFile(u"a.nzb"_s));
+    EXPECT_EQ(d.txtNZBPath->text(), test::homeFile(u"Last time.nzb"_s)); // named after the subject
+    d.txtSubject->setText(u"Trip: day 1"_s);
+    EXPECT_EQ(d.txtNZBPath->text(), test::homeFile(u"Trip_ day 1.nzb"_s));
+    d.txtNZBPath->setText(u"/elsewhere/mine.nzb"_s);
+    d.txtNZBPath->setModified(true); // as typing leaves it
+    d.txtSubject->setText(u"Last time"_s);
+    EXPECT_EQ(d.txtNZBPath->text(), u"/elsewhere/mine.nzb"_s);
     const QList<QPair<QString, QString>> refused = {
         {u"alt.binaries."_s, u"\"alt.binaries.\" is an invalid newsgroup name."_s},
         {u".starts"_s, u"Newsgroup names cannot start with a dot (.)"_s},
         {u"ends."_s, u"Newsgroup names cannot end with a dot (.)"_s},
         {u"alt.binaries.test"_s, u"Newsgroup already exists in the list!"_s}};
     for (const auto &[name, text] : refused) {
+        Prompts::reset();
         Prompts::setNextInput(name);
-        d.cmdAddgroup_Click();
-        EXPECT_EQ(Prompts::shown().last().text, text);
+        d.cmdAddgroup_Click(); // refused, and offered again as typed (then cancelled)
+        ASSERT_EQ(Prompts::shown().size(), 3);
+        EXPECT_EQ(Prompts::shown().at(1).text, text);
+        EXPECT_EQ(Prompts::shown().at(2).kind, u"input"_s);
+        EXPECT_EQ(Prompts::shown().at(2).value, name);
     }
     Prompts::setNextInput(u"ALT.binaries.TEST"_s); // differs in case only: accepted, and selected
     d.cmdAddgroup_Click();
     EXPECT_EQ(d.lstNewsgroups->count(), 2);
     EXPECT_TRUE(d.lstNewsgroups->item(1)->isSelected());
     EXPECT_EQ(loadNewsgroups(), (QStringList{u"alt.binaries.test"_s, u"ALT.binaries.TEST"_s}));
+
+    // Enter is OK even where the focus is on the list's own buttons.
+    d.show();
+    QPushButton *addGroup = nullptr;
+    for (QPushButton *b : d.findChildren<QPushButton *>())
+        if (b->text() == msg(14))
+            addGroup = b;
+    ASSERT_TRUE(addGroup);
+    d.lstNewsgroups->clearSelection();
+    Prompts::reset();
+    QTest::keyClick(addGroup, Qt::Key_Return);
+    ASSERT_EQ(Prompts::shown().size(), 1);
+    EXPECT_EQ(Prompts::shown().first().text, u"No newsgroup selected."_s); // OK's own check
+    d.hide();
 
     // OK: the subject was left as it was, so it asks; No keeps the dialog open.
     d.txtSubject->setText(u"Pics"_s);
@@ -651,9 +678,9 @@ TEST_F(Commands, ChangeNewsgroupsLeavesPostedRowsAndTakesANameTwice)
     for (const QString &bad : {u"alt.binaries."_s, u".a.b"_s, u"a.b."_s})
         Prompts::setNextInput(bad);
     Prompts::setNextInput(u"alt.binaries.two"_s);
-    for (int k = 0; k < 4; ++k)
-        d.cmdAddgroup_Click();
+    d.cmdAddgroup_Click(); // each refused name is offered again until one is taken
     ASSERT_EQ(Prompts::shown().size(), 7); // four inputs, three refusals
+    EXPECT_EQ(Prompts::shown()[6].value, u"a.b."_s);
     EXPECT_EQ(Prompts::shown()[1].text, u"\"alt.binaries.\" is an invalid newsgroup name. "_s);
     EXPECT_EQ(Prompts::shown()[3].text, u"Newsgroup names can't start with a dot (.)"_s);
     EXPECT_EQ(Prompts::shown()[5].text, u"Newsgroup names can't end with a dot (.)"_s);
