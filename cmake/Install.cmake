@@ -1,7 +1,8 @@
 # What `cmake --install` puts where, and the Debian package CPack makes of it.
 #   bin/tessaly-poster
 #   share/tessaly-poster/Languages/*.lng, share/tessaly-poster/Stunnel/stunnel_tessaly
-#   share/applications, share/metainfo, share/icons/hicolor, share/man/man1
+#   share/applications, share/metainfo, share/icons/hicolor, share/man/man1 (gzipped),
+#   share/doc/tessaly-poster/copyright
 include(GNUInstallDirs)
 
 set(TESSALY_APP_ID net.tessaly.Poster)
@@ -16,7 +17,14 @@ install(FILES "${PROJECT_SOURCE_DIR}/resources/desktop/${TESSALY_APP_ID}.desktop
 configure_file("${PROJECT_SOURCE_DIR}/resources/desktop/${TESSALY_APP_ID}.metainfo.xml"
                "${CMAKE_BINARY_DIR}/${TESSALY_APP_ID}.metainfo.xml" @ONLY)
 install(FILES "${CMAKE_BINARY_DIR}/${TESSALY_APP_ID}.metainfo.xml" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
-install(FILES "${PROJECT_SOURCE_DIR}/app/tessaly-poster.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+# The man page compressed, as Debian's policy asks (-n: the same bytes at every build).
+set(_man_gz "${CMAKE_BINARY_DIR}/tessaly-poster.1.gz")
+add_custom_command(OUTPUT "${_man_gz}"
+  COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh "${PROJECT_SOURCE_DIR}/app/tessaly-poster.1" "${_man_gz}"
+  DEPENDS "${PROJECT_SOURCE_DIR}/app/tessaly-poster.1" VERBATIM)
+add_custom_target(tessaly_man ALL DEPENDS "${_man_gz}")
+install(FILES "${_man_gz}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+install(FILES "${PROJECT_SOURCE_DIR}/resources/copyright" DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/tessaly-poster")
 
 # The icon: the SVG, and PNGs of the usual sizes rendered from it.
 set(_svg "${PROJECT_SOURCE_DIR}/resources/icons/tessaly-poster.svg")

@@ -9,8 +9,8 @@
 #include "storage/UploadQueue.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
 
@@ -302,6 +302,27 @@ int CMDLoadData(const BatchRequest &request)
     if (added > 0)
         AddLog(0, u"Added "_s + QString::number(added) + u" files to queue."_s);
     return added;
+}
+
+QStringList filesToOpen(const QStringList &arguments)
+{
+    const CommandLine line = parseCommandLine(arguments);
+    if (arguments.isEmpty() || !line.pieces.isEmpty() || !line.unknown.isEmpty() || line.help || line.version
+        || line.headless || line.verify)
+        return {};
+    QStringList files;
+    for (const QString &argument : arguments) {
+        const QFileInfo info(argument);
+        if (!info.exists())
+            return {};
+        if (!info.isDir()) {
+            files << info.absoluteFilePath();
+            continue;
+        }
+        for (const QFileInfo &entry : QDir(info.absoluteFilePath()).entryInfoList(QDir::Files, QDir::Name))
+            files << entry.absoluteFilePath();
+    }
+    return files;
 }
 
 } // namespace tessaly

@@ -38,6 +38,11 @@ struct CommandLine
 // --headless.
 CommandLine parseCommandLine(const QStringList &arguments);
 
+// What a file manager hands over (the desktop file's %F): when every
+// argument is an existing file or folder and none is a switch, the files to
+// add (a folder's own files, by name); else nothing.
+QStringList filesToOpen(const QStringList &arguments);
+
 // The switches explained, for --help.
 QString commandLineHelp(const QString &program);
 

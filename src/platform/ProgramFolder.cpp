@@ -31,7 +31,11 @@ QString chooseFolder()
     }
     QString exeFolder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
                                                      : QDir::currentPath();
-    if (writable(exeFolder))
+    // An installed copy (a bin folder beside its share/tessaly-poster) keeps
+    // its data per user, also when it could write beside itself (as root).
+    const bool installed = QDir::cleanPath(exeFolder).endsWith(u"/bin"_s)
+        && QFileInfo(exeFolder + u"/../share/tessaly-poster"_s).isDir();
+    if (!installed && writable(exeFolder))
         return QDir(exeFolder).absolutePath();
     QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (data.isEmpty())

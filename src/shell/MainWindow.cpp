@@ -1,6 +1,7 @@
 #include "shell/MainWindow.h"
 
 #include "application/Collection.h"
+#include "application/CommandLine.h"
 #include "application/Lifecycle.h"
 #include "application/UpdateCheck.h"
 #include "common/AppState.h"
@@ -686,7 +687,12 @@ void MainWindow::Form_Load()
         wait();
         if (closed())
             return;
-        runCommandLine(commandLine_);
+        // Files and folders opened with the program from a file manager go
+        // to the Adding dialog, as if dropped on the list.
+        if (const QStringList files = filesToOpen(commandLine_); !files.isEmpty())
+            QTimer::singleShot(0, this, [this, files] { addFiles(files); });
+        else
+            runCommandLine(commandLine_);
     }
     startingUp_ = false;
 

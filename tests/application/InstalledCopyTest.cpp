@@ -96,6 +96,16 @@ void expectAWorkingCopy(const QString &root)
     EXPECT_TRUE(post.out.contains("Klaar: 2 items geplaatst, 0 mislukt, 3 delen")) << post.out.constData();
     EXPECT_EQ(server.accepted().size(), 3);
     EXPECT_FALSE(QFileInfo::exists(home + u"/Languages"_s));
+
+    // Without a program folder named, the user's data folder, never beside
+    // the installed program (even where it could write there, as root).
+    QProcessEnvironment own = env;
+    own.remove(u"TESSALY_HOME"_s);
+    own.insert(u"XDG_DATA_HOME"_s, root + u"/userdata"_s);
+    EXPECT_EQ(run(program, {u"/F"_s, u"/nonexistent"_s, u"/P"_s, u"/C"_s}, own).status, 1);
+    EXPECT_TRUE(QFileInfo::exists(root + u"/userdata/TessalyPoster/Settings.ini"_s));
+    EXPECT_EQ(QDir(root + u"/usr/bin"_s).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{u"tessaly-poster"_s});
 }
 
 } // namespace
@@ -116,12 +126,18 @@ TEST(Installed, LayoutDesktopFilesAndAHeadlessPost)
                                 u"/icons/hicolor/scalable/apps/tessaly-poster.svg"_s,
                                 u"/icons/hicolor/48x48/apps/tessaly-poster.png"_s,
                                 u"/icons/hicolor/256x256/apps/tessaly-poster.png"_s,
-                                u"/man/man1/tessaly-poster.1"_s})
+                                u"/man/man1/tessaly-poster.1.gz"_s, u"/doc/tessaly-poster/copyright"_s})
         EXPECT_TRUE(QFileInfo(share + file).size() > 0) << qPrintable(file);
+    EXPECT_FALSE(QFileInfo::exists(share + u"/man/man1/tessaly-poster.1"_s)); // only compressed
+    // Opening files from a file manager hands them to the program.
+    EXPECT_TRUE(test::readAll(share + u"/applications/net.tessaly.Poster.desktop"_s).contains("\nExec=tessaly-poster %F\n"));
     EXPECT_TRUE(QFileInfo(share + u"/tessaly-poster/Stunnel/stunnel_tessaly"_s).isExecutable());
 
     // The man page lists every switch the program knows.
-    const QByteArray man = test::readAll(share + u"/man/man1/tessaly-poster.1"_s);
+    QProcess gunzip;
+    gunzip.start(u"gzip"_s, {u"-dc"_s, share + u"/man/man1/tessaly-poster.1.gz"_s});
+    ASSERT_TRUE(gunzip.waitForFinished(10000));
+    const QByteArray man = gunzip.readAllStandardOutput();
     for (const char *option : {"folder", "subject", "newsgroups", "nzb", "post", "close", "poweroff", "logoff",
                                "hibernate", "reboot", "verify", "headless", "help", "version"})
         EXPECT_TRUE(man.contains(QByteArray(QByteArray("\\-\\-") + option))) << option;

@@ -6,6 +6,7 @@
 #include "common/Clock.h"
 #include "common/Log.h"
 #include "engine/frmPost.h"
+#include "application/CommandLine.h"
 #include "shell/FileSetupDialog.h"
 #include "shell/FillSegmentDialog.h"
 #include "shell/MainWindow.h"
@@ -346,6 +347,36 @@ TEST(FileSetup, NewsgroupRulesAndSubjectQuestion)
     EXPECT_EQ(uploadQueue().count(), 1);
     EXPECT_EQ(uploadQueue().item(1).subject, u"Pics - [1/1] - \"a.bin\" yEnc"_s);
     EXPECT_EQ(settingsFile().read(u"Settings"_s, u"GroupNames"_s), u"0|"_s);
+}
+
+TEST(FileSetup, FilesOpenedFromAFileManagerGoToTheAddingDialog)
+{
+    // The desktop file's "%F": files and folders, no switches.
+    ASSERT_TRUE(writeDefaultSettings());
+    saveNewsgroups({u"alt.binaries.test"_s});
+    appSettings().GroupNames = u"0|"_s;
+    appSettings().Subject = u"Opened"_s;
+    appSettings().ConfirmSubject = 1;
+    appSettings().KeepGroups = 1;
+    writeSettingKeys({u"GroupNames"_s, u"Subject"_s, u"ConfirmSubject"_s, u"KeepGroups"_s}); // the window reads them at its start
+    const QString folder = test::homeFile(u"opened"_s);
+    test::writeAll(folder + u"/b.bin"_s, "bb");
+    test::writeAll(folder + u"/a.bin"_s, "aa");
+    test::writeAll(test::homeFile(u"single.bin"_s), "s");
+    EXPECT_TRUE(filesToOpen({folder, u"/no/such/file"_s}).isEmpty());
+    EXPECT_TRUE(filesToOpen({u"/F"_s, folder}).isEmpty());
+    MainWindow::setStartupWait(0);
+    MainWindow window({test::homeFile(u"single.bin"_s), folder});
+    window.Form_Load();
+    for (QDeadlineTimer d(5000); uploadQueue().count() < 3 && !d.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_EQ(uploadQueue().count(), 3);
+    QStringList paths;
+    for (int i = 1; i <= 3; ++i)
+        paths << uploadQueue().item(i).path;
+    EXPECT_EQ(paths, (QStringList{folder + u"/a.bin"_s, folder + u"/b.bin"_s, test::homeFile(u"single.bin"_s)}));
+    EXPECT_EQ(uploadQueue().item(1).newsgroups, u"alt.binaries.test"_s);
+    EXPECT_EQ(window.engine(), nullptr); // queued, not posted
 }
 
 TEST(FileSetup, ValidationMessages)
