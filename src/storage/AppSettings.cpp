@@ -8,7 +8,9 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <limits>
+#include <tuple>
 #include <variant>
 
 using namespace Qt::StringLiterals;
@@ -271,6 +273,44 @@ QString scramblePassword(const QString &text)
     return QString::fromUtf8(bytes);
 }
 
+namespace {
+
+// The numbers a key may hold, for the lines that tell the user what to write.
+struct Range
+{
+    const char16_t *name;
+    int low, high;
+};
+constexpr Range kRanges[] = {
+    {u"Connections", 1, 25},      {u"MaxLines", 1000, 10000},    {u"PostCheckDelay", 0, 3600},
+    {u"PostCheckTries", 0, 100},  {u"RetryMinutes", 0, 10080},   {u"Port", 1, 65535},
+    {u"MaxSpeed", 0, std::numeric_limits<int>::max()},
+};
+
+QString rangeText(QStringView name)
+{
+    for (const Range &r : kRanges)
+        if (name == QStringView(r.name))
+            return r.high == std::numeric_limits<int>::max() ? u" of 0 or more"_s
+                                                            : u" from %1 to %2"_s.arg(r.low).arg(r.high);
+    return {};
+}
+
+// Brings a value into its range, saying so; returns whether it changed.
+bool clampSetting(const char16_t *name, int &value, int low, int high)
+{
+    const int was = value;
+    value = std::clamp(value, low, high);
+    if (value == was)
+        return false;
+    AddLog(0, u"Settings.ini: %1 = %2 is not a number from %3 to %4; using %5"_s.arg(QStringView(name))
+                  .arg(was).arg(low).arg(high).arg(value),
+           LogColour::Orange);
+    return true;
+}
+
+} // namespace
+
 bool ReadINIFile()
 {
     const ProfileFile file = settingsFile();
@@ -303,9 +343,13 @@ bool ReadINIFile()
             if (failure.isEmpty())
                 failure = bad;
             repaired << QString::fromUtf16(k.name);
-            LogError(ErrorCode::TypeMismatch, bad,
-                     u" in Settings.ini; the default \""_s + defaultSettings().fileText(QString::fromUtf16(k.name))
-                         + u"\" is used"_s);
+            const QString fallback = defaultSettings().fileText(QString::fromUtf16(k.name));
+            LogError(ErrorCode::TypeMismatch, bad, u" in Settings.ini; the default \""_s + fallback + u"\" is used"_s);
+            // The same, as the user can act on it.
+            if (k.kind != Kind::Text && k.kind != Kind::Column)
+                AddLog(0, u"Settings.ini: %1 = \"%2\" is not a number%3; using %4"_s.arg(QStringView(k.name),
+                              values.value(key).left(100), rangeText(k.name), fallback),
+                       LogColour::Red);
             continue;
         }
         if (k.field == decltype(k.field)(&S::Language)) {
@@ -326,23 +370,27 @@ bool ReadINIFile()
     s.Password = scramblePassword(s.Password);
     if (s.WindowState != u"2"_s)
         s.WindowState = u"0"_s;
-    if (s.Connections < 1)
-        s.Connections = 1;
-    else if (s.Connections >= 100)
-        s.Connections = 99;
-    const QString lines = QString::number(s.MaxLines);
-    if (isWholeNumber(lines))
-        s.MaxLines = std::clamp(s.MaxLines, 1000, 10000);
-    else
+    if (clampSetting(u"Connections", s.Connections, 1, 25))
+        repaired << u"Connections"_s;
+    if (s.MaxLines < 0) {
+        AddLog(0, u"Settings.ini: MaxLines = %1 is not a number from 1000 to 10000; using 3000"_s.arg(s.MaxLines),
+               LogColour::Orange);
         s.MaxLines = 3000;
+        repaired << u"MaxLines"_s;
+    } else if (clampSetting(u"MaxLines", s.MaxLines, 1000, 10000)) {
+        repaired << u"MaxLines"_s;
+    }
     if (!isWholeNumber(s.RarSplitSize))
         s.RarSplitSize.clear();
     if (!isAllDigits(QString::number(s.MaxSpeed)))
         s.MaxSpeed = 0;
     s.PostCheck = s.PostCheck != 0 ? 1 : 0;
-    s.PostCheckDelay = std::clamp(s.PostCheckDelay, 0, 3600);
-    s.PostCheckTries = std::clamp(s.PostCheckTries, 0, 100);
-    s.RetryMinutes = std::clamp(s.RetryMinutes, 0, 10080);
+    for (const auto &[name, field, low, high] :
+         {std::tuple{u"PostCheckDelay", &AppSettings::PostCheckDelay, 0, 3600},
+          std::tuple{u"PostCheckTries", &AppSettings::PostCheckTries, 0, 100},
+          std::tuple{u"RetryMinutes", &AppSettings::RetryMinutes, 0, 10080}})
+        if (clampSetting(name, s.*field, low, high))
+            repaired << QString::fromUtf16(name);
     s.SSLNoVerify = s.SSLNoVerify != 0 ? 1 : 0;
     s.SSLTunnel = s.SSLTunnel != 0 ? 1 : 0;
     if (!s.SSLFingerprint.trimmed().isEmpty() && normalizedFingerprint(s.SSLFingerprint).isEmpty()) {

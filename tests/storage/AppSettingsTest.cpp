@@ -104,10 +104,13 @@ TEST(AppSettings, ABadValueCostsOnlyItsOwnKey)
         EXPECT_EQ(appSettings().Connections, 7);
         EXPECT_EQ(settingsFile().read(u"Settings"_s, key), defaultSettings().fileText(key));
         EXPECT_EQ(settingsFile().read(u"Settings"_s, u"Server"_s), u"news.example.org"_s);
-        ASSERT_EQ(redLines(), 1);
-        const QString line = logModel().line(logModel().count() - 1).text;
+        // The error line, and one that says what to write instead.
+        ASSERT_EQ(redLines(), 2);
+        const QString line = logModel().line(logModel().count() - 2).text;
         EXPECT_TRUE(line.contains(key + u" = \""_s + value + u'"')) << qPrintable(line);
         EXPECT_TRUE(line.contains(u"the default"_s)) << qPrintable(line);
+        EXPECT_TRUE(logModel().line(logModel().count() - 1).text.startsWith(
+            u"Settings.ini: %1 = \"%2\" is not a number"_s.arg(key, value)));
     }
     // A key missing from the file is written back with its default.
     settingsWith({{u"Server"_s, u"news.example.org"_s}});
@@ -167,7 +170,7 @@ TEST(AppSettings, RepairsOnReading)
     };
     const QList<Case> cases = {
         {u"Connections"_s, u"0"_s, [](const AppSettings &s) { EXPECT_EQ(s.Connections, 1); }},
-        {u"Connections"_s, u"150"_s, [](const AppSettings &s) { EXPECT_EQ(s.Connections, 99); }},
+        {u"Connections"_s, u"150"_s, [](const AppSettings &s) { EXPECT_EQ(s.Connections, 25); }},
         {u"Connections"_s, u"-4"_s, [](const AppSettings &s) { EXPECT_EQ(s.Connections, 1); }},
         {u"MaxLines"_s, u"999"_s, [](const AppSettings &s) { EXPECT_EQ(s.MaxLines, 1000); EXPECT_EQ(s.PartSize, 128000); }},
         {u"MaxLines"_s, u"10001"_s, [](const AppSettings &s) { EXPECT_EQ(s.MaxLines, 10000); EXPECT_EQ(s.PartSize, 1280000); }},
@@ -193,6 +196,17 @@ TEST(AppSettings, RepairsOnReading)
         ASSERT_TRUE(ReadINIFile());
         c.check(appSettings());
     }
+    // A number out of its range is never kept silently.
+    settingsWith({{u"Connections"_s, u"abc"_s}, {u"MaxLines"_s, u"99999999"_s}, {u"PostCheckDelay"_s, u"-5"_s}});
+    ASSERT_TRUE(ReadINIFile());
+    QStringList said;
+    for (const LogLine &line : logModel().lines())
+        if (line.text.startsWith(u"Settings.ini: "_s))
+            said << line.text;
+    EXPECT_TRUE(said.contains(u"Settings.ini: Connections = \"abc\" is not a number from 1 to 25; using 1"_s)) << qPrintable(said.join(u'\n'));
+    EXPECT_TRUE(said.contains(u"Settings.ini: MaxLines = 99999999 is not a number from 1000 to 10000; using 10000"_s));
+    EXPECT_TRUE(said.contains(u"Settings.ini: PostCheckDelay = -5 is not a number from 0 to 3600; using 0"_s));
+    EXPECT_EQ(settingsFile().read(u"Settings"_s, u"PostCheckDelay"_s), u"0"_s); // and the file says so now
 }
 
 TEST(AppSettings, LanguageWithExistingFileIsKept)
