@@ -5,6 +5,7 @@
 #include "common/Log.h"
 #include "platform/FileNames.h"
 #include "rarpar/FileLists.h"
+#include "storage/AppSettings.h"
 #include "storage/Newsgroups.h"
 #include "storage/UploadQueue.h"
 
@@ -31,6 +32,8 @@ QChar switchLetter(const QString &arg)
         {u"--folder"_s, u'F'},   {u"--subject"_s, u'H'}, {u"--newsgroups"_s, u'N'}, {u"--nzb"_s, u'Z'},
         {u"--post"_s, u'P'},     {u"--close"_s, u'C'},   {u"--poweroff"_s, u'S'},   {u"--logoff"_s, u'L'},
         {u"--hibernate"_s, u'B'}, {u"--reboot"_s, u'R'},
+        // Long forms only: the server for this run (never written to Settings.ini).
+        {u"--server"_s, u'1'},   {u"--ssl"_s, u'2'},     {u"--user"_s, u'3'},       {u"--password-env"_s, u'4'},
     };
     for (const auto &[name, letter] : longForms)
         if (arg.compare(name, Qt::CaseInsensitive) == 0)
@@ -132,6 +135,12 @@ QString commandLineHelp(const QString &program)
            "  /R, --reboot               reboot when posting has finished\n"
            "                             (/S /L /B /R: after a 30-second countdown, only when\n"
            "                             every item was posted, through systemd-logind)\n"
+           "  --server HOST[:PORT]       the news server for this run (Settings.ini keeps its\n"
+           "                             own); PORT 119, or 563 with --ssl, when not given\n"
+           "  --ssl                      connect with TLS (the program's own)\n"
+           "  --user NAME                log in as NAME\n"
+           "  --password-env VARIABLE    the password, read from that environment variable\n"
+           "                             (never on the command line: other users can see it)\n"
            "  --verify FILE.nzb          ask the server for every article the NZB lists and\n"
            "                             name the missing ones (exit 0: all there, 1: some\n"
            "                             missing, 2: could not check); runs without a window\n"
@@ -161,9 +170,63 @@ QString commandLineHelp(const QString &program)
         .arg(program);
 }
 
+bool applyServerSwitches(const QString &server, bool ssl, const QString &user, const QString &passwordVariable)
+{
+    AppSettings &s = appSettings();
+    if (!server.isEmpty()) {
+        // host, host:port, [v6 address]:port
+        QString host = server;
+        int port = ssl ? 563 : 119;
+        const qsizetype colon = server.lastIndexOf(u':');
+        const bool bracketed = server.startsWith(u'[');
+        if (colon > 0 && (bracketed ? server.at(colon - 1) == u']' : server.indexOf(u':') == colon)) {
+            bool ok = false;
+            port = server.mid(colon + 1).toInt(&ok);
+            if (!ok || port < 1 || port > 65535) {
+                AddLog(0, u"Invalid commandline parameter: --server %1: the port must be a number from 1 to 65535."_s.arg(server),
+                       LogColour::Red);
+                return false;
+            }
+            host = server.left(colon);
+        }
+        if (bracketed && host.endsWith(u']'))
+            host = host.mid(1, host.size() - 2);
+        if (host.isEmpty() || host.contains(u' ')) {
+            AddLog(0, u"Invalid commandline parameter: --server needs a host name, as in --server news.example.org:119."_s,
+                   LogColour::Red);
+            return false;
+        }
+        s.Server = host;
+        s.Port = port;
+    }
+    if (ssl) {
+        s.EnableSSL = 1;
+        s.SSLTunnel = 0; // the program's own TLS: nothing else to start
+    }
+    if (!user.isEmpty()) {
+        s.Login = 1;
+        s.Username = user;
+    }
+    if (!passwordVariable.isEmpty()) {
+        // Never on the command line itself: other users can read it.
+        const QByteArray value = qgetenv(passwordVariable.toLocal8Bit().constData());
+        if (value.isEmpty()) {
+            AddLog(0, u"Invalid commandline parameter: --password-env %1: that environment variable is not set."_s
+                          .arg(passwordVariable),
+                   LogColour::Red);
+            return false;
+        }
+        s.Password = QString::fromLocal8Bit(value);
+        s.passwordInStore = false;
+    }
+    return true;
+}
+
 bool CheckCMDData(const CommandLine &line, BatchRequest *request)
 {
     BatchRequest r;
+    QString server, user, passwordVariable;
+    bool ssl = false;
     for (const QString &arg : line.ignored)
         AddLog(0, u"Ignored commandline parameter: "_s + arg);
     for (const QString &piece : line.unknown)
@@ -195,6 +258,18 @@ bool CheckCMDData(const CommandLine &line, BatchRequest *request)
         case u'P':
             r.post = true;
             break;
+        case u'1':
+            server = p.value;
+            break;
+        case u'2':
+            ssl = true;
+            break;
+        case u'3':
+            user = p.value;
+            break;
+        case u'4':
+            passwordVariable = p.value;
+            break;
         default: {
             const int position = int(QStringView(u"CSLBR").indexOf(p.letter));
             if (position >= 0 && r.action < 0)
@@ -203,6 +278,8 @@ bool CheckCMDData(const CommandLine &line, BatchRequest *request)
         }
         }
     }
+    if (!applyServerSwitches(server, ssl, user, passwordVariable))
+        return false;
     bool collection = false;
     for (const CommandLine::Piece &p : line.pieces)
         collection = collection || QStringView(u"FHNZ").contains(p.letter);

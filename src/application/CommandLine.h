@@ -60,6 +60,10 @@ struct BatchRequest
     bool resumeOnly = false;
 };
 
+// Sets the server, TLS, user and password of --server, --ssl, --user and
+// --password-env for this run; false (logged) on a bad value.
+bool applyServerSwitches(const QString &server, bool ssl, const QString &user, const QString &passwordVariable);
+
 // Checks the pieces (logging each one, and every problem in red); returns
 // false when nothing is to be queued.
 bool CheckCMDData(const CommandLine &line, BatchRequest *request);

@@ -39,6 +39,7 @@ bool startUp(const std::function<void(const QString &)> &step)
     (void)EncodeTable();
 
     AddLog(0, u".:: Tessaly Poster started ::."_s);
+    AddLog(0, u"Settings, queue and logs are kept in %1"_s.arg(programFolder()));
     setRunTag(makeRunTag());
 
     stage(u"Loading application settings..."_s);

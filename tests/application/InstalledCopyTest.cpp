@@ -139,7 +139,8 @@ TEST(Installed, LayoutDesktopFilesAndAHeadlessPost)
     ASSERT_TRUE(gunzip.waitForFinished(10000));
     const QByteArray man = gunzip.readAllStandardOutput();
     for (const char *option : {"folder", "subject", "newsgroups", "nzb", "post", "close", "poweroff", "logoff",
-                               "hibernate", "reboot", "verify", "headless", "help", "version"})
+                               "hibernate", "reboot", "server", "ssl", "user", "password\\-env", "verify", "headless",
+                               "help", "version"})
         EXPECT_TRUE(man.contains(QByteArray(QByteArray("\\-\\-") + option))) << option;
 
     const Ran desktop = run(u"desktop-file-validate"_s, {share + u"/applications/net.tessaly.Poster.desktop"_s});

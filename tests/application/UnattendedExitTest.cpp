@@ -271,6 +271,14 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     add(u"NZB that cannot be written"_s, 4, {});
     cases.back().extra = {u"/Z"_s, u"no/such/folder/summer"_s};
     cases.back().errHas = "\"summer.nzb\" yEnc: The NZB file could not be written: ";
+    // The server, login and password from the command line and the
+    // environment, none of them in Settings.ini.
+    add(u"server on the command line"_s, 0, {u"Server="_s, u"Port=1"_s}, needsLogin);
+    cases.back().extra = {u"--server"_s, u"127.0.0.1:%PORT%"_s, u"--user"_s, u"someone"_s, u"--password-env"_s,
+                          u"TESSALY_TEST_PASSWORD"_s};
+    add(u"password variable not set"_s, 1, {}, needsLogin);
+    cases.back().extra = {u"--user"_s, u"someone"_s, u"--password-env"_s, u"TESSALY_NO_SUCH_VARIABLE"_s};
+    cases.back().errHas = "--password-env TESSALY_NO_SUCH_VARIABLE: that environment variable is not set.";
     add(u"an earlier run's failure is not this run's"_s, 0, {});
     cases.back().earlierFailure = true;
     add(u"SIGTERM"_s, 128 + SIGTERM, {u"MaxSpeed=200"_s});
@@ -321,6 +329,7 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         } else {
             caseEnv.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
         }
+        caseEnv.insert(u"TESSALY_TEST_PASSWORD"_s, u"right"_s);
         c.process->setProcessEnvironment(caseEnv);
         c.process->setStandardOutputFile(QProcess::nullDevice());
         QStringList arguments{u"/F"_s, c.folder, u"/H"_s, u"exit"_s, u"/N"_s, u"alt.test"_s, u"/P"_s, u"/C"_s};
@@ -328,7 +337,8 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
             c.process->setChildProcessModifier([] { ::umask(077); });
             arguments << u"/Z"_s << u"exit"_s;
         }
-        arguments += c.extra;
+        for (QString extra : c.extra)
+            arguments << extra.replace(u"%PORT%"_s, QString::number(c.server->port()));
         if (c.serverMissingFirst) {
             // Ends before posting (nothing to wait for), its collection queued.
             test::writeAll(c.home + u"/Settings.ini"_s, test::withSettings(defaults, lines + QStringList{u"Server="_s}));
