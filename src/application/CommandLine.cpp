@@ -377,7 +377,7 @@ int CMDLoadData(const BatchRequest &request)
     }
     const int added = queueCollection(c);
     if (added > 0)
-        AddLog(0, u"Added "_s + QString::number(added) + u" files to queue."_s);
+        AddLog(0, added == 1 ? u"Added 1 file to queue."_s : u"Added %1 files to queue."_s.arg(added));
     return added;
 }
 

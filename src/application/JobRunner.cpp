@@ -599,7 +599,7 @@ int JobRunner::LoadData(const QString &folder, const QString &subject, const QSt
         request.nzbPath = dir + nzbName;
     const int added = queueCollection(request);
     if (added > 0)
-        AddLog(0, u"Added %1 files to queue."_s.arg(added));
+        AddLog(0, added == 1 ? u"Added 1 file to queue."_s : u"Added %1 files to queue."_s.arg(added));
     return added;
 }
 

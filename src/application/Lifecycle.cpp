@@ -63,9 +63,9 @@ bool startUp(const std::function<void(const QString &)> &step)
     if (!fileExists(languageFile)) {
         appSettings().Language = u"English"_s;
         writeSettingKeys({u"Language"_s});
-        messageTable().SetEnglishLang();
+        SetEnglishLanguage();
     } else if (!SetLanguage(languageFile)) {
-        messageTable().SetEnglishLang();
+        SetEnglishLanguage();
     }
     jobTree().resetToPlaceholder(); // in the chosen language
     LoadRarPar();

@@ -237,8 +237,8 @@ constexpr EnglishText kEnglish[] = {
     {229, u"Select Language:"},
     {230, u"OK"},
     {231, u"Cancel"},
-    {232, u"Tessaly Poster uses Stunnel for the SSL connection. If you have a firewall \r\ninstalled, then make sure it gives Stunnel access to the internet. \r\n\r\nWould you like to change the port to \"563\", which is the default SSL usenet \r\nconnection port? "},
-    {233, u"Since you have turned off SSL, would you like to change the port to \"119\", \r\nwhich is the default non-SSL usenet connection port? "},
+    {232, u"Tessaly Poster uses Stunnel for the SSL connection. If you have a firewall installed, then make sure it gives Stunnel access to the internet.\r\n\r\nWould you like to change the port to \"563\", which is the default SSL usenet connection port? "},
+    {233, u"Since you have turned off SSL, would you like to change the port to \"119\", which is the default non-SSL usenet connection port? "},
     {234, u"Confirm"},
     {235, u"There was an error reading the language file!\r\nThe language has been reset to English."},
     {236, u"Remove all uploaded files from the list after upload is done."},
@@ -295,6 +295,12 @@ constexpr EnglishText kEnglish[] = {
     {287, u"No archive: PAR2 over the files as they are"},
     {288, u"Creating ZIP archive..."},
     {289, u"Remove all Rar & Par jobs?"},
+    {290, u"Would you like to change the port to \"563\", which is the default SSL usenet connection port? "},
+    {291, u"Adding 1 file"},
+    {292, u"Run finished: %1 item posted, %2 failed, %3 parts, %4 in %5, average %6"},
+    {293, u"Successfully uploaded: %1"},
+    {294, u"Connection Closed"},
+    {295, u"Post check: %1"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -309,7 +315,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"Window", 268, 274},
     {u"Tls", 275, 281},
     {u"Hints", 282, 284},
-    {u"RarParNames", 285, 289},
+    {u"RarParNames", 285, 295},
 };
 
 bool inRange(int slot)
@@ -366,7 +372,7 @@ QString MessageTable::message(int slot) const
 
 QString MessageTable::addingFilesText(int count) const
 {
-    return text(9).replace(u"//"_s, QString::number(count));
+    return count == 1 ? text(291) : text(9).replace(u"//"_s, QString::number(count));
 }
 
 MessageTable &messageTable()

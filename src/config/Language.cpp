@@ -7,8 +7,11 @@
 #include "storage/AppSettings.h"
 #include "storage/ProfileFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 using namespace Qt::StringLiterals;
 
@@ -62,7 +65,36 @@ bool SetLanguage(const QString &path)
     if (missing > 0)
         AddLog(0, u"The language file %1 lacks %2 of its texts; they are shown in English."_s.arg(path).arg(missing),
                LogColour::Orange);
+    useQtTranslations(file.section(u"Language"_s).value(u"code"_s).trimmed());
     return true;
+}
+
+void SetEnglishLanguage()
+{
+    messageTable().SetEnglishLang();
+    useQtTranslations({});
+}
+
+void useQtTranslations(const QString &code)
+{
+    // Qt's own texts (Yes, No, Cancel, the file dialog) in the same language.
+    static QTranslator *current = nullptr;
+    if (!QCoreApplication::instance())
+        return;
+    if (current) {
+        QCoreApplication::removeTranslator(current);
+        delete current;
+        current = nullptr;
+    }
+    if (code.isEmpty())
+        return;
+    auto *translator = new QTranslator;
+    if (translator->load(u"qtbase_"_s + code, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
+        current = translator;
+    } else {
+        delete translator; // Debian: qt6-translations-l10n
+    }
 }
 
 } // namespace tessaly

@@ -15,6 +15,14 @@ QStringList availableLanguages();
 // Fills the message table from a language file; a missing key leaves its
 // slot empty. False (logged in red, the table unchanged for a missing file)
 // when the file is missing or cannot be read.
+// A file's [Language] Code (nl, de, ...) also brings Qt's own texts in that
+// language, where Qt's translations are installed.
 bool SetLanguage(const QString &path);
+
+// Back to the built-in English texts, Qt's own included.
+void SetEnglishLanguage();
+
+// Qt's own texts in the language of code (empty: Qt's English).
+void useQtTranslations(const QString &code);
 
 } // namespace tessaly

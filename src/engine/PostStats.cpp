@@ -108,7 +108,7 @@ QString PostStatistics::summary(qint64 nowMs, bool stopped) const
     const qint64 bytes = acceptedBytes_;
     const qint64 ms = std::max<qint64>(nowMs - startMs_, 0);
     const double average = ms > 0 ? double(bytes) / double(ms) : 0.0; // bytes per ms = kB/s
-    QString text = msg(270);
+    QString text = msg(itemsPosted_ == 1 ? 292 : 270);
     if (stopped && text.startsWith(u"Run finished:"_s))
         text.replace(0, 13, u"Run stopped:"_s);
     return text

@@ -835,7 +835,7 @@ bool frmPost::finishItemIfDone(int index)
     for (const auto &other : connections_)
         if (other->currentItem == index)
             return false;
-    AddLog(0, u"Successfully uploaded: "_s + item.subject, LogColour::Green);
+    AddLog(0, msg(293).arg(item.subject), LogColour::Green);
     setItemState(index, UploadState::PostedOK);
     closePartFiles(item.path);
     if (host_->removeFromDisk() && fileExists(q.item(index).path)) {
@@ -926,7 +926,7 @@ void frmPost::errorPath(PostConnection &c, const QString &text)
     // The same reason from every retry of every connection: once a minute.
     if (sayNow(text)) {
         AddLog(c.number, text, LogColour::Red);
-        AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+        AddLog(c.number, msg(294), LogColour::Blue);
     }
     c.hasArticle = false;
     closeSocket(c);
@@ -1052,8 +1052,8 @@ void frmPost::serverClosed(PostConnection &c)
     if (uploadQueue().isValidIndex(c.currentItem)) {
         // Closed between articles: the item goes back to the queue and the
         // connection carries on, so nothing is left half posted.
-        if (sayNow(u"Connection Closed"_s))
-            AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+        if (sayNow(msg(294)))
+            AddLog(c.number, msg(294), LogColour::Blue);
         lastError_ = u"The server closed the connection"_s;
         releaseItem(c);
         --finished_;
@@ -1061,7 +1061,7 @@ void frmPost::serverClosed(PostConnection &c)
         reconnectSoon(c);
         return;
     }
-    AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+    AddLog(c.number, msg(294), LogColour::Blue);
     closeSocket(c);
     if (!fillMode_ && (dispatch::workWaiting(uploadQueue(), claims()) || checksPending())) {
         // Work is waiting: a connection the server dropped tries again later
@@ -1135,7 +1135,7 @@ void frmPost::UploadNextFile(PostConnection &c)
     }
 
     // No work left for this connection: retire it.
-    AddLog(c.number, u"Connection Closed"_s, LogColour::Blue);
+    AddLog(c.number, msg(294), LogColour::Blue);
     c.hasArticle = false;
     c.currentItem = 0;
     c.part = 0;
@@ -1205,7 +1205,7 @@ void frmPost::checkRunEnd()
 
     publishCheckCounts();
     if (checked_ + missing_ > 0)
-        AddLog(0, u"Post check: "_s + msg(249).arg(checked_).arg(missing_), LogColour::Blue);
+        AddLog(0, msg(295).arg(msg(249).arg(checked_).arg(missing_)), LogColour::Blue);
     host_->runEnded();
     if (appSettings().RemoveFiles == 1) {
         for (int i = q.count(); i >= 1; --i)
@@ -1358,7 +1358,7 @@ void frmPost::Stop()
     if (!fillMode_) {
         for (auto &c : connections_) {
             if (c->socket->state() == QAbstractSocket::ConnectedState)
-                AddLog(c->number, u"Connection Closed"_s, LogColour::Blue);
+                AddLog(c->number, msg(294), LogColour::Blue);
             closeSocket(*c);
         }
     } else if (!connections_.empty()) {

@@ -174,7 +174,7 @@ bool FileSetupDialog::cmdOk_Click()
     s.GroupNames = groupNames;
     writeSettingKeys({u"Subject"_s, u"GroupNames"_s});
     if (uploadQueue().count() > 0 && added > 0)
-        AddLog(0, u"Added "_s + QString::number(added) + u" files to queue."_s);
+        AddLog(0, added == 1 ? u"Added 1 file to queue."_s : u"Added %1 files to queue."_s.arg(added));
     SaveQueue();
     queued_ = added > 0;
     return true;

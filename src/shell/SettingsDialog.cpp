@@ -85,7 +85,10 @@ frmSettings::frmSettings(QWidget *parent)
     serverForm->addRow(caption(213), txtServer);
     serverForm->addRow(caption(214), txtPort);
     serverForm->addRow(caption(215), cboConnections);
-    serverForm->addRow(QString(), chkSSL);
+    // "Connection:" is the one control; the box follows it unseen, as the
+    // settings file keeps both.
+    chkSSL->setParent(serverBox);
+    chkSSL->hide();
     serverForm->addRow(msg(278), cboSslMode);
     serverForm->addRow(msg(279), txtFingerprint);
     serverForm->addRow(QString(), chkSSLNoVerify);
@@ -233,7 +236,9 @@ frmSettings::frmSettings(QWidget *parent)
     });
     connect(chkSSL, &QCheckBox::toggled, this, [this](bool on) {
         if (on && txtPort->text() != u"563"_s) {
-            if (Prompts::message(this, messageTable().message(232), PromptIcon::Question, PromptButtons::YesNo, msg(234))
+            // Only the tunnel is a program of its own that a firewall may stop.
+            const int slot = cboSslMode->currentIndex() == int(SslMode::Tunnel) ? 232 : 290;
+            if (Prompts::message(this, messageTable().message(slot), PromptIcon::Question, PromptButtons::YesNo, msg(234))
                 == PromptAnswer::Yes)
                 txtPort->setText(u"563"_s);
         } else if (!on && txtPort->text() != u"119"_s) {
@@ -300,13 +305,13 @@ void frmSettings::toggleHour(int hour)
 void frmSettings::chooseLanguage(int index)
 {
     if (index <= 0) {
-        messageTable().SetEnglishLang();
+        SetEnglishLanguage();
         return;
     }
     const QString name = cboLanguage->itemText(index);
     if (SetLanguage(languageFilePath(name)))
         return;
-    messageTable().SetEnglishLang();
+    SetEnglishLanguage();
     appSettings().Language = u"English"_s;
     writeSettingKeys({u"Language"_s});
     cboLanguage->setCurrentIndex(0);

@@ -20,9 +20,9 @@ TEST(MessageTable, BuiltInEnglishTexts)
     EXPECT_EQ(t.text(214), u"Port:"_s);
     EXPECT_EQ(t.text(235), u"There was an error reading the language file!\r\nThe language has been reset to English."_s);
     EXPECT_EQ(t.text(232),
-              u"Tessaly Poster uses Stunnel for the SSL connection. If you have a firewall \r\ninstalled, then "
-              u"make sure it gives Stunnel access to the internet. \r\n\r\nWould you like to change the port "
-              u"to \"563\", which is the default SSL usenet \r\nconnection port? "_s);
+              u"Tessaly Poster uses Stunnel for the SSL connection. If you have a firewall installed, then "
+              u"make sure it gives Stunnel access to the internet.\r\n\r\nWould you like to change the port "
+              u"to \"563\", which is the default SSL usenet connection port? "_s);
     EXPECT_EQ(t.text(247), u"Remember and reload Rar && Par2 settings."_s);
     EXPECT_EQ(t.text(8), QString());
     EXPECT_EQ(t.text(MessageTable::LastSlot + 1), QString());

@@ -226,7 +226,7 @@ TEST_F(PostRun, ThePostForTheNextPartGoesBehindTheArticleAndSurvivesARefusal)
         return n;
     }()); // the POSTs behind them are not counted as posted
     // The summary counts the file's bytes once: the refused article's are not posted.
-    EXPECT_TRUE(logHas(u"Run finished: 1 items posted, 0 failed, 4 parts, 512.0 kB in "_s));
+    EXPECT_TRUE(logHas(u"Run finished: 1 item posted, 0 failed, 4 parts, 512.0 kB in "_s));
     expectAllPartsAccepted();
 }
 

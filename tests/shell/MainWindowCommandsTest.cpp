@@ -288,7 +288,7 @@ TEST(FileSetup, NewsgroupRulesAndSubjectQuestion)
     appSettings().Subject = u"Last time"_s;
     FileSetupDialog d({test::homeFile(u"a.bin"_s)});
     EXPECT_EQ(d.txtSubject->selectedText(), u"Last time"_s) << "typing replaces it";
-    EXPECT_EQ(d.windowTitle(), u"Adding 1 files"_s);
+    EXPECT_EQ(d.windowTitle(), u"Adding 1 file"_s);
     EXPECT_EQ(d.txtNZBPath->text(), test::homeFile(u"Last time.nzb"_s)); // named after the subject
     d.txtSubject->setText(u"Trip: day 1"_s);
     EXPECT_EQ(d.txtNZBPath->text(), test::homeFile(u"Trip_ day 1.nzb"_s));

@@ -62,8 +62,9 @@ TEST_F(Shell, FirstStartWritesDefaultsWithoutAMessage)
     EXPECT_TRUE(QFile::exists(test::homeFile(u"Settings.ini"_s)));
     EXPECT_EQ(key(u"Port"_s), u"119"_s);
     EXPECT_TRUE(Prompts::shown().isEmpty());
-    EXPECT_EQ(logTexts().mid(0, 2),
-              (QStringList{u".:: Tessaly Poster started ::."_s, u"Loading application settings."_s}));
+    EXPECT_EQ(logTexts().mid(0, 3),
+              (QStringList{u".:: Tessaly Poster started ::."_s, u"Settings, queue and logs are kept in "_s + test::home(),
+                           u"Loading application settings."_s}));
     EXPECT_FALSE(runTag().isEmpty());
     EXPECT_EQ(w.windowTitle(), u"Tessaly Poster (Beta 2)"_s);
     EXPECT_TRUE(w.isVisible());

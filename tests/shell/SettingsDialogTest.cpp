@@ -39,21 +39,26 @@ protected:
 };
 } // namespace
 
-TEST_F(Settings, SslBoxOffersTheUsualPorts)
+TEST_F(Settings, TheConnectionListOffersTheUsualPorts)
 {
     frmSettings d;
+    d.show();
+    EXPECT_FALSE(d.chkSSL->isVisible()); // one control for one setting
     Prompts::setNextAnswer(PromptAnswer::No);
-    d.chkSSL->setChecked(true);
+    d.cboSslMode->setCurrentIndex(int(SslMode::BuiltIn));
     EXPECT_EQ(d.txtPort->text(), u"119"_s);
     ASSERT_EQ(Prompts::shown().size(), 1);
     EXPECT_EQ(Prompts::shown()[0].title, u"Confirm"_s);
     EXPECT_TRUE(Prompts::shown()[0].text.contains(u"change the port to \"563\""_s));
-    d.chkSSL->setChecked(false);
+    EXPECT_FALSE(Prompts::shown()[0].text.contains(u"Stunnel"_s)); // nothing to let through a firewall
+    d.cboSslMode->setCurrentIndex(int(SslMode::Plain));
     Prompts::setNextAnswer(PromptAnswer::Yes);
-    d.chkSSL->setChecked(true);
+    d.cboSslMode->setCurrentIndex(int(SslMode::Tunnel));
+    EXPECT_TRUE(Prompts::shown().last().text.contains(u"Stunnel"_s));
+    EXPECT_FALSE(Prompts::shown().last().text.contains(u"firewall \r\n"_s)); // no break mid-sentence
     EXPECT_EQ(d.txtPort->text(), u"563"_s);
     Prompts::setNextAnswer(PromptAnswer::Yes);
-    d.chkSSL->setChecked(false);
+    d.cboSslMode->setCurrentIndex(int(SslMode::Plain));
     EXPECT_TRUE(Prompts::shown().last().text.contains(u"change the port to \"119\""_s));
     EXPECT_EQ(d.txtPort->text(), u"119"_s);
     d.txtPort->clear();
@@ -317,4 +322,15 @@ TEST_F(Settings, TheDutchFileHasEveryKey)
     EXPECT_EQ(msg(39), u"Start"_s);
     EXPECT_EQ(msg(42), u"Instellingen"_s);
     EXPECT_EQ(msg(248), u"Controleren"_s);
+}
+
+TEST(Language, QtsOwnTextsFollowTheLanguage)
+{
+    // Yes, No and Cancel of every message box, and the file dialog.
+    ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), u"&Ja"_s);
+    EXPECT_EQ(messageTable().addingFilesText(1), u"1 bestand toevoegen"_s);
+    EXPECT_EQ(messageTable().addingFilesText(3), u"3 bestanden toevoegen"_s);
+    SetEnglishLanguage();
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), u"&Yes"_s);
 }
