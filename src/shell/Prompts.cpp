@@ -2,10 +2,15 @@
 
 #include "common/AppState.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QQueue>
+#include <QSpacerItem>
 #include <QTimer>
 
 #include <cstdio>
@@ -26,7 +31,7 @@ std::function<void()> g_headlessHandler;
 void record(const QString &kind, const QString &title, const QString &text, PromptIcon icon = PromptIcon::None,
             PromptButtons buttons = PromptButtons::Ok)
 {
-    g_shown.append({kind, title, text, icon, buttons});
+    g_shown.append({kind, title, text, icon, buttons, {}});
     if (g_mode == PromptMode::Headless) {
         QString plain = text;
         plain.replace(u"\r\n"_s, u"\n"_s);
@@ -73,6 +78,17 @@ PromptMode mode()
     return g_mode;
 }
 
+namespace {
+// Wide enough for the whole title beside the window manager's icon and
+// buttons: a narrow box shows "Confir…ation".
+int widthForTitle(const QString &title)
+{
+    QFont font = QApplication::font();
+    font.setBold(true);
+    return QFontMetrics(font).horizontalAdvance(title) + 160;
+}
+} // namespace
+
 PromptAnswer message(QWidget *parent, const QString &text, PromptIcon icon, PromptButtons buttons,
                      const QString &title)
 {
@@ -118,6 +134,9 @@ PromptAnswer message(QWidget *parent, const QString &text, PromptIcon icon, Prom
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         break;
     }
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(widthForTitle(caption), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     switch (box.exec()) {
     case QMessageBox::Ok:
         return PromptAnswer::Ok;
@@ -139,9 +158,16 @@ std::optional<QString> input(QWidget *parent, const QString &title, const QStrin
         return g_inputs.isEmpty() ? std::nullopt : g_inputs.dequeue();
     if (g_mode == PromptMode::Headless)
         return std::nullopt;
-    bool ok = false;
-    const QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, defaultText, &ok);
-    return ok ? std::optional<QString>(text) : std::nullopt;
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(defaultText);
+    // Its layout sets its own least size: the line is widened instead.
+    for (QLineEdit *edit : dialog.findChildren<QLineEdit *>())
+        edit->setMinimumWidth(widthForTitle(title) - 40);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
 }
 
 QStringList openFileNames(QWidget *parent, const QString &caption, const QString &folder, const QString &filter)
