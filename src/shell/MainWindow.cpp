@@ -503,6 +503,7 @@ void MainWindow::buildOptionsBar()
     prgOverall->setFixedWidth(180);
     lblOverall = new QLabel;
     lblOverall->setObjectName(u"lblOverall"_s);
+    lblOverall->setMinimumWidth(1);
     row->addWidget(lblOverall);
     row->addWidget(prgOverall);
 }
@@ -519,6 +520,11 @@ void MainWindow::buildStatusBar()
     lblChecked = new QLabel;
     lblChecked->setObjectName(u"lblChecked"_s);
     statusBar()->addWidget(lblChecked, 1);
+    // Texts that change during a run are cut where the window ends; they
+    // never widen it (it must fit a laptop's screen).
+    for (QLabel *label : {lblUpSpeed, lblRemaining, lblChecked})
+        label->setMinimumWidth(1);
+    lblChecked->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     // The legend of the item states.
     auto *legend = new QWidget;
     legend->setObjectName(u"legend"_s);

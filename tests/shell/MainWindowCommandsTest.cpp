@@ -425,6 +425,10 @@ TEST_F(Commands, RunShowsOverallProgressSpeedGraphAndSummary)
     QAction *settings = window->findChild<QAction *>(u"tbSettings"_s);
     ASSERT_TRUE(settings);
     const QString idleTip = settings->toolTip();
+    // The run's texts never widen the window (a laptop's 1366 pixels).
+    window->resize(900, 600);
+    spin(50);
+    const int width = window->width();
     window->StartOrStop();
     ASSERT_NE(window->engine(), nullptr);
     EXPECT_FALSE(settings->isEnabled());
@@ -439,6 +443,10 @@ TEST_F(Commands, RunShowsOverallProgressSpeedGraphAndSummary)
     }
     timeouts = saved;
     ASSERT_FALSE(window->engine());
+    window->setCheckText(QString(300, u'x')); // a long line in the status bar
+    spin(50);
+    EXPECT_EQ(window->width(), width);
+    EXPECT_LE(window->minimumSizeHint().width(), 1366);
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
     EXPECT_GT(values.size(), 2) << "the bar moved on in steps";
     // Four parts of six: the missing file's two were not posted.

@@ -2,6 +2,7 @@
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/Log.h"
+#include "config/Language.h"
 #include "shell/MainWindow.h"
 #include "shell/Prompts.h"
 #include "storage/AppSettings.h"
@@ -262,4 +263,19 @@ TEST(MainWindow, ListsShowTheModels)
     EXPECT_TRUE(line.data().toString().endsWith(u": red line"_s));
     EXPECT_EQ(line.data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
     EXPECT_TRUE(line.data(Qt::FontRole).value<QFont>().bold());
+}
+
+TEST_F(Shell, TheWindowFitsALaptopScreenInEveryLanguage)
+{
+    for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
+        MainWindow w;
+        w.Form_Load();
+        if (language != u"English"_s) {
+            ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
+            w.LoadMainWindow();
+        }
+        EXPECT_LE(w.minimumSizeHint().width(), 1366) << qPrintable(language);
+        EXPECT_LE(w.minimumSizeHint().height(), 768) << qPrintable(language);
+        SetEnglishLanguage();
+    }
 }
