@@ -64,6 +64,7 @@ void LogModel::clear()
     beginResetModel();
     lines_.clear();
     published_ = 0;
+    batchTimer_.stop(); // the next line shows at once again
     endResetModel();
 }
 
