@@ -22,6 +22,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 using namespace Qt::StringLiterals;
 
 namespace tessaly {
@@ -159,10 +163,36 @@ void HeadlessRun::runOnComplete(int index)
 
 void HeadlessRun::countDown(int action)
 {
-    const auto say = [action](qint64 left) {
-        std::fprintf(stdout, "%s: %s %lld %s (Ctrl-C cancels)\n",
+    // The system is asked first: a refusal is said now, not after the wait.
+    canDoSystemAction(SystemAction(action), this, [this, action](bool may, const QString &why) {
+        if (finished_)
+            return;
+        if (!may) {
+            AddLog(0, msg(263).arg(msg(48 + action), why), LogColour::Red);
+            finish(ExitActionRefused);
+            return;
+        }
+        startCountdown(action);
+    });
+}
+
+void HeadlessRun::startCountdown(int action)
+{
+    // On a terminal one line that counts down in place; into a file or a
+    // pipe one line every ten seconds.
+#ifdef Q_OS_UNIX
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+#else
+    const bool terminal = false;
+#endif
+    const auto say = [action, terminal](qint64 left) {
+        if (!terminal && left % 10 != 0 && left != Countdown::kDefaultSeconds)
+            return;
+        std::fprintf(stdout, terminal ? "\r%s: %s %lld %s (Ctrl-C cancels)\033[K" : "%s: %s %lld %s (Ctrl-C cancels)\n",
                      qUtf8Printable(QTime::currentTime().toString(u"hh:mm:ss"_s)), qUtf8Printable(msg(124 + action)),
                      static_cast<long long>(left), qUtf8Printable(msg(124)));
+        if (terminal && left == 0)
+            std::fputc('\n', stdout);
         std::fflush(stdout);
     };
     countdown_ = std::make_unique<Countdown>();
@@ -173,17 +203,20 @@ void HeadlessRun::countDown(int action)
         // Saved before the machine is asked: it may go down at once.
         saveFiles();
         const QString name = msg(48 + action);
-        requestSystemAction(SystemAction(action), this, [this, name](bool accepted, const QString &why) {
-            if (finished_)
-                return;
-            if (accepted) {
-                AddLog(0, msg(267).arg(name), LogColour::Green);
-                finish(ExitAllPosted);
-            } else {
-                AddLog(0, msg(263).arg(name, why), LogColour::Red);
-                finish(ExitActionRefused);
-            }
-        });
+        requestSystemAction(
+            SystemAction(action), this,
+            [this, name](bool accepted, const QString &why) {
+                if (finished_)
+                    return;
+                if (accepted) {
+                    AddLog(0, msg(267).arg(name), LogColour::Green);
+                    finish(ExitAllPosted);
+                } else {
+                    AddLog(0, msg(263).arg(name, why), LogColour::Red);
+                    finish(ExitActionRefused);
+                }
+            },
+            false);
     });
     say(Countdown::kDefaultSeconds);
     countdown_->start(Countdown::kDefaultSeconds);

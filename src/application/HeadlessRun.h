@@ -72,6 +72,7 @@ private:
     void runJob();
     // The 30-second countdown on standard output, then the system's answer.
     void countDown(int action);
+    void startCountdown(int action);
     // The hour-of-day speed schedule, once a minute.
     void speedTick();
     // Says what a person would have been asked and ends the run.

@@ -122,32 +122,61 @@ void logOff(QObject *context, const SystemActionDone &done)
 
 } // namespace
 
-void requestSystemAction(SystemAction action, QObject *context, SystemActionDone done)
+namespace {
+
+QString methodOf(SystemAction action)
+{
+    return action == SystemAction::PowerOff ? u"PowerOff"_s
+           : action == SystemAction::Reboot ? u"Reboot"_s
+                                            : u"Hibernate"_s;
+}
+
+} // namespace
+
+void canDoSystemAction(SystemAction action, QObject *context, SystemActionDone done)
 {
     if (action == SystemAction::LogOff) {
-        logOff(context, done);
+        done(true, QString());
         return;
     }
-    const QString method = action == SystemAction::PowerOff ? u"PowerOff"_s
-                           : action == SystemAction::Reboot ? u"Reboot"_s
-                                                            : u"Hibernate"_s;
-    // Asked first, so that a refusal is said plainly instead of as a polkit error.
-    callThen(QDBusConnection::SystemBus, managerCall(u"Can"_s + method), context,
-             [context, done, method](const QDBusMessage &reply) {
+    const QString method = methodOf(action);
+    callThen(QDBusConnection::SystemBus, managerCall(u"Can"_s + method), context, [done, method](const QDBusMessage &reply) {
         if (failed(reply)) {
             done(false, reason(reply));
             return;
         }
         const QString answer = reply.arguments().value(0).toString();
-        if (answer != u"yes") {
+        if (answer != u"yes")
             done(false, u"the login manager answers \"%1\" to Can%2"_s.arg(answer, method));
-            return;
-        }
+        else
+            done(true, QString());
+    });
+}
+
+void requestSystemAction(SystemAction action, QObject *context, SystemActionDone done, bool askFirst)
+{
+    if (action == SystemAction::LogOff) {
+        logOff(context, done);
+        return;
+    }
+    const QString method = methodOf(action);
+    const auto act = [context, done, method] {
         QDBusMessage call = managerCall(method);
         call << false; // not interactive: nobody may be there to type a password
         callThen(QDBusConnection::SystemBus, call, context, [done](const QDBusMessage &r) {
             done(!failed(r), failed(r) ? reason(r) : QString());
         });
+    };
+    if (!askFirst) {
+        act();
+        return;
+    }
+    // Asked first, so that a refusal is said plainly instead of as a polkit error.
+    canDoSystemAction(action, context, [done, act](bool may, const QString &why) {
+        if (may)
+            act();
+        else
+            done(false, why);
     });
 }
 

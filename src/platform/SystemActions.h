@@ -23,7 +23,13 @@ enum class SystemAction { PowerOff = 1, LogOff = 2, Hibernate = 3, Reboot = 4 };
 // accepted: the system took the request (the machine is going down, or the
 // session ends). Otherwise `why` says what refused it.
 using SystemActionDone = std::function<void(bool accepted, const QString &why)>;
-void requestSystemAction(SystemAction action, QObject *context, SystemActionDone done);
+// askFirst false: the caller asked canDoSystemAction already.
+void requestSystemAction(SystemAction action, QObject *context, SystemActionDone done, bool askFirst = true);
+
+// Whether the login manager would do it now ("yes" to CanPowerOff and
+// friends), asked before a countdown so that a refusal is said at once;
+// `why` says what refused. Logging off is always offered.
+void canDoSystemAction(SystemAction action, QObject *context, SystemActionDone done);
 
 // A notification on the desktop (org.freedesktop.Notifications); `done` gets
 // false when no notification service answered.

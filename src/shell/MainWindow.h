@@ -223,7 +223,8 @@ private:
     void addTrayIcon();
     void removeTrayIcon();
     // The power action of the countdown window, once it ran out (or was asked for).
-    void runSystemAction(int action);
+    void runSystemAction(int action, bool askFirst = true);
+    void showOnComplete(int index, bool allPosted);
     void showBalloon();
 
     void CheckCMDData(const QStringList &arguments) { runCommandLine(arguments); }

@@ -98,18 +98,20 @@ void MainWindow::runOnComplete(int index)
             onComplete_->close();
         }
         const bool allPosted = queueExitStatus() == ExitAllPosted;
-        if (!allPosted)
+        if (!allPosted) {
             AddLog(0, msg(262) + u' ' + itemsNotPosted().join(u"; "_s), LogColour::Orange);
-        auto *window = new frmOnComplete(index, cboOnComplete->itemText(index), allPosted, this);
-        window->setWindowFlag(Qt::Dialog);
-        onComplete_ = window;
-        window->onAction = [this](int action) { runSystemAction(action); };
-        window->onCancel = [this] {
-            update();
-            bringToFront();
-        };
-        window->show();
-        window->raise();
+            showOnComplete(index, false);
+            break;
+        }
+        // The system is asked first: a refusal is said now, not after the countdown.
+        canDoSystemAction(SystemAction(index), this, [this, index](bool may, const QString &why) {
+            if (may) {
+                showOnComplete(index, true);
+                return;
+            }
+            AddLog(0, msg(263).arg(cboOnComplete->itemText(index), why), LogColour::Red);
+            exitStatus_ = ExitActionRefused;
+        });
         break;
     }
     case 5:
@@ -120,7 +122,24 @@ void MainWindow::runOnComplete(int index)
     }
 }
 
-void MainWindow::runSystemAction(int action)
+void MainWindow::showOnComplete(int index, bool allPosted)
+{
+    {
+        auto *window = new frmOnComplete(index, cboOnComplete->itemText(index), allPosted, this);
+        window->setWindowFlag(Qt::Dialog);
+        onComplete_ = window;
+        // Asked already where everything was posted; "now" after a run that was not is asked then.
+        window->onAction = [this, allPosted](int action) { runSystemAction(action, !allPosted); };
+        window->onCancel = [this] {
+            update();
+            bringToFront();
+        };
+        window->show();
+        window->raise();
+    }
+}
+
+void MainWindow::runSystemAction(int action, bool askFirst)
 {
     setPostingInProgress(false);
     const QString name = cboOnComplete->itemText(action);
@@ -143,7 +162,7 @@ void MainWindow::runSystemAction(int action)
             exitStatus_ = queueExitStatus();
             QTimer::singleShot(0, this, [this] { close(); });
         }
-    });
+    }, askFirst);
 }
 
 void MainWindow::showBalloon()

@@ -151,14 +151,19 @@ TEST_F(Headless, PowerActionsAfterTheCountdownAndOnlyOverACompleteRun)
     EXPECT_EQ(run({u"/P"_s, u"/B"_s}, countDown(-1)), 0) << "nothing left to post, nothing done";
     uploadQueue().clear();
     SaveQueue();
+    secondsShown = 0;
     EXPECT_EQ(run(files + QStringList{u"/B"_s}, countDown(-1)), ExitActionRefused);
     EXPECT_EQ(desktop.calls(), QStringList{u"CanHibernate"_s});
+    EXPECT_EQ(secondsShown, 0); // refused before any countdown
     desktop.clearCalls();
     uploadQueue().clear();
     SaveQueue();
     secondsShown = 0;
+    desktop.setCanAnswer(u"yes"_s);
     EXPECT_EQ(run(files + QStringList{u"/R"_s}, countDown(12)), 128 + 2);
     EXPECT_EQ(secondsShown, 13);
+    EXPECT_EQ(desktop.calls(), QStringList{u"CanReboot"_s}); // asked before the countdown, never done
+    desktop.clearCalls();
     server.refuse = [](const test::ReceivedArticle &) { return true; };
     EXPECT_EQ(run(files + QStringList{u"/S"_s}, countDown(-1)), ExitSomeFailed);
     EXPECT_EQ(desktop.calls(), QStringList());
