@@ -301,6 +301,7 @@ constexpr EnglishText kEnglish[] = {
     {293, u"Successfully uploaded: %1"},
     {294, u"Connection Closed"},
     {295, u"Post check: %1"},
+    {296, u"Waiting for the post check"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -315,7 +316,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"Window", 268, 274},
     {u"Tls", 275, 281},
     {u"Hints", 282, 284},
-    {u"RarParNames", 285, 295},
+    {u"RarParNames", 285, 296},
 };
 
 bool inRange(int slot)

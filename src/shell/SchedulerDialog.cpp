@@ -41,6 +41,10 @@ frmScheduler::frmScheduler(QWidget *parent)
     grid->addWidget(cboMinutes, 1, 1);
     grid->setColumnStretch(2, 1);
 
+    // It opens at the time it is now, the nearest one to pick from.
+    const QTime now = Clock::instance().now().time();
+    cboHour->setCurrentIndex(now.hour());
+    cboMinutes->setCurrentIndex(now.minute());
     lblRemaining = new QLabel;
     lblRemaining->setObjectName(u"lblRemaining"_s);
     showRemaining(0);

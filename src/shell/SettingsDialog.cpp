@@ -252,6 +252,12 @@ frmSettings::frmSettings(QWidget *parent)
         txtPassword->setEnabled(on);
     });
     connect(chkSpeedScheduler, &QCheckBox::toggled, txtSpeed, &QWidget::setEnabled);
+    connect(chkSpeedScheduler, &QCheckBox::toggled, this, [this](bool on) {
+        for (QPushButton *b : picColor)
+            b->setEnabled(on);
+    });
+    for (QPushButton *b : picColor)
+        b->setEnabled(chkSpeedScheduler->isChecked());
     connect(txtLines, &QLineEdit::textChanged, this, [this](const QString &t) {
         bool ok = false;
         const qint64 v = t.trimmed().toLongLong(&ok);
@@ -288,7 +294,9 @@ void frmSettings::setHourColour(int hour, const QColor &colour)
 {
     QPushButton *b = picColor[std::size_t(hour)];
     b->setProperty("hourColour", colour);
-    b->setStyleSheet(u"background-color: %1; border: 1px solid #999; padding: 4px;"_s.arg(colour.name()));
+    // Grey while the scheduler is off: the hours say nothing then.
+    b->setStyleSheet(u"QPushButton { background-color: %1; border: 1px solid #999; padding: 4px; }"
+                     u"QPushButton:disabled { background-color: #e0e0e0; color: #888; }"_s.arg(colour.name()));
 }
 
 bool frmSettings::hourIsRed(int hour) const

@@ -57,6 +57,12 @@ qint64 SpeedGraph::scaleTop() const
     return qint64(step * 10);
 }
 
+double SpeedGraph::sampleSpacing(double plotWidth) const
+{
+    const qsizetype shown = std::clamp<qsizetype>(samples_.size(), 2, kSamples);
+    return plotWidth / double(shown - 1);
+}
+
 void SpeedGraph::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
@@ -71,7 +77,7 @@ void SpeedGraph::paintEvent(QPaintEvent *)
     const QRectF plot = frame.adjusted(4, fm.height() + 4, -4, -4);
     const double top = double(scaleTop());
     const auto yOf = [&](double bytes) { return plot.bottom() - plot.height() * std::min(bytes / top, 1.0); };
-    const double dx = plot.width() / (kSamples - 1);
+    const double dx = sampleSpacing(plot.width());
 
     // Grid: quarters of the scale.
     p.setPen(QPen(pal.color(QPalette::Midlight), 1, Qt::DotLine));

@@ -26,6 +26,9 @@ public:
     // The top of the scale: the highest sample or the limit, whichever is
     // higher, with some room above (never 0).
     qint64 scaleTop() const;
+    // The distance between two samples on a plot that wide: the samples so
+    // far fill it until there are ten minutes of them.
+    double sampleSpacing(double plotWidth) const;
 
     QSize sizeHint() const override { return {300, 110}; }
     QSize minimumSizeHint() const override { return {160, 70}; }

@@ -119,7 +119,8 @@ QString UploadQueue::statusText(const UploadItem &item)
     case UploadState::Paused:
         return msg(67);
     case UploadState::Posting:
-        return msg(131);
+        // Every part is in; the check of the server has not been made yet.
+        return uncheckedText(item).isEmpty() ? msg(131) : msg(296);
     case UploadState::PostedOK:
         return msg(140) + u'!';
     case UploadState::FileError:

@@ -1,3 +1,4 @@
+#include "common/Clock.h"
 #include "common/Log.h"
 #include "config/Language.h"
 #include "common/MessageTable.h"
@@ -5,11 +6,14 @@
 #include "platform/Processes.h"
 #include "shell/MainWindow.h"
 #include "shell/Prompts.h"
+#include "shell/SchedulerDialog.h"
 #include "shell/SettingsDialog.h"
+#include "shell/SpeedGraph.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/ProfileFile.h"
 #include "storage/UploadQueue.h"
+#include "support/FixedClock.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestEnvironment.h"
 
@@ -21,6 +25,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTcpSocket>
 #include <QThread>
@@ -333,4 +338,45 @@ TEST(Language, QtsOwnTextsFollowTheLanguage)
     EXPECT_EQ(messageTable().addingFilesText(3), u"3 bestanden toevoegen"_s);
     SetEnglishLanguage();
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), u"&Yes"_s);
+}
+
+TEST_F(Settings, SmallThingsANewUserSees)
+{
+    // The scheduler's hours are grey while it is off.
+    ASSERT_TRUE(writeDefaultSettings());
+    frmSettings d;
+    QPushButton *hour = d.findChild<QPushButton *>(u"picColor9"_s);
+    ASSERT_TRUE(hour);
+    EXPECT_EQ(hour->isEnabled(), d.chkSpeedScheduler->isChecked());
+    d.chkSpeedScheduler->setChecked(true);
+    EXPECT_TRUE(hour->isEnabled());
+    d.chkSpeedScheduler->setChecked(false);
+    EXPECT_FALSE(hour->isEnabled());
+
+    // The start-at dialog opens at the time it is now.
+    test::FixedClock clock(QDateTime(QDate(2026, 12, 9), QTime(21, 37)));
+    Clock::setInstance(&clock);
+    {
+        frmScheduler s;
+        EXPECT_EQ(s.cboHour->currentIndex(), 21);
+        EXPECT_EQ(s.cboMinutes->currentIndex(), 37);
+    }
+    Clock::setInstance(nullptr);
+
+    // A short run fills the graph's width; ten minutes and more take their seconds.
+    SpeedGraph graph;
+    for (int i = 0; i < 19; ++i)
+        graph.addSample(1000);
+    EXPECT_DOUBLE_EQ(graph.sampleSpacing(540), 30.0);
+    for (int i = 0; i < SpeedGraph::kSamples; ++i)
+        graph.addSample(1000);
+    EXPECT_DOUBLE_EQ(graph.sampleSpacing(599), 599.0 / (SpeedGraph::kSamples - 1));
+
+    // A row whose parts are all in, waiting for its check, says so.
+    UploadItem item = UploadQueue::newItem(u"s"_s, u"a.b"_s, u"/f"_s, 2, u"t"_s, {u"a@x"_s, u"b@x"_s});
+    item.state = UploadState::Posting;
+    EXPECT_EQ(UploadQueue::statusText(item), u"Upload in Thread"_s);
+    item.accepted = QBitArray(2, true);
+    UploadQueue::setUnchecked(item, u"1-2"_s);
+    EXPECT_EQ(UploadQueue::statusText(item), u"Waiting for the post check"_s);
 }
