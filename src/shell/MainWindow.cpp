@@ -500,7 +500,7 @@ void MainWindow::buildOptionsBar()
     prgOverall->setRange(0, 1000);
     prgOverall->setValue(0);
     prgOverall->setTextVisible(false);
-    prgOverall->setFixedWidth(180);
+    prgOverall->setFixedWidth(140);
     lblOverall = new QLabel;
     lblOverall->setObjectName(u"lblOverall"_s);
     lblOverall->setMinimumWidth(1);

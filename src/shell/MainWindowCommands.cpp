@@ -158,7 +158,7 @@ void MainWindow::checkForUpdates(bool onRequest)
                 Prompts::message(this, msg(85), PromptIcon::Information);
             return;
         }
-        const QString question = msg(86) + (onRequest ? u""_s : u" v"_s) + text + u"  \r\n\r\n"_s + msg(87);
+        const QString question = msg(86) + (onRequest ? u" "_s : u" v"_s) + text + u"\r\n\r\n"_s + msg(87);
         if (Prompts::message(this, question, PromptIcon::Information, PromptButtons::YesNo) == PromptAnswer::Yes
             && Prompts::mode() == PromptMode::Interactive)
             QDesktopServices::openUrl(homePageUrl());

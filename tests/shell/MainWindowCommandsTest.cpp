@@ -15,6 +15,7 @@
 #include "shell/SettingsDialog.h"
 #include "shell/SpeedGraph.h"
 #include "storage/AppSettings.h"
+#include "storage/MessageIds.h"
 #include "storage/Newsgroups.h"
 #include "storage/NzbFile.h"
 #include "storage/ProfileFile.h"
@@ -27,6 +28,7 @@
 #include "support/YencDecode.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -772,8 +774,8 @@ TEST_F(Commands, UpdateCheckAnswersOnRequestAndSpeaksAtStartUpOnlyWithNews)
     for (const QByteArray &other : {QByteArray("99.0.0"), QByteArray("0.0.1")}) {
         check(other, true);
         ASSERT_EQ(Prompts::shown().size(), 1);
-        EXPECT_EQ(Prompts::shown()[0].text, u"A new version of Tessaly Poster is available:"_s + QString::fromLatin1(other)
-                                                + u"  \r\n\r\nWould you like to visit the website?"_s);
+        EXPECT_EQ(Prompts::shown()[0].text, u"A new version of Tessaly Poster is available: "_s + QString::fromLatin1(other)
+                                                + u"\r\n\r\nWould you like to visit the website?"_s);
         EXPECT_EQ(Prompts::shown()[0].buttons, PromptButtons::YesNo);
     }
     check(std::nullopt, true);
@@ -893,3 +895,86 @@ TEST_F(Commands, MainWindowWhilePostingScreenshots)
     messageTable().SetEnglishLang();
 }
 
+
+// The windows a new user meets, in English and in Dutch, at a laptop's and a
+// desktop's screen size, for a person to look at: TESSALY_SCREENSHOTS=<folder>.
+TEST(Screens, MainWindowPostingSettingsFillAndUpdate)
+{
+    const QString folder = qEnvironmentVariable("TESSALY_SCREENSHOTS");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set TESSALY_SCREENSHOTS to a folder";
+    QDir().mkpath(folder);
+    test::ScriptedNntpServer server;
+    ASSERT_TRUE(server.start());
+    const auto spin = [](int ms) {
+        for (QDeadlineTimer d(ms); !d.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
+    // A real box, grabbed as soon as it shows and closed.
+    const auto grabBox = [&](const QString &file, const std::function<void()> &open) {
+        Prompts::setMode(PromptMode::Interactive);
+        QTimer::singleShot(300, [file] {
+            if (QWidget *box = QApplication::activeModalWidget()) {
+                box->grab().save(file);
+                box->close();
+            }
+        });
+        open();
+        Prompts::setMode(PromptMode::Scripted);
+    };
+    for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
+        ASSERT_TRUE(writeDefaultSettings());
+        MainWindow::setStartupWait(0);
+        MainWindow window;
+        window.Form_Load();
+        if (language != u"English"_s) {
+            ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
+            window.LoadMainWindow();
+        }
+        AppSettings &s = appSettings();
+        s.Server = u"127.0.0.1"_s;
+        s.Port = server.port();
+        s.Connections = 4;
+        s.setMaxLines(1000);
+        for (int i = 1; i <= 6; ++i) {
+            const QString path = test::homeFile(u"holiday-%1.jpg"_s.arg(i));
+            test::writeAll(path, test::randomData(1'500'000, quint32(i)));
+            uploadQueue().append(UploadQueue::newItem(u"Holiday - [%1/6] - \"holiday-%1.jpg\" yEnc"_s.arg(i),
+                                                      u"alt.binaries.pictures"_s, path, 12, u"t"_s, makeMessageIds(12)));
+        }
+        window.speedBox()->setText(u"300"_s);
+        window.StartOrStop();
+        spin(3000);
+        for (const QSize size : {QSize(1366, 768), QSize(1920, 1080)}) {
+            window.resize(size);
+            spin(300);
+            window.grab().save(folder + u"/posting-%1-%2x%3.png"_s.arg(language).arg(size.width()).arg(size.height()));
+        }
+        window.StartOrStop(); // stop (answered Yes)
+        for (QDeadlineTimer d(10000); window.engine() && !d.hasExpired();)
+            spin(20);
+        {
+            frmSettings settings(&window);
+            settings.show();
+            for (int mode = 0; mode < 3; ++mode) {
+                Prompts::setNextAnswer(PromptAnswer::No); // keep the port
+                settings.cboSslMode->setCurrentIndex(mode);
+                spin(100);
+                settings.grab().save(folder + u"/settings-server-%1-%2.png"_s.arg(language).arg(mode));
+            }
+        }
+        {
+            frmFillSegment fill(12, &window);
+            fill.show();
+            spin(100);
+            fill.grab().save(folder + u"/fill-%1.png"_s.arg(language));
+        }
+        grabBox(folder + u"/update-%1.png"_s.arg(language), [&] {
+            Prompts::message(&window, msg(86) + u" 1.1.0\r\n\r\n"_s + msg(87), PromptIcon::Information,
+                             PromptButtons::YesNo);
+        });
+        uploadQueue().clear();
+        SetEnglishLanguage();
+        window.Form_QueryUnload();
+    }
+}
