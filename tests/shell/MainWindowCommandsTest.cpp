@@ -787,7 +787,7 @@ TEST_F(Commands, UpdateCheckAnswersOnRequestAndSpeaksAtStartUpOnlyWithNews)
     EXPECT_EQ(logModel().count(), 0);
     check(QByteArray("99.0.0"), false);
     ASSERT_EQ(Prompts::shown().size(), 1);
-    EXPECT_TRUE(Prompts::shown()[0].text.contains(u"available: v99.0.0  "_s));
+    EXPECT_TRUE(Prompts::shown()[0].text.contains(u"available: v99.0.0\r\n"_s));
     check(QByteArray("<!DOCTYPE html>"), false);
     EXPECT_TRUE(Prompts::shown().isEmpty());
     ASSERT_EQ(logModel().count(), 1);
