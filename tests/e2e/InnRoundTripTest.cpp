@@ -530,6 +530,27 @@ TEST_F(InnRoundTrip, HeadlessPowerOffAfterTheCountdown)
         EXPECT_LE(out.count("Powering off computer in"), 4);
         EXPECT_TRUE(out.indexOf("sunset.jpg") < out.indexOf("Powering off computer in 30"));
         EXPECT_EQ(desktop.calls(), QStringList({u"CanPowerOff"_s, u"PowerOff false"_s}));
+
+        // On a terminal: one line that counts in place; Ctrl-C there ends it.
+        QProcess term;
+        term.setProcessEnvironment(env);
+        const QString command = u"'%1' /F '%2' /H Terminal /N alt.binaries.test /P /S"_s.arg(
+            QStringLiteral(TESSALY_APP_PATH), evening);
+        term.start(u"script"_s, {u"-qfec"_s, command, u"/dev/null"_s});
+        ASSERT_TRUE(term.waitForStarted(5000));
+        QByteArray shown;
+        for (QDeadlineTimer d(30000); !shown.contains("Powering off computer in 27") && !d.hasExpired();)
+            if (term.waitForReadyRead(200))
+                shown += term.readAll();
+        term.write("\x03");
+        ASSERT_TRUE(term.waitForFinished(10000));
+        shown += term.readAll();
+        const QByteArray countdown = shown.mid(shown.indexOf("Powering off computer in 30"));
+        const QByteArray inPlace = countdown.left(countdown.indexOf("Powering off computer in 27"));
+        EXPECT_TRUE(inPlace.contains("Powering off computer in 28")) << countdown.constData();
+        EXPECT_EQ(inPlace.count('\n'), 0) << countdown.constData(); // each second rewrites the line
+        EXPECT_GE(inPlace.count('\r'), 3);
+        EXPECT_EQ(term.exitCode(), 128 + 2) << shown.constData();
     }
 }
 
