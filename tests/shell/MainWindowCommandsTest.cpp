@@ -847,7 +847,7 @@ TEST_F(Commands, FillAndNewsgroupDialogScreenshots)
 }
 
 // The main window in the middle of a run (the overall bar and the speed graph
-// with its limit line), at 1280x800 and 1920x1080, in English and in Dutch:
+// with its limit line), at 1366x768 and 1920x1080, in English and in Dutch:
 // TESSALY_SCREENSHOTS=<folder>, under a display of at least 1920x1080.
 TEST_F(Commands, MainWindowWhilePostingScreenshots)
 {
@@ -883,7 +883,7 @@ TEST_F(Commands, MainWindowWhilePostingScreenshots)
         for (int t = 0; t < 540; ++t)
             graph->addSample(t < 30 ? t * 29000 : (t > 300 && t < 330) ? 420000 : 880000 + (t * 7919) % 30000);
         spin(3500);
-        for (const QSize size : {QSize(1280, 800), QSize(1920, 1080)}) {
+        for (const QSize size : {QSize(1366, 768), QSize(1920, 1080)}) {
             window->resize(size);
             spin(150);
             window->grab().save(folder + u"/main-posting-%1x%2-%3.png"_s.arg(size.width()).arg(size.height()).arg(language));
@@ -896,85 +896,50 @@ TEST_F(Commands, MainWindowWhilePostingScreenshots)
 }
 
 
-// The windows a new user meets, in English and in Dutch, at a laptop's and a
-// desktop's screen size, for a person to look at: TESSALY_SCREENSHOTS=<folder>.
-TEST(Screens, MainWindowPostingSettingsFillAndUpdate)
+// The settings' server page in each connection mode, the fill dialog and the
+// update question, in English and in Dutch: TESSALY_SCREENSHOTS=<folder>.
+TEST(Screens, SettingsFillAndUpdate)
 {
     const QString folder = qEnvironmentVariable("TESSALY_SCREENSHOTS");
     if (folder.isEmpty())
         GTEST_SKIP() << "set TESSALY_SCREENSHOTS to a folder";
     QDir().mkpath(folder);
-    test::ScriptedNntpServer server;
-    ASSERT_TRUE(server.start());
-    const auto spin = [](int ms) {
-        for (QDeadlineTimer d(ms); !d.hasExpired();)
+    const auto settle = [] {
+        for (QDeadlineTimer d(100); !d.hasExpired();)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     };
-    // A real box, grabbed as soon as it shows and closed.
-    const auto grabBox = [&](const QString &file, const std::function<void()> &open) {
+    ASSERT_TRUE(writeDefaultSettings());
+    for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
+        if (language != u"English"_s) {
+            ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
+        }
+        {
+            frmSettings settings;
+            settings.show();
+            for (int mode = 0; mode < 3; ++mode) {
+                Prompts::setNextAnswer(PromptAnswer::No); // keep the port
+                settings.cboSslMode->setCurrentIndex(mode);
+                settle();
+                settings.grab().save(folder + u"/settings-server-%1-%2.png"_s.arg(language).arg(mode));
+            }
+        }
+        {
+            frmFillSegment fill(12);
+            fill.show();
+            settle();
+            fill.grab().save(folder + u"/fill-%1.png"_s.arg(language));
+        }
+        // The real box, grabbed as soon as it shows and closed.
         Prompts::setMode(PromptMode::Interactive);
+        const QString file = folder + u"/update-%1.png"_s.arg(language);
         QTimer::singleShot(300, [file] {
             if (QWidget *box = QApplication::activeModalWidget()) {
                 box->grab().save(file);
                 box->close();
             }
         });
-        open();
+        Prompts::message(nullptr, msg(86) + u" 1.1.0\r\n\r\n"_s + msg(87), PromptIcon::Information, PromptButtons::YesNo);
         Prompts::setMode(PromptMode::Scripted);
-    };
-    for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
-        ASSERT_TRUE(writeDefaultSettings());
-        MainWindow::setStartupWait(0);
-        MainWindow window;
-        window.Form_Load();
-        if (language != u"English"_s) {
-            ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
-            window.LoadMainWindow();
-        }
-        AppSettings &s = appSettings();
-        s.Server = u"127.0.0.1"_s;
-        s.Port = server.port();
-        s.Connections = 4;
-        s.setMaxLines(1000);
-        for (int i = 1; i <= 6; ++i) {
-            const QString path = test::homeFile(u"holiday-%1.jpg"_s.arg(i));
-            test::writeAll(path, test::randomData(1'500'000, quint32(i)));
-            uploadQueue().append(UploadQueue::newItem(u"Holiday - [%1/6] - \"holiday-%1.jpg\" yEnc"_s.arg(i),
-                                                      u"alt.binaries.pictures"_s, path, 12, u"t"_s, makeMessageIds(12)));
-        }
-        window.speedBox()->setText(u"300"_s);
-        window.StartOrStop();
-        spin(3000);
-        for (const QSize size : {QSize(1366, 768), QSize(1920, 1080)}) {
-            window.resize(size);
-            spin(300);
-            window.grab().save(folder + u"/posting-%1-%2x%3.png"_s.arg(language).arg(size.width()).arg(size.height()));
-        }
-        window.StartOrStop(); // stop (answered Yes)
-        for (QDeadlineTimer d(10000); window.engine() && !d.hasExpired();)
-            spin(20);
-        {
-            frmSettings settings(&window);
-            settings.show();
-            for (int mode = 0; mode < 3; ++mode) {
-                Prompts::setNextAnswer(PromptAnswer::No); // keep the port
-                settings.cboSslMode->setCurrentIndex(mode);
-                spin(100);
-                settings.grab().save(folder + u"/settings-server-%1-%2.png"_s.arg(language).arg(mode));
-            }
-        }
-        {
-            frmFillSegment fill(12, &window);
-            fill.show();
-            spin(100);
-            fill.grab().save(folder + u"/fill-%1.png"_s.arg(language));
-        }
-        grabBox(folder + u"/update-%1.png"_s.arg(language), [&] {
-            Prompts::message(&window, msg(86) + u" 1.1.0\r\n\r\n"_s + msg(87), PromptIcon::Information,
-                             PromptButtons::YesNo);
-        });
-        uploadQueue().clear();
-        SetEnglishLanguage();
-        window.Form_QueryUnload();
     }
+    SetEnglishLanguage();
 }
