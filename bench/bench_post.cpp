@@ -28,8 +28,8 @@
 //       reported against the last.
 #include "common/AppState.h"
 #include "engine/Article.h"
-#include "engine/PostHost.h"
-#include "engine/frmPost.h"
+#include "engine/PostingRun.h"
+#include "engine/RunView.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
 #include "storage/QueueFile.h"
@@ -60,26 +60,20 @@ using namespace tessaly;
 
 namespace {
 
-class QuietHost : public PostHost
+class QuietHost : public RunView
 {
 public:
-    QString speed = u"0"_s;
-    QString speedText() const override { return speed; }
-    void setSpeedText(const QString &t) override { speed = t; }
-    bool removeFromDisk() const override { return false; }
-    bool onCompleteChecked() const override { return false; }
-    int onCompleteIndex() const override { return 0; }
-    void setPostingControls(bool) override {}
-    void runEnded() override {}
     void setStatusTexts(const QString &, const QString &) override {}
     void setTrayTooltip(const QString &) override {}
-    void startSpeedScheduler() override {}
-    void stopSpeedScheduler() override {}
-    bool jobsWaiting() const override { return false; }
-    void enableStartTimer() override {}
-    void runOnComplete(int) override {}
-    void showItem(int) override {}
 };
+
+// A run over the queue as it stands, with the settings as they are.
+RunPlan planNow(int limitKBps = 0)
+{
+    RunPlan plan = RunPlan::fromSettings(appSettings());
+    plan.limitKBps = limitKBps;
+    return plan;
+}
 
 double cpuSeconds()
 {
@@ -258,14 +252,14 @@ CheckRun postQueue(quint16 port, int connections, bool check, bool tls = false, 
     appSettings().PostCheck = check ? 1 : 0;
     PostTimeouts::current().checkDelayMs = 0; // each article asked for right after the next is sent
     QuietHost host;
-    frmPost engine(&host);
+    PostingRun engine(host);
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
     QEventLoop loop;
-    QObject::connect(&engine, &frmPost::unloaded, &loop, &QEventLoop::quit);
-    engine.Form_Load();
-    if (!engine.isUnloaded())
+    QObject::connect(&engine, &PostingRun::finished, &loop, &QEventLoop::quit);
+    engine.start(planNow());
+    if (engine.isRunning())
         loop.exec();
     CheckRun f;
     f.seconds = double(wall.nsecsElapsed()) / 1e9;
@@ -451,17 +445,17 @@ int throughput(double gigabytes, int connections, const QString &sinkProgram)
         return 1;
     configure(sink.port, connections);
     QuietHost host;
-    frmPost engine(&host);
+    PostingRun engine(host);
     bool done = false;
-    QObject::connect(&engine, &frmPost::unloaded, [&] { done = true; });
+    QObject::connect(&engine, &PostingRun::finished, [&] { done = true; });
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    engine.Form_Load();
+    engine.start(planNow());
     // A real event loop: processEvents with a time limit never sleeps, and a
     // spinning loop would take the core the engine's workers need.
     QEventLoop loop;
-    QObject::connect(&engine, &frmPost::unloaded, &loop, &QEventLoop::quit);
+    QObject::connect(&engine, &PostingRun::finished, &loop, &QEventLoop::quit);
     if (!done)
         loop.exec();
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
@@ -521,9 +515,8 @@ int limit(int kbps, double seconds, int connections, int maxLines, const QString
     configure(sink.port, connections);
     appSettings().setMaxLines(maxLines);
     QuietHost host;
-    host.speed = QString::number(kbps);
-    frmPost engine(&host);
-    engine.Form_Load();
+    PostingRun engine(host);
+    engine.start(planNow(kbps));
     // Measure after the connections have logged in and started.
     const auto runFor = [](int ms) {
         QEventLoop loop;
@@ -536,7 +529,7 @@ int limit(int kbps, double seconds, int connections, int maxLines, const QString
     t.start();
     runFor(int(seconds * 1000));
     const double rate = double(engine.totalBytesSent() - b0) / (double(t.nsecsElapsed()) / 1e9);
-    engine.Stop();
+    engine.stop();
     const double target = kbps * 1024.0;
     std::printf("limit %d kB/s over %d connections, %d-byte parts, for %.0f s: %.0f B/s measured, target %.0f B/s, "
                 "ratio %.3f\n",

@@ -1,8 +1,9 @@
-// The reply handler of the posting sessions: arbitrary server data, cut into
-// arbitrary pieces, on one or two connections, with and without login and in
-// fill mode. The sessions' sockets are stand-ins that never touch a network;
-// the engine's timers that fire at once (reconnects, the send loop) run
-// between the pieces.
+// The posting connections' reply handling: arbitrary server data, cut into
+// arbitrary pieces, fed straight to the connections (PostLink) of a whole
+// posting run, on one or two connections, with and without login and in
+// fill mode. The connections' transports are stand-ins that never touch a
+// network; the run's timers that fire at once (reconnects, the send loop)
+// run between the pieces.
 //
 // Input: byte 0 chooses the set-up (connections, login, fill mode, post check); the rest is split at 0xFF bytes, and the
 // first byte of each piece chooses the connection it arrives on.
@@ -11,46 +12,67 @@
 // an item has, leave an item marked as being posted once the run is over, or
 // call an item posted without the server having acknowledged every part.
 #define TESSALY_FUZZ_CUSTOM_INIT
-#include "engine/frmPost.h"
+#include "engine/PostingRun.h"
+#include "engine/RunView.h"
 #include "fuzz/FuzzSupport.h"
 #include "storage/ConnectionList.h"
 #include "storage/UploadQueue.h"
 #include "common/GeneralFunc.h"
-#include "tests/support/FakePostHost.h"
 
-#include <QTcpSocket>
+#include <QObject>
+#include <QTimer>
+
+#include <vector>
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
 
 namespace {
 
-// Opens at once and swallows what is written; reports the bytes as sent on
-// the next turn of the event loop, as a real socket would.
-class StandInSocket : public QTcpSocket
+// Opens on the next turn of the event loop and takes whatever is written.
+class StandInTransport : public LinkTransport
 {
 public:
-    using QTcpSocket::QTcpSocket;
-    using QTcpSocket::connectToHost;
-
-    void connectToHost(const QString &, quint16, OpenMode mode, NetworkLayerProtocol) override
+    void setEvents(TransportEvents *events) override { events_ = events; }
+    void open() override
     {
-        setOpenMode(mode);
-        setSocketState(ConnectedState);
-        QMetaObject::invokeMethod(
-            this, [this] { if (state() == ConnectedState) emit connected(); }, Qt::QueuedConnection);
+        open_ = false;
+        const int generation = ++generation_;
+        QTimer::singleShot(0, &context_, [this, generation] {
+            if (generation == generation_ && !open_) {
+                open_ = true;
+                events_->connected();
+            }
+        });
     }
-
-protected:
-    qint64 writeData(const char *, qint64 size) override
+    qint64 send(const QByteArray &bytes) override { return open_ ? bytes.size() : 0; }
+    qint64 unsent() const override { return 0; }
+    void close() override
     {
-        if (state() != ConnectedState)
-            return -1;
-        QMetaObject::invokeMethod(
-            this, [this, size] { if (state() == ConnectedState) emit bytesWritten(size); }, Qt::QueuedConnection);
-        return size;
+        open_ = false;
+        ++generation_;
     }
-    qint64 readData(char *, qint64) override { return 0; }
+    bool isOpen() const override { return open_; }
+    TransportEvents *events() const { return events_; }
+
+private:
+    QObject context_; // what is pending goes with the transport
+    TransportEvents *events_ = nullptr;
+    bool open_ = false;
+    int generation_ = 0;
+};
+
+std::vector<StandInTransport *> &transports()
+{
+    static std::vector<StandInTransport *> made;
+    return made;
+}
+
+class QuietView : public RunView
+{
+public:
+    void setStatusTexts(const QString &, const QString &) override {}
+    void setTrayTooltip(const QString &) override {}
 };
 
 void check(bool ok)
@@ -78,7 +100,11 @@ void checkQueue(int acknowledgements)
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     fuzz::setUp(argc, argv);
-    frmPost::setSocketFactory([](QObject *parent) { return new StandInSocket(parent); });
+    PostingRun::setTransportFactory([](const ServerEndpoint &) {
+        auto t = std::make_unique<StandInTransport>();
+        transports().push_back(t.get());
+        return t;
+    });
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     (void)writeFileAtomically(fuzz::home() + u"/one.bin"_s, QByteArray(1, 'x'));
     (void)writeFileAtomically(fuzz::home() + u"/three.bin"_s, QByteArray(600, '\x3d'));
@@ -100,8 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     s.PartSize = 256;
     const bool fill = setup & 4;
     // The post check: asked at once (its STAT and GROUP replies reachable), or off.
-    PostTimeouts::current().checkDelayMs = (setup & 8) ? 0 : -1;
     s.PostCheck = (setup & 16) ? 0 : 1;
+    s.PostCheckDelay = (setup & 8) ? 0 : 5;
 
     UploadQueue &q = uploadQueue();
     q.clear();
@@ -110,40 +136,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     q.append(UploadQueue::newItem(u"gone"_s, u"alt.test"_s, fuzz::home() + u"/gone.bin"_s, 2, u"t"_s, {}));
     q.append(UploadQueue::newItem(u"wrong size"_s, u"alt.test"_s, fuzz::home() + u"/one.bin"_s, 4, u"t"_s, {}));
 
-    test::FakePostHost host;
+    QuietView view;
     QByteArray stream[2]; // all that arrived on each connection
     int acknowledgements = 0;
     {
-        frmPost post(&host);
+        transports().clear();
+        PostingRun post(view);
+        RunPlan plan = RunPlan::fromSettings(s);
         if (fill)
-            post.setFillMode(2, {1, 3});
-        post.Form_Load();
+            plan.fill = FillPlan{q.item(2).id, {1, 3}};
+        post.start(plan);
         QCoreApplication::processEvents();
 
         const QByteArray rest(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
         for (const QByteArray &piece : rest.split('\xff')) {
-            if (post.isUnloaded())
+            if (!post.isRunning())
                 break;
             if (piece.isEmpty())
                 continue;
             const int connection = 1 + (std::uint8_t(piece.front()) % 2);
-            if (connection > post.connectionCount()
-                || post.connection(connection).socket->state() != QAbstractSocket::ConnectedState)
-                continue; // nothing arrives on a closed socket
+            if (connection > int(transports().size()) || !transports()[std::size_t(connection - 1)]->isOpen())
+                continue; // nothing arrives on a closed connection
             QByteArray &all = stream[connection - 1];
             const qsizetype from = std::max<qsizetype>(0, all.size() - 3);
             all += piece.mid(1);
             // An upper bound of the acknowledgements the engine can have seen.
             for (qsizetype at = all.indexOf("240 ", from); at >= 0; at = all.indexOf("240 ", at + 1))
                 acknowledgements += at == 0 || all.at(at - 1) == '\n';
-            post.receive(connection, piece.mid(1));
+            transports()[std::size_t(connection - 1)]->events()->received(piece.mid(1));
             QCoreApplication::processEvents();
             if (!fill)
                 checkQueue(acknowledgements);
         }
-        if (!post.isUnloaded())
-            post.Stop();
+        if (post.isRunning())
+            post.stop();
     }
+    transports().clear();
     // What an event loop would have cleaned up by now.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (int i = 1; i <= q.count(); ++i)

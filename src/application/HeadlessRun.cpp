@@ -6,7 +6,6 @@
 #include "common/MessageTable.h"
 #include "application/CommandLine.h"
 #include "engine/Verifier.h"
-#include "engine/frmPost.h"
 #include "platform/SystemActions.h"
 #include "rarpar/JobTree.h"
 #include "rarpar/Tools.h"
@@ -33,14 +32,13 @@ namespace tessaly {
 HeadlessRun::HeadlessRun(const QStringList &arguments, QObject *parent)
     : QObject(parent)
     , arguments_(arguments)
+    , runs_(*this)
 {
     // The window waits a moment so that it is drawn before posting starts;
     // without one there is nothing to wait for.
     startTimer_.setSingleShot(true);
     startTimer_.setInterval(0);
     connect(&startTimer_, &QTimer::timeout, this, &HeadlessRun::startPosting);
-    speedTimer_.setInterval(60000);
-    connect(&speedTimer_, &QTimer::timeout, this, &HeadlessRun::speedTick);
 }
 
 HeadlessRun::~HeadlessRun() = default;
@@ -48,7 +46,7 @@ HeadlessRun::~HeadlessRun() = default;
 void HeadlessRun::start()
 {
     startUp();
-    speedText_ = QString::number(appSettings().MaxSpeed);
+    runs_.setSpeedLimit(appSettings().MaxSpeed);
     connectionList().rebuild(std::min(appSettings().Connections, int(ConnectionList::MaxConnections)));
 
     if (const CommandLine line = parseCommandLine(arguments_); line.verify) {
@@ -93,8 +91,7 @@ void HeadlessRun::abort(int exitStatus)
     startTimer_.stop();
     if (jobs_ && jobs_->isRunning())
         jobs_->cancel(); // its folder goes; the job stays for the next run
-    if (engine_ && !engine_->isUnloaded())
-        engine_->Stop();
+    runs_.stop();
     finish(exitStatus);
 }
 
@@ -111,36 +108,6 @@ bool HeadlessRun::jobsWaiting() const
 bool HeadlessRun::noUpload() const
 {
     return appSettings().NoUpload == 1;
-}
-
-void HeadlessRun::startSpeedScheduler()
-{
-    normalSpeedText_ = speedText_;
-    speedTimer_.start();
-    QTimer::singleShot(1, this, [this] {
-        if (speedTimer_.isActive())
-            speedTick();
-    });
-}
-
-void HeadlessRun::stopSpeedScheduler()
-{
-    if (speedTimer_.isActive()) {
-        speedTimer_.stop();
-        speedText_ = normalSpeedText_;
-    }
-}
-
-void HeadlessRun::speedTick()
-{
-    if (appSettings().speedHours.isEmpty()) {
-        speedText_ = normalSpeedText_;
-        speedTimer_.stop();
-    } else {
-        speedText_ = scheduledSpeedText(normalSpeedText_);
-    }
-    if (engine_)
-        engine_->speedLimitChanged();
 }
 
 void HeadlessRun::runOnComplete(int index)
@@ -224,7 +191,7 @@ void HeadlessRun::startCountdown(int action)
 
 void HeadlessRun::startPosting()
 {
-    if (finished_ || (engine_ && !engine_->isUnloaded()) || (jobs_ && jobs_->isRunning()))
+    if (finished_ || runs_.running() || (jobs_ && jobs_->isRunning()))
         return;
     if (const int slot = missingSettingSlot()) {
         // Without a window the settings dialog is not there to say where it goes.
@@ -241,15 +208,7 @@ void HeadlessRun::startPosting()
             needsAPerson(msg(93));
         return;
     }
-    engine_ = std::make_unique<frmPost>(this);
-    connect(engine_.get(), &frmPost::unloaded, this, [this] {
-        // The engine finishes its own unload first; it is released later.
-        QTimer::singleShot(0, this, [this] {
-            if (engine_ && engine_->isUnloaded())
-                engine_.reset();
-        });
-    });
-    engine_->Form_Load();
+    runs_.start();
 }
 
 void HeadlessRun::runJob()

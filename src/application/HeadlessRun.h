@@ -7,7 +7,7 @@
 
 #include "application/Countdown.h"
 #include "application/JobRunner.h"
-#include "engine/PostHost.h"
+#include "application/RunController.h"
 
 #include <QObject>
 #include <QStringList>
@@ -17,10 +17,9 @@
 
 namespace tessaly {
 
-class frmPost;
 class Verifier;
 
-class HeadlessRun : public QObject, public PostHost, public JobHost
+class HeadlessRun : public QObject, public RunHost, public JobHost
 {
     Q_OBJECT
 public:
@@ -39,20 +38,15 @@ public:
     // The on-complete countdown, once it began.
     Countdown *countdown() const { return countdown_.get(); }
     int exitStatus() const { return exitStatus_; }
+    RunController &runs() { return runs_; }
 
-    // PostHost
-    QString speedText() const override { return speedText_; }
-    void setSpeedText(const QString &text) override { speedText_ = text; }
+    // RunHost
     bool removeFromDisk() const override;
     bool onCompleteChecked() const override { return true; }
     // Close, unless the command line asked for a power action.
     int onCompleteIndex() const override { return action_ > 0 ? action_ : 0; }
-    void setPostingControls(bool) override {}
-    void runEnded() override {}
     void setStatusTexts(const QString &, const QString &) override {}
     void setTrayTooltip(const QString &) override {}
-    void startSpeedScheduler() override;
-    void stopSpeedScheduler() override;
     bool jobsWaiting() const override;
     void enableStartTimer() override { startTimer_.start(); }
     // JobHost
@@ -73,8 +67,6 @@ private:
     // The 30-second countdown on standard output, then the system's answer.
     void countDown(int action);
     void startCountdown(int action);
-    // The hour-of-day speed schedule, once a minute.
-    void speedTick();
     // Says what a person would have been asked and ends the run.
     void needsAPerson(const QString &text);
     static void sayOnStandardError(const QString &text);
@@ -83,14 +75,11 @@ private:
     void verifyNzb(const QString &path);
 
     QStringList arguments_;
-    std::unique_ptr<frmPost> engine_;
+    RunController runs_;
     std::unique_ptr<JobRunner> jobs_;
     std::unique_ptr<Verifier> verifier_;
     std::unique_ptr<Countdown> countdown_;
     QTimer startTimer_;
-    QTimer speedTimer_;
-    QString speedText_;
-    QString normalSpeedText_;
     int exitStatus_ = 0;
     int action_ = -1; // the on-complete list position of the command line
     bool finished_ = false;

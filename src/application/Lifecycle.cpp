@@ -130,13 +130,6 @@ QStringList itemsNotPosted(ItemScope scope)
     return out;
 }
 
-QString scheduledSpeedText(const QString &normalText)
-{
-    const AppSettings &s = appSettings();
-    const QString hour = Clock::instance().now().toString(u"HH"_s);
-    return s.speedHours.contains(hour) ? QString::number(s.LimitSpeed) : normalText;
-}
-
 CommandLineStart beginCommandLine(const QStringList &arguments)
 {
     CommandLineStart start;

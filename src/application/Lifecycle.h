@@ -48,10 +48,6 @@ int queueExitStatus(ItemScope scope = ItemScope::ThisRun);
 // A line for each item not posted: its subject and state (and why it failed).
 QStringList itemsNotPosted(ItemScope scope = ItemScope::ThisRun);
 
-// The speed box's text for the current hour: the limit when the hour is one
-// of the scheduled ones, the normal text otherwise.
-QString scheduledSpeedText(const QString &normalText);
-
 // The start of an unattended run.
 struct CommandLineStart
 {

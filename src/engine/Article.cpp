@@ -184,27 +184,11 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
     return r;
 }
 
-namespace {
-
-ArticleFields fieldsFor(const UploadItem &item, const QString &messageId)
+bool PreparedArticle::fits(const QString &p, int k, int total, qint64 size, const ArticleFields &f) const
 {
-    const AppSettings &s = appSettings();
-    ArticleFields f;
-    f.email = s.Email;
-    f.nickname = s.Nickname;
-    f.newsgroups = item.newsgroups;
-    f.subject = item.subject;
-    f.messageId = messageId;
-    f.version = versionString();
-    return f;
+    return pending() && path == p && part == k && totalParts == total && partSize == size && sameFixedFields(fields, f)
+        && fields.messageId == f.messageId;
 }
-
-bool sameFields(const ArticleFields &a, const ArticleFields &b)
-{
-    return sameFixedFields(a, b) && a.messageId == b.messageId;
-}
-
-} // namespace
 
 namespace {
 
@@ -368,26 +352,21 @@ ChunkResult ComposedArticle::take()
     return std::move(result_); // taken once: a second take gets an empty result
 }
 
-PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled)
+PreparedArticle prepareArticle(const QString &path, int part, int totalParts, qint64 partSize,
+                               const ArticleFields &fields, QByteArray recycled)
 {
     PreparedArticle p;
-    const UploadQueue &queue = uploadQueue();
-    if (!queue.isValidIndex(itemIndex))
-        return p;
-    const UploadItem &item = queue.item(itemIndex);
-    if (part < 1 || part > item.maxparts || part > item.messageids.size())
-        return p;
-    p.path = item.path;
+    p.path = path;
     p.part = part;
-    p.totalParts = item.maxparts;
-    p.partSize = appSettings().PartSize;
-    p.fields = fieldsFor(item, item.messageids.at(part - 1));
+    p.totalParts = totalParts;
+    p.partSize = partSize;
+    p.fields = fields;
     // On threads of their own, which stay: a thread per article would
     // cost more than small articles take to compose. The task holds copies
     // of everything it uses, so an article dropped unfinished harms nothing.
-    p.result = std::make_shared<ComposedArticle>([path = p.path, part, total = p.totalParts, size = p.partSize,
-                                                   fields = p.fields, buffer = std::move(recycled)]() mutable {
-        return composeArticle(path, part, total, size, fields, std::move(buffer));
+    p.result = std::make_shared<ComposedArticle>([path, part, totalParts, partSize, fields,
+                                                   buffer = std::move(recycled)]() mutable {
+        return composeArticle(path, part, totalParts, partSize, fields, std::move(buffer));
     });
     composers().start([result = p.result] {
         // Dropped before its turn came (a stopped run, another part asked
@@ -398,48 +377,19 @@ PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled)
     return p;
 }
 
-ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleSlot &slot, bool fillMode,
-                          QByteArray recycled, PreparedArticle *prepared)
+ChunkResult takeArticle(PreparedArticle &prepared, const QString &path, int part, int totalParts, qint64 partSize,
+                        const ArticleFields &fields, QByteArray recycled)
 {
-    const UploadQueue &queue = uploadQueue();
-    if (!queue.isValidIndex(itemIndex)) {
-        ChunkResult r;
-        r.error = u"no queue item %1"_s.arg(itemIndex);
-        LogError(ErrorCode::BadData, r.error);
-        return r;
-    }
-    const UploadItem &item = queue.item(itemIndex);
-    const AppSettings &s = appSettings();
-
-    QString id;
-    if (!slot.newIdFlag && !fillMode && part >= 1 && part <= item.messageids.size()) {
-        id = item.messageids.at(part - 1);
-    } else {
-        id = makeMessageId(part, item.maxparts);
-        slot.newIdFlag = false;
-    }
-    slot.currentMessageId = id;
-
-    const ArticleFields f = fieldsFor(item, id);
-    ChunkResult r;
-    bool made = false;
-    if (prepared && prepared->pending()) {
-        ChunkResult ahead = prepared->result->take();
-        if (prepared->path == path && prepared->part == part && prepared->totalParts == item.maxparts
-            && prepared->partSize == s.PartSize && sameFields(prepared->fields, f)
-            && ahead.fileSize >= 0 && currentFileSize(path) == ahead.fileSize) {
-            r = std::move(ahead);
-            made = true;
-        } else if (recycled.isEmpty()) {
+    if (prepared.pending()) {
+        const bool fits = prepared.fits(path, part, totalParts, partSize, fields);
+        ChunkResult ahead = prepared.result->take();
+        prepared = PreparedArticle();
+        if (fits && ahead.status == ChunkResult::Ok && ahead.fileSize >= 0 && currentFileSize(path) == ahead.fileSize)
+            return ahead;
+        if (recycled.isEmpty())
             recycled = std::move(ahead.article);
-        }
-        *prepared = PreparedArticle();
     }
-    if (!made)
-        r = composeArticle(path, part, item.maxparts, s.PartSize, f, std::move(recycled));
-    if (r.status == ChunkResult::FileError)
-        LogError(ErrorCode::FileIo, r.error);
-    return r;
+    return composeArticle(path, part, totalParts, partSize, fields, std::move(recycled));
 }
 
 } // namespace tessaly

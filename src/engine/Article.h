@@ -42,13 +42,6 @@ struct ChunkResult
 ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64 partSize,
                            const ArticleFields &fields, QByteArray recycled = {});
 
-// What a connection keeps for the article it sends.
-struct ArticleSlot
-{
-    QString currentMessageId;
-    bool newIdFlag = false; // set after a refusal: the next article gets a fresh ID
-};
-
 // The article a worker thread composes, handed over to the thread that
 // sends it. Handing it over costs no system call unless somebody already
 // waits for it (a std::promise wakes waiters that are not there). An
@@ -88,19 +81,18 @@ struct PreparedArticle
     std::shared_ptr<ComposedArticle> result;
 
     bool pending() const { return result != nullptr; }
+    // Whether it is the article of this part, with these fields.
+    bool fits(const QString &path, int part, int totalParts, qint64 partSize, const ArticleFields &fields) const;
 };
 
-// The article a connection will ask for next, for part k of queue item
-// itemIndex with the item's stored Message-ID, started on a worker thread.
-// Returns an empty one when there is nothing to prepare (no stored ID).
-PreparedArticle prepareArticle(int itemIndex, int part, QByteArray recycled = {});
+// Starts composing the article of part `part` on the composing threads.
+PreparedArticle prepareArticle(const QString &path, int part, int totalParts, qint64 partSize,
+                               const ArticleFields &fields, QByteArray recycled = {});
 
-// The article of part k of queue item itemIndex for one connection: picks the
-// Message-ID (the stored one, or a fresh one after a refusal and in fill
-// mode) and takes the headers from the item and the settings; a prepared
-// article that fits is used (and waited for), any other is dropped. Failures
-// are logged in red.
-ChunkResult ReadNextChunk(const QString &path, int part, int itemIndex, ArticleSlot &slot, bool fillMode,
-                          QByteArray recycled = {}, PreparedArticle *prepared = nullptr);
+// The article of part `part`: the prepared one when it fits and the file
+// kept its size (waited for, when not done yet), else composed now. A
+// prepared one that does not fit is dropped; its buffer is reused.
+ChunkResult takeArticle(PreparedArticle &prepared, const QString &path, int part, int totalParts, qint64 partSize,
+                        const ArticleFields &fields, QByteArray recycled = {});
 
 } // namespace tessaly

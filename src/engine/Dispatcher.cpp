@@ -1,19 +1,17 @@
 #include "engine/Dispatcher.h"
 
-#include "storage/UploadQueue.h"
-
 #include <algorithm>
 
 namespace tessaly::dispatch {
 
-bool takenByOthers(const UploadQueue &queue, const std::vector<WorkClaim> &claims, int asking, int item, int part)
+bool takenByOthers(const UploadQueue &queue, const std::vector<WorkClaim> &claims, int asking, int row, int part)
 {
-    const QString &path = queue.item(item).path;
+    const ItemId id = queue.item(row).id;
     for (int k = 0; k < int(claims.size()); ++k) {
         if (k == asking)
             continue;
         const WorkClaim &c = claims[std::size_t(k)];
-        if ((c.item == item && c.part == part) || (c.aheadPart == part && c.aheadPath == path))
+        if ((c.item == id && c.part == part) || (c.behindItem == id && c.behindPart == part))
             return true;
     }
     return false;
@@ -33,21 +31,21 @@ int firstPart(const UploadItem &it, Free free)
 
 } // namespace
 
-int untakenPart(const UploadQueue &queue, const std::vector<WorkClaim> &claims, int asking, int item)
+int untakenPart(const UploadQueue &queue, const std::vector<WorkClaim> &claims, int asking, int row)
 {
-    if (!queue.isValidIndex(item))
+    if (!queue.isValidIndex(row))
         return 0;
-    return firstPart(queue.item(item),
-                     [&](int part) { return !takenByOthers(queue, claims, asking, item, part); });
+    return firstPart(queue.item(row), [&](int part) { return !takenByOthers(queue, claims, asking, row, part); });
 }
 
 int partToPrepare(const UploadQueue &queue, const std::vector<WorkClaim> &claims, int asking)
 {
     const WorkClaim &own = claims.at(std::size_t(asking));
-    if (!queue.isValidIndex(own.item))
+    const int row = queue.rowOf(own.item);
+    if (row <= 0)
         return 0;
-    return firstPart(queue.item(own.item), [&](int part) {
-        return part != own.part && !takenByOthers(queue, claims, asking, own.item, part);
+    return firstPart(queue.item(row), [&](int part) {
+        return part != own.part && !takenByOthers(queue, claims, asking, row, part);
     });
 }
 
@@ -59,7 +57,7 @@ int itemNeedingHelp(const UploadQueue &queue, const std::vector<WorkClaim> &clai
     return 0;
 }
 
-bool othersOn(const std::vector<WorkClaim> &claims, int asking, int item)
+bool othersOn(const std::vector<WorkClaim> &claims, int asking, ItemId item)
 {
     for (int k = 0; k < int(claims.size()); ++k)
         if (k != asking && claims[std::size_t(k)].item == item)

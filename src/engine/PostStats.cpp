@@ -127,18 +127,4 @@ bool PostStatistics::connectionSpeedsDue()
     return true;
 }
 
-int SendPacer::waitMs(double nowMs) const
-{
-    if (!limited() || freeAt_ <= nowMs)
-        return 0;
-    return int(std::ceil(freeAt_ - nowMs));
-}
-
-void SendPacer::sent(double nowMs, qint64 bytes)
-{
-    if (!limited())
-        return;
-    freeAt_ = std::max(freeAt_, nowMs - kCatchUpMs) + double(bytes) / bytesPerMs_;
-}
-
 } // namespace tessaly

@@ -101,30 +101,4 @@ private:
     SpeedRing ring_;
 };
 
-// The speed limit of a whole run: the bytes of every connection together go
-// out at the limit's rate, whichever connections send them. A connection that
-// waits for a reply, composes its next article or has no work leaves its
-// share to the others, so the limit holds however many connections send at
-// a time. Time that passed with nothing to send is made up for a little
-// (kCatchUpMs of it), so a late timer or a short wait for a reply does not
-// lower the rate, and a long pause does not bring a burst after it.
-class SendPacer
-{
-public:
-    static constexpr double kCatchUpMs = 31.25; // two ticks of the send timer
-
-    // The limit in bytes a second; 0 for none.
-    void setRate(double bytesPerSecond) { bytesPerMs_ = bytesPerSecond > 0 ? bytesPerSecond / 1000.0 : 0; }
-    bool limited() const { return bytesPerMs_ > 0; }
-    // Milliseconds until the next packet may go; 0 for at once.
-    int waitMs(double nowMs) const;
-    // A packet of `bytes` went at nowMs.
-    void sent(double nowMs, qint64 bytes);
-    double freeAtMs() const { return freeAt_; }
-
-private:
-    double bytesPerMs_ = 0;
-    double freeAt_ = 0; // when the bytes sent so far have had their time
-};
-
 } // namespace tessaly

@@ -1,15 +1,13 @@
 #include "engine/Verifier.h"
 
-#include "engine/Tls.h"
-#include "engine/TlsSocket.h"
+#include "engine/RunPlan.h"
+#include "engine/SocketTransport.h"
 
 #include "common/MessageTable.h"
-#include "engine/frmPost.h"
 #include "storage/AppSettings.h"
 #include "storage/NzbFile.h"
 #include "storage/UploadQueue.h"
 
-#include <QTcpSocket>
 
 #include <algorithm>
 
@@ -127,82 +125,87 @@ void Verifier::start()
         QTimer::singleShot(0, this, [this] { fail(u"No newsserver specified!"_s); });
         return;
     }
-    const SslMode mode = sslMode(s);
-    socket_ = mode == SslMode::BuiltIn ? new TlsSocket(this) : new QTcpSocket(this);
-    connect(socket_, &QTcpSocket::readyRead, this, [this] {
-        session_.append(socket_->readAll());
-        watchdog_.start(PostTimeouts::current().replyMs);
-        while (!done_) {
-            const std::optional<NntpSession::Reply> r = session_.next();
-            if (!r)
-                break;
-            onReply(*r);
-        }
-    });
-    connect(socket_, &QTcpSocket::errorOccurred, this, [this] {
-        if (!done_)
-            fail(u"Connection to the server failed: "_s + socket_->errorString());
-    });
-    if (mode == SslMode::BuiltIn) {
-        qobject_cast<TlsSocket *>(socket_)->connectToHostEncrypted(s.Server.trimmed(), quint16(s.Port), s.SSLFingerprint,
-                                                                  [this](const QString &why) { fail(why); });
-    } else {
-        // Through the tunnel, the local end of it, as the posting connections do.
-        const bool tunnel = mode == SslMode::Tunnel;
-        const int port = tunnel && s.tunnelLocalPort > 0 ? s.tunnelLocalPort : s.Port;
-        socket_->connectToHost(tunnel ? u"127.0.0.1"_s : s.Server, quint16(port));
-    }
+    // Built-in TLS, plain, or the tunnel's local end, as the posting connections go.
+    ServerEndpoint server = ServerEndpoint::fromSettings(s);
+    server.acknowledgeAtOnce = PostTimeouts::current().acknowledgeAtOnce;
+    transport_ = SocketTransport::make(server, this);
+    pipeline_.reset();
+    transport_->open();
     watchdog_.start(PostTimeouts::current().connectMs);
+}
+
+void Verifier::received(const QByteArray &bytes)
+{
+    pipeline_.append(bytes);
+    watchdog_.start(PostTimeouts::current().replyMs);
+    while (!done_) {
+        const std::optional<NntpPipeline::Reply> r = pipeline_.next();
+        if (!r)
+            break;
+        onReply(*r);
+    }
+    if (!done_ && transport_)
+        transport_->awaitingReply();
+}
+
+void Verifier::closedByPeer()
+{
+    fail(u"Connection to the server failed: The remote host closed the connection"_s);
+}
+
+void Verifier::transportFailed(const QString &why, bool fatal)
+{
+    fail(fatal ? why : u"Connection to the server failed: "_s + why);
 }
 
 void Verifier::send(const QByteArray &command)
 {
-    socket_->write(command);
+    transport_->send(command);
     watchdog_.start(PostTimeouts::current().replyMs);
 }
 
-void Verifier::onReply(const NntpSession::Reply &reply)
+void Verifier::onReply(const NntpPipeline::Reply &reply)
 {
     const AppSettings &s = appSettings();
     switch (reply.event) {
-    case NntpSession::Event::Ready:
+    case NntpPipeline::Event::Ready:
         if (s.Login == 1)
-            send(session_.authUser(s.Username));
+            send(pipeline_.authUser(s.Username));
         else
             askNext();
         return;
-    case NntpSession::Event::SendPassword:
-        send(session_.authPass(s.Password));
+    case NntpPipeline::Event::SendPassword:
+        send(pipeline_.authPass(s.Password));
         return;
-    case NntpSession::Event::LoggedIn:
+    case NntpPipeline::Event::LoggedIn:
         askNext();
         return;
-    case NntpSession::Event::Present:
-    case NntpSession::Event::Missing: {
+    case NntpPipeline::Event::Present:
+    case NntpPipeline::Event::Missing: {
         VerifyFile &f = files_[file_];
         ++f.asked;
-        if (reply.event == NntpSession::Event::Missing)
+        if (reply.event == NntpPipeline::Event::Missing)
             f.missing << f.numbers.at(segment_);
         ++segment_;
         groupAsked_ = false;
         askNext();
         return;
     }
-    case NntpSession::Event::NeedsGroup:
+    case NntpPipeline::Event::NeedsGroup:
         if (!groupAsked_ && !files_[file_].group.isEmpty()) {
             groupAsked_ = true;
-            send(session_.group(files_[file_].group));
+            send(pipeline_.group(files_[file_].group, 0));
             return;
         }
         fail(u"The server cannot check articles: "_s + reply.text);
         return;
-    case NntpSession::Event::GroupChosen:
-        send(session_.stat(files_[file_].ids.at(segment_)));
+    case NntpPipeline::Event::GroupChosen:
+        send(pipeline_.stat(files_[file_].ids.at(segment_), 0));
         return;
-    case NntpSession::Event::CannotCheck:
+    case NntpPipeline::Event::CannotCheck:
         fail(u"The server cannot check articles: "_s + reply.text);
         return;
-    case NntpSession::Event::Farewell:
+    case NntpPipeline::Event::Farewell:
         return;
     default:
         fail(u"Unexpected reply: "_s + reply.text);
@@ -219,13 +222,12 @@ void Verifier::askNext()
     if (file_ >= files_.size()) {
         done_ = true;
         watchdog_.stop();
-        socket_->write("QUIT\r\n");
-        socket_->flush();
-        socket_->disconnectFromHost();
+        transport_->send("QUIT\r\n");
+        transport_->close();
         emit finished(true);
         return;
     }
-    send(session_.stat(files_[file_].ids.at(segment_)));
+    send(pipeline_.stat(files_[file_].ids.at(segment_), 0));
 }
 
 void Verifier::fail(const QString &why)
@@ -235,8 +237,8 @@ void Verifier::fail(const QString &why)
     done_ = true;
     watchdog_.stop();
     error_ = why;
-    if (socket_)
-        socket_->abort();
+    if (transport_)
+        transport_->close();
     emit finished(false);
 }
 

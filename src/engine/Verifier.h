@@ -3,7 +3,8 @@
 // Used for an NZB file from the command line and for chosen queue items.
 #pragma once
 
-#include "engine/NntpSession.h"
+#include "engine/LinkPorts.h"
+#include "engine/NntpPipeline.h"
 
 #include <QList>
 #include <QObject>
@@ -11,7 +12,7 @@
 #include <QStringList>
 #include <QTimer>
 
-class QTcpSocket;
+#include <memory>
 
 namespace tessaly {
 
@@ -45,7 +46,9 @@ QList<VerifyFile> verifyFilesOfItems(const QList<int> &items);
 // server, missing: 3, 7" (with the unusable Message-IDs named after it).
 QString verifyReport(const VerifyFile &file);
 
-class Verifier : public QObject
+class SocketTransport;
+
+class Verifier : public QObject, private TransportEvents
 {
     Q_OBJECT
 public:
@@ -63,15 +66,22 @@ signals:
     void finished(bool complete);
 
 private:
-    void onReply(const NntpSession::Reply &reply);
+    // TransportEvents
+    void connected() override {}
+    void received(const QByteArray &bytes) override;
+    void written(qint64) override {}
+    void closedByPeer() override;
+    void transportFailed(const QString &why, bool fatal) override;
+
+    void onReply(const NntpPipeline::Reply &reply);
     void askNext();
     void fail(const QString &why);
     void send(const QByteArray &command);
 
     QList<VerifyFile> files_;
-    QTcpSocket *socket_ = nullptr;
+    std::unique_ptr<SocketTransport> transport_;
     QTimer watchdog_;
-    NntpSession session_;
+    NntpPipeline pipeline_;
     int file_ = 0;
     int segment_ = 0;
     bool groupAsked_ = false;

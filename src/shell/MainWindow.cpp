@@ -13,7 +13,6 @@
 #include "config/SslTunnel.h"
 #include "engine/Crc32.h"
 #include "engine/Verifier.h"
-#include "engine/frmPost.h"
 #include "engine/yEnc.h"
 #include "platform/ProgramFolder.h"
 #include "rarpar/JobTree.h"
@@ -125,6 +124,7 @@ void MainWindow::setStartupWait(int milliseconds)
 MainWindow::MainWindow(const QStringList &commandLine, QWidget *parent)
     : QMainWindow(parent)
     , commandLine_(commandLine)
+    , runs_(*this)
 {
     setObjectName(u"frmMain"_s);
     setWindowIcon(Icons::appIcon());
@@ -216,8 +216,6 @@ void MainWindow::buildActions()
         if (uploadQueue().count() > 0 || jobsWaiting())
             continues ? StartOrStop() : startPressed();
     });
-    tmrCheckSpeed.setInterval(60000);
-    connect(&tmrCheckSpeed, &QTimer::timeout, this, &MainWindow::checkSpeedTick);
 
     connect(actLog, &QAction::toggled, this, [this](bool on) { RTBLog->setVisible(on); });
     connect(actAbout, &QAction::triggered, this, &MainWindow::showAbout);
@@ -482,6 +480,7 @@ void MainWindow::buildOptionsBar()
     });
     connect(txtSpeed, &QLineEdit::textChanged, this, &MainWindow::onSpeedTextChanged);
     connect(chkRemoveFromDisk, &QCheckBox::clicked, this, &MainWindow::onRemoveFromDiskClicked);
+    connect(chkRemoveFromDisk, &QCheckBox::toggled, this, [this](bool on) { runs_.setRemoveFromDisk(on); });
 
     row->addWidget(lblSpeed);
     row->addWidget(txtSpeed);

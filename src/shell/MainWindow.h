@@ -4,7 +4,7 @@
 #pragma once
 
 #include "application/JobRunner.h"
-#include "engine/PostHost.h"
+#include "application/RunController.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -36,14 +36,13 @@ class ConnectionListProxy;
 class JobTreeProxy;
 class SplashWindow;
 
-class frmPost;
 class SpeedGraph;
 class Verifier;
 class UpdateCheck;
 class frmScheduler;
 class frmOnComplete;
 
-class MainWindow : public QMainWindow, public PostHost, public JobHost
+class MainWindow : public QMainWindow, public RunHost, public JobHost
 {
     Q_OBJECT
 public:
@@ -83,9 +82,10 @@ public:
     QCheckBox *onCompleteBox() const { return chkOnComplete; }
     QComboBox *onCompleteList() const { return cboOnComplete; }
     QAction *startAction() const { return actStart; }
-    frmPost *engine() const { return engine_.get(); }
+    // The posting run under way (or just over), nullptr for none.
+    PostingRun *engine() const { return runs_.run(); }
+    RunController &runs() { return runs_; }
     QTimer *startTimer() { return &tmrStart; }
-    QTimer *speedSchedulerTimer() { return &tmrCheckSpeed; }
     int settingsRequests() const { return settingsRequests_; }
 
     // Commands (toolbars, menus, keys).
@@ -126,8 +126,6 @@ public:
     void openAddFilesPicker();
     // Queues what an unattended command line asks for; true when it queued work.
     bool runCommandLine(const QStringList &arguments);
-    // The hour-of-day speed scheduler's tick.
-    void checkSpeedTick();
     // Opens the settings dialog (it comes with its own feature; counted meanwhile).
     void openSettings();
     // The Rar & Par commands: the job dialog (after checking for both tools),
@@ -160,9 +158,8 @@ public:
     // and the window closes with everything saved; the status is 128 + n.
     void stopAndClose(int signalNumber);
 
-    // PostHost
-    QString speedText() const override;
-    void setSpeedText(const QString &text) override;
+    // RunHost
+    void showSpeedLimit(int kBps) override;
     bool removeFromDisk() const override;
     bool onCompleteChecked() const override;
     int onCompleteIndex() const override;
@@ -174,8 +171,6 @@ public:
     void setRunProgress(qint64 posted, qint64 total) override;
     void addSpeedSample(qint64 bytes) override;
     void setRunSummary(const QString &text) override;
-    void startSpeedScheduler() override;
-    void stopSpeedScheduler() override;
     bool jobsWaiting() const override;
     void enableStartTimer() override;
     void runOnComplete(int index) override;
@@ -232,13 +227,11 @@ private:
     void startEngine(int fillRow = 0, const QList<int> &fillParts = {});
 
     QStringList commandLine_;
-    std::unique_ptr<frmPost> engine_;
+    RunController runs_;
     std::unique_ptr<Verifier> verifier_;
     std::unique_ptr<UpdateCheck> updateCheck_;
     std::unique_ptr<JobRunner> jobRunner_;
     QTimer tmrStart;
-    QTimer tmrCheckSpeed;
-    QString normalSpeedText_;
     int settingsRequests_ = 0;
     int exitStatus_ = 0;
     bool unattendedRun_ = false; // started by a command line that closes the window when done

@@ -12,7 +12,7 @@
 #include "common/MessageTable.h"
 #include "engine/PostStats.h"
 #include "engine/Verifier.h"
-#include "engine/frmPost.h"
+#include "engine/PostingRun.h"
 #include "platform/ProgramFolder.h"
 #include "rarpar/FileLists.h"
 #include "rarpar/JobFile.h"
@@ -67,11 +67,10 @@ void MainWindow::StartOrStop()
             jobRunner_->cancel();
         return;
     }
-    if (engine_ && !engine_->isUnloaded()) {
+    if (runs_.running()) {
         QCoreApplication::processEvents();
-        if (Prompts::message(this, msg(89), PromptIcon::Exclamation, PromptButtons::YesNo, msg(82)) == PromptAnswer::Yes
-            && engine_)
-            engine_->Stop();
+        if (Prompts::message(this, msg(89), PromptIcon::Exclamation, PromptButtons::YesNo, msg(82)) == PromptAnswer::Yes)
+            runs_.stop();
         return;
     }
     if (const int slot = missingSettingSlot()) {
@@ -94,17 +93,10 @@ void MainWindow::StartOrStop()
 
 void MainWindow::startEngine(int fillRow, const QList<int> &fillParts)
 {
-    engine_ = std::make_unique<frmPost>(this);
-    connect(engine_.get(), &frmPost::unloaded, this, [this] {
-        // The engine finishes its own unload first; it is released later.
-        QTimer::singleShot(0, this, [this] {
-            if (engine_ && engine_->isUnloaded())
-                engine_.reset();
-        });
-    });
+    std::optional<FillPlan> fill;
     if (fillRow > 0)
-        engine_->setFillMode(fillRow, fillParts);
-    engine_->Form_Load();
+        fill = FillPlan{uploadQueue().item(fillRow).id, fillParts};
+    runs_.start(fill);
 }
 
 // ---------------------------------------------------------------- fill, newsgroups, updates
@@ -112,7 +104,7 @@ void MainWindow::startEngine(int fillRow, const QList<int> &fillParts)
 void MainWindow::fillSelected()
 {
     const QList<int> rows = selectedRows();
-    if (rows.size() != 1 || engine_ || verifier_ || (jobRunner_ && jobRunner_->isRunning()))
+    if (rows.size() != 1 || engine() || verifier_ || (jobRunner_ && jobRunner_->isRunning()))
         return;
     const int row = rows.first();
     const UploadItem &it = uploadQueue().item(row);
@@ -127,7 +119,7 @@ void MainWindow::fillSelected()
 
 void MainWindow::startFill(int row, const QList<int> &parts)
 {
-    if (engine_ || !uploadQueue().isValidIndex(row) || parts.isEmpty())
+    if (engine() || !uploadQueue().isValidIndex(row) || parts.isEmpty())
         return;
     AddLog(0, u"Upload individual parts."_s);
     startEngine(row, parts);
@@ -320,16 +312,14 @@ void MainWindow::openSettings()
     LoadMainWindow();
 }
 
-// ---------------------------------------------------------------- PostHost
+// ---------------------------------------------------------------- RunHost
 
-QString MainWindow::speedText() const
+void MainWindow::showSpeedLimit(int kBps)
 {
-    return txtSpeed->text();
-}
-
-void MainWindow::setSpeedText(const QString &text)
-{
-    txtSpeed->setText(text);
+    // What the box shows, not a limit of the user's own.
+    editingSpeed_ = true;
+    txtSpeed->setText(QString::number(kBps));
+    editingSpeed_ = false;
 }
 
 bool MainWindow::removeFromDisk() const
@@ -404,25 +394,6 @@ void MainWindow::setCheckText(const QString &text)
     lblChecked->setText(text.isEmpty() ? QString() : u"   "_s + text);
 }
 
-void MainWindow::startSpeedScheduler()
-{
-    // The first tick at once, then one a minute.
-    normalSpeedText_ = txtSpeed->text();
-    tmrCheckSpeed.start(60000);
-    QTimer::singleShot(1, this, [this] {
-        if (tmrCheckSpeed.isActive())
-            checkSpeedTick();
-    });
-}
-
-void MainWindow::stopSpeedScheduler()
-{
-    if (tmrCheckSpeed.isActive()) {
-        tmrCheckSpeed.stop();
-        txtSpeed->setText(normalSpeedText_);
-    }
-}
-
 bool MainWindow::jobsWaiting() const
 {
     return tessaly::jobTree().hasJobs();
@@ -439,7 +410,7 @@ void MainWindow::startPressed()
 {
     // A new run, when none is under way: what the last one left (failed
     // items among them) is not its own.
-    if (!(engine_ && !engine_->isUnloaded()) && !(jobRunner_ && jobRunner_->isRunning()))
+    if (!runs_.running() && !(jobRunner_ && jobRunner_->isRunning()))
         uploadQueue().beginRun();
     StartOrStop();
 }
@@ -456,8 +427,7 @@ void MainWindow::stopAndClose(int signalNumber)
     AddLog(0, u"Stopped by signal %1."_s.arg(signalNumber), LogColour::Orange);
     if (jobRunner_ && jobRunner_->isRunning())
         jobRunner_->cancel();
-    if (engine_ && !engine_->isUnloaded())
-        engine_->Stop();
+    runs_.stop();
     exitStatus_ = 128 + signalNumber;
     QTimer::singleShot(0, this, [this] { close(); });
 }
@@ -708,7 +678,7 @@ void MainWindow::verifySelected()
     for (int r : selectedRows())
         if (uploadQueue().item(r).state == UploadState::PostedOK && !uploadQueue().item(r).messageids.isEmpty())
             rows << r;
-    if (rows.isEmpty() || engine_ || verifier_ || missingSettingSlot() != 0)
+    if (rows.isEmpty() || engine() || verifier_ || missingSettingSlot() != 0)
         return;
     AddLog(0, u"Verifying %1 item(s) on "_s.arg(rows.size()) + appSettings().Server, LogColour::Blue);
     verifier_ = std::make_unique<Verifier>(verifyFilesOfItems(rows));
@@ -756,7 +726,7 @@ void MainWindow::showUploadMenu(const QPoint &pos)
     if (under.isValid())
         lastRightClickedTag_ = uploadQueue().item(under.row() + 1).tag;
     updateUploadMenu(under.isValid());
-    if (jobsWaiting() && !engine_)
+    if (jobsWaiting() && !engine())
         return;
     mnupopup->exec(lvwUploads->viewport()->mapToGlobal(pos));
 }
@@ -769,10 +739,10 @@ void MainWindow::updateUploadMenu(bool overARow)
     bool finished = false;
     for (int r : rows)
         finished |= uploadQueue().item(r).state == UploadState::PostedOK && !uploadQueue().item(r).messageids.isEmpty();
-    mnuVerify->setEnabled(finished && !engine_ && !verifier_);
+    mnuVerify->setEnabled(finished && !engine() && !verifier_);
     // Filling: one finished row whose file is still there.
     const bool fillable = rows.size() == 1 && uploadQueue().item(rows.first()).state == UploadState::PostedOK
-        && fileExists(uploadQueue().item(rows.first()).path) && !engine_;
+        && fileExists(uploadQueue().item(rows.first()).path) && !engine();
     mnuFillSeparator->setVisible(fillable);
     mnuFillSegment->setVisible(fillable);
     mnuFillSegment->setEnabled(fillable);
@@ -797,8 +767,7 @@ void MainWindow::onSpeedTextChanged()
         txtSpeed->setText(u"0"_s);
         editingSpeed_ = false;
     }
-    if (engine_)
-        engine_->speedLimitChanged();
+    runs_.setSpeedLimit(leadingSpeed(txtSpeed->text()));
 }
 
 void MainWindow::onRemoveFromDiskClicked()
@@ -809,17 +778,6 @@ void MainWindow::onRemoveFromDiskClicked()
     text.replace(u"//"_s, u"\r\n\r\n"_s);
     if (Prompts::message(this, text, PromptIcon::Exclamation, PromptButtons::YesNo, msg(112)) != PromptAnswer::Yes)
         chkRemoveFromDisk->setChecked(false);
-}
-
-void MainWindow::checkSpeedTick()
-{
-    const AppSettings &s = appSettings();
-    if (s.speedHours.isEmpty()) {
-        txtSpeed->setText(normalSpeedText_);
-        tmrCheckSpeed.stop();
-        return;
-    }
-    txtSpeed->setText(scheduledSpeedText(normalSpeedText_));
 }
 
 // ---------------------------------------------------------------- adding files
@@ -843,8 +801,7 @@ void MainWindow::addFiles(const QStringList &paths)
         appSettings().LastPath = folder;
     FileSetupDialog dialog(PickedFiles().mid(1), this);
     dialog.setBytesAdded([this](int parts) {
-        if (engine_)
-            engine_->addQueuedParts(parts);
+        runs_.partsAdded(parts);
     });
     if (dialog.run())
         applyMenuState();

@@ -24,13 +24,42 @@ void UploadQueue::itemChanged(int index)
         emit dataChanged(this->index(index - 1, 0), this->index(index - 1, ColumnCount - 1));
 }
 
+ItemId UploadQueue::nextId()
+{
+    static ItemId last = 0;
+    return ++last;
+}
+
 int UploadQueue::append(const UploadItem &item)
 {
     const int row = count();
     beginInsertRows({}, row, row);
     items_.append(item);
+    items_.last().id = nextId();
     endInsertRows();
     return count();
+}
+
+int UploadQueue::rowOf(ItemId id) const
+{
+    if (id == 0)
+        return 0;
+    // Asked for the same few items over and over: the last row found, and
+    // the rows next to it, come first.
+    for (int row : {lastRow_, lastRow_ + 1, lastRow_ - 1})
+        if (isValidIndex(row) && items_[row].id == id)
+            return lastRow_ = row;
+    for (int row = 1; row <= count(); ++row)
+        if (items_[row].id == id)
+            return lastRow_ = row;
+    return 0;
+}
+
+void UploadQueue::ensureIds()
+{
+    for (int row = 1; row <= count(); ++row)
+        if (items_[row].id == 0)
+            items_[row].id = nextId();
 }
 
 UploadItem UploadQueue::newItem(const QString &subject, const QString &newsgroups, const QString &path,

@@ -14,8 +14,13 @@
 
 namespace tessaly {
 
+// What names an item while the program runs, whatever its row: rows move and
+// go while a run posts. Never written to Queue.dat; 0 is no item.
+using ItemId = quint64;
+
 struct UploadItem
 {
+    ItemId id = 0; // given when the item joins the queue
     QString subject;
     UploadState state = UploadState::Queued;
     // The connection posting this file, shown as "Upload in Thread n"; 0 when none.
@@ -66,8 +71,12 @@ public:
     UploadItem &item(int index) { return items_[index]; }
     void itemChanged(int index);
 
-    // Adds an item at the end; returns its element number.
+    // Adds an item at the end (with an id of its own); returns its element number.
     int append(const UploadItem &item);
+    // The element number of the item with this id, 0 when it is gone.
+    int rowOf(ItemId id) const;
+    // Gives every item an id that lacks one (an item written over whole).
+    void ensureIds();
     // A new item in state Queued for a file of the given part count.
     static UploadItem newItem(const QString &subject, const QString &newsgroups, const QString &path,
                               int parts, const QString &tag, const QStringList &messageIds);
@@ -152,7 +161,9 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
 private:
+    static ItemId nextId();
     QVector<UploadItem> items_;
+    mutable int lastRow_ = 0; // where the last id looked for was found
 };
 
 // The process-wide queue.

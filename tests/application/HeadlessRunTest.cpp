@@ -1,7 +1,7 @@
 #include "application/HeadlessRun.h"
 #include "application/Lifecycle.h"
 #include "common/Log.h"
-#include "engine/frmPost.h"
+#include "engine/RunPlan.h"
 #include "rarpar/JobFile.h"
 #include "rarpar/JobTree.h"
 #include "storage/AppSettings.h"

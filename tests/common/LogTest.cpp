@@ -48,7 +48,8 @@ TEST(Log, ErrorLinesNameWhereTheyHappen)
         const char *function, *file, *expected;
     } cases[] = {
         {"bool tessaly::ReadINIFile()", "/src/storage/AppSettings.cpp", "procedure ReadINIFile of Module modAppSettings"},
-        {"void tessaly::frmPost::Form_Load()::<lambda()>", "/src/engine/frmPost.cpp", "procedure Form_Load of Form frmPost"},
+        {"void tessaly::frmScheduler::start()::<lambda()>", "/src/shell/Scheduler.cpp", "procedure start of Form frmScheduler"},
+        {"void tessaly::PostingRun::start(const tessaly::RunPlan&)", "/src/engine/PostingRun.cpp", "procedure start of Module modPostingRun"},
         {"bool tessaly::MainWindow::Form_QueryUnload()", "/src/shell/MainWindow.cpp", "procedure Form_QueryUnload of Form frmMain"},
         {"void tessaly::FileSetupDialog::accept()", "/src/shell/FileSetupDialog.cpp", "procedure accept of Form frmFileSetup"},
         {"QString tessaly::{anonymous}::readKey(tessaly::AppSettings&, const KeyDef&, const QString&)",

@@ -57,12 +57,6 @@ protected:
         appSettings().Email = u"poster@example.org"_s;
         appSettings().Nickname = u"Tess"_s;
     }
-
-    int queueFile(const QString &path, int parts)
-    {
-        return uploadQueue().append(UploadQueue::newItem(u"S"_s, u"alt.test"_s, path, parts, u"tag"_s,
-                                                         makeMessageIds(parts)));
-    }
 };
 
 } // namespace
@@ -180,7 +174,7 @@ TEST_F(ArticleTest, HeaderTextCannotBreakLines)
     EXPECT_EQ(r.article.count("\r\n.\r\n"), 1);
 }
 
-TEST_F(ArticleTest, MessageIdChoice)
+TEST_F(ArticleTest, MessageIdShape)
 {
     // A random (version 4) UUID in hex: the version digit is 4, the variant 8 to B.
     const QRegularExpression shape(u"^Part(\\d+)of7\\.[0-9A-F]{12}4[0-9A-F]{3}[89AB][0-9A-F]{15}@1765000000\\.local$"_s);
@@ -192,55 +186,21 @@ TEST_F(ArticleTest, MessageIdChoice)
         EXPECT_EQ(m.captured(1).toInt(), k + 1);
     }
     EXPECT_NE(ids[0].section(u'.', 1), ids[1].section(u'.', 1));
-
-    const QString path = test::homeFile(u"seven.bin"_s);
-    test::writeAll(path, randomData(128000 * 6 + 10, 4));
-    const int item = queueFile(path, 7);
-    const QStringList stored = uploadQueue().item(item).messageids;
-
-    ArticleSlot slot;
-    ChunkResult r = ReadNextChunk(path, 2, item, slot, false);
-    ASSERT_EQ(r.status, ChunkResult::Ok);
-    EXPECT_EQ(slot.currentMessageId, stored[1]);
-    EXPECT_TRUE(r.article.contains(QByteArray("Message-ID: <" + stored[1].toUtf8() + ">\r\n")));
-    EXPECT_TRUE(r.article.contains("Subject: S (2/7)\r\n"));
-
-    // After a refusal the same part gets a fresh ID, once.
-    slot.newIdFlag = true;
-    r = ReadNextChunk(path, 2, item, slot, false);
-    EXPECT_NE(slot.currentMessageId, stored[1]);
-    EXPECT_TRUE(shape.match(slot.currentMessageId).hasMatch());
-    EXPECT_FALSE(slot.newIdFlag);
-    EXPECT_EQ(uploadQueue().item(item).messageids, stored); // not written back
-    r = ReadNextChunk(path, 3, item, slot, false);
-    EXPECT_EQ(slot.currentMessageId, stored[2]);
-
-    // Fill mode: every article gets a fresh ID.
-    for (int k : {2, 5}) {
-        r = ReadNextChunk(path, k, item, slot, true);
-        ASSERT_EQ(r.status, ChunkResult::Ok);
-        EXPECT_FALSE(stored.contains(slot.currentMessageId));
-        EXPECT_TRUE(slot.currentMessageId.startsWith(u"Part%1of7."_s.arg(k)));
-    }
-
-    // A part beyond the end gives no article; a vanished file logs an error.
-    EXPECT_EQ(ReadNextChunk(path, 8, item, slot, false).status, ChunkResult::BeyondEnd);
-    QFile::remove(path);
-    EXPECT_EQ(ReadNextChunk(path, 1, item, slot, false).status, ChunkResult::FileError);
+    EXPECT_TRUE(shape.match(makeMessageId(3, 7)).hasMatch());
 }
 
 TEST_F(ArticleTest, ArticlesPreparedAheadAreUsedOnlyWhenTheyStillFit)
 {
     const QString path = test::homeFile(u"three.bin"_s);
     test::writeAll(path, randomData(128000 * 2 + 500, 5));
-    const int item = queueFile(path, 3);
-    ArticleSlot slot;
-    const QByteArray direct = ReadNextChunk(path, 2, item, slot, false).article;
+    const qint64 P = 128000;
+    const QByteArray direct = composeArticle(path, 2, 3, P, fields()).article;
+    ASSERT_FALSE(direct.isEmpty());
 
     // The same part: the prepared article is the very same bytes.
-    PreparedArticle ahead = prepareArticle(item, 2);
+    PreparedArticle ahead = prepareArticle(path, 2, 3, P, fields());
     ASSERT_TRUE(ahead.pending());
-    ChunkResult r = ReadNextChunk(path, 2, item, slot, false, {}, &ahead);
+    ChunkResult r = takeArticle(ahead, path, 2, 3, P, fields());
     EXPECT_FALSE(ahead.pending());
     ASSERT_EQ(r.status, ChunkResult::Ok);
     EXPECT_EQ(r.article, direct);
@@ -249,33 +209,27 @@ TEST_F(ArticleTest, ArticlesPreparedAheadAreUsedOnlyWhenTheyStillFit)
     // thread that asks composes each, every one is whole and right.
     std::vector<PreparedArticle> several;
     for (int part = 1; part <= 3; ++part)
-        several.push_back(prepareArticle(item, part));
+        several.push_back(prepareArticle(path, part, 3, P, fields()));
     for (int part = 3; part >= 1; --part) {
-        ArticleSlot fresh;
-        const QByteArray made = ReadNextChunk(path, part, item, fresh, false).article;
+        const QByteArray made = composeArticle(path, part, 3, P, fields()).article;
         ASSERT_FALSE(made.isEmpty());
-        EXPECT_EQ(ReadNextChunk(path, part, item, fresh, false, {}, &several[std::size_t(part - 1)]).article, made);
+        EXPECT_EQ(takeArticle(several[std::size_t(part - 1)], path, part, 3, P, fields()).article, made);
     }
 
-    // Another part asked for, or a refusal that calls for a fresh ID: made anew.
-    ahead = prepareArticle(item, 2);
-    r = ReadNextChunk(path, 3, item, slot, false, {}, &ahead);
-    EXPECT_TRUE(r.article.contains("Subject: S (3/3)\r\n"));
-    ahead = prepareArticle(item, 2);
-    slot.newIdFlag = true;
-    r = ReadNextChunk(path, 2, item, slot, false, {}, &ahead);
-    EXPECT_TRUE(r.article.contains(QByteArray("Message-ID: <" + slot.currentMessageId.toUtf8() + ">")));
+    // Another part asked for, or another Message-ID (a refusal called for a fresh one): made anew.
+    ahead = prepareArticle(path, 2, 3, P, fields());
+    r = takeArticle(ahead, path, 3, 3, P, fields());
+    EXPECT_TRUE(r.article.contains("Subject: Holiday - [1/1] - \"a.bin\" yEnc (3/3)\r\n"));
+    ahead = prepareArticle(path, 2, 3, P, fields());
+    r = takeArticle(ahead, path, 2, 3, P, fields(u"Fresh.1@x"_s));
+    EXPECT_TRUE(r.article.contains("Message-ID: <Fresh.1@x>"));
     EXPECT_NE(r.article, direct);
 
     // The file shrank after the article was prepared: no stale article, a file error.
-    ahead = prepareArticle(item, 2);
+    ahead = prepareArticle(path, 2, 3, P, fields());
     ahead.result->wait();
     test::writeAll(path, randomData(1000, 5));
-    EXPECT_EQ(ReadNextChunk(path, 2, item, slot, false, {}, &ahead).status, ChunkResult::FileError);
-
-    // Nothing to prepare without a stored ID.
-    uploadQueue().item(item).messageids.clear();
-    EXPECT_FALSE(prepareArticle(item, 1).pending());
+    EXPECT_EQ(takeArticle(ahead, path, 2, 3, P, fields()).status, ChunkResult::FileError);
 }
 
 #ifdef Q_OS_LINUX
@@ -292,14 +246,12 @@ TEST_F(ArticleTest, AnArticleDroppedBeforeItsTurnLeavesItsFileAlone)
     const QString wanted = test::homeFile(u"wanted.bin"_s);
     test::writeAll(dropped, randomData(1000, 1));
     test::writeAll(wanted, randomData(1000, 2));
-    const int a = queueFile(dropped, 1);
-    const int b = queueFile(wanted, 1);
     closePartFiles();
 
     // Handed out from the event loop's thread, they wait for it to be idle
     // or for somebody to wait for one of them.
-    prepareArticle(a, 1); // dropped at once
-    PreparedArticle ahead = prepareArticle(b, 1);
+    prepareArticle(dropped, 1, 1, 128000, fields()); // dropped at once
+    PreparedArticle ahead = prepareArticle(wanted, 1, 1, 128000, fields());
     ahead.result->wait();
     EXPECT_TRUE(isOpen(wanted));
     EXPECT_FALSE(isOpen(dropped));

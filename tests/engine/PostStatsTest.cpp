@@ -1,4 +1,5 @@
 #include "engine/PostStats.h"
+#include "engine/SendPacer.h"
 
 #include <gtest/gtest.h>
 
@@ -61,20 +62,25 @@ TEST(PostStats, SendPacerHoldsTheRateOfAllConnectionsTogether)
     SendPacer p;
     p.sent(0, 1'000'000);
     EXPECT_EQ(p.waitMs(0), 0); // no limit
-    p.setRate(64'000); // 64 bytes a millisecond
+    EXPECT_EQ(p.packetBytes(), kUnlimitedPacket);
+    p.setLimit(125, 4); // 128 bytes a millisecond, four connections
+    EXPECT_EQ(p.packetBytes(), 500); // 125 x 16 / 4
     // A pause is made up for by two ticks at the most, not by a burst.
-    p.sent(1000, 1000);
+    p.sent(1000, 2000);
     EXPECT_DOUBLE_EQ(p.freeAtMs(), 1000 - SendPacer::kCatchUpMs + 15.625);
     EXPECT_EQ(p.waitMs(1000), 0);
-    p.sent(1000, 1000);
+    p.sent(1000, 2000);
     EXPECT_EQ(p.waitMs(1000), 0);
     // Packets of any connection use the same time: the third waits.
-    p.sent(1000, 1000);
+    p.sent(1000, 2000);
     EXPECT_EQ(p.waitMs(1000), 16);
     EXPECT_EQ(p.waitMs(1015.625), 0);
     // A late packet goes on from where the time stands, losing nothing.
-    p.sent(1020, 6400);
+    p.sent(1020, 12800);
     EXPECT_DOUBLE_EQ(p.freeAtMs(), 1015.625 + 100);
-    p.setRate(0);
+    // With no connection at work the packet keeps its size.
+    p.setLimit(125, 0);
+    EXPECT_EQ(p.packetBytes(), 500);
+    p.setLimit(0, 4);
     EXPECT_EQ(p.waitMs(1020), 0);
 }

@@ -5,7 +5,7 @@
 #include "config/Language.h"
 #include "common/Clock.h"
 #include "common/Log.h"
-#include "engine/frmPost.h"
+#include "engine/PostingRun.h"
 #include "application/CommandLine.h"
 #include "shell/FileSetupDialog.h"
 #include "shell/FillSegmentDialog.h"
@@ -70,7 +70,7 @@ protected:
     void TearDown() override
     {
         if (window->engine())
-            window->engine()->Form_Unload();
+            window->engine()->stop();
         setPostingInProgress(false);
     }
 
@@ -279,7 +279,7 @@ TEST_F(Commands, SpeedSchedulerSetsTheHoursLimitAndRestoresIt)
     EXPECT_EQ(Prompts::shown().last().text, u"Stop posting?"_s);
     EXPECT_EQ(window->speedBox()->text(), u"500"_s);
     EXPECT_EQ(window->startAction()->text(), u"Start"_s);
-    EXPECT_FALSE(window->speedSchedulerTimer()->isActive());
+    EXPECT_FALSE(window->runs().scheduleRunning());
 }
 
 TEST(FileSetup, NewsgroupRulesAndSubjectQuestion)

@@ -2,11 +2,11 @@
 
 #include "common/AppState.h"
 #include "engine/Article.h"
-#include "engine/frmPost.h"
+#include "engine/PostingRun.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
-#include "support/FakePostHost.h"
+#include "support/FakeRunHost.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestEnvironment.h"
 #include "support/YencDecode.h"
@@ -112,20 +112,20 @@ SoakReport runSoak(const SoakOptions &o)
     }
     report.files = o.files;
 
-    FakePostHost host;
+    FakeRunHost host;
     {
-        frmPost engine(&host);
-        QObject::connect(&engine, &frmPost::unloaded, [&] { report.endedByItself = true; });
+        PostingRun engine(host);
+        QObject::connect(&engine, &PostingRun::finished, [&] { report.endedByItself = true; });
         QElapsedTimer wall;
         wall.start();
-        engine.Form_Load();
+        engine.start(RunPlan::fromSettings(appSettings()));
         QDeadlineTimer deadline(o.deadlineMs);
         while (!report.endedByItself && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         report.seconds = double(wall.elapsed()) / 1000.0;
         if (!report.endedByItself) {
             report.firstProblem = u"the run did not end by itself"_s;
-            engine.Stop();
+            engine.stop();
             report.endedByItself = false;
         }
     }

@@ -2,7 +2,7 @@
 
 #include "application/ProcessState.h"
 #include "common/AppState.h"
-#include "engine/frmPost.h"
+#include "engine/RunPlan.h"
 #include "platform/ProgramFolder.h"
 
 #ifdef TESSALY_GUI_TESTS

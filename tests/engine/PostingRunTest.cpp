@@ -3,14 +3,16 @@
 #include "engine/Article.h"
 #include "engine/PostStats.h"
 #include "engine/Tls.h"
-#include "engine/frmPost.h"
+#include "engine/PostingRun.h"
+#include "engine/RunPlan.h"
+#include "application/RunController.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/MessageIds.h"
 #include "storage/NzbFile.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
-#include "support/FakePostHost.h"
+#include "support/FakeRunHost.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/SoakRun.h"
 #include "support/TestEnvironment.h"
@@ -85,14 +87,23 @@ protected:
                                                          path, parts, u"tag12345"_s, makeMessageIds(parts)));
     }
 
-    // Runs the engine until it unloads itself (or the time runs out).
-    bool run(int ms = 20000, const std::function<void(frmPost &)> &during = {})
+    // Runs the engine until it ends by itself (or the time runs out).
+    bool run(int ms = 20000, const std::function<void(PostingRun &)> &during = {},
+             const std::optional<FillPlan> &fill = {})
     {
-        engine = std::make_unique<frmPost>(&host);
+        RunPlan plan = RunPlan::fromSettings(appSettings());
+        plan.limitKBps = limit;
+        plan.unattended = host.nobodyWatching;
+        plan.removeFromDisk = host.removeFiles;
+        plan.fill = fill;
+        engine = std::make_unique<PostingRun>(host);
         bool done = false;
-        QObject scope; // the connection ends with this call: a later Stop() must not touch `done`
-        QObject::connect(engine.get(), &frmPost::unloaded, &scope, [&] { done = true; });
-        engine->Form_Load();
+        QObject scope; // the connection ends with this call: a later stop() must not touch `done`
+        QObject::connect(engine.get(), &PostingRun::finished, &scope, [&](const RunOutcome &o) {
+            done = true;
+            outcomes << o;
+        });
+        engine->start(plan);
         QDeadlineTimer deadline(ms);
         while (!done && !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -100,6 +111,16 @@ protected:
                 during(*engine);
         }
         return done;
+    }
+
+    // The statuses of the runs that gave up.
+    QList<int> gaveUp() const
+    {
+        QList<int> out;
+        for (const RunOutcome &o : outcomes)
+            if (o.end == RunOutcome::End::GaveUp)
+                out << o.exitStatus;
+        return out;
     }
 
     // Every part of every queued file was accepted at least once, with the right bytes.
@@ -130,8 +151,10 @@ protected:
     }
 
     test::ScriptedNntpServer server;
-    test::FakePostHost host;
-    std::unique_ptr<frmPost> engine;
+    test::FakeRunHost host;
+    int limit = 0; // the speed box
+    QList<RunOutcome> outcomes;
+    std::unique_ptr<PostingRun> engine;
     QMap<QString, QByteArray> files;
     PostTimeouts saved;
 };
@@ -159,8 +182,6 @@ TEST_F(PostRun, PostsEveryPartOverTwoConnections)
     EXPECT_TRUE(logHas(u"Successfully uploaded: Test - \"multi.bin\" yEnc"_s));
     EXPECT_TRUE(test::readAll(queueFilePath()).contains("<icon>4</icon>"));
     EXPECT_FALSE(postingInProgress());
-    EXPECT_EQ(host.postingControls, (QList<bool>{true, false}));
-    EXPECT_EQ(host.runEndedCalls, 1);
     EXPECT_EQ(connectionList().row(1).action, u"Offline"_s);
     EXPECT_EQ(engine->byteTotal(), 0);
     EXPECT_FALSE(server.commands.contains("QUIT"));
@@ -277,7 +298,7 @@ TEST_F(PostRun, UnexpectedRepliesTakeTheErrorPathAndRetry)
     server.postReply = "440 posting not allowed\r\n";
     const int i = queueFile(u"e.bin"_s, randomData(100, 8));
     bool sawQueued = false;
-    run(1500, [&](frmPost &) {
+    run(1500, [&](PostingRun &) {
         if (uploadQueue().item(i).state == UploadState::Queued && server.commands.contains("POST"))
             sawQueued = true;
         if (server.connections >= 3 && server.commands.contains("POST"))
@@ -288,8 +309,8 @@ TEST_F(PostRun, UnexpectedRepliesTakeTheErrorPathAndRetry)
     EXPECT_TRUE(logHas(u"440 posting not allowed"_s));
     EXPECT_TRUE(sawQueued); // back in the queue after the failed POST
     EXPECT_GE(server.connections, 4);
-    if (!engine->isUnloaded())
-        engine->Stop();
+    if (engine->isRunning())
+        engine->stop();
 }
 
 TEST_F(PostRun, RepliesOutOfTurnNeverCountAPartAsPosted)
@@ -300,7 +321,7 @@ TEST_F(PostRun, RepliesOutOfTurnNeverCountAPartAsPosted)
     server.greetings = {"200 hello\r\n200 hello again\r\n"};
     server.postReply = "240 article posted ok\r\n";
     const int i = queueFile(u"o.bin"_s, randomData(3 * kPart - 5, 11));
-    ASSERT_TRUE(run(15000, [&](frmPost &) {
+    ASSERT_TRUE(run(15000, [&](PostingRun &) {
         if (server.connections >= 2 && server.commands.count("POST") >= 2)
             server.postReply = "340 go ahead\r\n";
     }));
@@ -345,14 +366,16 @@ TEST_F(PostRun, AuthenticationRightAndWrong)
     server.user = "poster";
     server.password = "secret";
     const int i = queueFile(u"auth.bin"_s, randomData(3000, 9));
-    int attempts = 0;
-    const bool finished = run(8000, [&](frmPost &) {
-        attempts = int(server.commands.count("AUTHINFO pass wrong"));
-        if (attempts >= 2)
-            appSettings().Password = u"secret"_s; // the user corrects it; the next retry logs in
+    // A refused login is tried again (and again), until the user stops the
+    // run and mends the password; the next run logs in.
+    run(8000, [&](PostingRun &e) {
+        if (server.commands.count("AUTHINFO pass wrong") >= 2)
+            e.stop();
     });
-    EXPECT_TRUE(finished);
-    EXPECT_GE(attempts, 2);
+    EXPECT_EQ(server.commands.count("AUTHINFO pass wrong"), 2);
+    EXPECT_EQ(uploadQueue().item(i).state, UploadState::Queued);
+    appSettings().Password = u"secret"_s;
+    ASSERT_TRUE(run());
     EXPECT_TRUE(logHas(u"481 authentication failed"_s));
     EXPECT_TRUE(server.commands.contains("AUTHINFO user poster"));
     EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
@@ -411,8 +434,7 @@ TEST_F(PostRun, BuiltInTlsPostsOnlyToACertificateItCanTrust)
             tls.articleActions = {ArticleAction::CloseMidArticle, ArticleAction::SplitReply};
         s.Port = tls.port();
         s.SSLFingerprint = c.pin;
-        host.toldUser.clear();
-        host.gaveUp.clear();
+        outcomes.clear();
         host.nobodyWatching = c.unattended;
         uploadQueue().clear();
         logModel().clear();
@@ -428,8 +450,10 @@ TEST_F(PostRun, BuiltInTlsPostsOnlyToACertificateItCanTrust)
         EXPECT_EQ(uploadQueue().item(i).state, UploadState::Queued);
         EXPECT_TRUE(tls.articles.isEmpty());
         EXPECT_LE(tls.failedHandshakes, s.Connections) << "a refused certificate is not tried again";
-        const QString told = c.unattended ? QString() : host.toldUser.value(0);
-        EXPECT_EQ(host.gaveUp, c.unattended ? QList<int>{2} : QList<int>{});
+        const QString told = c.unattended || outcomes.isEmpty() || outcomes.last().end != RunOutcome::End::Refused
+            ? QString()
+            : outcomes.last().why;
+        EXPECT_EQ(gaveUp(), c.unattended ? QList<int>{2} : QList<int>{});
         EXPECT_TRUE(logHas(c.reason)) << "the reason is logged";
         if (!c.unattended) {
             EXPECT_TRUE(told.contains(c.reason, Qt::CaseInsensitive)) << qPrintable(told);
@@ -470,13 +494,13 @@ TEST_F(PostRun, ATlsPortThatDoesNotSpeakTlsStopsTheRunAtOnceWithTheReason)
     };
     for (const auto &c : cases) {
         s.Port = c.port;
-        host.gaveUp.clear();
+        outcomes.clear();
         host.nobodyWatching = true;
         uploadQueue().clear();
         logModel().clear();
         queueFile(u"plain.bin"_s, randomData(1000, 4));
         ASSERT_TRUE(run(10000));
-        EXPECT_EQ(host.gaveUp, QList<int>{2}) << qPrintable(c.reason); // needs a person, not ten minutes of retries
+        EXPECT_EQ(gaveUp(), QList<int>{2}) << qPrintable(c.reason); // needs a person, not ten minutes of retries
         EXPECT_TRUE(logHas(c.reason)) << qPrintable(c.reason);
         EXPECT_LE(c.connections(), s.Connections);
     }
@@ -513,7 +537,7 @@ TEST_F(PostRun, OneFileUsesEveryConnection)
     }
     EXPECT_EQ(parts.size(), 40);
     EXPECT_EQ(connections.size(), 8);
-    EXPECT_EQ(engine->finishedConnections(), 8);
+    EXPECT_EQ(engine->retiredLinks(), 8);
     expectAllPartsAccepted();
 }
 
@@ -550,13 +574,13 @@ TEST_F(PostRun, OnlyPausedAndPostedItemsEndTheRunAtOnce)
 TEST_F(PostRun, StopAndStartAgainContinuesWhereItStopped)
 {
     appSettings().Connections = 1;
-    host.speed = u"2000"_s; // slow enough to stop in the middle
+    limit = 2000; // slow enough to stop in the middle
     const int i = queueFile(u"long.bin"_s, randomData(kPart * 4, 13));
-    run(10000, [&](frmPost &e) {
-        if (server.accepted().size() >= 2 && !e.isUnloaded())
-            e.Stop();
+    run(10000, [&](PostingRun &e) {
+        if (server.accepted().size() >= 2 && e.isRunning())
+            e.stop();
     });
-    host.speed = u"0"_s;
+    limit = 0;
     EXPECT_EQ(uploadQueue().item(i).state, UploadState::Queued);
     const int stoppedAt = uploadQueue().item(i).position;
     EXPECT_GE(stoppedAt, 3);
@@ -641,7 +665,7 @@ TEST_F(PostRun, ServersThatWantAGroupFailToAnswerOrCannotCheck)
     const int b = queueFile(u"t.bin"_s, randomData(100, 45));
     int silent = 1;
     server.statReply = "\r\n"; // a blank line is no answer
-    ASSERT_TRUE(run(20000, [&](frmPost &) {
+    ASSERT_TRUE(run(20000, [&](PostingRun &) {
         if (silent && logHas(u"waiting for the reply to STAT"_s)) {
             silent = 0;
             server.statReply.clear();
@@ -670,9 +694,9 @@ TEST_F(PostRun, ChecksLeftWhenARunStopsAreMadeWhenItResumes)
     PostTimeouts::current().checkDelayMs = 60000; // none falls due in this run
     const int i = queueFile(u"r.bin"_s, randomData(kPart * 3, 47));
     // Stopped once the engine has counted all three (the server's count comes first).
-    run(10000, [&](frmPost &e) {
-        if (uploadQueue().item(i).partsLeft == 0 && !e.isUnloaded())
-            e.Stop();
+    run(10000, [&](PostingRun &e) {
+        if (uploadQueue().item(i).partsLeft == 0 && e.isRunning())
+            e.stop();
     });
     EXPECT_EQ(uploadQueue().item(i).state, UploadState::Queued);
     EXPECT_EQ(uploadQueue().item(i).partsLeft, 0);
@@ -752,17 +776,7 @@ TEST_F(PostRun, ACollectionsNzbIsPostedLastAndListsWhatTheServerAccepted)
 
     // A part posted again (Fill): the NZB on disk lists its new ID.
     logModel().clear();
-    engine = std::make_unique<frmPost>(&host);
-    engine->setFillMode(a, {2});
-    {
-        bool done = false;
-        QObject scope;
-        QObject::connect(engine.get(), &frmPost::unloaded, &scope, [&] { done = true; });
-        engine->Form_Load();
-        for (QDeadlineTimer d(10000); !done && !d.hasExpired();)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        ASSERT_TRUE(done);
-    }
+    ASSERT_TRUE(run(10000, {}, FillPlan{uploadQueue().item(a).id, {2}}));
     const QString refilled = uploadQueue().item(a).messageids.value(1);
     EXPECT_FALSE(nzb.contains(refilled.toUtf8()));
     EXPECT_TRUE(test::readAll(nzbPath).contains(QByteArray(">" + refilled.toUtf8() + "</segment>")));
@@ -773,7 +787,7 @@ TEST_F(PostRun, ACollectionsNzbIsPostedLastAndListsWhatTheServerAccepted)
     server.articles.clear();
     files.clear();
     appSettings().Connections = 1;
-    host.speed = u"2000"_s;
+    limit = 2000;
     const int c = queueFile(u"c.bin"_s, randomData(kPart * 3, 52));
     uploadQueue().item(c).tag = u"tag2"_s;
     const QString nzb2 = test::homeFile(u"two.nzb"_s);
@@ -781,14 +795,14 @@ TEST_F(PostRun, ACollectionsNzbIsPostedLastAndListsWhatTheServerAccepted)
     const int n2 = queueFile(u"two.nzb"_s, test::readAll(nzb2));
     uploadQueue().item(n2).tag = u"tag2"_s;
     uploadQueue().item(n2).subject = u"Test - [0/1] - \"two.nzb\" yEnc"_s;
-    run(10000, [&](frmPost &e) {
-        if (server.accepted().size() >= 1 && !e.isUnloaded())
-            e.Stop();
+    run(10000, [&](PostingRun &e) {
+        if (server.accepted().size() >= 1 && e.isRunning())
+            e.stop();
     });
     EXPECT_EQ(uploadQueue().item(n2).state, UploadState::Queued);
     for (const test::ReceivedArticle &art : server.articles)
         EXPECT_FALSE(art.raw.contains("two.nzb"));
-    host.speed = u"0"_s;
+    limit = 0;
     ASSERT_TRUE(run());
     EXPECT_EQ(uploadQueue().item(n2).state, UploadState::PostedOK);
     EXPECT_TRUE(server.accepted().last().raw.contains("name=two.nzb"));
@@ -895,16 +909,7 @@ TEST_F(PostRun, FillModePostsTheChosenPartsWithNewIds)
     uploadQueue().setState(i, UploadState::PostedOK);
     const QStringList stored = uploadQueue().item(i).messageids;
     server.articleActions = {ArticleAction::Refuse441, ArticleAction::Accept, ArticleAction::CloseMidArticle};
-    engine = std::make_unique<frmPost>(&host);
-    engine->setFillMode(i, {2, 5});
-    bool done = false;
-    QObject scope; // the engine outlives this test's body
-    QObject::connect(engine.get(), &frmPost::unloaded, &scope, [&] { done = true; });
-    engine->Form_Load();
-    QDeadlineTimer deadline(10000);
-    while (!done && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_TRUE(done);
+    ASSERT_TRUE(run(10000, {}, FillPlan{uploadQueue().item(i).id, {2, 5}}));
     QList<int> acceptedParts;
     for (const test::ReceivedArticle &a : server.accepted()) {
         acceptedParts << test::decodeArticle(a.raw).part;
@@ -914,7 +919,6 @@ TEST_F(PostRun, FillModePostsTheChosenPartsWithNewIds)
     EXPECT_EQ(acceptedParts, (QList<int>{2, 5}));
     EXPECT_EQ(server.connections, 2); // one connection, reconnected once
     EXPECT_EQ(UploadQueue::statusText(uploadQueue().item(i)), u"Posted OK!"_s);
-    EXPECT_FALSE(engine->fillMode());
 }
 
 TEST_F(PostRun, RemoveFromDiskDeletesTheFileAndKeepsIndicesRight)
@@ -937,23 +941,36 @@ TEST_F(PostRun, StoredConnectionCountAbove25UsesTwentyFive)
     appSettings().Connections = 40;
     queueFile(u"x.bin"_s, randomData(10, 21));
     ASSERT_TRUE(run());
-    EXPECT_EQ(engine->connectionCount(), 25);
+    EXPECT_EQ(engine->linkCount(), 25);
     EXPECT_LE(server.connections, 25);
 }
 
 TEST_F(PostRun, EndOfRunActions)
 {
+    // As the window and a run without one start runs: through the controller.
+    RunController runs(host);
+    const auto runToEnd = [&] {
+        bool done = false;
+        QObject scope;
+        QObject::connect(&runs, &RunController::ended, &scope, [&] { done = true; });
+        runs.start();
+        for (QDeadlineTimer d(10000); !done && !d.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done;
+    };
     host.onComplete = true;
     host.onCompleteAction = 5;
     queueFile(u"a.bin"_s, randomData(10, 22));
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(runToEnd());
     EXPECT_EQ(host.onCompleteRuns, QList<int>{5});
+    EXPECT_EQ(host.postingControls, (QList<bool>{true, false}));
+    EXPECT_EQ(host.runEndedCalls, 1);
 
     // Jobs waiting take precedence over the on-complete action.
     host.onCompleteRuns.clear();
     host.jobs = true;
     queueFile(u"b.bin"_s, randomData(10, 23));
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(runToEnd());
     EXPECT_TRUE(host.onCompleteRuns.isEmpty());
     EXPECT_EQ(host.startTimerCalls, 1);
 
@@ -961,7 +978,7 @@ TEST_F(PostRun, EndOfRunActions)
     host.jobs = false;
     appSettings().RemoveFiles = 1;
     queueFile(u"c.bin"_s, randomData(10, 24));
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(runToEnd());
     EXPECT_EQ(uploadQueue().count(), 0);
 }
 
@@ -974,8 +991,8 @@ TEST_F(PostRun, ByteTotalAndStatistics)
     const int i = uploadQueue().append(UploadQueue::newItem(u"s"_s, u"a.b"_s, test::homeFile(u"none"_s), 3,
                                                             u"t"_s, {}));
     uploadQueue().item(i).partsLeft = 2;
-    engine = std::make_unique<frmPost>(&host);
-    engine->Form_Load();
+    engine = std::make_unique<PostingRun>(host);
+    engine->start(RunPlan::fromSettings(appSettings()));
     EXPECT_EQ(engine->encodedPart(), 395520);
     EXPECT_EQ(engine->byteTotal(), 2 * 384000); // the file is gone: full parts
     QDeadlineTimer wait(1300);
@@ -984,16 +1001,15 @@ TEST_F(PostRun, ByteTotalAndStatistics)
     EXPECT_EQ(host.statusSpeed, u"Upload Speed: 0.0 kB/s"_s);
     EXPECT_EQ(host.statusRemaining, u"Remaining Time: 00:00:00"_s);
     EXPECT_EQ(host.tooltip, u"Upload Speed: 0.0 kB/s\r\nRemaining Time: 00:00:00"_s);
-    engine->Stop();
+    engine->stop();
     EXPECT_EQ(host.statusSpeed, u"Upload Speed: "_s + kbPerSecond(0));
-    EXPECT_EQ(host.schedulerStarts, 0);
     EXPECT_TRUE(logHas(u"Run stopped: 0 items posted, 0 failed, 0 parts, 0 B in "_s));
 }
 
 TEST_F(PostRun, SpeedLimitHoldsTheRateAndFollowsTheBox)
 {
     appSettings().Connections = 3;
-    host.speed = u"200"_s;
+    limit = 200;
     for (int k = 0; k < 3; ++k)
         queueFile(u"limit%1.bin"_s.arg(k), randomData(kPart * 8, 30 + k));
     QElapsedTimer clock;
@@ -1002,7 +1018,7 @@ TEST_F(PostRun, SpeedLimitHoldsTheRateAndFollowsTheBox)
     double measured = 0;
     bool changed = false;
     int packetAfterChange = 0;
-    run(6000, [&](frmPost &e) {
+    run(6000, [&](PostingRun &e) {
         if (startBytes < 0 && server.bytesReceived > 0) {
             clock.start();
             startBytes = server.bytesReceived;
@@ -1011,17 +1027,16 @@ TEST_F(PostRun, SpeedLimitHoldsTheRateAndFollowsTheBox)
         if (startBytes >= 0 && clock.elapsed() >= 2500 && measured == 0) {
             measured = double(server.bytesReceived - startBytes) * 1000.0 / double(clock.elapsed() - startMs);
             EXPECT_EQ(e.packetSize(), 1067); // 200 x 16 / 3
-            host.speed = u"100"_s;
-            e.speedLimitChanged();
+            e.setSpeedLimit(100);
             changed = true;
             packetAfterChange = e.packetSize();
         }
-        if (changed && clock.elapsed() >= 2800 && !e.isUnloaded())
-            e.Stop();
+        if (changed && clock.elapsed() >= 2800 && e.isRunning())
+            e.stop();
     });
-    const double limit = 200 * 1024.0;
-    EXPECT_GT(measured, limit * 0.75) << measured;
-    EXPECT_LT(measured, limit * 1.25) << measured;
+    const double rate = 200 * 1024.0;
+    EXPECT_GT(measured, rate * 0.75) << measured;
+    EXPECT_LT(measured, rate * 1.25) << measured;
     EXPECT_EQ(packetAfterChange, 1067);      // not at once...
     EXPECT_EQ(engine->packetSize(), 533);    // ...but a moment later
 }

@@ -1,0 +1,68 @@
+#include "engine/ArticleSource.h"
+
+namespace tessaly {
+
+ArticleSource::ArticleSource(const ArticleIdentity &identity, qint64 partSize, qint64 aheadFromBytes, int links)
+    : identity_(identity)
+    , partSize_(partSize)
+    , aheadFrom_(aheadFromBytes)
+    , slots_(std::size_t(std::max(links, 1)))
+{
+}
+
+ArticleFields ArticleSource::fieldsFor(const UploadItem &item, const QString &messageId) const
+{
+    ArticleFields f;
+    f.email = identity_.email;
+    f.nickname = identity_.nickname;
+    f.newsgroups = item.newsgroups;
+    f.subject = item.subject;
+    f.messageId = messageId;
+    f.version = identity_.version;
+    return f;
+}
+
+ChunkResult ArticleSource::take(int link, const UploadItem &item, int part, const QString &messageId,
+                                QByteArray recycled)
+{
+    Slot &s = slot(link);
+    // The buffer of the article just sent goes to the one composed ahead next.
+    if (s.ahead.pending() && s.spare.isEmpty()) {
+        s.spare = std::move(recycled);
+        recycled = QByteArray();
+    }
+    ChunkResult r = takeArticle(s.ahead, item.path, part, item.maxparts, partSize_, fieldsFor(item, messageId),
+                                std::move(recycled));
+    s.item = 0;
+    return r;
+}
+
+void ArticleSource::prepare(int link, const UploadItem &item, int part)
+{
+    Slot &s = slot(link);
+    if (s.ahead.pending() || part < 1 || part > item.maxparts || part > item.messageids.size()
+        || partSize_ < aheadFrom_)
+        return;
+    s.item = item.id;
+    s.ahead = prepareArticle(item.path, part, item.maxparts, partSize_, fieldsFor(item, item.messageids.at(part - 1)),
+                             std::move(s.spare));
+    s.spare = QByteArray();
+}
+
+void ArticleSource::drop(int link)
+{
+    Slot &s = slot(link);
+    s.ahead = PreparedArticle(); // dropped, finished or not
+    s.item = 0;
+}
+
+void ArticleSource::dropAll()
+{
+    for (Slot &s : slots_) {
+        s.ahead = PreparedArticle();
+        s.item = 0;
+        s.spare.clear();
+    }
+}
+
+} // namespace tessaly
