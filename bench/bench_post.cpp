@@ -168,13 +168,24 @@ struct Sink
     static QString innScript() { return QStringLiteral(TESSALY_SOURCE_DIR) + u"/scripts/e2e/inn.sh"_s; }
 };
 
+// BENCH_MAXLINES: the part size of throughput runs (3000 lines, 384,000 bytes, by default).
+int benchMaxLines()
+{
+    return qEnvironmentVariableIsSet("BENCH_MAXLINES") ? qEnvironmentVariableIntValue("BENCH_MAXLINES") : 3000;
+}
+
+qint64 benchPartSize()
+{
+    return qint64(benchMaxLines()) * 128;
+}
+
 void configure(quint16 port, int connections)
 {
     AppSettings &s = appSettings();
     s.Server = u"127.0.0.1"_s;
     s.Port = port;
     s.Connections = connections;
-    s.setMaxLines(3000);
+    s.setMaxLines(benchMaxLines());
     s.Email = u"bench@example.org"_s;
     s.Nickname = u"bench"_s;
     setRunTag(u"1765000000"_s);
@@ -184,6 +195,9 @@ void configure(quint16 port, int connections)
     // The post check asks at once: a run's time is the posting, not the wait
     // before the last checks.
     PostTimeouts::current().checkDelayMs = 0;
+    // BENCH_PIPELINE=0: the POST for the next part waits for the answer to
+    // the article before it (to compare).
+    PostTimeouts::current().pipelinePosts = qEnvironmentVariable("BENCH_PIPELINE") != u"0"_s;
     // BENCH_COMPOSE_AHEAD=N: only parts of N bytes or more are composed on
     // the composing threads (a large N: all of them on the event loop).
     if (qEnvironmentVariableIsSet("BENCH_COMPOSE_AHEAD"))
@@ -201,7 +215,7 @@ void queueBenchFiles(const QString &folder, qint64 total)
         const QString path = folder + u"/file%1.bin"_s.arg(n, 3, 10, QChar(u'0'));
         if (QFileInfo(path).size() != size)
             writeRandomFile(path, size, quint64(n) + 1);
-        const int parts = int(partCount(size, 384000));
+        const int parts = int(partCount(size, benchPartSize()));
         uploadQueue().append(UploadQueue::newItem(u"bench - \"file%1.bin\" yEnc"_s.arg(n), u"alt.binaries.test"_s,
                                                   path, parts, u"benchtag"_s, makeMessageIds(parts)));
     }

@@ -44,6 +44,7 @@ void PostingLedger::setState(int row, UploadState state, int link)
 void PostingLedger::begin(bool fill, CheckSchedule &checks)
 {
     queue_.ensureIds();
+    noted_.clear();
     changed_ = false;
     lastSave_.invalidate();
     for (int i = 1; i <= queue_.count(); ++i) {
@@ -129,7 +130,7 @@ bool PostingLedger::goingOut(ItemId id, int part, const QString &freshId, QStrin
     UploadItem *it = edit(id, &r);
     if (!it)
         return true; // nothing to keep for an item that left the queue
-    if (!noteSentPart(it->path, part, why))
+    if (!noteGoingOut(*it, part, why))
         return false;
     UploadQueue::markUnsure(*it, part, true);
     if (!freshId.isEmpty() && part >= 1 && part <= it->messageids.size()) {
@@ -138,6 +139,26 @@ bool PostingLedger::goingOut(ItemId id, int part, const QString &freshId, QStrin
         it->messageids[part - 1] = freshId;
         changed_ = true;
     }
+    return true;
+}
+
+bool PostingLedger::noteGoingOut(const UploadItem &item, int part, QString *why)
+{
+    Noted &n = noted_[item.id];
+    if (n.generation != sentListGeneration() || n.parts.size() != item.maxparts) {
+        n.generation = sentListGeneration();
+        n.parts = QBitArray(item.maxparts);
+    }
+    if (part < 1 || part > item.maxparts || n.parts.testBit(part - 1))
+        return true; // noted already, since the last save
+    QList<int> parts{part};
+    for (int k = part + 1; k <= item.maxparts && parts.size() < kNoteAhead; ++k)
+        if (!UploadQueue::isAccepted(item, k) && !n.parts.testBit(k - 1))
+            parts << k;
+    if (!noteSentParts(item.path, parts, why))
+        return false;
+    for (int k : parts)
+        n.parts.setBit(k - 1);
     return true;
 }
 

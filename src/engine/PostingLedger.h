@@ -8,7 +8,9 @@
 
 #include "storage/UploadQueue.h"
 
+#include <QBitArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QString>
 
 namespace tessaly {
@@ -20,6 +22,10 @@ class PostingLedger
 {
 public:
     static constexpr int kSaveEveryMs = 2000;
+    // Parts are noted in the list of sent parts this many at a time: the
+    // part going out and the next ones of its file that are not in yet. A
+    // part noted that never went out is asked for (STAT) on resume, once.
+    static constexpr int kNoteAhead = 16;
 
     PostingLedger(UploadQueue &queue, PostStatistics &stats);
 
@@ -69,8 +75,17 @@ private:
     UploadItem *edit(ItemId id, int *row);
     void setState(int row, UploadState state, int link = 0);
 
+    // The parts of each item in the list of sent parts since it was last emptied.
+    struct Noted
+    {
+        quint64 generation = 0;
+        QBitArray parts;
+    };
+    bool noteGoingOut(const UploadItem &item, int part, QString *why);
+
     UploadQueue &queue_;
     PostStatistics &stats_;
+    QHash<ItemId, Noted> noted_;
     bool changed_ = false; // not saved yet
     QElapsedTimer lastSave_;
 };

@@ -26,9 +26,8 @@ struct PostTimeouts
     int packetMs = 1000;       // a changed speed limit takes effect after this
     int statisticsMs = 1000;
     // Parts of at least this many bytes are composed ahead on the composing
-    // threads, smaller ones on the event loop when they are wanted. Every
-    // size goes ahead: the event loop is what limits a run.
-    qint64 composeAheadFromBytes = 0;
+    // threads, smaller ones on the event loop when they are wanted.
+    qint64 composeAheadFromBytes = qint64(1) << 40;
     // The wait before an accepted article is checked; -1 takes the
     // PostCheckDelay setting (seconds).
     int checkDelayMs = -1;

@@ -15,6 +15,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -175,6 +176,10 @@ void PlainTransport::onWritable()
             return;
         }
         connected_ = true;
+        // Whole articles and commands go in one write each: nothing is
+        // gained by holding a short last segment back for an acknowledgement.
+        const int one = 1;
+        (void)::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         writer_->setEnabled(false);
         reader_->setEnabled(true);
         events_->connected();

@@ -13,8 +13,12 @@ void acknowledgeAtOnce(qintptr fd)
 #if defined(Q_OS_LINUX) && defined(TCP_QUICKACK)
     if (fd < 0)
         return;
-    const int one = 1;
-    (void)::setsockopt(int(fd), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+    // 2, not 1: what arrived is acknowledged now, and the socket goes back
+    // to delaying acknowledgements, so that the next reply's goes with the
+    // data sent in answer to it instead of in a segment of its own. (Older
+    // kernels take any value but 0 as 1: acknowledged at once, as before.)
+    const int now = 2;
+    (void)::setsockopt(int(fd), IPPROTO_TCP, TCP_QUICKACK, &now, sizeof now);
 #else
     Q_UNUSED(fd);
 #endif

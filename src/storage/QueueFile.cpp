@@ -151,9 +151,25 @@ QFile &sentList()
     return file;
 }
 
+quint64 &generation()
+{
+    static quint64 g = 0;
+    return g;
+}
+
 } // namespace
 
+quint64 sentListGeneration()
+{
+    return generation();
+}
+
 bool noteSentPart(const QString &path, int part, QString *why)
+{
+    return noteSentParts(path, {part}, why);
+}
+
+bool noteSentParts(const QString &path, const QList<int> &parts, QString *why)
 {
     QFile &f = sentList();
     if (f.isOpen() && f.fileName() != sentListPath())
@@ -166,7 +182,10 @@ bool noteSentPart(const QString &path, int part, QString *why)
             return false;
         }
     }
-    const QByteArray line = QByteArray::number(part) + '\t' + path.toUtf8() + '\n';
+    const QByteArray tail = '\t' + path.toUtf8() + '\n';
+    QByteArray line;
+    for (int part : parts)
+        line += QByteArray::number(part) + tail;
     if (f.write(line) != line.size()) {
         if (why)
             *why = sentListPath() + u": "_s + f.errorString();
@@ -186,6 +205,7 @@ bool SaveQueue(QString *why)
         return false;
     }
     // What the list of sent parts said is in Queue.dat now.
+    ++generation();
     if (QFile &f = sentList(); f.isOpen() && f.fileName() == sentListPath())
         f.resize(0);
     else if (QFile::exists(sentListPath()))

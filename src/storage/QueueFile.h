@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace tessaly {
@@ -24,6 +25,11 @@ bool SaveQueue(QString *why = nullptr);
 // Returns false (and *why) when it could not be written: the part must not
 // go out then, or a later run could post it twice.
 bool noteSentPart(const QString &path, int part, QString *why = nullptr);
+// The same for several parts in one write.
+bool noteSentParts(const QString &path, const QList<int> &parts, QString *why = nullptr);
+// Goes up each time the list of sent parts is emptied (by a save): notes
+// made before are gone from it then.
+quint64 sentListGeneration();
 
 // Appends the items of Queue.dat to the process-wide queue. An unreadable file
 // is renamed to Queue.dat.bad and logged; a missing one is not read at all.
