@@ -90,6 +90,14 @@ long peakKiB()
     return u.ru_maxrss;
 }
 
+// BENCH_PRINTABLE=1: the files hold printable bytes only (32 to 126), which
+// the floor can post to a real news server as they are (INN refuses its raw
+// lines otherwise) and which yEnc escapes nowhere.
+bool printableFiles()
+{
+    return qEnvironmentVariable("BENCH_PRINTABLE") == u"1"_s;
+}
+
 // Fast random bytes (xorshift), 1 MiB at a time.
 void writeRandomFile(const QString &path, qint64 size, quint64 seed)
 {
@@ -105,6 +113,11 @@ void writeRandomFile(const QString &path, qint64 size, quint64 seed)
             w = x;
         }
         const qint64 n = std::min<qint64>(left, qint64(block.size() * 8));
+        if (printableFiles()) {
+            auto *bytes = reinterpret_cast<unsigned char *>(block.data());
+            for (qint64 k = 0; k < n; ++k)
+                bytes[k] = static_cast<unsigned char>(32 + bytes[k] % 95);
+        }
         f.write(reinterpret_cast<const char *>(block.data()), n);
         left -= n;
     }
@@ -602,7 +615,7 @@ int compare(double gigabytes, int connections, const QList<int> &lineCounts, int
     QTemporaryDir tmp;
     const QString base = qEnvironmentVariableIsEmpty("BENCH_DIR") ? tmp.path() : qEnvironmentVariable("BENCH_DIR");
     // The program posts every file of the folder: one folder per file count.
-    const QString folder = base + u"/compare-%1"_s.arg(fileCount);
+    const QString folder = base + (printableFiles() ? u"/compare-printable-%1"_s : u"/compare-%1"_s).arg(fileCount);
     QDir().mkpath(folder);
     const qint64 total = qint64(gigabytes * 1e9);
     QStringList files;

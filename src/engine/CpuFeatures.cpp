@@ -10,7 +10,7 @@ namespace tessaly::cpu {
 namespace {
 struct Features
 {
-    bool sse2 = false, avx2 = false, pclmul = false, vpclmul = false, avx512vbmi2 = false;
+    bool sse2 = false, avx2 = false, pclmul = false, vpclmul = false, vpclmul512 = false, avx512vbmi2 = false;
 };
 
 const Features &features()
@@ -38,6 +38,7 @@ const Features &features()
             const bool bmi1 = b & bit_BMI, bmi2 = b & bit_BMI2;
             r.avx2 = (b & bit_AVX2) && bmi1 && popcnt;
             r.vpclmul = (b & bit_AVX2) && r.pclmul && (c & bit_VPCLMULQDQ);
+            r.vpclmul512 = r.vpclmul && zmmEnabled && (b & bit_AVX512F);
             r.avx512vbmi2 = zmmEnabled && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI2) && bmi1
                             && bmi2 && popcnt;
         }
@@ -51,12 +52,14 @@ bool hasSse2() { return features().sse2; }
 bool hasAvx2() { return features().avx2; }
 bool hasPclmul() { return features().pclmul; }
 bool hasVpclmulAvx2() { return features().vpclmul; }
+bool hasVpclmulAvx512() { return features().vpclmul512; }
 bool hasAvx512Vbmi2() { return features().avx512vbmi2; }
 #else
 bool hasSse2() { return false; }
 bool hasAvx2() { return false; }
 bool hasPclmul() { return false; }
 bool hasVpclmulAvx2() { return false; }
+bool hasVpclmulAvx512() { return false; }
 bool hasAvx512Vbmi2() { return false; }
 #endif
 

@@ -42,10 +42,12 @@ auto &kernels()
 {
     static KernelChoice choice(std::array<KernelEntry<Kernel, UpdateFn>,
 #if TESSALY_X86
-                                          3>{{{Kernel::Table, u"table", &always, &updateTable},
+                                          4>{{{Kernel::Table, u"table", &always, &updateTable},
                                               {Kernel::Pclmul, u"pclmul", &cpu::hasPclmul, &updatePclmul},
                                               {Kernel::VpclmulAvx2, u"vpclmul-avx2", &cpu::hasVpclmulAvx2,
-                                               &updateVpclmulAvx2}}},
+                                               &updateVpclmulAvx2},
+                                              {Kernel::VpclmulAvx512, u"vpclmul-avx512", &cpu::hasVpclmulAvx512,
+                                               &updateVpclmulAvx512}}},
 #else
                                           1>{{{Kernel::Table, u"table", &always, &updateTable}}},
 #endif

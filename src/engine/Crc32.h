@@ -15,7 +15,7 @@ namespace tessaly {
 
 namespace crc {
 
-enum class Kernel { Table, Pclmul, VpclmulAvx2 };
+enum class Kernel { Table, Pclmul, VpclmulAvx2, VpclmulAvx512 };
 
 // Runs the (uncomplemented) register over n bytes with the active kernel.
 std::uint32_t update(std::uint32_t reg, const std::uint8_t *p, std::size_t n);
@@ -35,6 +35,7 @@ bool setKernel(Kernel kernel);
 // Kernels in their own files, built with their own instruction-set flags.
 std::uint32_t updatePclmul(std::uint32_t reg, const std::uint8_t *p, std::size_t n);
 std::uint32_t updateVpclmulAvx2(std::uint32_t reg, const std::uint8_t *p, std::size_t n);
+std::uint32_t updateVpclmulAvx512(std::uint32_t reg, const std::uint8_t *p, std::size_t n);
 
 } // namespace crc
 

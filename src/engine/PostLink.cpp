@@ -115,6 +115,12 @@ void PostLink::received(const QByteArray &bytes)
     pipeline_.append(bytes);
     timers_.start(LinkTimer::Watchdog, settings_.replyMs);
     sentSinceRead_ = false;
+    // A reply that came a delayed acknowledgement late: this server holds
+    // its small writes back until what it sent before is acknowledged.
+    const double now = timers_.nowMs();
+    if (waitingSince_ >= 0 && now - waitingSince_ >= kHeldBackMs)
+        ackAtOnce_ = true;
+    waitingSince_ = -1;
     // Replies are handled one by one, however the data arrived; each is
     // judged by what is in flight once the one before it was acted on.
     const quint64 generation = generation_;
@@ -125,9 +131,13 @@ void PostLink::received(const QByteArray &bytes)
         onReply(*reply);
     }
     // Waiting for a reply with nothing sent in answer to what came (which
-    // would have carried the acknowledgement): acknowledged at once.
-    if (generation == generation_ && !sentSinceRead_ && !pipeline_.idle())
-        transport_.awaitingReply();
+    // would have carried the acknowledgement): acknowledged at once where
+    // the server waits for that.
+    if (generation == generation_ && !sentSinceRead_ && !pipeline_.idle()) {
+        waitingSince_ = now;
+        if (ackAtOnce_)
+            transport_.awaitingReply();
+    }
 }
 
 void PostLink::written(qint64 bytes)

@@ -43,6 +43,10 @@ public:
     static constexpr int kRefusalLimit = 5;
     static constexpr int kChecksWithAPost = 8; // checks go with a POST once this many are due
     static constexpr int kMostChecksAtOnce = 64;
+    // A reply this much later than the one before it, with nothing sent in
+    // between, was held back for an acknowledgement (delayed by 40 ms or
+    // more): from then on acknowledgements go at once on this connection.
+    static constexpr double kHeldBackMs = 30;
 
     PostLink(int number, const LinkSettings &settings, LinkOwner &owner, LinkTransport &transport,
              LinkTimers &timers, SendPacer &pacer);
@@ -156,6 +160,8 @@ private:
     Backoff backoff_;
     quint64 generation_ = 0; // bumped whenever the connection is dropped
     bool sentSinceRead_ = false;
+    double waitingSince_ = -1; // when the last read left it waiting with nothing to send
+    bool ackAtOnce_ = false;   // the server holds replies back for acknowledgements
     QString error_;
 };
 
