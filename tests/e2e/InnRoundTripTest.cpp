@@ -893,7 +893,7 @@ TEST(KillAndResume, EveryPartEndsUpOnTheServerExactlyOnceAndTheQueueAlwaysLoads)
     ini.replace("Port=119\n", QByteArray("Port=" + QByteArray::number(server.port()) + "\n"));
     ini.replace("Connections=1\n", "Connections=8\n");
     ini.replace("MaxLines=3000\n", "MaxLines=1000\n");
-    ini.replace("MaxSpeed=0\n", "MaxSpeed=2500\n"); // slow enough to be killed mid-run
+    ini.replace("MaxSpeed=0\n", "MaxSpeed=1500\n"); // slow enough to be killed mid-run, 20 times and more
     ini.replace("PostCheckDelay=5\n", "PostCheckDelay=1\n"); // checks pending at most kills
     test::writeAll(home + u"/Settings.ini"_s, ini);
     QRandomGenerator rng(777);
