@@ -193,7 +193,9 @@ int main(int argc, char **argv)
                     const double t = nowSeconds();
                     cl.budgetFrom = std::max(cl.budgetFrom, t - 0.05);
                     const double earned = (t - cl.budgetFrom) * rate;
-                    if (earned < 1) {
+                    // Reads of at least 4 KB: a loop of tiny reads would keep
+                    // this connection's turn for ever, and the others waiting.
+                    if (earned < 4096) {
                         cl.paused = true;
                         cl.resumeAt = cl.budgetFrom + 1.0 / rate * 4096;
                         epoll_event pev{};
