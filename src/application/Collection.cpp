@@ -51,7 +51,7 @@ namespace {
 
 // Queues one file; returns its element number, 0 when it was skipped.
 int queueOne(const QString &path, const QString &subject, const QString &newsgroups, const QString &tag,
-             const CollectionRequest &request)
+             const CollectionRequest &request, const Disguise &collection)
 {
     const qint64 size = regularFileSize(path);
     const QString name = displayName(fileNameOf(path));
@@ -73,7 +73,12 @@ int queueOne(const QString &path, const QString &subject, const QString &newsgro
         AddLog(0, u"The name of \""_s + name + u"\" is not valid UTF-8: the file is posted as it is, its subject and "
                                              u"NZB entry show each such byte as \uFFFD."_s,
                LogColour::Orange);
-    UploadItem item = UploadQueue::newItem(subject, newsgroups, path, parts, tag, makeMessageIds(parts));
+    UploadItem item = UploadQueue::newItem(subject, newsgroups, path, parts, tag,
+                                           collection.from.isEmpty() ? makeMessageIds(parts) : makeObfuscatedMessageIds(parts));
+    if (!collection.from.isEmpty()) {
+        item.disguise = collection;
+        item.disguise.name = randomText(16); // the file's own, the same for all its parts
+    }
     item.run = UploadItem::Run::Added;
     const int index = uploadQueue().append(item);
     if (request.onItemAdded)
@@ -115,11 +120,12 @@ int queueCollection(const CollectionRequest &original)
     });
     const int n = int(request.files.size());
     const QString tag = UploadQueue::MakeCollectionTag();
+    const Disguise collection = request.obfuscate ? makeDisguise() : Disguise();
     QList<int> rows;
     for (int i = 1; i <= n; ++i) {
         const QString &path = request.files.at(i - 1);
         const int index = queueOne(path, collectionSubject(request.subject, i, n, displayName(fileNameOf(path))),
-                                   request.newsgroups, tag, request);
+                                   request.newsgroups, tag, request, collection);
         if (index > 0)
             rows << index;
     }
@@ -129,7 +135,14 @@ int queueCollection(const CollectionRequest &original)
     const QString nzbSubject = collectionSubject(request.subject, 0, n, displayName(fileNameOf(request.nzbPath)));
     QString why;
     if (CreateNZB(request.nzbPath, rows, &why)) {
-        if (queueOne(request.nzbPath, nzbSubject, request.newsgroups, tag, request) > 0)
+        if (!request.postNzb) {
+            // Kept off the server: written again as the collection is posted.
+            for (int row : rows)
+                uploadQueue().item(row).privateNzb = request.nzbPath;
+            AddLog(0, u"The NZB file is written, not posted: "_s + displayName(request.nzbPath));
+            return added;
+        }
+        if (queueOne(request.nzbPath, nzbSubject, request.newsgroups, tag, request, collection) > 0)
             ++added;
         return added;
     }

@@ -30,6 +30,10 @@ struct CollectionRequest
     // Called with the part count of every new item (a running engine adds it
     // to its remaining-time estimate).
     std::function<void(int parts)> onItemAdded;
+    bool postNzb = true; // the NZB is posted with the collection (else only written)
+    // Every article gets a random subject, yEnc name and poster (the NZB
+    // keeps the real names), see Disguise.
+    bool obfuscate = false;
 };
 
 // The files of a folder as a collection takes them: not hidden ones, not

@@ -19,7 +19,7 @@ namespace tessaly {
 
 namespace {
 
-constexpr char16_t kLetters[] = u"FHNZPCSLBR";
+constexpr char16_t kLetters[] = u"FHNZPCSLBRO";
 
 QChar switchLetter(const QString &arg)
 {
@@ -31,7 +31,8 @@ QChar switchLetter(const QString &arg)
     static const QList<QPair<QString, QChar>> longForms = {
         {u"--folder"_s, u'F'},   {u"--subject"_s, u'H'}, {u"--newsgroups"_s, u'N'}, {u"--nzb"_s, u'Z'},
         {u"--post"_s, u'P'},     {u"--close"_s, u'C'},   {u"--poweroff"_s, u'S'},   {u"--logoff"_s, u'L'},
-        {u"--hibernate"_s, u'B'}, {u"--reboot"_s, u'R'},
+        {u"--hibernate"_s, u'B'}, {u"--reboot"_s, u'R'},  {u"--obfuscate"_s, u'O'},
+        {u"--private-nzb"_s, u'5'},
         // Long forms only: the server for this run (never written to Settings.ini).
         {u"--server"_s, u'1'},   {u"--ssl"_s, u'2'},     {u"--user"_s, u'3'},       {u"--password-env"_s, u'4'},
     };
@@ -126,6 +127,9 @@ QString commandLineHelp(const QString &program)
            "  /H, --subject SUBJECT      the subject of the collection (required)\n"
            "  /N, --newsgroups GROUPS    newsgroups, separated by blanks (required)\n"
            "  /Z, --nzb NAME             write NAME.nzb into the folder and post it too\n"
+           "  --private-nzb              write the NZB file, but do not post it\n"
+           "  /O, --obfuscate            post with random subjects, file names and poster: only\n"
+           "                             the NZB file tells what the articles are\n"
            "  /P, --post                 start posting once the files are queued; alone (with\n"
            "                             an action), post what the queue holds\n"
            "  /C, --close                close the program when posting has finished\n"
@@ -258,6 +262,12 @@ bool CheckCMDData(const CommandLine &line, BatchRequest *request)
         case u'P':
             r.post = true;
             break;
+        case u'O':
+            r.obfuscate = true;
+            break;
+        case u'5':
+            r.postNzb = false;
+            break;
         case u'1':
             server = p.value;
             break;
@@ -370,6 +380,8 @@ int CMDLoadData(const BatchRequest &request)
     c.newsgroups = newsgroupList(request.newsgroups).join(u',');
     if (!request.nzbName.isEmpty())
         c.nzbPath = folder + request.nzbName;
+    c.obfuscate = request.obfuscate;
+    c.postNzb = request.postNzb;
     if (const int queued = alreadyQueued(c); queued > 0) {
         AddLog(0, u"These files are queued already (from an earlier start that did not post them); they are not "
                   u"queued again."_s);

@@ -1,6 +1,6 @@
 // The command line of an unattended run. Arguments arrive as the shell split
 // them; an argument that is exactly "/X" or "-X" for a switch letter X (F, H,
-// N, Z, P, C, S, L, B, R, any case), or one of the long forms, starts switch
+// N, Z, P, C, S, L, B, R, O, any case), or one of the long forms, starts switch
 // X, and the arguments up to the next switch, joined by single blanks, are its
 // value (outer blanks trimmed, double quotes deleted). Any other "/X", "-X"
 // or "--word" is an unknown switch: it and its words are set aside.
@@ -21,7 +21,7 @@ struct CommandLine
     };
     QList<Piece> pieces;
     QStringList ignored; // arguments that are no switch and follow none
-    // Arguments written as a switch that is none ("/O", "--obscure"), each
+    // Arguments written as a switch that is none ("/J", "--obscure"), each
     // with the words up to the next switch: ignored, never part of a value.
     QStringList unknown;
 
@@ -34,8 +34,8 @@ struct CommandLine
 };
 
 // Long forms: --folder --subject --newsgroups --nzb --post --close --poweroff
-// --logoff --hibernate --reboot; --help, or -h as the only argument;
-// --headless.
+// --logoff --hibernate --reboot --obfuscate --private-nzb; --help, or -h as
+// the only argument; --headless.
 CommandLine parseCommandLine(const QStringList &arguments);
 
 // What a file manager hands over (the desktop file's %F): when every
@@ -54,6 +54,8 @@ struct BatchRequest
     QString newsgroups; // as given: names separated by blanks
     QString nzbName;    // with ".nzb"
     bool post = false;
+    bool obfuscate = false; // /O
+    bool postNzb = true;    // false: --private-nzb
     int action = -1;    // on-complete list position, -1 for none
     // Only /P (and an action) was given: post what the queue holds, for
     // instance to resume a run that was interrupted.

@@ -273,11 +273,10 @@ void JobRunner::start()
         jobGroups_ = leaves.at(4);
         jobNzb_ = leaves.at(5);
         archiveCount_ = qMax(1, leaves.at(7).trimmed().toInt());
-        extraFiles_.clear();
+        extraFiles_ = tree_.valuesUnder(0, u"Extra Files"_s);
         chosenFiles_.clear();
-        for (qsizetype i = 8; i < leaves.size(); ++i)
-            if (leaves.at(i) != u"Extra Files"_s)
-                extraFiles_ << leaves.at(i);
+        obfuscate_ = tree_.valuesUnder(0, QString::fromUtf16(kObfuscateHeader)).value(0) == u"1"_s;
+        postNzb_ = tree_.valuesUnder(0, QString::fromUtf16(kPostNzbHeader)).value(0) != u"0"_s;
 
         // This run's folder and the results of earlier ones may lie inside a
         // folder input (the save path is the source folder by default):
@@ -511,7 +510,7 @@ void JobRunner::toolEnded(const ConsoleResult &result)
     // queued is never taken for an unfinished one.
     markTempFolder(tempPath_, true);
     if (!host_.noUpload())
-        LoadData(tempPath_, jobSubject_, jobGroups_, jobNzb_, chosenFiles_ + extraFiles_);
+        LoadData(tempPath_, jobSubject_, jobGroups_, jobNzb_, chosenFiles_ + extraFiles_, obfuscate_, postNzb_);
     for (int row = 0; row < tree_.rootCount(); ++row) {
         if (tree_.rootAt(row)->key == jobKey_) {
             tree_.removeRoot(row);
@@ -573,7 +572,7 @@ void JobRunner::end(Outcome outcome)
 }
 
 int JobRunner::LoadData(const QString &folder, const QString &subject, const QString &newsgroups,
-                        const QString &nzbName, const QStringList &extraFiles)
+                        const QString &nzbName, const QStringList &extraFiles, bool obfuscate, bool postNzb)
 {
     QString dir = folder;
     if (!dir.endsWith(u'/'))
@@ -597,6 +596,8 @@ int JobRunner::LoadData(const QString &folder, const QString &subject, const QSt
     request.newsgroups = newsgroups;
     if (!nzbName.isEmpty())
         request.nzbPath = dir + nzbName;
+    request.obfuscate = obfuscate;
+    request.postNzb = postNzb;
     const int added = queueCollection(request);
     if (added > 0)
         AddLog(0, added == 1 ? u"Added 1 file to queue."_s : u"Added %1 files to queue."_s.arg(added));

@@ -56,7 +56,8 @@ public:
     // Queues the files of folder and the extra files as one collection;
     // returns the number of items added (the NZB included).
     static int LoadData(const QString &folder, const QString &subject, const QString &newsgroups,
-                        const QString &nzbName, const QStringList &extraFiles);
+                        const QString &nzbName, const QStringList &extraFiles, bool obfuscate = false,
+                        bool postNzb = true);
 
     // Removes the temporary folders of runs that did not finish (the program
     // was ended during them) below the save paths of the jobs, with a log line.
@@ -94,6 +95,8 @@ private:
     QString tempPath_, tempName_;
     QString jobKey_, jobName_, jobSubject_, jobGroups_, jobNzb_;
     QStringList extraFiles_, chosenFiles_;
+    bool obfuscate_ = false; // the job's results go obfuscated
+    bool postNzb_ = true;
     QString stagePath_, zipPartial_;
     QTimer silence_;
     Packer packer_ = Packer::Rar;

@@ -302,6 +302,9 @@ constexpr EnglishText kEnglish[] = {
     {294, u"Connection Closed"},
     {295, u"Post check: %1"},
     {296, u"Waiting for the post check"},
+    {297, u"Obfuscate names"},
+    {298, u"Random subjects, file names and poster on the server: only the NZB file tells what the articles are."},
+    {299, u"Post the NZB file (unticked: it is only written)"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -317,6 +320,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"Tls", 275, 281},
     {u"Hints", 282, 284},
     {u"RarParNames", 285, 296},
+    {u"Obfuscation", 297, 299},
 };
 
 bool inRange(int slot)

@@ -64,11 +64,13 @@ struct FixedHeaders
     QByteArray name;       // the yEnc name
 };
 
-// Every field but the Message-ID, which is the one that differs from part to part.
+// Every field but the Message-ID, which is the one that differs from part to
+// part (and an obfuscated article's subject, made for each article).
 bool sameFixedFields(const ArticleFields &a, const ArticleFields &b)
 {
-    return a.email == b.email && a.nickname == b.nickname && a.newsgroups == b.newsgroups && a.subject == b.subject
-        && a.version == b.version;
+    return a.email == b.email && a.nickname == b.nickname && a.newsgroups == b.newsgroups
+        && a.obfuscated == b.obfuscated && (a.obfuscated || a.subject == b.subject) && a.version == b.version
+        && a.fileName == b.fileName;
 }
 
 bool madeFrom(const FixedHeaders &h, const ArticleFields &f, const QString &path)
@@ -96,7 +98,14 @@ const FixedHeaders &fixedHeaders(const ArticleFields &f, const QString &path)
     h.beforePart = "From: " + email + " (" + headerText(f.nickname) + ")\r\n"
         + "Sender: " + email + "\r\n"
         + "Newsgroups: " + headerText(f.newsgroups) + "\r\n"
-        + "Subject: " + headerText(f.subject) + " (";
+        + "Subject: ";
+    if (f.obfuscated) {
+        // The subject, made for each article, is all the Subject says.
+        h.afterPart = "\r\nMessage-ID: <";
+        h.name = headerText(f.fileName);
+        return h;
+    }
+    h.beforePart += headerText(f.subject) + " (";
     h.afterPart = ")\r\nX-Newsposter: " + headerText(f.version) + " ("
         + QString::fromUtf16(kHomePageUrl).toUtf8() + ")\r\n"
         + "Message-ID: <";
@@ -158,8 +167,10 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
     r.partBytes = n;
     r.fileSize = size;
 
-    const QByteArray head = h.beforePart + QByteArray::number(part) + '/' + QByteArray::number(totalParts)
-        + h.afterPart + headerText(fields.messageId) + ">\r\n"
+    const QByteArray subject = fields.obfuscated
+        ? headerText(fields.subject)
+        : QByteArray::number(part) + '/' + QByteArray::number(totalParts);
+    const QByteArray head = h.beforePart + subject + h.afterPart + headerText(fields.messageId) + ">\r\n"
         + "\r\n"
         + "=ybegin part=" + QByteArray::number(part) + " line=128 size=" + QByteArray::number(size) + " name="
         + h.name + "\r\n"

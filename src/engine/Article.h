@@ -21,6 +21,11 @@ struct ArticleFields
     QString subject;   // without the part counter
     QString messageId; // without angle brackets
     QString version;   // "Tessaly Poster v…"
+    // Obfuscated: the subject is the whole Subject header (no part counter),
+    // the yEnc name is `fileName` instead of the file's own, and no header
+    // names the program.
+    bool obfuscated = false;
+    QString fileName;
 };
 
 struct ChunkResult

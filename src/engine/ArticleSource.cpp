@@ -1,5 +1,7 @@
 #include "engine/ArticleSource.h"
 
+#include "storage/MessageIds.h"
+
 namespace tessaly {
 
 ArticleSource::ArticleSource(const ArticleIdentity &identity, qint64 partSize, qint64 aheadFromBytes, int links)
@@ -13,11 +15,21 @@ ArticleSource::ArticleSource(const ArticleIdentity &identity, qint64 partSize, q
 ArticleFields ArticleSource::fieldsFor(const UploadItem &item, const QString &messageId) const
 {
     ArticleFields f;
+    f.newsgroups = item.newsgroups;
+    f.messageId = messageId;
+    if (item.disguise.on()) {
+        // Nothing of the file, the collection or the poster: a subject of
+        // its own for each article, the item's random name and poster.
+        f.obfuscated = true;
+        f.email = item.disguise.from;
+        f.nickname = item.disguise.nick;
+        f.subject = randomText(24);
+        f.fileName = item.disguise.name;
+        return f;
+    }
     f.email = identity_.email;
     f.nickname = identity_.nickname;
-    f.newsgroups = item.newsgroups;
     f.subject = item.subject;
-    f.messageId = messageId;
     f.version = identity_.version;
     return f;
 }

@@ -276,6 +276,7 @@ bool PostingLedger::end(bool fill)
     for (int i = 1; i <= queue_.count(); ++i)
         if (queue_.isCollectionNzb(i) && (queue_.item(i).state != UploadState::FileError || fileExists(queue_.item(i).path)))
             tessaly::rewriteCollectionNzb(i, false);
+    rewritePrivateNzbs();
     Q_UNUSED(fill);
     return unfinished;
 }

@@ -337,7 +337,7 @@ QByteArray PostingRun::article(int link, Attempt &attempt, QByteArray recycled)
     if (ended_ || !it)
         return {};
     if (attempt.freshIdNext || attempt.messageId.isEmpty()) {
-        attempt.messageId = makeMessageId(attempt.part, it->maxparts);
+        attempt.messageId = it->disguise.on() ? makeObfuscatedMessageId() : makeMessageId(attempt.part, it->maxparts);
         attempt.origin = Attempt::Origin::Fresh;
         attempt.mayBeOnServer = false; // nobody has seen this ID
     }

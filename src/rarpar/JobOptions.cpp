@@ -181,6 +181,8 @@ QVector<RarParJob> makeJobs(const JobRequest &request, qint64 totalSize)
     common.subject = request.subject.trimmed();
     common.newsgroups = request.newsgroups.join(u',');
     common.extraFiles = request.extraFiles;
+    common.obfuscate = request.obfuscate;
+    common.postNzb = request.postNzb;
 
     QVector<RarParJob> jobs;
     if (!request.separate) {

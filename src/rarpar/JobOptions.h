@@ -62,6 +62,8 @@ struct RarParJob
     qint64 totalSize = 0;
     int archives = 1;
     QStringList extraFiles;
+    bool obfuscate = false; // its results are posted obfuscated
+    bool postNzb = true;    // its NZB is posted with them (else only written)
 };
 
 struct JobRequest
@@ -76,6 +78,8 @@ struct JobRequest
     bool separate = false;
     QStringList extraFiles;
     JobOptions options;       // savePath is taken from outputPath
+    bool obfuscate = false;
+    bool postNzb = true;
 };
 
 // The paths holding * or ?, which the archiver would take as patterns (it

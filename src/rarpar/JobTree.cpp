@@ -128,6 +128,12 @@ void JobTree::addJob(const RarParJob &job)
     JobNode *extra = addChild(top, u"Extra Files"_s, NewNodeKey(), JobImageHeader);
     for (const QString &path : job.extraFiles)
         addChild(extra, path, {}, JobImageValue);
+    // After the extra files, and only when set: a job file without them
+    // reads as before.
+    if (job.obfuscate)
+        addChild(addChild(top, QString::fromUtf16(kObfuscateHeader), NewNodeKey(), JobImageHeader), u"1"_s, {}, JobImageValue);
+    if (!job.postNzb && !job.nzb.isEmpty())
+        addChild(addChild(top, QString::fromUtf16(kPostNzbHeader), NewNodeKey(), JobImageHeader), u"0"_s, {}, JobImageValue);
     endInsertRows();
 }
 
@@ -193,6 +199,18 @@ QStringList JobTree::leafCaptions(int row) const
     QStringList out;
     if (row >= 0 && row < rootCount())
         leavesInto(*rootAt(row), out);
+    return out;
+}
+
+QStringList JobTree::valuesUnder(int row, const QString &header) const
+{
+    QStringList out;
+    if (row < 0 || row >= rootCount())
+        return out;
+    for (const auto &child : rootAt(row)->children)
+        if (child->caption == header)
+            for (const auto &value : child->children)
+                out << value->caption;
     return out;
 }
 

@@ -39,6 +39,10 @@ enum JobImage { JobImageJob = 1, JobImageHeader = 2, JobImageValue = 3, JobImage
 // "K" and 20 upper-case hexadecimal digits from 10 random bytes.
 QString NewNodeKey();
 
+// Headers a job has only when they are set, after its extra files.
+inline constexpr auto kObfuscateHeader = u"Obfuscate";
+inline constexpr auto kPostNzbHeader = u"Post NZB";
+
 class JobTree : public QAbstractItemModel
 {
     Q_OBJECT
@@ -73,6 +77,8 @@ public:
 
     // The leaf captions of root row in order (what a job run reads).
     QStringList leafCaptions(int row) const;
+    // The values under one header of root row ("Extra Files", kObfuscateHeader ...).
+    QStringList valuesUnder(int row, const QString &header) const;
     // The placeholder's text after a change of language.
     void relabel();
 

@@ -98,6 +98,16 @@ FileSetupDialog::FileSetupDialog(const QStringList &files, QWidget *parent)
     auto *nzbRow = new QHBoxLayout;
     nzbRow->addWidget(txtNZBPath, 1);
     nzbRow->addWidget(cmdSave);
+    // Written but kept off the server, when unticked.
+    chkPostNZB = new QCheckBox(msg(299));
+    chkPostNZB->setObjectName(u"chkPostNZB"_s);
+    chkPostNZB->setChecked(s.PostNzb != 0);
+    chkPostNZB->setEnabled(chkNZB->isChecked());
+    connect(chkNZB, &QCheckBox::toggled, chkPostNZB, &QWidget::setEnabled);
+    chkObfuscate = new QCheckBox(msg(297));
+    chkObfuscate->setObjectName(u"chkObfuscate"_s);
+    chkObfuscate->setToolTip(msg(298));
+    chkObfuscate->setChecked(s.Obfuscate != 0);
 
     auto *buttons = new QDialogButtonBox;
     auto *ok = buttons->addButton(msg(18), QDialogButtonBox::AcceptRole);
@@ -114,6 +124,8 @@ FileSetupDialog::FileSetupDialog(const QStringList &files, QWidget *parent)
     layout->addWidget(groupBox, 1);
     layout->addWidget(chkNZB);
     layout->addLayout(nzbRow);
+    layout->addWidget(chkPostNZB);
+    layout->addWidget(chkObfuscate);
     layout->addWidget(buttons);
     resize(560, 460);
 }
@@ -166,13 +178,17 @@ bool FileSetupDialog::cmdOk_Click()
     r.newsgroups = groups.join(u',');
     if (chkNZB->isChecked())
         r.nzbPath = txtNZBPath->text().trimmed();
+    r.postNzb = chkPostNZB->isChecked();
+    r.obfuscate = chkObfuscate->isChecked();
     r.onItemAdded = onItemAdded_;
     const int added = queueCollection(r);
 
     AppSettings &s = appSettings();
     s.Subject = txtSubject->text();
     s.GroupNames = groupNames;
-    writeSettingKeys({u"Subject"_s, u"GroupNames"_s});
+    s.Obfuscate = chkObfuscate->isChecked() ? 1 : 0;
+    s.PostNzb = chkPostNZB->isChecked() ? 1 : 0;
+    writeSettingKeys({u"Subject"_s, u"GroupNames"_s, u"Obfuscate"_s, u"PostNzb"_s});
     if (uploadQueue().count() > 0 && added > 0)
         AddLog(0, added == 1 ? u"Added 1 file to queue."_s : u"Added %1 files to queue."_s.arg(added));
     SaveQueue();

@@ -37,6 +37,8 @@ public:
     QLineEdit *txtExample = nullptr;
     QListWidget *lstNewsgroups = nullptr;
     QCheckBox *chkNZB = nullptr;
+    QCheckBox *chkPostNZB = nullptr; // unticked: the NZB is written, not posted
+    QCheckBox *chkObfuscate = nullptr;
     QLineEdit *txtNZBPath = nullptr;
     QPushButton *cmdSave = nullptr;
 

@@ -104,6 +104,9 @@ frmRarPar::frmRarPar(QWidget *parent)
     txtExample->setText(s.Subject + u" - [01/10] - \"file.xyz\" yEnc"_s);
     chkNZB->setChecked(s.EnableNZB > 0);
     txtNZBPath->setEnabled(chkNZB->isChecked());
+    chkPostNZB->setChecked(s.PostNzb != 0);
+    chkPostNZB->setEnabled(chkNZB->isChecked());
+    chkObfuscate->setChecked(s.Obfuscate != 0);
     itemsChanged();
     resize(640, 500);
 }
@@ -265,12 +268,20 @@ QWidget *frmRarPar::buildPostPage()
     chkNZB = new QCheckBox(msg(158).trimmed());
     txtNZBPath = new QLineEdit;
     connect(chkNZB, &QCheckBox::toggled, txtNZBPath, &QLineEdit::setEnabled);
+    chkPostNZB = new QCheckBox(msg(299));
+    chkPostNZB->setObjectName(u"chkPostNZB"_s);
+    connect(chkNZB, &QCheckBox::toggled, chkPostNZB, &QWidget::setEnabled);
+    chkObfuscate = new QCheckBox(msg(297));
+    chkObfuscate->setObjectName(u"chkObfuscate"_s);
+    chkObfuscate->setToolTip(msg(298));
 
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(subjectBox);
     layout->addWidget(groupBox, 1);
     layout->addWidget(chkNZB);
     layout->addWidget(txtNZBPath);
+    layout->addWidget(chkPostNZB);
+    layout->addWidget(chkObfuscate);
     return page;
 }
 
@@ -528,6 +539,8 @@ bool frmRarPar::cmdAdd_Click()
     r.newsgroups = selectedNewsgroups(lstNewsgroups, &positions);
     r.nzb = chkNZB->isChecked();
     r.nzbName = txtNZBPath->text();
+    r.postNzb = chkPostNZB->isChecked();
+    r.obfuscate = chkObfuscate->isChecked();
     r.separate = chkSeparate->isEnabled() && chkSeparate->isChecked();
     JobOptions &o = r.options;
     o.compression = cboCompression->currentIndex();
@@ -572,9 +585,11 @@ bool frmRarPar::cmdAdd_Click()
     s.UniformSize = chkUniformSize->isChecked() ? 1 : 0;
     s.NoArchive = chkNoArchive->isChecked() ? 1 : 0;
     s.Redundancy = cboRedundancy->findText(cboRedundancy->currentText());
+    s.Obfuscate = chkObfuscate->isChecked() ? 1 : 0;
+    s.PostNzb = chkPostNZB->isChecked() ? 1 : 0;
     writeSettingKeys({u"Subject"_s, u"GroupNames"_s, u"BytesMB"_s, u"RarSplitSize"_s, u"RarCompression"_s,
                       u"CreateZip"_s, u"OldNamingScheme"_s, u"CalcEfficient"_s, u"Redundancy"_s, u"UniformSize"_s,
-                      u"NoArchive"_s});
+                      u"NoArchive"_s, u"Obfuscate"_s, u"PostNzb"_s});
     AddLog(0, jobs.size() == 1 ? u"Adding 1 Rar & Par job."_s
                                : u"Adding "_s + QString::number(jobs.size()) + u" Rar & Par jobs."_s);
     SaveRarPar();

@@ -64,6 +64,8 @@ public:
     QListWidget *lstNewsgroups = nullptr;
     QCheckBox *chkNZB = nullptr;
     QLineEdit *txtNZBPath = nullptr;
+    QCheckBox *chkPostNZB = nullptr; // unticked: the NZB is written, not posted
+    QCheckBox *chkObfuscate = nullptr;
     QCheckBox *chkSeparate = nullptr;
     QPushButton *cmdRemoveItem = nullptr, *cmdClearList = nullptr, *cmdRemoveExtra = nullptr,
                 *cmdClearExtra = nullptr;

@@ -92,6 +92,8 @@ const KeyDef kKeys[] = {
     {u"WindowGeometry", Kind::Text, &S::WindowGeometry, true},
     {u"SSLTunnel", Kind::Int32, &S::SSLTunnel, true},
     {u"SSLFingerprint", Kind::Text, &S::SSLFingerprint, true},
+    {u"Obfuscate", Kind::Int32, &S::Obfuscate, true},
+    {u"PostNzb", Kind::Int32, &S::PostNzb, true},
 };
 
 const KeyDef *findKey(const QString &name)
@@ -392,6 +394,8 @@ bool ReadINIFile()
         if (clampSetting(name, s.*field, low, high))
             repaired << QString::fromUtf16(name);
     s.SSLNoVerify = s.SSLNoVerify != 0 ? 1 : 0;
+    s.Obfuscate = s.Obfuscate != 0 ? 1 : 0;
+    s.PostNzb = s.PostNzb != 0 ? 1 : 0;
     s.SSLTunnel = s.SSLTunnel != 0 ? 1 : 0;
     if (!s.SSLFingerprint.trimmed().isEmpty() && normalizedFingerprint(s.SSLFingerprint).isEmpty()) {
         LogError(ErrorCode::TypeMismatch, u"SSLFingerprint = \"%1\" is not a SHA-256 fingerprint (64 hex digits); "

@@ -76,6 +76,11 @@ struct AppSettings
     // An unattended run that made no progress for this many minutes gives
     // up; 0 retries for ever.
     int RetryMinutes = 10;
+    // New collections are posted obfuscated (random subjects, names and
+    // poster; the NZB keeps the real names), and their NZB is posted with
+    // them (else only written): what the add-files dialog offers first.
+    int Obfuscate = 0;
+    int PostNzb = 1;
 
     // Derived values.
     qint64 PartSize = 3000 * 128; // MaxLines x 128 bytes

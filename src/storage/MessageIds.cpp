@@ -48,6 +48,49 @@ QString makeMessageId(int part, int total)
     return idFrom(part, total, random);
 }
 
+QString randomText(int length)
+{
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QString out(length, Qt::Uninitialized);
+    std::vector<quint32> random(std::size_t(std::max(length, 0)));
+    QRandomGenerator::system()->fillRange(random.data(), qsizetype(random.size()));
+    for (int k = 0; k < length; ++k)
+        out[k] = QLatin1Char(kAlphabet[random[std::size_t(k)] % 36]);
+    return out;
+}
+
+QString makeObfuscatedMessageId()
+{
+    quint32 random[4];
+    QRandomGenerator::system()->fillRange(random);
+    QString id;
+    for (quint32 r : random)
+        id += u"%1"_s.arg(r, 8, 16, QChar(u'0'));
+    QString right = randomText(12);
+    // Letters only on the right, as a host name's.
+    for (QChar &c : right)
+        if (c.isDigit())
+            c = QLatin1Char(char('a' + c.digitValue()));
+    return id + u'@' + right;
+}
+
+QStringList makeObfuscatedMessageIds(int total)
+{
+    QStringList ids;
+    ids.reserve(total);
+    for (int k = 0; k < total; ++k)
+        ids << makeObfuscatedMessageId();
+    return ids;
+}
+
+Disguise makeDisguise()
+{
+    Disguise d;
+    d.from = randomText(10) + u'@' + randomText(8) + u".com"_s;
+    d.nick = randomText(8);
+    return d;
+}
+
 QStringList makeMessageIds(int total)
 {
     // The randomness for every ID at once: one request to the system, not

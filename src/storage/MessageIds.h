@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "storage/UploadQueue.h"
+
 namespace tessaly {
 
 // "Part" k "of" T "." 32 hex digits "@" RunTag ".local"
@@ -15,6 +17,15 @@ QString makeMessageId(int part, int total);
 bool isMessageId(const QString &id);
 // One Message-ID per part, in part order, for a newly queued item.
 QStringList makeMessageIds(int total);
+// For obfuscated posting: IDs that say nothing of the file, its part, the
+// poster or the time (32 random hex digits "@" 12 random letters), and
+// random texts for subjects, names and posters.
+QString makeObfuscatedMessageId();
+QStringList makeObfuscatedMessageIds(int total);
+// `length` random letters and digits.
+QString randomText(int length);
+// A collection's disguise without the file's name (made per file).
+Disguise makeDisguise();
 // Number of parts of a file of the given size.
 qint64 partCount(qint64 fileSize, qint64 partSize);
 

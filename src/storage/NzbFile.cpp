@@ -75,8 +75,11 @@ QByteArray nzbDocument(const QList<int> &items, qint64 date)
         if (!q.isValidIndex(index))
             continue;
         const UploadItem &it = q.item(index);
+        // An obfuscated file's poster as its articles give it.
+        const QByteArray filePoster = it.disguise.on() ? escaped(it.disguise.from + u" ("_s + it.disguise.nick + u')')
+                                                       : poster;
         out += "  \r\n";
-        out += "  <file poster=\"" + poster + "\" date=\"" + QByteArray::number(date) + "\" subject=\""
+        out += "  <file poster=\"" + filePoster + "\" date=\"" + QByteArray::number(date) + "\" subject=\""
             + escaped(it.subject + u" (1/"_s + QString::number(it.maxparts) + u')') + "\">\r\n";
         out += "    <groups>\r\n";
         for (const QString &g : it.newsgroups.split(u','))
@@ -117,17 +120,17 @@ bool CreateNZB(const QString &path, const QList<int> &items, QString *why)
     return true;
 }
 
-bool rewriteCollectionNzb(int nzbIndex, bool postedOnly)
+namespace {
+
+// Writes the NZB at path again from the items of the collection `tag` (but
+// row `skip`, the NZB's own); see rewriteCollectionNzb.
+bool rewriteNzb(const QString &path, const QString &tag, int skip, bool postedOnly)
 {
     UploadQueue &q = uploadQueue();
-    if (!q.isCollectionNzb(nzbIndex))
-        return false;
-    const QString path = q.item(nzbIndex).path;
-    const QString tag = q.item(nzbIndex).tag;
     QList<int> rows;
     for (int i = 1; i <= q.count(); ++i) {
         const UploadItem &it = q.item(i);
-        if (i == nzbIndex || it.tag != tag)
+        if (i == skip || it.tag != tag)
             continue;
         if (it.state == UploadState::FileError) {
             if (postedOnly)
@@ -153,14 +156,40 @@ bool rewriteCollectionNzb(int nzbIndex, bool postedOnly)
         return false;
     }
     AddLog(0, u"NZB file written again with the accepted Message-IDs: "_s + path);
-    UploadItem &nzb = q.item(nzbIndex);
+    if (skip <= 0)
+        return true;
+    UploadItem &nzb = q.item(skip);
     const int parts = int(partCount(document.size(), appSettings().PartSize));
     if (parts != nzb.maxparts && nzb.position == 1 && nzb.partsLeft == nzb.maxparts && nzb.accepted.count(true) == 0) {
         nzb.maxparts = parts;
         nzb.partsLeft = parts;
-        nzb.messageids = makeMessageIds(parts);
+        nzb.messageids = nzb.disguise.on() ? makeObfuscatedMessageIds(parts) : makeMessageIds(parts);
     }
     return true;
+}
+
+} // namespace
+
+bool rewriteCollectionNzb(int nzbIndex, bool postedOnly)
+{
+    const UploadQueue &q = uploadQueue();
+    if (!q.isCollectionNzb(nzbIndex))
+        return false;
+    return rewriteNzb(q.item(nzbIndex).path, q.item(nzbIndex).tag, nzbIndex, postedOnly);
+}
+
+void rewritePrivateNzbs()
+{
+    const UploadQueue &q = uploadQueue();
+    QList<QPair<QString, QString>> done; // (path, tag)
+    for (int i = 1; i <= q.count(); ++i) {
+        const UploadItem &it = q.item(i);
+        const QPair<QString, QString> key{it.privateNzb, it.tag};
+        if (it.privateNzb.isEmpty() || done.contains(key))
+            continue;
+        done << key;
+        rewriteNzb(it.privateNzb, it.tag, 0, false);
+    }
 }
 
 QList<NzbListing> readNzb(const QString &path, QString *error)

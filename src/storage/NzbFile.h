@@ -28,6 +28,8 @@ bool CreateNZB(const QString &path, const QList<int> &items, QString *why = null
 // else every item but the failed ones. An NZB item not begun yet takes the
 // new file's part count. Returns whether the file was written.
 bool rewriteCollectionNzb(int nzbIndex, bool postedOnly);
+// The same for the NZB files collections keep without posting them.
+void rewritePrivateNzbs();
 
 // What an NZB file lists: per file its subject, groups and segments.
 struct NzbListing

@@ -122,6 +122,13 @@ QByteArray queueDocument(const UploadQueue &queue)
         if (const QString unsure = UploadQueue::unsureText(it); !unsure.isEmpty())
             appendElement(out, "unsure", unsure);
         appendElement(out, "tag", it.tag);
+        if (it.disguise.on()) {
+            appendElement(out, "disguisename", it.disguise.name);
+            appendElement(out, "disguisefrom", it.disguise.from);
+            appendElement(out, "disguisenick", it.disguise.nick);
+        }
+        if (!it.privateNzb.isEmpty())
+            appendElement(out, "privatenzb", it.privateNzb);
         if (it.messageids.isEmpty()) {
             out += "<messageids/>";
         } else {
@@ -264,6 +271,14 @@ UploadItem readItem(QXmlStreamReader &r)
             unchecked = text;
         else if (name == u"unsure")
             unsure = text;
+        else if (name == u"disguisename")
+            it.disguise.name = text.trimmed();
+        else if (name == u"disguisefrom")
+            it.disguise.from = text.trimmed();
+        else if (name == u"disguisenick")
+            it.disguise.nick = text.trimmed();
+        else if (name == u"privatenzb")
+            it.privateNzb = text;
     }
     // Anything but a state at rest was interrupted while it was being
     // posted: it goes on where it stopped.
@@ -285,7 +300,7 @@ UploadItem readItem(QXmlStreamReader &r)
         AddLog(0, u"Queue.dat: the Message-ID of part %1 of %2 is not valid (%3); a new one is used"_s.arg(k + 1)
                       .arg(it.subject, it.messageids.at(k).left(80)),
                LogColour::Red);
-        it.messageids[k] = makeMessageId(k + 1, int(it.messageids.size()));
+        it.messageids[k] = it.disguise.on() ? makeObfuscatedMessageId() : makeMessageId(k + 1, int(it.messageids.size()));
     }
     return it;
 }

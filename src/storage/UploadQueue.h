@@ -18,6 +18,18 @@ namespace tessaly {
 // go while a run posts. Never written to Queue.dat; 0 is no item.
 using ItemId = quint64;
 
+// What an obfuscated item's articles carry in place of the real names: a
+// yEnc name of the file's own and a poster of the collection's own, all
+// random (their subjects are random per article). Empty: not obfuscated.
+struct Disguise
+{
+    QString name; // the yEnc name=, the same for every part of the file
+    QString from; // the From address, the same for the whole collection
+    QString nick; // the From display name
+
+    bool on() const { return !name.isEmpty(); }
+};
+
 struct UploadItem
 {
     ItemId id = 0; // given when the item joins the queue
@@ -47,6 +59,10 @@ struct UploadItem
     QString note;
     QString tag;
     QStringList messageids; // entry k-1 belongs to part k
+    Disguise disguise;
+    // The collection's NZB file when it is written but not posted (it is
+    // then no item of its own): written again as its items are posted.
+    QString privateNzb;
     // Whether the item belongs to the run under way (or the last one), which
     // is what a run's exit status and after-run action are about. Not saved:
     // items read from Queue.dat belong to no run until one takes them.

@@ -68,8 +68,8 @@ TEST(CommandLine, AnUnknownSwitchIsSetAsideWithItsWords)
         QString nzb, subject;
         QStringList unknown;
     } table[] = {
-        {{u"/Z"_s, u"summer"_s, u"/O"_s, u"/P"_s}, u"summer.nzb"_s, {}, {u"/O"_s}},
-        {{u"/Z"_s, u"summer"_s, u"--obfuscate"_s}, u"summer.nzb"_s, {}, {u"--obfuscate"_s}},
+        {{u"/Z"_s, u"summer"_s, u"/J"_s, u"/P"_s}, u"summer.nzb"_s, {}, {u"/J"_s}},
+        {{u"/Z"_s, u"summer"_s, u"--obscure"_s}, u"summer.nzb"_s, {}, {u"--obscure"_s}},
         {{u"-x"_s, u"its value"_s, u"/Z"_s, u"summer"_s}, u"summer.nzb"_s, {}, {u"-x its value"_s}},
         {{u"/H"_s, u"AC/DC"_s, u"live"_s, u"/Q"_s, u"9"_s, u"/Z"_s, u"a/b"_s}, u"a/b.nzb"_s, u"AC/DC live"_s, {u"/Q 9"_s}},
         {{u"/H"_s, u"-5 degrees"_s, u"-"_s, u"/home/x"_s}, {}, u"-5 degrees - /home/x"_s, {}},
@@ -87,12 +87,19 @@ TEST(CommandLine, AnUnknownSwitchIsSetAsideWithItsWords)
         }
     }
     BatchRequest r;
-    (void)CheckCMDData(parseCommandLine({u"/H"_s, u"x"_s, u"/O"_s, u"y"_s}), &r);
+    (void)CheckCMDData(parseCommandLine({u"/H"_s, u"x"_s, u"/J"_s, u"y"_s}), &r);
     bool warned = false;
     for (int i = 0; i < logModel().count(); ++i)
-        warned = warned || (logModel().line(i).text == u"Unknown switch ignored (see --help): /O y"_s
+        warned = warned || (logModel().line(i).text == u"Unknown switch ignored (see --help): /J y"_s
                             && logModel().line(i).colour == LogColour::Red);
     EXPECT_TRUE(warned);
+    // Obfuscated, and an NZB kept off the server, in either spelling.
+    for (const QStringList &args : {QStringList{u"/O"_s, u"--private-nzb"_s}, QStringList{u"--obfuscate"_s, u"--PRIVATE-NZB"_s}}) {
+        BatchRequest o;
+        (void)CheckCMDData(parseCommandLine(QStringList{u"/P"_s} + args), &o);
+        EXPECT_TRUE(o.obfuscate) << qPrintable(args.join(u' '));
+        EXPECT_FALSE(o.postNzb) << qPrintable(args.join(u' '));
+    }
 }
 
 TEST(CommandLine, ProblemsAreLoggedAndNothingIsQueued)

@@ -257,8 +257,12 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     // An unknown switch is not glued into the NZB's name; an NZB that cannot
     // be written fails the run, the files posted.
     add(u"unknown switch after the NZB name"_s, 0, {});
-    cases.back().extra = {u"/Z"_s, u"summer"_s, u"/O"_s};
-    cases.back().errHas = "Unknown switch ignored (see --help): /O";
+    cases.back().extra = {u"/Z"_s, u"summer"_s, u"/J"_s};
+    cases.back().errHas = "Unknown switch ignored (see --help): /J";
+    // /O: nothing on the server names the collection, its files or the
+    // poster; --private-nzb: the NZB is written beside them, not posted.
+    add(u"obfuscated, the NZB kept off the server"_s, 0, {u"Nickname=Exit Poster"_s, u"Email=exit@example.org"_s});
+    cases.back().extra = {u"/O"_s, u"/Z"_s, u"secret"_s, u"--private-nzb"_s};
     add(u"run again once the server is set"_s, 0, {}); // posts its collection once
     cases.back().extra = {u"/Z"_s, u"summer"_s};
     cases.back().serverMissingFirst = true;
@@ -435,6 +439,17 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         for (const QString &path : made)
             EXPECT_EQ(modeOf(path), expected) << qPrintable(path);
         EXPECT_EQ(modeOf(c.home + u"/Settings.ini"_s), owner);
+    }
+    {
+        const Case &c = find(u"obfuscated, the NZB kept off the server"_s);
+        EXPECT_EQ(c.server->accepted().size(), 5); // 3 and 2 parts, no NZB
+        for (const test::ReceivedArticle &a : c.server->accepted()) {
+            const QByteArray head = a.raw.left(a.raw.indexOf("\r\n=ypart"));
+            // (Random texts are lower-case letters and digits: none of these by chance.)
+            for (const char *secret : {"exit - [", "Exit", "example.org", "good.bin", "bad.bin", "secret.nzb", "Tessaly"})
+                EXPECT_FALSE(head.contains(secret)) << secret << " in\n" << head.constData();
+        }
+        EXPECT_TRUE(test::readAll(c.folder + u"/secret.nzb"_s).contains("good.bin"));
     }
     for (const QString &name :
          {u"unknown switch after the NZB name"_s, u"run again once the server is set"_s, u"NZB that cannot be written"_s}) {

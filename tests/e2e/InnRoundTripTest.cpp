@@ -17,6 +17,7 @@
 #include "storage/MessageIds.h"
 #include "storage/NzbFile.h"
 #include "storage/ProfileFile.h"
+#include "application/Collection.h"
 #include "storage/QueueFile.h"
 #include "support/FakeDesktop.h"
 #include "support/YencDecode.h"
@@ -699,6 +700,155 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
     EXPECT_TRUE(looseStatus.contains("NZBPP_PARSTATUS=2")) << looseStatus.constData(); // repaired
     for (const QString &name : {u"one.bin"_s, u"two.bin"_s})
         EXPECT_TRUE(test::readAll(work + u"/dst/Loose/"_s + name) == test::readAll(loose + u'/' + name)) << qPrintable(name);
+}
+
+namespace {
+
+// What the server keeps of an article that a reader sees before its data:
+// the headers and the yEnc part lines.
+QByteArray storedHead(quint16 port, const QString &messageId)
+{
+    QTcpSocket sock;
+    sock.connectToHost(u"127.0.0.1"_s, port);
+    QByteArray all;
+    if (!sock.waitForConnected(5000))
+        return {};
+    const auto readUntil = [&](const QByteArray &end) {
+        for (QDeadlineTimer d(20000); !all.endsWith(end) && !d.hasExpired();)
+            if (sock.bytesAvailable() > 0 || sock.waitForReadyRead(100))
+                all += sock.readAll();
+    };
+    readUntil("\r\n");
+    all.clear();
+    sock.write("ARTICLE <" + messageId.toUtf8() + ">\r\n");
+    readUntil("\r\n.\r\n");
+    if (!all.startsWith("220"))
+        return "missing: " + all.left(80);
+    // Up to and with the =ypart line.
+    const qsizetype part = all.indexOf("\r\n=ypart ");
+    return all.left(part < 0 ? all.size() : all.indexOf("\r\n", part + 2));
+}
+
+} // namespace
+
+TEST_F(InnRoundTrip, ObfuscatedPostsNameNothingAndComeBackUnderTheirNames)
+{
+    // What must not reach the server's headers or yEnc lines.
+    appSettings().Nickname = u"Sunny Poster"_s;
+    appSettings().Email = u"sunny@example.org"_s;
+    const QList<QByteArray> secrets = {"Summer", "Secrets", "sunset", "beach", "Sunny", "sunny@example.org",
+                                       "Tessaly Poster"};
+    const auto expectNothingNamed = [&](int item) {
+        const UploadItem &it = uploadQueue().item(item);
+        for (const QString &id : it.messageids) {
+            const QByteArray head = storedHead(port_, id);
+            ASSERT_TRUE(head.startsWith("220")) << head.constData();
+            for (const QByteArray &secret : secrets)
+                EXPECT_FALSE(head.contains(secret)) << secret.constData() << " in:\n" << head.constData();
+            EXPECT_TRUE(head.contains(QByteArray("name=" + it.disguise.name.toUtf8())));
+        }
+    };
+    // A collection from the add-files dialog's route: two files and its NZB.
+    const QString folder = test::homeFile(u"Summer"_s);
+    files_.insert(u"sunset.jpg"_s, randomData(3 * appSettings().PartSize + 11, 60));
+    files_.insert(u"beach.bin"_s, randomData(5000, 61));
+    for (auto it = files_.cbegin(); it != files_.cend(); ++it)
+        test::writeAll(folder + u'/' + it.key(), it.value());
+    CollectionRequest r;
+    r.files = {folder + u"/beach.bin"_s, folder + u"/sunset.jpg"_s};
+    r.subject = u"Summer Secrets"_s;
+    r.newsgroups = u"alt.binaries.test"_s;
+    r.nzbPath = folder + u"/secrets.nzb"_s;
+    r.obfuscate = true;
+    ASSERT_EQ(queueCollection(r), 3);
+    ASSERT_TRUE(post());
+    for (int i = 1; i <= 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
+        expectNothingNamed(i);
+    }
+    // Every file of the collection its own random name; one poster for all.
+    EXPECT_NE(uploadQueue().item(1).disguise.name, uploadQueue().item(2).disguise.name);
+    EXPECT_EQ(uploadQueue().item(1).disguise.from, uploadQueue().item(2).disguise.from);
+    // The NZB names them: nzbget fetches every file under its real name.
+    int rc = 0;
+    const QString work = root_ + u"/nzbget"_s;
+    const QString fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), r.nzbPath}, &rc);
+    ASSERT_EQ(rc, 0) << qPrintable(fetched);
+    for (auto it = files_.cbegin(); it != files_.cend(); ++it)
+        EXPECT_TRUE(test::readAll(work + u"/dst/secrets/"_s + it.key()) == it.value()) << qPrintable(it.key());
+
+    // A Rar & Par job, obfuscated in the job dialog, with its NZB kept off
+    // the server: one article is taken away, and nzbget repairs and unpacks
+    // the set from the NZB, the recovery files naming the volumes.
+    uploadQueue().clear();
+    QFile::remove(queueFilePath());
+    appSettings().ConfirmSubject = 1;
+    ASSERT_TRUE(writeDefaultSettings());
+    saveNewsgroups({u"alt.binaries.test"_s});
+    MainWindow::setStartupWait(0);
+    MainWindow window;
+    window.Form_Load();
+    AppSettings &s = appSettings();
+    s.Server = u"127.0.0.1"_s;
+    s.Port = port_;
+    s.Connections = 4;
+    s.setMaxLines(500);
+    s.Email = u"sunny@example.org"_s;
+    s.Nickname = u"Sunny Poster"_s;
+    {
+        frmRarPar d(&window);
+        d.addInputFolder(folder);
+        d.txtOutputPath->setText(test::homeFile(u"SecretOut"_s));
+        d.cboSplitSize->setEditText(u"100000"_s);
+        d.txtSubject->setText(u"Summer Secrets"_s);
+        d.lstNewsgroups->item(0)->setSelected(true);
+        d.chkNZB->setChecked(true);
+        d.chkPostNZB->setChecked(false);
+        d.chkObfuscate->setChecked(true);
+        ASSERT_TRUE(d.cmdAdd_Click());
+    }
+    window.StartOrStop();
+    const auto allPosted = [] {
+        if (tessaly::jobTree().hasJobs() || uploadQueue().count() == 0)
+            return false;
+        for (int i = 1; i <= uploadQueue().count(); ++i)
+            if (uploadQueue().item(i).state != UploadState::PostedOK)
+                return false;
+        return true;
+    };
+    for (QDeadlineTimer d(120000); !(allPosted() && !window.engine()) && !d.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(allPosted());
+    const QString out = test::homeFile(u"SecretOut/Tessaly_Temp0001/"_s);
+    const QString nzb = out + u"Summer.nzb"_s;
+    ASSERT_TRUE(QFileInfo::exists(nzb));
+    int volume = 0;
+    for (int i = 1; i <= uploadQueue().count(); ++i) {
+        SCOPED_TRACE(qPrintable(uploadQueue().item(i).subject));
+        EXPECT_FALSE(uploadQueue().item(i).path.endsWith(u".nzb"_s)); // written, not posted
+        EXPECT_EQ(uploadQueue().item(i).privateNzb, nzb);
+        expectNothingNamed(i);
+        if (uploadQueue().item(i).subject.contains(u".part02.rar\""_s))
+            volume = i;
+    }
+    ASSERT_GT(volume, 0);
+    const QString cancelled = runScript(u"inn.sh"_s, {u"cancel"_s, root_, uploadQueue().item(volume).messageids.at(0)}, &rc);
+    ASSERT_EQ(rc, 0) << qPrintable(cancelled);
+    const QString unpacked = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), nzb, u"unpack"_s}, &rc);
+    ASSERT_EQ(rc, 0) << qPrintable(unpacked) << test::readAll(work + u"/Summer.out"_s).right(3000).constData();
+    const QByteArray status = test::readAll(work + u"/status/Summer.env"_s);
+    EXPECT_TRUE(status.contains("NZBPP_PARSTATUS=2")) << status.constData();   // repaired
+    EXPECT_TRUE(status.contains("NZBPP_UNPACKSTATUS=2")) << status.constData(); // unpacked
+    for (auto it = files_.cbegin(); it != files_.cend(); ++it) {
+        QString found;
+        QDirIterator all(work + u"/dst/Summer"_s, QDir::Files, QDirIterator::Subdirectories);
+        while (all.hasNext() && found.isEmpty())
+            if (const QString f = all.next(); f.endsWith(u'/' + it.key()))
+                found = f;
+        ASSERT_FALSE(found.isEmpty()) << qPrintable(it.key()) << " was not unpacked";
+        EXPECT_TRUE(test::readAll(found) == it.value()) << qPrintable(it.key()) << " differs";
+    }
 }
 
 namespace {

@@ -381,6 +381,49 @@ TEST(FileSetup, FilesOpenedFromAFileManagerGoToTheAddingDialog)
     EXPECT_EQ(window.engine(), nullptr); // queued, not posted
 }
 
+TEST(FileSetup, ObfuscatedCollectionsAndAnNzbKeptOffTheServerAreRemembered)
+{
+    ASSERT_TRUE(writeDefaultSettings());
+    saveNewsgroups({u"alt.binaries.test"_s});
+    appSettings().ConfirmSubject = 1;
+    appSettings().EnableNZB = 1;
+    const QString folder = test::homeFile(u"secret"_s);
+    test::writeAll(folder + u"/a.bin"_s, "aa");
+    test::writeAll(folder + u"/b.bin"_s, "bb");
+    {
+        FileSetupDialog d({folder + u"/a.bin"_s, folder + u"/b.bin"_s});
+        EXPECT_FALSE(d.chkObfuscate->isChecked()); // off by default
+        EXPECT_TRUE(d.chkPostNZB->isChecked());
+        d.chkNZB->setChecked(false);
+        EXPECT_FALSE(d.chkPostNZB->isEnabled()); // only with an NZB
+        d.chkNZB->setChecked(true);
+        d.txtSubject->setText(u"Secret"_s);
+        d.lstNewsgroups->item(0)->setSelected(true);
+        d.chkObfuscate->setChecked(true);
+        d.chkPostNZB->setChecked(false);
+        ASSERT_TRUE(d.run());
+    }
+    // Two items, obfuscated alike (one poster, a name each); the NZB written, no item.
+    ASSERT_EQ(uploadQueue().count(), 2);
+    const UploadItem &a = uploadQueue().item(1), &b = uploadQueue().item(2);
+    EXPECT_TRUE(a.disguise.on() && b.disguise.on());
+    EXPECT_EQ(a.disguise.from, b.disguise.from);
+    EXPECT_NE(a.disguise.name, b.disguise.name);
+    EXPECT_FALSE(a.messageids.first().contains(u"Part"_s));
+    EXPECT_TRUE(QFile::exists(a.privateNzb));
+    EXPECT_TRUE(test::readAll(a.privateNzb).contains("&quot;a.bin&quot;")); // the real names
+    // The queue keeps it across a restart.
+    uploadQueue().clear();
+    ASSERT_EQ(LoadStartXML(), 2);
+    EXPECT_EQ(uploadQueue().item(1).disguise.name, a.disguise.name);
+    EXPECT_FALSE(uploadQueue().item(1).privateNzb.isEmpty());
+    // The dialog offers the same the next time.
+    ASSERT_TRUE(ReadINIFile());
+    FileSetupDialog again({folder + u"/a.bin"_s});
+    EXPECT_TRUE(again.chkObfuscate->isChecked());
+    EXPECT_FALSE(again.chkPostNZB->isChecked());
+}
+
 TEST(FileSetup, ValidationMessages)
 {
     ASSERT_TRUE(writeDefaultSettings());
@@ -827,6 +870,11 @@ TEST_F(Commands, FillAndNewsgroupDialogScreenshots)
         if (language != u"English"_s) {
             ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
         }
+        test::writeAll(test::homeFile(u"img001.jpg"_s), "x");
+        FileSetupDialog files({test::homeFile(u"img001.jpg"_s)}, window.get());
+        files.chkNZB->setChecked(true);
+        files.chkObfuscate->setChecked(true);
+        files.show();
         frmFillSegment fill(3000, window.get());
         fill.tick(2);
         fill.tick(5);
@@ -837,6 +885,7 @@ TEST_F(Commands, FillAndNewsgroupDialogScreenshots)
         groups.show();
         QCoreApplication::processEvents();
         fill.grab().save(folder + u"/fill-%1.png"_s.arg(language));
+        files.grab().save(folder + u"/adding-%1.png"_s.arg(language));
         groups.grab().save(folder + u"/newsgroups-%1.png"_s.arg(language));
         frmSettings settings(window.get());
         settings.show();

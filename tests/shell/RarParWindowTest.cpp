@@ -307,6 +307,7 @@ TEST_F(RarPar, Screenshots)
         d.txtSubject->setText(u"Holiday Pics"_s);
         d.lstNewsgroups->item(0)->setSelected(true);
         d.chkNZB->setChecked(true);
+        d.chkObfuscate->setChecked(true);
         d.show();
         for (int tab = 0; tab < 3; ++tab) {
             d.TabStrip->setCurrentIndex(tab);

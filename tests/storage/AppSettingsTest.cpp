@@ -43,11 +43,11 @@ TEST(AppSettings, MissingFileIsCreatedWithEveryDefault)
 
     const QByteArray file = test::readAll(settingsFile().path());
     const QStringList keys = settingsKeys();
-    ASSERT_EQ(keys.size(), 56);
+    ASSERT_EQ(keys.size(), 58);
     // Each key once, in the order of the defaults.
     QList<QByteArray> lines = file.split('\n');
     lines.removeAll(QByteArray());
-    ASSERT_EQ(lines.size(), 57); // section line + 56 keys
+    ASSERT_EQ(lines.size(), 59); // section line + 58 keys
     EXPECT_EQ(lines[0], QByteArray("[Settings]"));
     for (int i = 0; i < keys.size(); ++i)
         EXPECT_TRUE(lines[i + 1].startsWith(QByteArray(keys[i].toUtf8() + '='))) << lines[i + 1].constData();
@@ -63,6 +63,8 @@ TEST(AppSettings, MissingFileIsCreatedWithEveryDefault)
     EXPECT_EQ(f.read(s, u"Language"_s), u"English"_s);
     EXPECT_EQ(f.read(s, u"Column1"_s), u"563"_s);
     EXPECT_EQ(f.read(s, u"Column9"_s), u"105"_s);
+    EXPECT_EQ(f.read(s, u"Obfuscate"_s), u"0"_s);
+    EXPECT_EQ(f.read(s, u"PostNzb"_s), u"1"_s);
     EXPECT_EQ(f.read(s, u"LastPath"_s), test::home());
     // The placeholder address has a dotted domain, which news servers require.
     const QString email = f.read(s, u"Email"_s);
