@@ -305,6 +305,9 @@ constexpr EnglishText kEnglish[] = {
     {297, u"Obfuscate names"},
     {298, u"Random subjects, file names and poster on the server: only the NZB file tells what the articles are."},
     {299, u"Post the NZB file (unticked: it is only written)"},
+    {300, u"Post check server"},
+    {301, u"Posted, not checked: %1"},
+    {302, u"empty: the posting server checks"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -321,6 +324,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"Hints", 282, 284},
     {u"RarParNames", 285, 296},
     {u"Obfuscation", 297, 299},
+    {u"CheckServer", 300, 302},
 };
 
 bool inRange(int slot)

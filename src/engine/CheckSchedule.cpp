@@ -7,6 +7,7 @@ namespace tessaly {
 void CheckSchedule::start(bool on, double delayMs, int tries)
 {
     on_ = on;
+    abandoned_ = false;
     delayMs_ = delayMs;
     tries_ = tries;
     inFlight_ = 0;
@@ -22,22 +23,29 @@ void CheckSchedule::turnOff()
     inFlight_ = 0;
 }
 
+void CheckSchedule::abandon()
+{
+    abandoned_ = true;
+    list_.clear();
+    inFlight_ = 0;
+}
+
 void CheckSchedule::add(ItemId item, int part, const QString &id, double nowMs)
 {
-    if (on_)
+    if (on_ && !abandoned_)
         list_.push_back({item, part, id, nowMs + delayMs_});
 }
 
 void CheckSchedule::addDueNow(ItemId item, int part, const QString &id)
 {
-    if (on_)
+    if (on_ && !abandoned_)
         list_.push_back({item, part, id, 0});
 }
 
 void CheckSchedule::putBack(const QList<CheckTicket> &checks)
 {
     inFlight_ = std::max(0, inFlight_ - int(checks.size()));
-    if (!on_)
+    if (!on_ || abandoned_)
         return;
     for (auto it = checks.crbegin(); it != checks.crend(); ++it)
         list_.push_front(*it);
@@ -47,7 +55,7 @@ QList<CheckTicket> CheckSchedule::takeDue(double nowMs, int atLeast, int most,
                                           const std::function<bool(const CheckTicket &)> &valid)
 {
     QList<CheckTicket> out;
-    if (!on_ || dueCount(nowMs, std::max(atLeast, 1)) < std::max(atLeast, 1))
+    if (!on_ || abandoned_ || dueCount(nowMs, std::max(atLeast, 1)) < std::max(atLeast, 1))
         return out;
     while (out.size() < most && !list_.empty() && list_.front().dueMs <= nowMs) {
         const CheckTicket c = list_.front();

@@ -24,6 +24,10 @@ public:
     bool on() const { return on_; }
     // The server cannot check: off for the rest of the run, nothing kept.
     void turnOff();
+    // The server that checks cannot be reached: nothing is asked any more,
+    // but parts accepted still count as not checked (the check stays on).
+    void abandon();
+    bool abandoned() const { return abandoned_; }
 
     // An article accepted at nowMs; a check kept from an earlier run is due at once.
     void add(ItemId item, int part, const QString &id, double nowMs);
@@ -38,7 +42,7 @@ public:
     void answered() { inFlight_ = std::max(0, inFlight_ - 1); }
     // Milliseconds until the next check falls due (the delay when none waits).
     double msUntilNext(double nowMs) const;
-    bool pending() const { return on_ && (!list_.empty() || inFlight_ > 0); }
+    bool pending() const { return on_ && !abandoned_ && (!list_.empty() || inFlight_ > 0); }
 
     // The part was found missing once more; returns how often it has been.
     int missingAgain(ItemId item, int part) { return ++timesMissing_[{item, part}]; }
@@ -50,6 +54,7 @@ public:
 
 private:
     bool on_ = false;
+    bool abandoned_ = false;
     double delayMs_ = 0;
     int tries_ = 0;
     int inFlight_ = 0;

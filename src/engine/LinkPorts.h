@@ -133,7 +133,7 @@ public:
     virtual QString groupFor(ItemId item) = 0;
     virtual bool mayLook() = 0;
     // Whether anything is left to post or check.
-    virtual bool workLeft() = 0;
+    virtual bool workLeft(int link) = 0;
 
     // The article for the attempt, its Message-ID chosen (a fresh one when
     // the attempt asks for it); empty when none can be made (the run says why).

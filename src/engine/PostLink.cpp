@@ -508,7 +508,7 @@ void PostLink::closedByPeer()
     }
     AddLog(number_, msg(294), LogColour::Blue);
     dropConnection();
-    if (!owner_.workLeft()) {
+    if (!owner_.workLeft(number_)) {
         retire(false);
         return;
     }

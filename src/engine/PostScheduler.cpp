@@ -13,11 +13,12 @@ PostScheduler::PostScheduler(PostingLedger &ledger, CheckSchedule &checks)
 {
 }
 
-void PostScheduler::start(const std::optional<FillPlan> &fill, bool pipelinePosts)
+void PostScheduler::start(const std::optional<FillPlan> &fill, bool pipelinePosts, bool checksElsewhere)
 {
     fill_ = fill;
     fillIndex_ = 0;
     pipelinePosts_ = pipelinePosts;
+    checksElsewhere_ = checksElsewhere;
     looksOn = true;
     newlyTaken_ = 0;
 }
@@ -100,7 +101,8 @@ LinkWork PostScheduler::work(int link, ItemId lastItem, const std::vector<WorkCl
     if (std::optional<LinkWork> w = postWork(link, lastItem, claims))
         return *w;
     LinkWork w;
-    w.checks = dueChecks(nowMs, 1, PostLink::kMostChecksAtOnce);
+    if (!checksElsewhere_)
+        w.checks = dueChecks(nowMs, 1, PostLink::kMostChecksAtOnce);
     if (!w.checks.isEmpty()) {
         w.kind = LinkWork::Kind::Checks;
     } else if (checks_.pending()) {
@@ -130,9 +132,10 @@ std::optional<Attempt> PostScheduler::behind(int link, const Attempt &current, c
     const UploadItem *it = ledger_.find(current.item);
     if (!it || it->state != UploadState::Posting)
         return std::nullopt;
-    if (checks_.on() && checksAlone && checks_.dueCount(nowMs, 1) >= 1)
+    const bool checksHere = checks_.on() && !checksElsewhere_;
+    if (checksHere && checksAlone && checks_.dueCount(nowMs, 1) >= 1)
         return std::nullopt;
-    if (checks_.on() && limited && checks_.dueCount(nowMs, PostLink::kChecksWithAPost) >= PostLink::kChecksWithAPost)
+    if (checksHere && limited && checks_.dueCount(nowMs, PostLink::kChecksWithAPost) >= PostLink::kChecksWithAPost)
         return std::nullopt;
     const WorkClaim &own = claims.at(std::size_t(link - 1));
     const int next = own.behindItem == current.item && own.behindPart > 0 ? own.behindPart : partToPrepare(link, claims);

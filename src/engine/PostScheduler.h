@@ -31,7 +31,10 @@ class PostScheduler
 public:
     PostScheduler(PostingLedger &ledger, CheckSchedule &checks);
 
-    void start(const std::optional<FillPlan> &fill, bool pipelinePosts);
+    // checksElsewhere: connections of their own make the checks (on a
+    // second server); posting connections then carry none.
+    void start(const std::optional<FillPlan> &fill, bool pipelinePosts, bool checksElsewhere = false);
+    bool checksElsewhere() const { return checksElsewhere_; }
     bool fill() const { return fill_.has_value(); }
     const FillPlan *fillPlan() const { return fill_ ? &*fill_ : nullptr; }
     // The chosen parts accepted so far, and whether every one is.
@@ -73,6 +76,7 @@ private:
     std::optional<FillPlan> fill_;
     int fillIndex_ = 0;
     bool pipelinePosts_ = true;
+    bool checksElsewhere_ = false;
     ItemId newlyTaken_ = 0;
 };
 

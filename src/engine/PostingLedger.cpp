@@ -51,7 +51,7 @@ void PostingLedger::begin(bool fill, CheckSchedule &checks)
         UploadItem &it = queue_.item(i);
         if (it.state == UploadState::Queued)
             queue_.markTaken(i);
-        if (fill || !UploadQueue::hasUnchecked(it))
+        if (fill || !UploadQueue::hasUnchecked(it) || it.state == UploadState::FileError)
             continue;
         // Parts accepted before the last run stopped are checked first.
         if (!checks.on() || it.state == UploadState::PostedOK) {
@@ -99,6 +99,18 @@ void PostingLedger::fail(ItemId id, const QString &note)
         queue_.item(r).note = note;
         queue_.itemChanged(r);
     }
+}
+
+void PostingLedger::notChecked(ItemId id, const QString &why)
+{
+    int r = 0;
+    const UploadItem *item = edit(id, &r);
+    if (!item || item->state != UploadState::Posting || item->partsLeft > 0
+        || !UploadQueue::isAccepted(*item, item->maxparts))
+        return;
+    AddLog(0, msg(301).arg(why) + u": "_s + item->subject, LogColour::Red);
+    fail(id, msg(301).arg(why));
+    changed_ = true;
 }
 
 bool PostingLedger::finishIfDone(ItemId id, bool removeFile)

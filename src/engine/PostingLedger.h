@@ -45,6 +45,9 @@ public:
     void park(ItemId id);               // every part in: no connection on it, checks to come
     void release(ItemId id);            // back to the queue, keeping its parts
     void fail(ItemId id, const QString &note = {});
+    // Every part in, but the checks could not be made: it fails with why,
+    // and keeps its parts to be checked (a run that queues it again checks them).
+    void notChecked(ItemId id, const QString &why);
     // Posted: every part accepted and found. False when it is not there yet.
     // The file is removed when asked (and the row with it).
     bool finishIfDone(ItemId id, bool removeFile);

@@ -58,43 +58,63 @@ void PostingRun::start(const RunPlan &plan)
     started_ = true;
     clock_.start();
     const int connections = std::clamp(plan.connections, 1, int(ConnectionList::MaxConnections));
-    if (connectionList().connectionCount() != connections)
-        connectionList().rebuild(connections);
+    const bool checkServer = plan.check.server && plan.check.on && !plan.fill;
+    const int checking = checkServer ? std::clamp(plan.check.connections, 1, int(ConnectionList::MaxConnections)) : 0;
+    if (connectionList().connectionCount() != connections || connectionList().checkConnectionCount() != checking)
+        connectionList().rebuild(connections, checking);
     const int count = plan.fill ? 1 : connections;
     checks_.start(plan.check.on && !plan.fill, plan.check.delayMs, plan.check.tries);
+    checksGivenUp_.clear();
     ledger_.begin(plan.fill.has_value(), checks_);
-    scheduler_.start(plan.fill, plan.link.pipelinePosts);
+    scheduler_.start(plan.fill, plan.link.pipelinePosts, checkServer);
     source_ = std::make_unique<ArticleSource>(plan.identity, plan.partSize, plan.tuning.composeAheadFromBytes, count);
     encodedPartSize_ = encodedPartSize(plan.partSize);
     lastProgressMs_ = Clock::instance().msecsSinceStart();
     setPostingInProgress(true);
-    reporter_.start(count, plan.server, bytesToPost(), Clock::instance().msecsSinceStart());
+    reporter_.start(count + checking, plan.server, bytesToPost(), Clock::instance().msecsSinceStart());
+    if (checking > 0)
+        reporter_.checksOn(count + 1, *plan.check.server);
     reporter_.checkCounts(checks_);
     pacer_.setLimit(plan.limitKBps, count);
     pendingLimit_ = plan.limitKBps;
     statisticsTimer_.start(plan.tuning.statisticsMs);
-    makeLinks(count);
+    makeLinks(count, checking);
     for (Link &l : links_)
         if (!ended_)
             l.link->start();
 }
 
-void PostingRun::makeLinks(int count)
+void PostingRun::makeLinks(int posting, int checking)
 {
+    const int count = posting + checking;
+    postingLinks_ = posting;
     postRefused_.assign(std::size_t(count), false);
+    checkFailures_.assign(std::size_t(count), 0);
+    lostChecks_.assign(std::size_t(count), false);
     links_.resize(std::size_t(count));
     for (int k = 1; k <= count; ++k) {
         Link &l = links_[std::size_t(k - 1)];
+        const bool check = isCheckLink(k);
+        const ServerEndpoint &server = check ? *plan_.check.server : plan_.server;
         l.timers = std::make_unique<QtLinkTimers>(
             clock_, [this, k](LinkTimer t) { links_[std::size_t(k - 1)].link->timerFired(t); }, this);
         if (transportFactory())
-            l.transport = transportFactory()(plan_.server);
+            l.transport = transportFactory()(server);
         else
-            l.transport = SocketTransport::make(plan_.server, nullptr);
+            l.transport = SocketTransport::make(server, nullptr);
         LinkOwner &owner = *this;
-        l.link = std::make_unique<PostLink>(k, plan_.link, owner, *l.transport, *l.timers, pacer_);
+        l.link = std::make_unique<PostLink>(k, check ? plan_.check.link : plan_.link, owner, *l.transport,
+                                            *l.timers, pacer_);
         l.transport->setEvents(l.link.get());
     }
+}
+
+int PostingRun::postingLinksAtWork() const
+{
+    int n = 0;
+    for (int k = 1; k <= postingLinks_; ++k)
+        n += links_[std::size_t(k - 1)].link->state() != PostLink::State::Retired;
+    return n;
 }
 
 qint64 PostingRun::partFileBytes(ItemId item, int part) const
@@ -217,7 +237,7 @@ void PostingRun::setSpeedLimit(int kBps)
 
 void PostingRun::applyLimit()
 {
-    pacer_.setLimit(pendingLimit_, linkCount() - retiredLinks());
+    pacer_.setLimit(pendingLimit_, postingLinksAtWork());
 }
 
 void PostingRun::statisticsTick()
@@ -257,8 +277,9 @@ bool PostingRun::sayNow(const QString &text)
 
 std::vector<WorkClaim> PostingRun::claims() const
 {
-    std::vector<WorkClaim> out(links_.size());
-    for (std::size_t k = 0; k < links_.size(); ++k) {
+    // What each posting connection holds (check connections hold no parts).
+    std::vector<WorkClaim> out(static_cast<std::size_t>(postingLinks_));
+    for (std::size_t k = 0; k < out.size(); ++k) {
         const PostLink &l = *links_[k].link;
         WorkClaim &w = out[k];
         if (const Attempt *a = l.attempt()) {
@@ -288,6 +309,8 @@ LinkWork PostingRun::nextWork(int link, ItemId lastItem)
 {
     if (ended_)
         return {};
+    if (isCheckLink(link))
+        return checkWork(link);
     LinkWork work = scheduler_.work(link, lastItem, claims(), nowMs());
     if (const ItemId taken = scheduler_.newlyTaken())
         reporter_.showItem(ledger_.row(taken));
@@ -301,9 +324,10 @@ std::optional<Attempt> PostingRun::partBehind(int link, const Attempt &current, 
     return scheduler_.behind(link, current, claims(), checksAlone, pacer_.limited(), nowMs());
 }
 
-QList<CheckTicket> PostingRun::dueChecks(int, int atLeast)
+QList<CheckTicket> PostingRun::dueChecks(int link, int atLeast)
 {
-    if (ended_ || !checks_.on())
+    // With a check server, posting connections carry no checks.
+    if (ended_ || !checks_.on() || scheduler_.checksElsewhere() != isCheckLink(link))
         return {};
     return scheduler_.dueChecks(nowMs(), atLeast, PostLink::kMostChecksAtOnce);
 }
@@ -324,8 +348,10 @@ bool PostingRun::mayLook()
     return scheduler_.looksOn && !scheduler_.fill();
 }
 
-bool PostingRun::workLeft()
+bool PostingRun::workLeft(int link)
 {
+    if (isCheckLink(link))
+        return !ended_ && checkWorkLeft();
     return !ended_ && scheduler_.workLeft(claims());
 }
 
@@ -404,8 +430,10 @@ void PostingRun::partAccepted(int, const Attempt &attempt, const QString &id, bo
     const bool fill = scheduler_.fill();
     const bool toCheck = checks_.on() && !found;
     const bool complete = ledger_.accepted(attempt.item, attempt.part, id, toCheck, fill);
-    if (toCheck)
+    if (toCheck) {
         checks_.add(attempt.item, attempt.part, id, nowMs());
+        wakeCheckLinks();
+    }
     if (fill) {
         scheduler_.fillAccepted();
         save();
@@ -421,8 +449,12 @@ void PostingRun::partAccepted(int, const Attempt &attempt, const QString &id, bo
 
 void PostingRun::finishIfDone(ItemId item)
 {
-    if (!heldByALink(item) && ledger_.finishIfDone(item, plan_.removeFromDisk))
+    if (heldByALink(item))
+        return;
+    if (ledger_.finishIfDone(item, plan_.removeFromDisk))
         save();
+    else if (checks_.abandoned())
+        ledger_.notChecked(item, checksGivenUp_); // every part in, none to be checked
 }
 
 void PostingRun::refused(int, const Attempt &attempt, bool articleRefused, const QString &)
@@ -455,8 +487,10 @@ void PostingRun::released(int link, const Attempt *attempt, const Attempt *, con
 {
     if (ended_)
         return;
+    if (!checks.isEmpty())
+        lostChecks_[std::size_t(link - 1)] = true;
     checks_.putBack(checks);
-    if (source_)
+    if (source_ && !isCheckLink(link))
         source_->drop(link);
     // The item goes back to the queue when no other connection works on it.
     if (attempt && !scheduler_.fill() && !heldByALink(attempt->item))
@@ -467,6 +501,10 @@ void PostingRun::failed(int link, const LinkFailure &f)
 {
     if (ended_)
         return;
+    if (isCheckLink(link)) {
+        checkLinkFailed(link, f);
+        return;
+    }
     lastError_ = f.text;
     if (f.kind == LinkFailure::Kind::Closed)
         return;
@@ -497,9 +535,9 @@ void PostingRun::failed(int link, const LinkFailure &f)
     }
 }
 
-bool PostingRun::closedEarly(int)
+bool PostingRun::closedEarly(int link)
 {
-    if (ended_ || plan_.server.mode != SslMode::Tunnel)
+    if (ended_ || isCheckLink(link) || plan_.server.mode != SslMode::Tunnel)
         return false;
     const QString why = tunnelDiagnosis();
     if (why.isEmpty())
@@ -514,12 +552,15 @@ void PostingRun::changed(int link)
         reporter_.show(*links_[std::size_t(link - 1)].link, uploadQueue());
 }
 
-void PostingRun::retired(int)
+void PostingRun::retired(int link)
 {
     if (ended_)
         return;
     // The limit is shared by the connections still at work.
-    pacer_.setLimit(pacer_.limitKBps(), linkCount() - retiredLinks());
+    pacer_.setLimit(pacer_.limitKBps(), postingLinksAtWork());
+    // Check connections waiting for posts to check end with the last post.
+    if (!isCheckLink(link) && postingLinksAtWork() == 0)
+        wakeCheckLinks();
     checkRunEnd();
 }
 
@@ -535,7 +576,11 @@ void PostingRun::checked(int link, const CheckTicket &check, NntpPipeline::Event
         checks_.putBack({check}); // asked again once a group is chosen
     } else {
         checks_.answered();
-        if (event == NntpPipeline::Event::CannotCheck) {
+        checkFailures_[std::size_t(link - 1)] = 0;
+        if (event == NntpPipeline::Event::CannotCheck && isCheckLink(link)) {
+            giveUpChecks(u"it cannot say whether it holds an article: \""_s + reply + u'"');
+            return;
+        } else if (event == NntpPipeline::Event::CannotCheck) {
             serverCannotCheck(link, reply);
             workBack = true;
         } else if (!checks_.on() || !ledger_.find(check.item)) {
@@ -591,6 +636,82 @@ void PostingRun::serverCannotCheck(int link, const QString &reply)
     for (ItemId id : waiting)
         finishIfDone(id);
     reporter_.checkCounts(checks_);
+}
+
+// ---------------------------------------------------------------- a check server
+
+bool PostingRun::checkWorkLeft() const
+{
+    // Checks to make, or posts still going on that will bring some.
+    return checks_.on() && !checks_.abandoned() && (checks_.pending() || postingLinksAtWork() > 0);
+}
+
+LinkWork PostingRun::checkWork(int)
+{
+    LinkWork w;
+    if (!checkWorkLeft())
+        return w; // retire
+    w.checks = scheduler_.dueChecks(nowMs(), 1, PostLink::kMostChecksAtOnce);
+    if (!w.checks.isEmpty()) {
+        w.kind = LinkWork::Kind::Checks;
+        return w;
+    }
+    // Woken when an article is accepted or the last posting connection ends.
+    w.kind = LinkWork::Kind::Wait;
+    w.waitMs = checks_.pending() ? int(std::clamp(checks_.msUntilNext(nowMs()), 0.0, 3600e3)) + 1 : 60000;
+    return w;
+}
+
+void PostingRun::wakeCheckLinks()
+{
+    for (int k = postingLinks_ + 1; k <= linkCount(); ++k)
+        links_[std::size_t(k - 1)].link->wakeSoon();
+}
+
+void PostingRun::checkLinkFailed(int link, const LinkFailure &f)
+{
+    if (checks_.abandoned())
+        return;
+    const std::size_t i = std::size_t(link - 1);
+    // An idle connection the server closed is made again when checks are due.
+    const bool lost = lostChecks_[i];
+    lostChecks_[i] = false;
+    if (f.kind == LinkFailure::Kind::Closed && !lost)
+        return;
+    const bool lasting = f.kind != LinkFailure::Kind::Passing && f.kind != LinkFailure::Kind::Closed;
+    if (lasting || ++checkFailures_[i] >= plan_.check.failuresToGiveUp) {
+        giveUpChecks(f.text);
+        return;
+    }
+    if (sayNow(f.text))
+        AddLog(link, u"Check server: "_s + f.text, LogColour::Red);
+}
+
+void PostingRun::giveUpChecks(const QString &why)
+{
+    // The posts stand; what they hold is not known. Items fail as "posted,
+    // not checked", their parts kept for a later run to check.
+    checksGivenUp_ = why;
+    AddLog(0, u"The check server %1 cannot check the posts (%2): the parts posted are not checked"_s
+                  .arg(plan_.check.server ? plan_.check.server->shownHost : QString(), why),
+           LogColour::Red);
+    checks_.abandon();
+    for (int k = postingLinks_ + 1; k <= linkCount(); ++k) {
+        PostLink &l = *links_[std::size_t(k - 1)].link;
+        l.stop();
+        reporter_.show(l, uploadQueue());
+    }
+    const UploadQueue &q = uploadQueue();
+    QList<ItemId> waiting;
+    for (int i = 1; i <= q.count(); ++i)
+        if (q.item(i).state == UploadState::Posting)
+            waiting << q.item(i).id;
+    for (ItemId id : waiting)
+        finishIfDone(id);
+    save();
+    reporter_.checkCounts(checks_);
+    wakeWaitingLinks(true);
+    checkRunEnd();
 }
 
 void PostingRun::wakeWaitingLinks(bool workBack)

@@ -81,7 +81,7 @@ private:
     bool stillWanted(const Attempt &attempt) override;
     QString groupFor(ItemId item) override;
     bool mayLook() override;
-    bool workLeft() override;
+    bool workLeft(int link) override;
     QByteArray article(int link, Attempt &attempt, QByteArray recycled) override;
     bool goingOut(int link, const Attempt &attempt) override;
     void sent(int link, qint64 bytes) override;
@@ -97,7 +97,14 @@ private:
     void changed(int link) override;
     void retired(int link) override;
 
-    void makeLinks(int count);
+    void makeLinks(int posting, int checking);
+    bool isCheckLink(int link) const { return link > postingLinks_; }
+    int postingLinksAtWork() const;
+    LinkWork checkWork(int link);
+    bool checkWorkLeft() const;
+    void checkLinkFailed(int link, const LinkFailure &failure);
+    void giveUpChecks(const QString &why);
+    void wakeCheckLinks();
     qint64 bytesToPost() const;
     qint64 partFileBytes(ItemId item, int part) const;
     std::vector<WorkClaim> claims() const;
@@ -134,6 +141,10 @@ private:
     int pendingLimit_ = 0;
     qint64 encodedPartSize_ = 0;
     std::vector<bool> postRefused_; // per link: the server said 440/5xx to POST
+    int postingLinks_ = 0;          // links 1..postingLinks_ post; the rest check
+    std::vector<int> checkFailures_; // per link: failures since a check was answered
+    std::vector<bool> lostChecks_;   // per link: checks were in flight when it dropped
+    QString checksGivenUp_;          // why the check server could not check
     qint64 lastProgressMs_ = 0;
     QString lastError_;
     QHash<QString, qint64> saidAt_; // reason -> when it was last logged

@@ -35,6 +35,16 @@ RunPlan RunPlan::fromSettings(const AppSettings &s)
     p.check.on = s.PostCheck == 1;
     p.check.delayMs = t.checkDelayMs >= 0 ? t.checkDelayMs : 1000.0 * s.PostCheckDelay;
     p.check.tries = s.PostCheckTries;
+    if (hasCheckServer(s)) {
+        p.check.server = ServerEndpoint::checkServer(s);
+        p.check.server->acknowledgeAtOnce = t.acknowledgeAtOnce;
+        p.check.link = p.link;
+        p.check.link.login = !s.CheckUsername.trimmed().isEmpty();
+        p.check.link.user = s.CheckUsername.trimmed();
+        p.check.link.password = s.CheckPassword;
+        p.check.link.pipelinePosts = false;
+        p.check.connections = std::clamp(s.CheckConnections, 1, int(ConnectionList::MaxConnections));
+    }
     p.retryMinutes = s.RetryMinutes;
     p.removeFromDisk = s.RemoveFromDisk == 1;
     p.identity = {s.Email, s.Nickname, versionString()};

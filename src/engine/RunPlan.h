@@ -46,6 +46,14 @@ struct CheckPlan
     bool on = false;
     double delayMs = 5000;
     int tries = 2;
+    // A second server that makes the checks (none: the posting connections
+    // ask the posting server), over connections of its own.
+    std::optional<ServerEndpoint> server;
+    LinkSettings link;
+    int connections = 1;
+    // Failures in a row, before any check was answered, that make it
+    // unreachable: the checks are given up, not the posts.
+    int failuresToGiveUp = 3;
 };
 
 struct RunTuning

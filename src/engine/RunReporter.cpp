@@ -26,14 +26,25 @@ void RunReporter::start(int links, const ServerEndpoint &server, qint64 toPost, 
     host_ = server.shownHost;
     port_ = server.shownPort;
     tunnel_ = server.mode != SslMode::Plain;
+    firstCheckLink_ = 0;
     sample_.assign(std::size_t(links), 0);
     stats_.start(toPost, nowMs);
     view_.setRunProgress(0, toPost);
 }
 
-QString RunReporter::connectingText() const
+void RunReporter::checksOn(int firstLink, const ServerEndpoint &server)
 {
-    return msg(129) + u' ' + host_ + u' ' + msg(130) + u' ' + QString::number(port_);
+    firstCheckLink_ = firstLink;
+    checkHost_ = server.shownHost;
+    checkPort_ = server.shownPort;
+    checkTls_ = server.mode != SslMode::Plain;
+}
+
+QString RunReporter::connectingText(int link) const
+{
+    const bool check = firstCheckLink_ > 0 && link >= firstCheckLink_;
+    return msg(129) + u' ' + (check ? checkHost_ : host_) + u' ' + msg(130) + u' '
+        + QString::number(check ? checkPort_ : port_);
 }
 
 void RunReporter::show(const PostLink &link, const UploadQueue &queue)
@@ -42,7 +53,8 @@ void RunReporter::show(const PostLink &link, const UploadQueue &queue)
     const int n = link.number();
     const State state = link.state();
     QString action;
-    StatusIcon icon = tunnel_ ? StatusIcon::Tunnel : StatusIcon::Connected;
+    const bool secure = firstCheckLink_ > 0 && n >= firstCheckLink_ ? checkTls_ : tunnel_;
+    StatusIcon icon = secure ? StatusIcon::Tunnel : StatusIcon::Connected;
     switch (state) {
     case State::Idle:
     case State::Retired:
@@ -51,7 +63,7 @@ void RunReporter::show(const PostLink &link, const UploadQueue &queue)
         break;
     case State::Connecting:
     case State::Greeting:
-        action = connectingText();
+        action = connectingText(n);
         break;
     case State::LoggingIn:
         action = msg(141);

@@ -25,6 +25,8 @@ public:
     RunReporter(RunView &view, ConnectionList &list, PostStatistics &stats);
 
     void start(int links, const ServerEndpoint &server, qint64 toPost, qint64 nowMs);
+    // Links from `firstLink` on reach the server that makes the checks.
+    void checksOn(int firstLink, const ServerEndpoint &server);
     // The connection's row as it stands now.
     void show(const PostLink &link, const UploadQueue &queue);
     void sent(const PostLink &link, qint64 bytes);
@@ -36,7 +38,7 @@ public:
     void ended(bool unfinished, qint64 nowMs, const CheckSchedule &checks);
 
 private:
-    QString connectingText() const;
+    QString connectingText(int link) const;
 
     RunView &view_;
     ConnectionList &list_;
@@ -44,6 +46,10 @@ private:
     QString host_;
     quint16 port_ = 0;
     bool tunnel_ = false;
+    int firstCheckLink_ = 0; // 0: none
+    QString checkHost_;
+    quint16 checkPort_ = 0;
+    bool checkTls_ = false;
     std::vector<qint64> sample_; // bytes per connection since its speed was shown
 };
 

@@ -71,6 +71,18 @@ ServerEndpoint ServerEndpoint::fromSettings(const AppSettings &s)
     return e;
 }
 
+ServerEndpoint ServerEndpoint::checkServer(const AppSettings &s)
+{
+    ServerEndpoint e;
+    e.host = s.CheckServer.trimmed();
+    e.port = quint16(s.CheckPort);
+    e.mode = s.CheckSSL == 1 ? SslMode::BuiltIn : SslMode::Plain;
+    e.pinned = s.CheckFingerprint;
+    e.shownHost = e.host;
+    e.shownPort = e.port;
+    return e;
+}
+
 std::unique_ptr<SocketTransport> SocketTransport::make(const ServerEndpoint &endpoint, TransportEvents *events)
 {
     if (endpoint.mode == SslMode::BuiltIn)

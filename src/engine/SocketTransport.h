@@ -44,6 +44,8 @@ struct ServerEndpoint
     quint16 shownPort = 119;
 
     static ServerEndpoint fromSettings(const AppSettings &s);
+    // The second server that makes the post checks (CheckServer ...).
+    static ServerEndpoint checkServer(const AppSettings &s);
 };
 
 class SocketTransport : public QObject, public LinkTransport

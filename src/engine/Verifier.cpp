@@ -121,12 +121,13 @@ int Verifier::missingTotal() const
 void Verifier::start()
 {
     const AppSettings &s = appSettings();
-    if (s.Server.trimmed().isEmpty()) {
+    if (s.Server.trimmed().isEmpty() && !hasCheckServer(s)) {
         QTimer::singleShot(0, this, [this] { fail(u"No newsserver specified!"_s); });
         return;
     }
-    // Built-in TLS, plain, or the tunnel's local end, as the posting connections go.
-    ServerEndpoint server = ServerEndpoint::fromSettings(s);
+    // The check server when one is set; else the posting server, reached
+    // as the posting connections reach it (built-in TLS, plain, the tunnel).
+    ServerEndpoint server = hasCheckServer(s) ? ServerEndpoint::checkServer(s) : ServerEndpoint::fromSettings(s);
     server.acknowledgeAtOnce = PostTimeouts::current().acknowledgeAtOnce;
     transport_ = SocketTransport::make(server, this);
     pipeline_.reset();
@@ -169,13 +170,13 @@ void Verifier::onReply(const NntpPipeline::Reply &reply)
     const AppSettings &s = appSettings();
     switch (reply.event) {
     case NntpPipeline::Event::Ready:
-        if (s.Login == 1)
-            send(pipeline_.authUser(s.Username));
+        if (hasCheckServer(s) ? !s.CheckUsername.trimmed().isEmpty() : s.Login == 1)
+            send(pipeline_.authUser(hasCheckServer(s) ? s.CheckUsername.trimmed() : s.Username));
         else
             askNext();
         return;
     case NntpPipeline::Event::SendPassword:
-        send(pipeline_.authPass(s.Password));
+        send(pipeline_.authPass(hasCheckServer(s) ? s.CheckPassword : s.Password));
         return;
     case NntpPipeline::Event::LoggedIn:
         askNext();

@@ -114,6 +114,70 @@ frmSettings::frmSettings(QWidget *parent)
     serverForm->addRow(caption(251), spnCheckDelay);
     serverForm->addRow(caption(252), spnCheckTries);
 
+    // The check server: a box of its own, everything but its name greyed
+    // while it has none.
+    auto *checkBox = new QGroupBox(msg(300));
+    checkBox->setObjectName(u"checkServerBox"_s);
+    txtCheckServer = new QLineEdit(s.CheckServer);
+    txtCheckServer->setObjectName(u"txtCheckServer"_s);
+    txtCheckServer->setPlaceholderText(msg(302));
+    txtCheckPort = new QLineEdit(QString::number(s.CheckPort));
+    txtCheckPort->setObjectName(u"txtCheckPort"_s);
+    txtCheckPort->setValidator(new QIntValidator(0, 65535, txtCheckPort));
+    txtCheckPort->setMaximumWidth(txtCheckPort->fontMetrics().horizontalAdvance(u"0"_s) * 8);
+    cboCheckSsl = new QComboBox;
+    cboCheckSsl->setObjectName(u"cboCheckSsl"_s);
+    cboCheckSsl->addItems({msg(275), msg(276)});
+    cboCheckSsl->setCurrentIndex(s.CheckSSL == 1 ? 1 : 0);
+    cboCheckConnections = new QComboBox;
+    cboCheckConnections->setObjectName(u"cboCheckConnections"_s);
+    for (int i = 1; i <= ConnectionList::MaxConnections; ++i)
+        cboCheckConnections->addItem(QString::number(i));
+    cboCheckConnections->setCurrentIndex(std::clamp(s.CheckConnections, 1, int(ConnectionList::MaxConnections)) - 1);
+    txtCheckFingerprint = new QLineEdit(s.CheckFingerprint);
+    txtCheckFingerprint->setObjectName(u"txtCheckFingerprint"_s);
+    txtCheckFingerprint->setPlaceholderText(msg(281));
+    txtCheckUsername = new QLineEdit(s.CheckUsername);
+    txtCheckUsername->setObjectName(u"txtCheckUsername"_s);
+    txtCheckPassword = new QLineEdit(s.CheckPassword);
+    txtCheckPassword->setObjectName(u"txtCheckPassword"_s);
+    txtCheckPassword->setEchoMode(QLineEdit::Password);
+    auto *checkForm = new QFormLayout(checkBox);
+    auto *checkServerRow = new QHBoxLayout;
+    checkServerRow->addWidget(txtCheckServer, 1);
+    checkServerRow->addWidget(new QLabel(caption(214)));
+    checkServerRow->addWidget(txtCheckPort);
+    checkForm->addRow(caption(213), checkServerRow);
+    auto *checkModeRow = new QHBoxLayout;
+    checkModeRow->addWidget(cboCheckSsl, 1);
+    checkModeRow->addWidget(new QLabel(caption(215)));
+    checkModeRow->addWidget(cboCheckConnections);
+    checkForm->addRow(msg(278), checkModeRow);
+    checkForm->addRow(msg(279), txtCheckFingerprint);
+    auto *checkLoginRow = new QHBoxLayout;
+    checkLoginRow->addWidget(txtCheckUsername, 1);
+    checkLoginRow->addWidget(new QLabel(caption(219)));
+    checkLoginRow->addWidget(txtCheckPassword, 1);
+    checkForm->addRow(caption(218), checkLoginRow);
+    const auto followCheckServer = [this] {
+        const bool on = !txtCheckServer->text().trimmed().isEmpty();
+        for (QWidget *w : std::initializer_list<QWidget *>{txtCheckPort, cboCheckSsl, cboCheckConnections,
+                                                           txtCheckUsername, txtCheckPassword})
+            w->setEnabled(on);
+        txtCheckFingerprint->setEnabled(on && cboCheckSsl->currentIndex() == 1);
+    };
+    followCheckServer();
+    connect(txtCheckServer, &QLineEdit::textChanged, this, followCheckServer);
+    connect(cboCheckSsl, &QComboBox::currentIndexChanged, this, [this, followCheckServer](int index) {
+        // The usual port of the chosen kind, unless another one was typed.
+        const QString port = txtCheckPort->text().trimmed();
+        if (index == 1 && (port.isEmpty() || port == u"119"_s))
+            txtCheckPort->setText(u"563"_s);
+        else if (index == 0 && (port.isEmpty() || port == u"563"_s))
+            txtCheckPort->setText(u"119"_s);
+        followCheckServer();
+    });
+
     auto *postBox = new QGroupBox(caption(212));
     txtNickname = new QLineEdit(s.Nickname);
     txtEmail = new QLineEdit(s.Email);
@@ -132,6 +196,7 @@ frmSettings::frmSettings(QWidget *parent)
     auto *serverTab = new QWidget;
     auto *serverLayout = new QVBoxLayout(serverTab);
     serverLayout->addWidget(serverBox);
+    serverLayout->addWidget(checkBox);
     serverLayout->addWidget(postBox);
     serverLayout->addStretch(1);
 
@@ -362,6 +427,24 @@ bool frmSettings::cmdOk_Click()
         txtFingerprint->selectAll();
         return false;
     }
+    const QString checkPortText = txtCheckPort->text().trimmed();
+    bool checkPortOk = false;
+    const int checkPort = checkPortText.toInt(&checkPortOk);
+    if (!checkPortText.isEmpty() && (!checkPortOk || checkPort < 1 || checkPort > 65535)) {
+        tabs->setCurrentIndex(0);
+        Prompts::message(this, msg(269).arg(txtCheckPort->text()), PromptIcon::Exclamation);
+        txtCheckPort->setFocus();
+        txtCheckPort->selectAll();
+        return false;
+    }
+    if (const QString pin = txtCheckFingerprint->text().trimmed();
+        !pin.isEmpty() && normalizedFingerprint(pin).isEmpty()) {
+        tabs->setCurrentIndex(0);
+        Prompts::message(this, msg(280).arg(pin.left(100)), PromptIcon::Exclamation);
+        txtCheckFingerprint->setFocus();
+        txtCheckFingerprint->selectAll();
+        return false;
+    }
     AppSettings &s = appSettings();
     if (chkSpeedScheduler->isChecked() && txtSpeed->text() == u"0"_s) {
         Prompts::message(this, messageTable().message(245));
@@ -376,6 +459,13 @@ bool frmSettings::cmdOk_Click()
     s.PostCheck = chkPostCheck->isChecked() ? 1 : 0;
     s.PostCheckDelay = spnCheckDelay->value();
     s.PostCheckTries = spnCheckTries->value();
+    s.CheckServer = txtCheckServer->text().trimmed();
+    s.CheckSSL = cboCheckSsl->currentIndex() == 1 ? 1 : 0;
+    s.CheckPort = checkPortText.isEmpty() ? (s.CheckSSL == 1 ? 563 : 119) : checkPort;
+    s.CheckConnections = cboCheckConnections->currentIndex() + 1;
+    s.CheckFingerprint = txtCheckFingerprint->text().trimmed();
+    s.CheckUsername = txtCheckUsername->text().trimmed();
+    s.CheckPassword = txtCheckPassword->text().trimmed();
     s.Nickname = txtNickname->text().trimmed();
     s.Email = txtEmail->text().trimmed();
     s.setMaxLines(std::clamp(txtLines->text().trimmed().toInt(), 1000, 10000));
@@ -433,7 +523,9 @@ bool frmSettings::cmdOk_Click()
                                             u"RemoveFiles"_s, u"CheckUpdates"_s, u"HideSeparators"_s, u"StoreRarPar"_s,
                                             u"SpeedScheduler"_s, u"SpeedItems"_s, u"LimitSpeed"_s,
                                             u"PostCheck"_s, u"PostCheckDelay"_s, u"PostCheckTries"_s,
-                                            u"SSLNoVerify"_s, u"SSLTunnel"_s, u"SSLFingerprint"_s});
+                                            u"SSLNoVerify"_s, u"SSLTunnel"_s, u"SSLFingerprint"_s,
+                                            u"CheckServer"_s, u"CheckPort"_s, u"CheckSSL"_s, u"CheckFingerprint"_s,
+                                            u"CheckUsername"_s, u"CheckPassword"_s, u"CheckConnections"_s});
     if (!error.isEmpty())
         LogError(ErrorCode::FileIo, error);
     if (languageChanged && onLanguageChanged)

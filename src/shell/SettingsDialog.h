@@ -56,6 +56,14 @@ public:
     QCheckBox *chkPostCheck = nullptr;
     QSpinBox *spnCheckDelay = nullptr;
     QSpinBox *spnCheckTries = nullptr;
+    // The second server that makes the post checks (empty: none).
+    QLineEdit *txtCheckServer = nullptr;
+    QLineEdit *txtCheckPort = nullptr;
+    QComboBox *cboCheckSsl = nullptr; // plain or built-in TLS
+    QComboBox *cboCheckConnections = nullptr;
+    QLineEdit *txtCheckFingerprint = nullptr;
+    QLineEdit *txtCheckUsername = nullptr;
+    QLineEdit *txtCheckPassword = nullptr;
     QLineEdit *txtNickname = nullptr;
     QLineEdit *txtEmail = nullptr;
     QLineEdit *txtLines = nullptr;

@@ -21,6 +21,7 @@ namespace {
 
 // The name the news server's password is kept under in the secret store.
 const QString kPasswordSecret = QStringLiteral("news server password");
+const QString kCheckPasswordSecret = QStringLiteral("check server password");
 
 enum class Kind { Text, Int16, Port, Int32, Float, Column };
 
@@ -94,6 +95,13 @@ const KeyDef kKeys[] = {
     {u"SSLFingerprint", Kind::Text, &S::SSLFingerprint, true},
     {u"Obfuscate", Kind::Int32, &S::Obfuscate, true},
     {u"PostNzb", Kind::Int32, &S::PostNzb, true},
+    {u"CheckServer", Kind::Text, &S::CheckServer, true},
+    {u"CheckPort", Kind::Port, &S::CheckPort, true},
+    {u"CheckSSL", Kind::Int32, &S::CheckSSL, true},
+    {u"CheckFingerprint", Kind::Text, &S::CheckFingerprint, true},
+    {u"CheckUsername", Kind::Text, &S::CheckUsername, true},
+    {u"CheckPassword", Kind::Text, &S::CheckPassword, true},
+    {u"CheckConnections", Kind::Int32, &S::CheckConnections, true},
 };
 
 const KeyDef *findKey(const QString &name)
@@ -229,6 +237,8 @@ QString AppSettings::fileText(const QString &key) const
         const QString &v = this->*std::get<QString AppSettings::*>(k->field);
         if (k->field == decltype(k->field)(&S::Password))
             return passwordInStore ? QString() : scramblePassword(v);
+        if (k->field == decltype(k->field)(&S::CheckPassword))
+            return checkPasswordInStore ? QString() : scramblePassword(v);
         return v;
     }
     if (k->kind == Kind::Float)
@@ -287,6 +297,7 @@ constexpr Range kRanges[] = {
     {u"Connections", 1, 25},      {u"MaxLines", 1000, 10000},    {u"PostCheckDelay", 0, 3600},
     {u"PostCheckTries", 0, 100},  {u"RetryMinutes", 0, 10080},   {u"Port", 1, 65535},
     {u"MaxSpeed", 0, std::numeric_limits<int>::max()},
+    {u"CheckConnections", 1, 25}, {u"CheckPort", 1, 65535},
 };
 
 QString rangeText(QStringView name)
@@ -370,6 +381,7 @@ bool ReadINIFile()
     }
 
     s.Password = scramblePassword(s.Password);
+    s.CheckPassword = scramblePassword(s.CheckPassword);
     if (s.WindowState != u"2"_s)
         s.WindowState = u"0"_s;
     if (clampSetting(u"Connections", s.Connections, 1, 25))
@@ -396,6 +408,15 @@ bool ReadINIFile()
     s.SSLNoVerify = s.SSLNoVerify != 0 ? 1 : 0;
     s.Obfuscate = s.Obfuscate != 0 ? 1 : 0;
     s.PostNzb = s.PostNzb != 0 ? 1 : 0;
+    s.CheckSSL = s.CheckSSL != 0 ? 1 : 0;
+    if (clampSetting(u"CheckConnections", s.CheckConnections, 1, 25))
+        repaired << u"CheckConnections"_s;
+    if (!s.CheckFingerprint.trimmed().isEmpty() && normalizedFingerprint(s.CheckFingerprint).isEmpty()) {
+        LogError(ErrorCode::TypeMismatch, u"CheckFingerprint = \"%1\" is not a SHA-256 fingerprint (64 hex digits); "
+                                          u"no certificate is pinned"_s.arg(s.CheckFingerprint.left(100)));
+        s.CheckFingerprint.clear();
+        repaired << u"CheckFingerprint"_s;
+    }
     s.SSLTunnel = s.SSLTunnel != 0 ? 1 : 0;
     if (!s.SSLFingerprint.trimmed().isEmpty() && normalizedFingerprint(s.SSLFingerprint).isEmpty()) {
         LogError(ErrorCode::TypeMismatch, u"SSLFingerprint = \"%1\" is not a SHA-256 fingerprint (64 hex digits); "
@@ -406,23 +427,26 @@ bool ReadINIFile()
     if (s.LastPath.isEmpty())
         s.LastPath = programFolder();
     s.setMaxLines(s.MaxLines);
-    // Where the desktop has a secret store the password lives there: one
+    // Where the desktop has a secret store the passwords live there: one
     // still in the file is moved (once it reads back), an empty one is looked up.
-    bool moveOut = false;
     if (SecretStore::available()) {
-        if (!s.Password.isEmpty()) {
-            moveOut = SecretStore::write(kPasswordSecret, s.Password) && SecretStore::read(kPasswordSecret) == s.Password;
-            s.passwordInStore = moveOut;
-            if (moveOut)
-                AddLog(0, u"The password was moved from Settings.ini to the desktop's secret store."_s);
-        } else if (const std::optional<QString> stored = SecretStore::read(kPasswordSecret)) {
-            s.Password = *stored;
-            s.passwordInStore = true;
+        for (auto [key, password, inStore, secret] :
+             {std::tuple{u"Password"_s, &s.Password, &s.passwordInStore, kPasswordSecret},
+              std::tuple{u"CheckPassword"_s, &s.CheckPassword, &s.checkPasswordInStore, kCheckPasswordSecret}}) {
+            if (!password->isEmpty()) {
+                *inStore = SecretStore::write(secret, *password) && SecretStore::read(secret) == *password;
+                if (*inStore) {
+                    AddLog(0, u"The %1 was moved from Settings.ini to the desktop's secret store."_s
+                                  .arg(key == u"Password"_s ? u"password"_s : u"check server's password"_s));
+                    repaired << key;
+                }
+            } else if (const std::optional<QString> stored = SecretStore::read(secret)) {
+                *password = *stored;
+                *inStore = true;
+            }
         }
     }
     appSettings() = s;
-    if (moveOut)
-        repaired << u"Password"_s;
 
     // The repaired keys are written back; every other line stays as it was.
     if (!repaired.isEmpty())
@@ -461,10 +485,10 @@ bool loadSettingsAtStartup()
 QString writeSettingKeys(const QStringList &keys)
 {
     AppSettings &s = appSettings();
-    if (keys.contains(u"Password"_s) && SecretStore::available())
-        s.passwordInStore = SecretStore::write(kPasswordSecret, s.Password);
-    else if (keys.contains(u"Password"_s))
-        s.passwordInStore = false;
+    if (keys.contains(u"Password"_s))
+        s.passwordInStore = SecretStore::available() && SecretStore::write(kPasswordSecret, s.Password);
+    if (keys.contains(u"CheckPassword"_s))
+        s.checkPasswordInStore = SecretStore::available() && SecretStore::write(kCheckPasswordSecret, s.CheckPassword);
     QList<QPair<QString, QString>> values;
     for (const QString &key : keys)
         values.append({key, s.fileText(key)});

@@ -81,6 +81,17 @@ struct AppSettings
     // them (else only written): what the add-files dialog offers first.
     int Obfuscate = 0;
     int PostNzb = 1;
+    // A second server for the post check and --verify (empty: the posting
+    // server checks), with its own port, built-in TLS and pin, login and
+    // connections. Its password is kept as the posting one is.
+    QString CheckServer;
+    int CheckPort = 119;
+    int CheckSSL = 0;
+    QString CheckFingerprint;
+    QString CheckUsername;
+    QString CheckPassword;
+    bool checkPasswordInStore = false;
+    int CheckConnections = 1;
 
     // Derived values.
     qint64 PartSize = 3000 * 128; // MaxLines x 128 bytes
@@ -107,6 +118,11 @@ QString normalizedFingerprint(const QString &text);
 // How the connections reach the server.
 enum class SslMode { Plain, BuiltIn, Tunnel };
 SslMode sslMode(const AppSettings &s);
+// Whether a second server makes the post checks.
+inline bool hasCheckServer(const AppSettings &s)
+{
+    return !s.CheckServer.trimmed().isEmpty();
+}
 
 // Languages/<name>.lng: the first resource folder's that has one, else the
 // program folder's (which does not exist then).

@@ -12,13 +12,16 @@ ConnectionList::ConnectionList(QObject *parent)
 {
 }
 
-void ConnectionList::rebuild(int connections)
+void ConnectionList::rebuild(int connections, int checkConnections)
 {
     connections = std::clamp(connections, 0, MaxConnections);
+    checkConnections_ = std::clamp(checkConnections, 0, MaxConnections);
     beginResetModel();
     rows_.clear();
     for (int i = 1; i <= connections; ++i)
         rows_.append({QString::number(i), StatusIcon::Offline, msg(94), QString(), 0, kbPerSecond(0)});
+    for (int i = 1; i <= checkConnections_; ++i)
+        rows_.append({u"C"_s + QString::number(i), StatusIcon::Offline, msg(94), QString(), 0, kbPerSecond(0)});
     rows_.append({u"RarPar"_s, StatusIcon::RarParIdle, msg(110), QString(), 0, QString()});
     endResetModel();
 }

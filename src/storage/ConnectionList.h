@@ -1,5 +1,6 @@
-// The connection list: one row per posting connection (1..N) and a last row
-// for the Rar & Par job runner. The posting engine and the job runner write
+// The connection list: one row per posting connection (1..N), one per
+// connection to a server that makes the post checks ("C1".."Cn", while a
+// run has them), and a last row for the Rar & Par job runner. The posting engine and the job runner write
 // its cells; the main window shows it with a progress bar in column 3.
 #pragma once
 
@@ -31,9 +32,11 @@ public:
 
     explicit ConnectionList(QObject *parent = nullptr);
 
-    // Rows 1..connections ("Offline", no speed) and the "RarPar" row ("Idle").
-    void rebuild(int connections);
-    int connectionCount() const { return int(rows_.size()) - 1; }
+    // Rows 1..connections ("Offline", no speed), the check connections'
+    // rows after them and the "RarPar" row ("Idle").
+    void rebuild(int connections, int checkConnections = 0);
+    int connectionCount() const { return int(rows_.size()) - 1 - checkConnections_; }
+    int checkConnectionCount() const { return checkConnections_; }
     // 1-based connection rows; the job runner's row is connectionCount() + 1.
     int rarParRow() const { return int(rows_.size()); }
 
@@ -54,6 +57,7 @@ public:
 private:
     void changed(int number, int column);
     QVector<ConnectionRow> rows_;
+    int checkConnections_ = 0;
 };
 
 ConnectionList &connectionList();

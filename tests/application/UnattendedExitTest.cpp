@@ -285,6 +285,10 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     cases.back().errHas = "--password-env TESSALY_NO_SUCH_VARIABLE: that environment variable is not set.";
     add(u"an earlier run's failure is not this run's"_s, 0, {});
     cases.back().earlierFailure = true;
+    // A check server nobody answers on: the posts stand, unchecked, and the
+    // run says so (after three tries, within the minute of the cases below).
+    add(u"check server down"_s, 4, {u"CheckServer=127.0.0.1"_s, u"CheckPort="_s + QString::number(deadPort)});
+    cases.back().errHas = "Posted, not checked: ";
     add(u"SIGTERM"_s, 128 + SIGTERM, {u"MaxSpeed=200"_s});
     cases.back().sendTerm = true;
     add(u"nothing listens"_s, 3, {u"RetryMinutes=1"_s, u"Port="_s + QString::number(deadPort)});

@@ -161,7 +161,7 @@ public:
     bool stillWanted(const Attempt &) override { return wanted; }
     QString groupFor(ItemId) override { return u"alt.test"_s; }
     bool mayLook() override { return looks; }
-    bool workLeft() override { return moreWork; }
+    bool workLeft(int) override { return moreWork; }
     QByteArray article(int, Attempt &a, QByteArray) override
     {
         if (a.freshIdNext) {

@@ -715,6 +715,89 @@ TEST_F(PostRun, ChecksLeftWhenARunStopsAreMadeWhenItResumes)
     expectAllPartsAccepted();
 }
 
+TEST_F(PostRun, ASecondServerChecksWhatThePostingServerTookAndAnUnreachableOneLeavesItUnchecked)
+{
+    // The check server sees what the posting server holds, except the first
+    // IDs of parts 2 and 4: those are posted again (under new IDs, the old
+    // ones refused) and found. The posting server is never asked.
+    AppSettings &s = appSettings();
+    test::ScriptedNntpServer checker;
+    ASSERT_TRUE(checker.start());
+    s.CheckServer = u"127.0.0.1"_s;
+    s.CheckPort = checker.port();
+    s.CheckConnections = 2;
+    const int i = queueFile(u"far.bin"_s, randomData(kPart * 5 - 9, 48));
+    const QStringList first = uploadQueue().item(i).messageids;
+    checker.holds = [&](const QByteArray &id) {
+        return server.held.contains(id) && id != first[1].toUtf8() && id != first[3].toUtf8();
+    };
+    server.refuseKnownIds = true;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
+    EXPECT_EQ(engine->missingCount(), 2);
+    EXPECT_EQ(engine->checkedCount(), 5);
+    const QStringList now = uploadQueue().item(i).messageids;
+    EXPECT_NE(now[1], first[1]);
+    EXPECT_NE(now[3], first[3]);
+    for (const QString &id : now)
+        EXPECT_TRUE(checker.statsAsked.contains(id.toUtf8())) << qPrintable(id);
+    EXPECT_TRUE(server.statsAsked.isEmpty());
+    EXPECT_TRUE(checker.articles.isEmpty());
+    EXPECT_EQ(connectionList().checkConnectionCount(), 2);
+    expectAllPartsAccepted();
+
+    // Nothing listens there: the posts stand, the item says they are not
+    // checked (a run that queues it again checks them).
+    const auto unchecked = [&](const QString &reason) {
+        const int k = queueFile(u"unchecked.bin"_s, randomData(kPart * 2, 49));
+        const qsizetype before = server.accepted().size();
+        EXPECT_TRUE(run());
+        EXPECT_EQ(server.accepted().size(), before + 2);
+        EXPECT_EQ(uploadQueue().item(k).state, UploadState::FileError);
+        const QString status = UploadQueue::statusText(uploadQueue().item(k));
+        EXPECT_TRUE(status.startsWith(u"Posted, not checked: "_s) && status.contains(reason, Qt::CaseInsensitive))
+            << qPrintable(status);
+        EXPECT_TRUE(logHas(u"the parts posted are not checked"_s));
+        EXPECT_EQ(UploadQueue::uncheckedText(uploadQueue().item(k)), u"1-2"_s);
+        return k;
+    };
+    s.CheckPort = test::freePort();
+    s.CheckConnections = 1;
+    const int k = unchecked(u"refused"_s);
+    // Queued again with the check server back: checked, not posted again.
+    s.CheckPort = checker.port();
+    const qsizetype posted = server.articles.size();
+    ASSERT_TRUE(uploadQueue().requeue(k));
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(k).state, UploadState::PostedOK);
+    EXPECT_EQ(server.articles.size(), posted);
+    EXPECT_EQ(engine->checkedCount(), 2);
+    uploadQueue().clear();
+
+    // Built-in TLS there follows the posting server's rules: a self-signed
+    // certificate is refused at once, unless it is the pinned one.
+    const QString certs = test::makeTestCertificates();
+    ASSERT_FALSE(certs.isEmpty());
+    QFile keyFile(certs + u"/selfsigned.key"_s);
+    ASSERT_TRUE(keyFile.open(QIODevice::ReadOnly));
+    const QSslCertificate self = QSslCertificate::fromPath(certs + u"/selfsigned.crt"_s).value(0);
+    test::ScriptedNntpServer tls;
+    ASSERT_TRUE(tls.startTls(self, QSslKey(&keyFile, QSsl::Ec)));
+    tls.holds = [&](const QByteArray &id) { return server.held.contains(id); };
+    s.CheckSSL = 1;
+    s.CheckPort = tls.port();
+    unchecked(u"self-signed"_s);
+    uploadQueue().clear();
+    s.CheckFingerprint = fingerprintText(self);
+    queueFile(u"pinned.bin"_s, randomData(kPart, 50));
+    ASSERT_TRUE(run());
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
+    EXPECT_EQ(tls.statsAsked.size(), 1);
+    s.CheckServer.clear();
+    s.CheckSSL = 0;
+    s.CheckFingerprint.clear();
+}
+
 TEST_F(PostRun, PartsThatWentOutUnansweredAreAskedForBeforeTheyGoAgain)
 {
     // A run was killed after parts 1 and 2 went out, before any answer was

@@ -945,7 +945,7 @@ TEST_F(Commands, MainWindowWhilePostingScreenshots)
 }
 
 
-// The settings' server page in each connection mode, the fill dialog and the
+// The settings' server page in each connection mode and with a check server, the fill dialog and the
 // update question, in English and in Dutch: TESSALY_SCREENSHOTS=<folder>.
 TEST(Screens, SettingsFillAndUpdate)
 {
@@ -971,6 +971,10 @@ TEST(Screens, SettingsFillAndUpdate)
                 settle();
                 settings.grab().save(folder + u"/settings-server-%1-%2.png"_s.arg(language).arg(mode));
             }
+            settings.txtCheckServer->setText(u"check.example.net"_s);
+            settings.cboCheckSsl->setCurrentIndex(1);
+            settle();
+            settings.grab().save(folder + u"/settings-check-server-%1.png"_s.arg(language));
         }
         {
             frmFillSegment fill(12);

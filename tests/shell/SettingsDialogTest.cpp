@@ -3,6 +3,7 @@
 #include "config/Language.h"
 #include "common/MessageTable.h"
 #include "config/SslTunnel.h"
+#include "engine/RunPlan.h"
 #include "platform/Processes.h"
 #include "shell/MainWindow.h"
 #include "shell/Prompts.h"
@@ -269,6 +270,47 @@ TEST_F(Settings, FingerprintIsCheckedBeforeAnythingIsStored)
     EXPECT_EQ(key(u"EnableSSL"_s), u"1"_s);
     d.cboSslMode->setCurrentIndex(0);
     EXPECT_FALSE(d.chkSSL->isChecked());
+}
+
+TEST_F(Settings, TheCheckServerIsEnteredOnTheServerPageAndCheckedBeforeItIsStored)
+{
+    frmSettings d;
+    // Greyed while it has no name; SSL brings the usual TLS port.
+    EXPECT_FALSE(d.txtCheckPort->isEnabled());
+    EXPECT_FALSE(d.txtCheckUsername->isEnabled());
+    d.txtCheckServer->setText(u"check.example.net"_s);
+    EXPECT_TRUE(d.txtCheckPort->isEnabled());
+    EXPECT_FALSE(d.txtCheckFingerprint->isEnabled()) << "only built-in TLS pins";
+    d.cboCheckSsl->setCurrentIndex(1);
+    EXPECT_EQ(d.txtCheckPort->text(), u"563"_s);
+    EXPECT_TRUE(d.txtCheckFingerprint->isEnabled());
+    const QByteArray before = test::readAll(settingsFile().path());
+    d.txtCheckFingerprint->setText(u"12:34"_s);
+    EXPECT_FALSE(d.cmdOk_Click());
+    d.txtCheckFingerprint->setText(QString(64, u'b'));
+    d.txtCheckPort->setText(u"70000"_s);
+    EXPECT_FALSE(d.cmdOk_Click());
+    EXPECT_EQ(test::readAll(settingsFile().path()), before);
+    d.txtCheckPort->setText(u"5563"_s);
+    d.cboCheckConnections->setCurrentIndex(2);
+    d.txtCheckUsername->setText(u"reader"_s);
+    d.txtCheckPassword->setText(u"s3cret"_s);
+    ASSERT_TRUE(d.cmdOk_Click());
+    EXPECT_EQ(key(u"CheckServer"_s), u"check.example.net"_s);
+    EXPECT_EQ(key(u"CheckPort"_s), u"5563"_s);
+    EXPECT_EQ(key(u"CheckSSL"_s), u"1"_s);
+    EXPECT_EQ(key(u"CheckFingerprint"_s), QString(64, u'b'));
+    EXPECT_EQ(key(u"CheckConnections"_s), u"3"_s);
+    EXPECT_EQ(key(u"CheckUsername"_s), u"reader"_s);
+    EXPECT_EQ(key(u"CheckPassword"_s), scramblePassword(u"s3cret"_s)); // never in clear text
+    const RunPlan plan = RunPlan::fromSettings(appSettings());
+    ASSERT_TRUE(plan.check.server.has_value());
+    EXPECT_EQ(plan.check.server->port, 5563);
+    EXPECT_EQ(plan.check.server->mode, SslMode::BuiltIn);
+    EXPECT_EQ(plan.check.connections, 3);
+    EXPECT_TRUE(plan.check.link.login);
+    EXPECT_EQ(plan.check.link.password, u"s3cret"_s);
+    EXPECT_FALSE(plan.server.host == u"check.example.net"_s);
 }
 
 TEST_F(Settings, LanguageFiles)

@@ -43,11 +43,11 @@ TEST(AppSettings, MissingFileIsCreatedWithEveryDefault)
 
     const QByteArray file = test::readAll(settingsFile().path());
     const QStringList keys = settingsKeys();
-    ASSERT_EQ(keys.size(), 58);
+    ASSERT_EQ(keys.size(), 65);
     // Each key once, in the order of the defaults.
     QList<QByteArray> lines = file.split('\n');
     lines.removeAll(QByteArray());
-    ASSERT_EQ(lines.size(), 59); // section line + 58 keys
+    ASSERT_EQ(lines.size(), 66); // section line + 65 keys
     EXPECT_EQ(lines[0], QByteArray("[Settings]"));
     for (int i = 0; i < keys.size(); ++i)
         EXPECT_TRUE(lines[i + 1].startsWith(QByteArray(keys[i].toUtf8() + '='))) << lines[i + 1].constData();
@@ -191,6 +191,8 @@ TEST(AppSettings, RepairsOnReading)
          [](const AppSettings &s) { EXPECT_EQ(s.speedHours, (QStringList{u"00"_s, u"09"_s, u"23"_s})); }},
         // Ports above 32767 are ordinary TCP ports.
         {u"Port"_s, u"50000"_s, [](const AppSettings &s) { EXPECT_EQ(s.Port, 50000); }},
+        {u"CheckConnections"_s, u"40"_s, [](const AppSettings &s) { EXPECT_EQ(s.CheckConnections, 25); }},
+        {u"CheckFingerprint"_s, u"not a pin"_s, [](const AppSettings &s) { EXPECT_EQ(s.CheckFingerprint, QString()); }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(qPrintable(c.key + u'=' + c.value));
@@ -234,12 +236,16 @@ TEST(AppSettings, PasswordScrambling)
     const QString all = u"Secret pass 123 }{|^&€"_s;
     EXPECT_EQ(scramblePassword(scramblePassword(all)), all);
 
+    // The check server's password is kept the same way.
     settingsWith({});
     appSettings().Password = u"hunter2"_s;
-    ASSERT_EQ(writeSettingKeys({u"Password"_s}), QString());
+    appSettings().CheckPassword = u"swordfish"_s;
+    ASSERT_EQ(writeSettingKeys({u"Password"_s, u"CheckPassword"_s}), QString());
     EXPECT_EQ(settingsFile().read(u"Settings"_s, u"Password"_s), scramblePassword(u"hunter2"_s));
+    EXPECT_EQ(settingsFile().read(u"Settings"_s, u"CheckPassword"_s), scramblePassword(u"swordfish"_s));
     ASSERT_TRUE(ReadINIFile());
     EXPECT_EQ(appSettings().Password, u"hunter2"_s);
+    EXPECT_EQ(appSettings().CheckPassword, u"swordfish"_s);
 }
 
 TEST(AppSettings, SslModesAndTheTunnelStartsOnlyInItsOwn)

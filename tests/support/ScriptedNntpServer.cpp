@@ -219,7 +219,8 @@ void ScriptedNntpServer::onLine(Session &s, const QByteArray &line)
         } else {
             if (held.contains(id) && forget && forget(id, asked))
                 held.remove(id);
-            reply(s, held.contains(id) ? "223 0 <" + id + ">\r\n" : QByteArray("430 no such article\r\n"));
+            const bool has = holds ? holds(id) : held.contains(id);
+            reply(s, has ? "223 0 <" + id + ">\r\n" : QByteArray("430 no such article\r\n"));
         }
     } else if (command == "GROUP") {
         s.groupChosen = true;

@@ -69,6 +69,9 @@ public:
     // how often that ID was asked for); `statReply` answers every STAT
     // alike; with `statNeedsGroup` STAT wants a GROUP first on each connection.
     QSet<QByteArray> held;
+    // Answers STAT instead of `held`: a server that sees what was posted
+    // elsewhere (a check server), or lacks some of it.
+    std::function<bool(const QByteArray &id)> holds;
     QHash<QByteArray, int> statsAsked;
     std::function<bool(const QByteArray &id, int asked)> forget;
     QByteArray statReply;
