@@ -83,6 +83,8 @@ void RunReporter::show(const PostLink &link, const UploadQueue &queue)
     QString description;
     if (state == State::BackingOff) {
         description = link.errorText();
+    } else if (firstCheckLink_ > 0 && n >= firstCheckLink_ && state != State::Retired) {
+        description = msg(300) + u": "_s + checkHost_; // whose rows these are
     } else if (const Attempt *a = link.attempt(); a && link.sendingArticle()) {
         if (const int row = queue.rowOf(a->item))
             description = queue.item(row).subject + u" ("_s + QString::number(a->part) + u'/'

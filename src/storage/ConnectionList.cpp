@@ -21,7 +21,7 @@ void ConnectionList::rebuild(int connections, int checkConnections)
     for (int i = 1; i <= connections; ++i)
         rows_.append({QString::number(i), StatusIcon::Offline, msg(94), QString(), 0, kbPerSecond(0)});
     for (int i = 1; i <= checkConnections_; ++i)
-        rows_.append({u"C"_s + QString::number(i), StatusIcon::Offline, msg(94), QString(), 0, kbPerSecond(0)});
+        rows_.append({QString::number(connections + i), StatusIcon::Offline, msg(94), QString(), 0, kbPerSecond(0)});
     rows_.append({u"RarPar"_s, StatusIcon::RarParIdle, msg(110), QString(), 0, QString()});
     endResetModel();
 }

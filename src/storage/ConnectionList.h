@@ -1,6 +1,7 @@
 // The connection list: one row per posting connection (1..N), one per
-// connection to a server that makes the post checks ("C1".."Cn", while a
-// run has them), and a last row for the Rar & Par job runner. The posting engine and the job runner write
+// connection to a server that makes the post checks (N+1.., while a run has
+// them; the log numbers them so too), and a last row for the Rar & Par job
+// runner. The posting engine and the job runner write
 // its cells; the main window shows it with a progress bar in column 3.
 #pragma once
 

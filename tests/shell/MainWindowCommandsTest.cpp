@@ -906,10 +906,16 @@ TEST_F(Commands, MainWindowWhilePostingScreenshots)
     QDir().mkpath(folder);
     test::ScriptedNntpServer server;
     ASSERT_TRUE(server.start());
+    test::ScriptedNntpServer checker; // the checks go to a second server (rows 5 and 6)
+    ASSERT_TRUE(checker.start());
+    checker.holds = [&](const QByteArray &id) { return server.held.contains(id); };
     AppSettings &s = appSettings();
     s.Port = server.port();
     s.Connections = 4;
     s.setMaxLines(1000);
+    s.CheckServer = u"127.0.0.1"_s;
+    s.CheckPort = checker.port();
+    s.CheckConnections = 2;
     for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
         if (language != u"English"_s) {
             ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
@@ -941,6 +947,7 @@ TEST_F(Commands, MainWindowWhilePostingScreenshots)
         window->StartOrStop();
         spin(100);
     }
+    s.CheckServer.clear();
     messageTable().SetEnglishLang();
 }
 
