@@ -4,7 +4,7 @@
 //   build/bench/bench_encode --benchmark_min_time=0.5
 #include "common/AppState.h"
 #include "engine/Article.h"
-#include "engine/Crc32.h"
+#include "common/Crc32.h"
 #include "engine/yEnc.h"
 
 #include <QCoreApplication>

@@ -11,7 +11,7 @@
 #include "common/MessageTable.h"
 #include "config/Language.h"
 #include "config/SslTunnel.h"
-#include "engine/Crc32.h"
+#include "common/Crc32.h"
 #include "engine/yEnc.h"
 #include "platform/ProgramFolder.h"
 #include "rarpar/JobFile.h"

@@ -3,7 +3,7 @@
 #include "common/AppState.h"
 #include "common/GeneralFunc.h"
 #include "common/Log.h"
-#include "engine/Crc32.h"
+#include "common/Crc32.h"
 #include "engine/yEnc.h"
 #include "platform/FileNames.h"
 #include "platform/PartFiles.h"

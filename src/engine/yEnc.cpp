@@ -1,7 +1,7 @@
 #include "engine/yEnc.h"
 
-#include "engine/CpuFeatures.h"
-#include "engine/KernelChoice.h"
+#include "common/CpuFeatures.h"
+#include "common/KernelChoice.h"
 #include "engine/yEncScalar.h"
 
 namespace tessaly {

@@ -11,7 +11,7 @@
 #include "config/Language.h"
 #include "common/MessageTable.h"
 #include "config/SslTunnel.h"
-#include "engine/Crc32.h"
+#include "common/Crc32.h"
 #include "engine/Verifier.h"
 #include "engine/yEnc.h"
 #include "platform/ProgramFolder.h"

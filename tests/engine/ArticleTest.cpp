@@ -1,6 +1,6 @@
 #include "common/AppState.h"
 #include "engine/Article.h"
-#include "engine/Crc32.h"
+#include "common/Crc32.h"
 #include "platform/PartFiles.h"
 #include "storage/AppSettings.h"
 #include "storage/MessageIds.h"

@@ -1,4 +1,4 @@
-#include "engine/Crc32.h"
+#include "common/Crc32.h"
 #include "support/TestEnvironment.h"
 
 #include <QRandomGenerator>

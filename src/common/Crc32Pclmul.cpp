@@ -3,7 +3,7 @@
 // last 16 bytes of state plus the tail finish in the table loop. The fold
 // constants are x^(d+32) and x^(d-32) mod P, bit-reflected and shifted left
 // by one, for the fold distance d in bits.
-#include "engine/Crc32.h"
+#include "common/Crc32.h"
 
 #include <immintrin.h>
 

@@ -1,6 +1,6 @@
 // CRC-32 folding with VPCLMULQDQ on 256-bit registers: four accumulators of
 // two lanes take 128 bytes per round. See Crc32Pclmul.cpp for the method.
-#include "engine/Crc32.h"
+#include "common/Crc32.h"
 
 #include <immintrin.h>
 

@@ -1,7 +1,7 @@
-#include "engine/Crc32.h"
+#include "common/Crc32.h"
 
-#include "engine/CpuFeatures.h"
-#include "engine/KernelChoice.h"
+#include "common/CpuFeatures.h"
+#include "common/KernelChoice.h"
 #include "platform/SafeFiles.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // CRC-32 folding with VPCLMULQDQ on 512-bit registers: four accumulators of
 // four lanes take 256 bytes per round, then fold into one 256-bit register
 // for the finish the 256-bit kernel's method uses. See Crc32Pclmul.cpp.
-#include "engine/Crc32.h"
+#include "common/Crc32.h"
 
 #include <immintrin.h>
 

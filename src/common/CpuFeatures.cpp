@@ -1,4 +1,4 @@
-#include "engine/CpuFeatures.h"
+#include "common/CpuFeatures.h"
 
 #if TESSALY_X86 && (defined(__GNUC__) || defined(__clang__))
 #include <cpuid.h>
