@@ -1,5 +1,5 @@
 # What `cmake --install` puts where, and the Debian package CPack makes of it.
-#   bin/tessaly-poster
+#   bin/tessaly-poster, bin/tessaly-par2
 #   share/tessaly-poster/Languages/*.lng, share/tessaly-poster/Stunnel/stunnel_tessaly
 #   share/applications, share/metainfo, share/icons/hicolor, share/man/man1 (gzipped),
 #   share/doc/tessaly-poster/copyright
@@ -8,7 +8,7 @@ include(GNUInstallDirs)
 set(TESSALY_APP_ID net.tessaly.Poster)
 set(TESSALY_SHARE "${CMAKE_INSTALL_DATADIR}/tessaly-poster")
 
-install(TARGETS tessaly-poster RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(TARGETS tessaly-poster tessaly-par2 RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/resources/Languages/" DESTINATION "${TESSALY_SHARE}/Languages"
         FILES_MATCHING PATTERN "*.lng")
 install(PROGRAMS "${PROJECT_SOURCE_DIR}/resources/stunnel/stunnel_tessaly" DESTINATION "${TESSALY_SHARE}/Stunnel")

@@ -9,7 +9,7 @@ FLOORS = {
     "platform": 1,
     "common": 2,
     "storage": 3,
-    "engine": 4, "config": 4, "rarpar": 4,
+    "engine": 4, "config": 4, "rarpar": 4, "par2": 4,
     "application": 5,
     "shell": 6,
 }

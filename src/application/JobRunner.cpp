@@ -3,11 +3,13 @@
 #include "application/Collection.h"
 #include "common/Log.h"
 #include "common/MessageTable.h"
+#include "par2/CreateCommand.h"
 #include "rarpar/FileLists.h"
 #include "rarpar/JobOptions.h"
 #include "rarpar/JobFile.h"
 #include "rarpar/JobTree.h"
 #include "rarpar/TempFolders.h"
+#include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
@@ -230,7 +232,7 @@ void JobRunner::start()
             : rarWords.value(dash + 1).endsWith(u".zip"_s, Qt::CaseInsensitive) ? Packer::Zip
                                                                               : Packer::Rar;
         rarProgram_ = packer_ == Packer::None ? QString() : findTool(packer_ == Packer::Zip ? u"zip"_s : u"rar"_s);
-        par2Program_ = findTool(u"par2"_s);
+        par2Program_ = par2ProgramFor(leaves.at(1));
         if ((packer_ != Packer::None && rarProgram_.isEmpty()) || par2Program_.isEmpty()) {
             AddLog(0, par2Program_.isEmpty() ? u"The recovery tool (par2) was not found."_s
                       : packer_ == Packer::Zip ? u"The ZIP archiver (zip) was not found."_s
@@ -465,7 +467,7 @@ void JobRunner::received(const QString &chunk)
 void JobRunner::toolEnded(const ConsoleResult &result)
 {
     silence_.stop();
-    const QString tool = !rarPhase_ ? u"par2"_s : packer_ == Packer::Zip ? u"zip"_s : u"rar"_s;
+    const QString tool = !rarPhase_ ? QFileInfo(par2Program_).fileName() : packer_ == Packer::Zip ? u"zip"_s : u"rar"_s;
     if (result.stopped && silent_) {
         AddLog(0, u"%1 wrote nothing for %2 seconds and was stopped: %3"_s.arg(tool).arg(g_silenceBound / 1000).arg(
                       result.lastLine.isEmpty() ? u"(no output)"_s : result.lastLine),
@@ -538,6 +540,21 @@ void JobRunner::toolEnded(const ConsoleResult &result)
     }
     host_.enableStartTimer();
     end(Outcome::Done);
+}
+
+QString JobRunner::par2ProgramFor(const QString &arguments)
+{
+    // The program's own creator makes every set it understands (all that
+    // the job dialog writes); anything else, or the user's choice, goes to
+    // the outside tool.
+    if (appSettings().Par2Tool != u"outside"_s && par2::parseCreate(splitArguments(arguments))) {
+        const QString builtin = findBuiltinPar2();
+        if (!builtin.isEmpty())
+            return builtin;
+        AddLog(0, u"The program's own PAR2 creator (tessaly-par2) was not found; the outside par2 is used."_s,
+               LogColour::Orange);
+    }
+    return findTool(u"par2"_s);
 }
 
 void JobRunner::startPar2()

@@ -81,6 +81,7 @@ private:
     bool prepareZip(const QString &archive, const QStringList &inputs, const QStringList &skipped);
     bool startTool(const QString &program, const QStringList &arguments, const QString &input = {});
     void startPar2();
+    static QString par2ProgramFor(const QString &arguments);
     void abort(Outcome outcome);
     void end(Outcome outcome);
     void setAction(const QString &text);

@@ -308,6 +308,7 @@ constexpr EnglishText kEnglish[] = {
     {300, u"Post check server"},
     {301, u"Posted, not checked: %1"},
     {302, u"empty: the posting server checks"},
+    {303, u"Make PAR2 files with the outside par2 program"},
 };
 static_assert(std::size(kEnglish) == MessageTable::SlotCount);
 
@@ -325,6 +326,7 @@ constexpr MessageTable::Section kSections[] = {
     {u"RarParNames", 285, 296},
     {u"Obfuscation", 297, 299},
     {u"CheckServer", 300, 302},
+    {u"Par2Tool", 303, 303},
 };
 
 bool inRange(int slot)

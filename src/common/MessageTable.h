@@ -14,7 +14,7 @@ class MessageTable
 {
 public:
     static constexpr int FirstSlot = 9;
-    static constexpr int LastSlot = 302;
+    static constexpr int LastSlot = 303;
     // Slots from here on came later: a language file without them keeps
     // them English.
     static constexpr int FirstAddedSlot = 248;

@@ -4,6 +4,7 @@
 #include "rarpar/FileLists.h"
 #include "rarpar/TempFolders.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -23,6 +24,30 @@ QString findTool(const QString &name)
     if (local.isFile() && local.isExecutable())
         return local.absoluteFilePath();
     return QStandardPaths::findExecutable(file);
+}
+
+namespace {
+QString g_builtinPar2;
+} // namespace
+
+QString findBuiltinPar2()
+{
+    if (!g_builtinPar2.isEmpty())
+        return g_builtinPar2;
+#ifdef Q_OS_WIN
+    const QString file = u"tessaly-par2.exe"_s;
+#else
+    const QString file = u"tessaly-par2"_s;
+#endif
+    const QFileInfo beside(QCoreApplication::applicationDirPath() + u'/' + file);
+    if (beside.isFile() && beside.isExecutable())
+        return beside.absoluteFilePath();
+    return QStandardPaths::findExecutable(file);
+}
+
+void setBuiltinPar2(const QString &path)
+{
+    g_builtinPar2 = path;
 }
 
 QStringList splitArguments(const QString &arguments)

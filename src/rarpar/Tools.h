@@ -10,6 +10,10 @@ namespace tessaly {
 // The tool's path: the program folder first, then PATH; empty when neither
 // has it. name is "rar" or "par2" (".exe" is added on Windows).
 QString findTool(const QString &name);
+// The program's own PAR2 creator (tessaly-par2): beside the program, then on
+// PATH; empty when neither has it. Tests name the one they built.
+QString findBuiltinPar2();
+void setBuiltinPar2(const QString &path);
 
 // Splits an argument string at blanks outside double quotes; the quotes go,
 // a doubled quote inside them stands for one. Nothing else is special.

@@ -214,9 +214,11 @@ frmSettings::frmSettings(QWidget *parent)
     chkUpdate = box(237, s.CheckUpdates);
     chkHideSeparators = box(238, s.HideSeparators);
     chkStoreRarPar = box(247, s.StoreRarPar);
+    chkOutsidePar2 = new QCheckBox(caption(303));
+    chkOutsidePar2->setChecked(s.Par2Tool == u"outside"_s);
     auto *miscLayout = new QVBoxLayout(miscBox);
     for (QCheckBox *c : {chkNoConfirm, chkStoreGroups, chkNZBOptOn, chkRemoveSuccess, chkUpdate, chkHideSeparators,
-                         chkStoreRarPar})
+                         chkStoreRarPar, chkOutsidePar2})
         miscLayout->addWidget(c);
     auto *languageBox = new QGroupBox(caption(243));
     cboLanguage = new QComboBox;
@@ -478,6 +480,7 @@ bool frmSettings::cmdOk_Click()
     s.SpeedScheduler = chkSpeedScheduler->isChecked() ? 1 : 0;
     s.LimitSpeed = txtSpeed->text().toInt();
     s.StoreRarPar = chkStoreRarPar->isChecked() ? 1 : 0;
+    s.Par2Tool = chkOutsidePar2->isChecked() ? u"outside"_s : u"builtin"_s;
 
     QString items;
     for (int h = 0; h < 24; ++h)

@@ -75,6 +75,7 @@ public:
     QCheckBox *chkUpdate = nullptr;
     QCheckBox *chkHideSeparators = nullptr;
     QCheckBox *chkStoreRarPar = nullptr;
+    QCheckBox *chkOutsidePar2 = nullptr;
     QCheckBox *chkSpeedScheduler = nullptr;
     QLineEdit *txtSpeed = nullptr;
     QComboBox *cboLanguage = nullptr;

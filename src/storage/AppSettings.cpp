@@ -102,6 +102,7 @@ const KeyDef kKeys[] = {
     {u"CheckUsername", Kind::Text, &S::CheckUsername, true},
     {u"CheckPassword", Kind::Text, &S::CheckPassword, true},
     {u"CheckConnections", Kind::Int32, &S::CheckConnections, true},
+    {u"Par2Tool", Kind::Text, &S::Par2Tool, true},
 };
 
 const KeyDef *findKey(const QString &name)
@@ -418,6 +419,13 @@ bool ReadINIFile()
         repaired << u"CheckFingerprint"_s;
     }
     s.SSLTunnel = s.SSLTunnel != 0 ? 1 : 0;
+    if (s.Par2Tool.compare(u"outside"_s, Qt::CaseInsensitive) == 0)
+        s.Par2Tool = u"outside"_s;
+    else if (s.Par2Tool != u"builtin"_s) {
+        if (!s.Par2Tool.isEmpty())
+            repaired << u"Par2Tool"_s;
+        s.Par2Tool = u"builtin"_s;
+    }
     if (!s.SSLFingerprint.trimmed().isEmpty() && normalizedFingerprint(s.SSLFingerprint).isEmpty()) {
         LogError(ErrorCode::TypeMismatch, u"SSLFingerprint = \"%1\" is not a SHA-256 fingerprint (64 hex digits); "
                                           u"no certificate is pinned"_s.arg(s.SSLFingerprint.left(100)));

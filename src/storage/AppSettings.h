@@ -92,6 +92,9 @@ struct AppSettings
     QString CheckPassword;
     bool checkPasswordInStore = false;
     int CheckConnections = 1;
+    // Who makes the PAR2 files of Rar & Par jobs: "builtin" (this program's
+    // own creator) or "outside" (the par2 program, as before).
+    QString Par2Tool = QStringLiteral("builtin");
 
     // Derived values.
     qint64 PartSize = 3000 * 128; // MaxLines x 128 bytes

@@ -185,7 +185,8 @@ TEST_F(JobRun, StopDuringEitherToolRemovesTheFolderAndKeepsTheJob)
 
 TEST_F(JobRun, AFailingToolIsAFailureAndTheJobStays)
 {
-    // A stand-in for a recovery tool that meets a full disk.
+    // A stand-in for the outside recovery tool that meets a full disk.
+    appSettings().Par2Tool = u"outside"_s;
     const QString fake = test::homeFile(u"par2"_s);
     test::writeAll(fake, "#!/bin/sh\necho 'Opening: x'\necho 'Could not write to disk: No space left on device' >&2\nexit 1\n");
     QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

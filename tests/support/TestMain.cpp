@@ -4,6 +4,7 @@
 #include "common/AppState.h"
 #include "engine/RunPlan.h"
 #include "platform/ProgramFolder.h"
+#include "rarpar/Tools.h"
 
 #ifdef TESSALY_GUI_TESTS
 #include "shell/Prompts.h"
@@ -128,5 +129,7 @@ int main(int argc, char **argv)
     ::testing::InitGoogleTest(&argc, argv);
     TestApplication app(argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new tessaly::test::ResetListener);
+    // Rar & Par jobs make their recovery files with the creator built beside the tests.
+    tessaly::setBuiltinPar2(QStringLiteral(TESSALY_PAR2_TOOL));
     return RUN_ALL_TESTS();
 }
