@@ -1,7 +1,7 @@
 # What `cmake --install` puts where, and the Debian package CPack makes of it.
 #   bin/tessaly-poster, bin/tessaly-par2
 #   share/tessaly-poster/Languages/*.lng, share/tessaly-poster/Stunnel/stunnel_tessaly
-#   share/applications, share/metainfo, share/icons/hicolor, share/man/man1 (gzipped),
+#   share/applications, share/metainfo, share/icons/hicolor, share/man/man1 (both pages, gzipped),
 #   share/doc/tessaly-poster/copyright
 include(GNUInstallDirs)
 
@@ -17,13 +17,17 @@ install(FILES "${PROJECT_SOURCE_DIR}/resources/desktop/${TESSALY_APP_ID}.desktop
 configure_file("${PROJECT_SOURCE_DIR}/resources/desktop/${TESSALY_APP_ID}.metainfo.xml"
                "${CMAKE_BINARY_DIR}/${TESSALY_APP_ID}.metainfo.xml" @ONLY)
 install(FILES "${CMAKE_BINARY_DIR}/${TESSALY_APP_ID}.metainfo.xml" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
-# The man page compressed, as Debian's policy asks (-n: the same bytes at every build).
-set(_man_gz "${CMAKE_BINARY_DIR}/tessaly-poster.1.gz")
-add_custom_command(OUTPUT "${_man_gz}"
-  COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh "${PROJECT_SOURCE_DIR}/app/tessaly-poster.1" "${_man_gz}"
-  DEPENDS "${PROJECT_SOURCE_DIR}/app/tessaly-poster.1" VERBATIM)
-add_custom_target(tessaly_man ALL DEPENDS "${_man_gz}")
-install(FILES "${_man_gz}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+# The man pages compressed, as Debian's policy asks (-n: the same bytes at every build).
+set(_man_pages)
+foreach(_page tessaly-poster tessaly-par2)
+  set(_man_gz "${CMAKE_BINARY_DIR}/${_page}.1.gz")
+  add_custom_command(OUTPUT "${_man_gz}"
+    COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh "${PROJECT_SOURCE_DIR}/app/${_page}.1" "${_man_gz}"
+    DEPENDS "${PROJECT_SOURCE_DIR}/app/${_page}.1" VERBATIM)
+  list(APPEND _man_pages "${_man_gz}")
+  install(FILES "${_man_gz}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+endforeach()
+add_custom_target(tessaly_man ALL DEPENDS ${_man_pages})
 install(FILES "${PROJECT_SOURCE_DIR}/resources/copyright" DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/tessaly-poster")
 
 # The icon: the SVG, and PNGs of the usual sizes rendered from it.
@@ -59,7 +63,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "stunnel4")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "par2, rar")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "rar, par2")
 set(CPACK_DEBIAN_COMPRESSION_TYPE gzip)
 set(CPACK_GENERATOR DEB)
 include(CPack)

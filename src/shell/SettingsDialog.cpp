@@ -528,7 +528,7 @@ bool frmSettings::cmdOk_Click()
                                             u"PostCheck"_s, u"PostCheckDelay"_s, u"PostCheckTries"_s,
                                             u"SSLNoVerify"_s, u"SSLTunnel"_s, u"SSLFingerprint"_s,
                                             u"CheckServer"_s, u"CheckPort"_s, u"CheckSSL"_s, u"CheckFingerprint"_s,
-                                            u"CheckUsername"_s, u"CheckPassword"_s, u"CheckConnections"_s});
+                                            u"CheckUsername"_s, u"CheckPassword"_s, u"CheckConnections"_s, u"Par2Tool"_s});
     if (!error.isEmpty())
         LogError(ErrorCode::FileIo, error);
     if (languageChanged && onLanguageChanged)

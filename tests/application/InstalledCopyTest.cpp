@@ -105,7 +105,7 @@ void expectAWorkingCopy(const QString &root)
     EXPECT_EQ(run(program, {u"/F"_s, u"/nonexistent"_s, u"/P"_s, u"/C"_s}, own).status, 1);
     EXPECT_TRUE(QFileInfo::exists(root + u"/userdata/TessalyPoster/Settings.ini"_s));
     EXPECT_EQ(QDir(root + u"/usr/bin"_s).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-              QStringList{u"tessaly-poster"_s});
+              (QStringList{u"tessaly-par2"_s, u"tessaly-poster"_s}));
 }
 
 } // namespace
@@ -126,7 +126,8 @@ TEST(Installed, LayoutDesktopFilesAndAHeadlessPost)
                                 u"/icons/hicolor/scalable/apps/tessaly-poster.svg"_s,
                                 u"/icons/hicolor/48x48/apps/tessaly-poster.png"_s,
                                 u"/icons/hicolor/256x256/apps/tessaly-poster.png"_s,
-                                u"/man/man1/tessaly-poster.1.gz"_s, u"/doc/tessaly-poster/copyright"_s})
+                                u"/man/man1/tessaly-poster.1.gz"_s, u"/man/man1/tessaly-par2.1.gz"_s,
+                                u"/doc/tessaly-poster/copyright"_s})
         EXPECT_TRUE(QFileInfo(share + file).size() > 0) << qPrintable(file);
     EXPECT_FALSE(QFileInfo::exists(share + u"/man/man1/tessaly-poster.1"_s)); // only compressed
     // Opening files from a file manager hands them to the program.

@@ -636,6 +636,8 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
     const QString out2 = test::homeFile(u"Out/Tessaly_Temp0002/"_s);
     ASSERT_TRUE(QFileInfo::exists(out1 + u"My Holiday.part3.rar"_s));
     ASSERT_TRUE(QFileInfo::exists(out2 + u"Docs.zip"_s));
+    // The recovery files are the program's own creator's.
+    EXPECT_TRUE(test::readAll(out1 + u"My Holiday.par2"_s).contains("Created by Tessaly Poster version"));
 
     // One article of the middle volume is taken off the server: nzbget must
     // repair it from the recovery files, then unpack the set.

@@ -44,6 +44,7 @@
 #include <QTreeWidget>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <QPushButton>
@@ -952,7 +953,7 @@ TEST_F(Commands, MainWindowWhilePostingScreenshots)
 }
 
 
-// The settings' server page in each connection mode and with a check server, the fill dialog and the
+// The settings' server page in each connection mode and with a check server, its Miscellaneous page, the fill dialog and the
 // update question, in English and in Dutch: TESSALY_SCREENSHOTS=<folder>.
 TEST(Screens, SettingsFillAndUpdate)
 {
@@ -982,6 +983,9 @@ TEST(Screens, SettingsFillAndUpdate)
             settings.cboCheckSsl->setCurrentIndex(1);
             settle();
             settings.grab().save(folder + u"/settings-check-server-%1.png"_s.arg(language));
+            settings.findChild<QTabWidget *>()->setCurrentIndex(1);
+            settle();
+            settings.grab().save(folder + u"/settings-misc-%1.png"_s.arg(language));
         }
         {
             frmFillSegment fill(12);

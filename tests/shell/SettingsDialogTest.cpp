@@ -295,7 +295,10 @@ TEST_F(Settings, TheCheckServerIsEnteredOnTheServerPageAndCheckedBeforeItIsStore
     d.cboCheckConnections->setCurrentIndex(2);
     d.txtCheckUsername->setText(u"reader"_s);
     d.txtCheckPassword->setText(u"s3cret"_s);
+    EXPECT_FALSE(d.chkOutsidePar2->isChecked()); // the program's own creator by default
+    d.chkOutsidePar2->click();
     ASSERT_TRUE(d.cmdOk_Click());
+    EXPECT_EQ(key(u"Par2Tool"_s), u"outside"_s);
     EXPECT_EQ(key(u"CheckServer"_s), u"check.example.net"_s);
     EXPECT_EQ(key(u"CheckPort"_s), u"5563"_s);
     EXPECT_EQ(key(u"CheckSSL"_s), u"1"_s);
