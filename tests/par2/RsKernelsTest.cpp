@@ -18,7 +18,7 @@ struct Aligned
 {
     explicit Aligned(std::size_t n)
         : size(n)
-        , data(static_cast<std::uint8_t *>(std::aligned_alloc(rs::kAlign, n)))
+        , data(static_cast<std::uint8_t *>(std::aligned_alloc(rs::kAlign, (n + rs::kAlign - 1) / rs::kAlign * rs::kAlign)))
     {
     }
     ~Aligned() { std::free(data); }
