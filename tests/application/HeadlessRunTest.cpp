@@ -4,6 +4,7 @@
 #include "engine/RunPlan.h"
 #include "rarpar/JobFile.h"
 #include "rarpar/JobTree.h"
+#include "rarpar/Tools.h"
 #include "storage/AppSettings.h"
 #include "storage/ProfileFile.h"
 #include "storage/QueueFile.h"
@@ -338,7 +339,9 @@ TEST_F(Headless, RunsWaitingRarParJobsThenPostsTheirResults)
     const QString fake = test::homeFile(u"par2"_s);
     test::writeAll(fake, "#!/bin/sh\necho 'No space left on device'\nexit 1\n");
     QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    setBuiltinPar2(fake);
     EXPECT_EQ(run({u"/P"_s, u"/C"_s}), ExitSomeFailed);
+    setBuiltinPar2(QStringLiteral(TESSALY_PAR2_TOOL));
     EXPECT_TRUE(logHas(u"par2 failed with exit status 1: No space left on device"_s));
     EXPECT_EQ(server.accepted().size(), 0);
     EXPECT_EQ(test::readAll(jobFilePath()).count("Image=\"1\""), 2);
