@@ -5,7 +5,9 @@ Each mutant in scripts/mutants.txt (a comparison flipped, a bound off by one,
 a condition dropped, a call removed, a state not saved) is applied alone to a
 scratch copy of the tracked files, built incrementally there (ccache keeps
 that quick) and run against the fast tests (core_tests and gui_tests; the
-INN2 suite too for mutants marked e2e), each within a time bound. A mutant is
+INN2 suite too for mutants marked e2e), each within a time bound. The copy
+may be a clone that is already built (its build/): then only what a mutant
+touches is rebuilt. A mutant is
 killed when a test fails, survived when every test passes, timed out when the
 tests do not end in time. Prints the tally and the survivors with file and line.
 
@@ -51,8 +53,8 @@ def chosen(spec, count):
 
 
 def sync(scratch):
-    """Copies the tracked files that differ, keeping their times, so the
-    scratch build rebuilds only what changed."""
+    """Copies the tracked files that differ (as new files, so the scratch
+    build sees them changed); the others are left alone and not rebuilt."""
     files = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, check=True, capture_output=True).stdout
     for name in files.decode().split("\0"):
         if not name:
@@ -63,7 +65,8 @@ def sync(scratch):
         if target.exists() and filecmp.cmp(source, target, shallow=False):
             continue
         target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(source, target)
+        shutil.copyfile(source, target)
+        shutil.copymode(source, target)
 
 
 def run(command, cwd, timeout, env=None):
@@ -130,8 +133,10 @@ def main():
 
     mutants = load_mutants()
     numbers = chosen(args.only, len(mutants))
-    scratch = Path(args.scratch).resolve()
-    tree, build_dir = scratch / "tree", scratch / "build"
+    # The copy at the folder's top and its build below it, as a clone and its
+    # build/ are laid out: a clone already built (CI's) is reused as it is.
+    tree = Path(args.scratch).resolve()
+    build_dir = tree / "build"
     tree.mkdir(parents=True, exist_ok=True)
     sync(tree)
     for m in mutants:
