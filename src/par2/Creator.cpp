@@ -390,7 +390,9 @@ bool Creator::plan()
     report_.recoverySlices = recovery;
 
     // The batches: up to kLanes files at a time, a slice of each in turn.
-    impl.perBatch = int(std::clamp<std::size_t>(kBatchBytes / impl.padded, 1, kMostPerBatch));
+    // (No more than the set has: a small set gets small buffers.)
+    impl.perBatch = int(std::clamp<std::size_t>(kBatchBytes / impl.padded, 1,
+                                                std::min<std::size_t>(kMostPerBatch, std::size_t(total))));
     {
         std::vector<int> active, next;
         std::size_t queued = 0;

@@ -60,7 +60,9 @@ protected:
         int status = -1;
         QObject::connect(&headless, &HeadlessRun::finished, [&](int s) { status = s; });
         headless.start();
-        QDeadlineTimer deadline(20000);
+        // Generous: the jobs' tools run at idle priority, and a loaded machine
+        // (the sanitizer suite) gives them little.
+        QDeadlineTimer deadline(60000);
         while (status < 0 && !deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             if (during)
