@@ -9,6 +9,7 @@
 #include "rarpar/JobTree.h"
 #include "storage/AppSettings.h"
 #include "storage/ConnectionList.h"
+#include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 
 #include <QDateTime>
@@ -31,6 +32,7 @@ void resetProcessState()
     Clock::setInstance(nullptr);
     resetProgramFolder();
     uploadQueue().clear();
+    forgetQueueLoadProblem();
     messageTable().SetEnglishLang();
     appSettings() = defaultSettings();
     setTunnelStarter({});

@@ -320,6 +320,11 @@ QString queueLoadProblem()
     return loadProblem();
 }
 
+void forgetQueueLoadProblem()
+{
+    loadProblem().clear();
+}
+
 int LoadStartXML()
 {
     loadProblem().clear();

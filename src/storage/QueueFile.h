@@ -39,5 +39,7 @@ int LoadStartXML();
 // Why the last LoadStartXML() could not read the file, and where it was kept;
 // empty when it was read (or there was none).
 QString queueLoadProblem();
+// Forgets it (a fresh start of the process state).
+void forgetQueueLoadProblem();
 
 } // namespace tessaly
