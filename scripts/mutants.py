@@ -42,11 +42,11 @@ def load_mutants():
     return mutants
 
 
-def chosen(spec, count):
-    if not spec:
+def chosen(wanted, count):
+    if not wanted:
         return list(range(1, count + 1))
     picked = []
-    for part in spec.split(","):
+    for part in wanted.split(","):
         first, _, last = part.partition("-")
         picked += range(int(first), int(last or first) + 1)
     return [n for n in picked if 1 <= n <= count]
