@@ -183,7 +183,7 @@ bool applyServerSwitches(const QString &server, bool ssl, const QString &user, c
         int port = ssl ? 563 : 119;
         const qsizetype colon = server.lastIndexOf(u':');
         const bool bracketed = server.startsWith(u'[');
-        if (colon > 0 && (bracketed ? server.at(colon - 1) == u']' : server.indexOf(u':') == colon)) {
+        if (colon >= 0 && (bracketed ? colon > 0 && server.at(colon - 1) == u']' : server.indexOf(u':') == colon)) {
             bool ok = false;
             port = server.mid(colon + 1).toInt(&ok);
             if (!ok || port < 1 || port > 65535) {

@@ -1,5 +1,6 @@
 #include "application/CommandLine.h"
 #include "common/Log.h"
+#include "storage/AppSettings.h"
 #include "storage/UploadQueue.h"
 #include "support/TestEnvironment.h"
 
@@ -99,6 +100,31 @@ TEST(CommandLine, AnUnknownSwitchIsSetAsideWithItsWords)
         (void)CheckCMDData(parseCommandLine(QStringList{u"/P"_s} + args), &o);
         EXPECT_TRUE(o.obfuscate) << qPrintable(args.join(u' '));
         EXPECT_FALSE(o.postNzb) << qPrintable(args.join(u' '));
+    }
+}
+
+TEST(CommandLine, ServerSwitches)
+{
+    struct Case
+    {
+        QString server;
+        bool ssl;
+        bool ok;
+        QString host;
+        int port;
+    };
+    for (const Case &c : {Case{u"news.example.org"_s, false, true, u"news.example.org"_s, 119},
+                          Case{u"news.example.org"_s, true, true, u"news.example.org"_s, 563},
+                          Case{u"[::1]:8119"_s, false, true, u"::1"_s, 8119},
+                          Case{u"news:65535"_s, false, true, u"news"_s, 65535},
+                          Case{u"news:65536"_s, false, false, {}, 0}, Case{u"news:0"_s, false, false, {}, 0},
+                          Case{u":119"_s, false, false, {}, 0}}) {
+        appSettings().Server.clear();
+        EXPECT_EQ(applyServerSwitches(c.server, c.ssl, {}, {}), c.ok) << qPrintable(c.server);
+        if (c.ok) {
+            EXPECT_EQ(appSettings().Server, c.host);
+            EXPECT_EQ(appSettings().Port, c.port);
+        }
     }
 }
 

@@ -218,6 +218,7 @@ TEST(Par2Create, CommandLinesAndSetsItDoesNotMake)
     EXPECT_TRUE(c->uniform);
     EXPECT_EQ(recoveryCount(1504, 10), 150);
     EXPECT_EQ(recoveryCount(3, 10), 1);
+    EXPECT_EQ(recoveryCount(15, 10), 2); // 1.5 rounds up, as the common tool rounds
 
     // Sets it cannot make: nothing but empty files, more blocks than the
     // format holds, a file that is not there.
