@@ -135,8 +135,8 @@ QString tunnelLogPath()
     return tunnelFolder() + u"/stunnel.log"_s;
 }
 
-// Whether something listens on 127.0.0.1:port, from the kernel's table
-// (asking with a connection would make the tunnel connect to the server).
+} // namespace
+
 bool listensOnLoopback(int port)
 {
 #ifdef Q_OS_LINUX
@@ -156,7 +156,6 @@ bool listensOnLoopback(int port)
 #endif
 }
 
-} // namespace
 
 QString tunnelRefusal()
 {

@@ -37,5 +37,8 @@ QString tunnelRefusal();
 bool stopTunnel();
 // The tunnel processes stopTunnel() would end.
 QList<qint64> tunnelProcesses();
+// Whether something listens on 127.0.0.1:port, from the kernel's table
+// (asking with a connection would make the tunnel connect to the server).
+bool listensOnLoopback(int port);
 
 } // namespace tessaly

@@ -73,7 +73,7 @@ TEST(CommandLine, AnUnknownSwitchIsSetAsideWithItsWords)
         {{u"/Z"_s, u"summer"_s, u"--obscure"_s}, u"summer.nzb"_s, {}, {u"--obscure"_s}},
         {{u"-x"_s, u"its value"_s, u"/Z"_s, u"summer"_s}, u"summer.nzb"_s, {}, {u"-x its value"_s}},
         {{u"/H"_s, u"AC/DC"_s, u"live"_s, u"/Q"_s, u"9"_s, u"/Z"_s, u"a/b"_s}, u"a/b.nzb"_s, u"AC/DC live"_s, {u"/Q 9"_s}},
-        {{u"/H"_s, u"-5 degrees"_s, u"-"_s, u"/home/x"_s}, {}, u"-5 degrees - /home/x"_s, {}},
+        {{u"/H"_s, u"-5 degrees"_s, u"--7"_s, u"-"_s, u"/home/x"_s}, {}, u"-5 degrees --7 - /home/x"_s, {}},
     };
     for (const auto &row : table) {
         const CommandLine line = parseCommandLine(row.arguments);

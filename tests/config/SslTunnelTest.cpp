@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -84,6 +85,24 @@ TEST(SslTunnel, ConfigurationText)
         << written.constData();
     EXPECT_FALSE(written.contains("\r\naccept = 0.0.0.0"));
     EXPECT_EQ(written.count("\r\n"), 13);
+}
+
+// The tunnel is waited for until its port listens; a connection that merely
+// uses the port (its listener gone) is not one.
+TEST(SslTunnel, OnlyAListeningPortCountsAsTheTunnelUp)
+{
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost));
+    const int port = listener.serverPort();
+    EXPECT_TRUE(listensOnLoopback(port));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, quint16(port));
+    ASSERT_TRUE(client.waitForConnected(3000));
+    ASSERT_TRUE(listener.waitForNewConnection(3000));
+    QTcpSocket *accepted = listener.nextPendingConnection();
+    listener.close();
+    EXPECT_FALSE(listensOnLoopback(port));
+    delete accepted;
 }
 
 TEST(SslTunnel, MissingProgramIsNotStarted)

@@ -563,10 +563,15 @@ TEST_F(PostRun, OnlyPausedAndPostedItemsEndTheRunAtOnce)
 {
     const int a = queueFile(u"p.bin"_s, randomData(10, 11));
     const int b = queueFile(u"q.bin"_s, randomData(10, 12));
+    const int c = queueFile(u"r.bin"_s, randomData(10, 13));
     uploadQueue().setState(a, UploadState::Paused);
     uploadQueue().setState(b, UploadState::PostedOK);
+    uploadQueue().setState(c, UploadState::FileError);
     files.clear();
-    ASSERT_TRUE(run(5000));
+    // Nor does a connection whose server never greets hold the end up.
+    server.greetings = {"200 ready\r\n", ""};
+    PostTimeouts::current().replyMs = 60000;
+    ASSERT_TRUE(run(10000));
     EXPECT_TRUE(server.articles.isEmpty());
     EXPECT_EQ(uploadQueue().item(a).state, UploadState::Paused);
 }
@@ -800,27 +805,28 @@ TEST_F(PostRun, ASecondServerChecksWhatThePostingServerTookAndAnUnreachableOneLe
 
 TEST_F(PostRun, PartsThatWentOutUnansweredAreAskedForBeforeTheyGoAgain)
 {
-    // A run was killed after parts 1 and 2 went out, before any answer was
-    // recorded; the server kept part 1 only.
+    // A run was killed after parts 2 and 3 went out, before any answer was
+    // recorded; the server kept part 2 only. Part 2 is asked for, not sent
+    // behind part 1's article.
     appSettings().Connections = 1;
     const int i = queueFile(u"u.bin"_s, randomData(kPart * 3, 48));
     const QStringList ids = uploadQueue().item(i).messageids;
     ASSERT_TRUE(SaveQueue());
-    noteSentPart(uploadQueue().item(i).path, 1);
     noteSentPart(uploadQueue().item(i).path, 2);
-    server.held.insert(ids[0].toUtf8());
+    noteSentPart(uploadQueue().item(i).path, 3);
+    server.held.insert(ids[1].toUtf8());
     uploadQueue().clear();
     ASSERT_EQ(LoadStartXML(), 1);
     ASSERT_TRUE(SaveQueue());
-    EXPECT_TRUE(test::readAll(queueFilePath()).contains("<unsure>1-2</unsure>"));
+    EXPECT_TRUE(test::readAll(queueFilePath()).contains("<unsure>2-3</unsure>"));
 
     ASSERT_TRUE(run());
     EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
-    EXPECT_TRUE(logHas(u"Part 1 of Test - \"u.bin\" yEnc is on the server already"_s));
-    ASSERT_EQ(server.articles.size(), 2); // parts 2 and 3; part 1 was not sent again
-    EXPECT_EQ(test::decodeArticle(server.articles[0].raw).part, 2);
-    EXPECT_EQ(server.statsAsked.value(ids[0].toUtf8()), 1); // found: no check after
-    EXPECT_EQ(server.statsAsked.value(ids[1].toUtf8()), 2); // missing, posted, checked
+    EXPECT_TRUE(logHas(u"Part 2 of Test - \"u.bin\" yEnc is on the server already"_s));
+    ASSERT_EQ(server.articles.size(), 2); // parts 1 and 3; part 2 was not sent again
+    EXPECT_EQ(test::decodeArticle(server.articles[1].raw).part, 3);
+    EXPECT_EQ(server.statsAsked.value(ids[1].toUtf8()), 1); // found: no check after
+    EXPECT_EQ(server.statsAsked.value(ids[2].toUtf8()), 2); // missing, posted, checked
     EXPECT_EQ(uploadQueue().item(1).messageids, ids);
     EXPECT_FALSE(test::readAll(queueFilePath()).contains("<unsure>"));
 }

@@ -66,6 +66,9 @@ TEST(JobTree, JobsArePlaceholderHeadersAndValuesInOrder)
     EXPECT_EQ(tree.leafCaptions(0).at(7), u"3"_s);
     EXPECT_EQ(tree.leafCaptions(1).last(), u"Extra Files"_s); // no extra files: the header is a leaf
 
+    EXPECT_EQ(tree.valuesUnder(0, u"Extra Files"_s), (QStringList{u"/x/info.nfo"_s, u"/x/shot.jpg"_s}));
+    tree.moveRoot(0, 1); // onto its own place: nothing moves
+    EXPECT_EQ(tree.rootAt(0)->caption, u"First"_s);
     tree.moveRoot(1, 0);
     EXPECT_EQ(tree.rootAt(0)->caption, u"Second"_s);
     tree.moveRoot(0, 2);

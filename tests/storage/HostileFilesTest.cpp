@@ -51,6 +51,8 @@ TEST(HostileFiles, ReadSmallFileTakesOnlyRegularFilesUpToTheLimit)
     const SmallFile big = readSmallFile(path, 9);
     EXPECT_EQ(big.outcome, SmallFile::Damaged);
     EXPECT_EQ(big.problem, u"larger than 9 bytes"_s);
+    // A file that grows as it is read (the kernel's say they are empty).
+    EXPECT_EQ(readSmallFile(u"/proc/self/status"_s, 16).problem, u"larger than 16 bytes"_s);
     for (Kind kind : {Kind::Fifo, Kind::DevZero}) {
         make(path, kind);
         const SmallFile f = readSmallFile(path, 1 << 20);

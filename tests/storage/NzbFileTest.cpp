@@ -131,3 +131,27 @@ TEST_F(Nzb, WrittenAtomicallyWithTheRealTime)
     EXPECT_FALSE(CreateNZB(test::homeFile(u"no/such/folder/x.nzb"_s), {a}));
     EXPECT_TRUE(logModel().line(logModel().count() - 1).text.contains(u"in procedure CreateNZB of Module modNzbFile"_s));
 }
+
+// A collection's NZB written again: before it is posted it lists only what
+// was posted; otherwise what was posted or is still to come. A file that
+// could not be posted is never listed.
+TEST_F(Nzb, ACollectionsNzbListsWhatItsItemsCanDeliver)
+{
+    const int posted = item(u"c - [1/3] - \"one\" yEnc"_s, u"a.b"_s, u"one"_s, 5, {u"p1@x"_s});
+    (void)item(u"c - [2/3] - \"two\" yEnc"_s, u"a.b"_s, u"two"_s, 5, {u"w1@x"_s});
+    const int failed = item(u"c - [3/3] - \"three\" yEnc"_s, u"a.b"_s, u"three"_s, 5, {u"f1@x"_s});
+    const int nzb = item(u"c - [0/3] - \"c.nzb\" yEnc"_s, u"a.b"_s, u"c.nzb"_s, -1, {});
+    uploadQueue().setState(posted, UploadState::PostedOK);
+    uploadQueue().setState(failed, UploadState::FileError);
+    for (const bool postedOnly : {false, true}) {
+        ASSERT_TRUE(rewriteCollectionNzb(nzb, postedOnly));
+        const QByteArray doc = test::readAll(test::homeFile(u"c.nzb"_s));
+        EXPECT_TRUE(doc.contains("p1@x"));
+        EXPECT_EQ(doc.contains("w1@x"), !postedOnly);
+        EXPECT_FALSE(doc.contains("f1@x"));
+    }
+    int leftOut = 0;
+    for (const LogLine &l : logModel().lines())
+        leftOut += l.text == u"Left out of the NZB file, because it could not be posted: c - [3/3] - \"three\" yEnc"_s;
+    EXPECT_EQ(leftOut, 1);
+}
