@@ -25,6 +25,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
+using test::logHas;
 
 namespace {
 
@@ -73,13 +74,6 @@ protected:
         return status;
     }
 
-    bool logHas(const QString &text) const
-    {
-        for (const LogLine &l : logModel().lines())
-            if (l.text.contains(text))
-                return true;
-        return false;
-    }
 
     test::ScriptedNntpServer server;
     PostTimeouts saved;

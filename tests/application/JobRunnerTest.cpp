@@ -28,6 +28,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
+using test::logHas;
 
 namespace {
 
@@ -105,13 +106,6 @@ protected:
         return QDir(out_ + u'/' + name).entryList(QDir::Files, QDir::Name);
     }
 
-    bool logHas(const QString &text) const
-    {
-        for (const LogLine &line : logModel().lines())
-            if (line.text.contains(text))
-                return true;
-        return false;
-    }
 
     QString in_, out_;
     Host host_;

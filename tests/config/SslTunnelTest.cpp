@@ -19,6 +19,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
+using test::waitFor;
 
 namespace {
 
@@ -32,17 +33,6 @@ void installLauncher()
     ASSERT_EQ(install.exitCode(), 0) << install.readAll().constData();
 }
 
-bool waitFor(const std::function<bool()> &condition, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        if (condition())
-            return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(20);
-    }
-    return condition();
-}
 
 // The first line the server sends through a connection to host:port.
 QByteArray greetingThrough(const QHostAddress &host, quint16 port)
@@ -176,7 +166,7 @@ TEST(SslTunnel, TunnelLeftByAnEarlierRunIsEnded)
     ASSERT_EQ(writeTunnelConfig(), QString());
     // An earlier run started it and ended without stopping it.
     ASSERT_TRUE(startDetached(tunnelProgram(), {}, tunnelFolder()));
-    ASSERT_TRUE(waitFor([] { return !tunnelProcesses().isEmpty(); }, 5000));
+    ASSERT_TRUE(waitFor([] { return listensOnLoopback(appSettings().tunnelLocalPort); }, 5000)); // settled
     // Processes named like it, even with this folder in their arguments, are not it.
     const QString decoy = test::homeFile(u"My_Stunnel_Tessaly"_s);
     QFile::copy(QStandardPaths::findExecutable(u"bash"_s), decoy);

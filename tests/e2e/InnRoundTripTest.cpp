@@ -51,6 +51,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
+using test::logHas;
 using test::randomData;
 
 namespace {
@@ -239,13 +240,6 @@ protected:
         return ini;
     }
 
-    bool logHas(const QString &text) const
-    {
-        for (const LogLine &l : logModel().lines())
-            if (l.text.contains(text))
-                return true;
-        return false;
-    }
 
     static inline QString root_;
     static inline quint16 port_ = 0;

@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QThread>
 
+#include "support/TestEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -14,6 +16,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
+using test::waitFor;
 
 namespace {
 
@@ -36,13 +39,6 @@ void attach(ConsoleRunner &runner, Recorded &run)
     });
 }
 
-bool waitFor(const std::function<bool()> &done, int ms = 10000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 // Gone, or a zombie waiting to be reaped.
 bool gone(pid_t pid)

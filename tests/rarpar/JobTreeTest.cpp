@@ -12,6 +12,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
+using test::logHas;
 
 namespace {
 
@@ -30,13 +31,6 @@ RarParJob job(const QString &name, const QStringList &extra = {})
     return j;
 }
 
-bool logHas(const QString &text)
-{
-    for (const LogLine &line : logModel().lines())
-        if (line.text.contains(text))
-            return true;
-    return false;
-}
 
 } // namespace
 

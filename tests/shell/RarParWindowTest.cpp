@@ -34,6 +34,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
+using test::logHas;
 
 namespace {
 
@@ -73,21 +74,8 @@ protected:
         return texts;
     }
 
-    bool logHas(const QString &text) const
-    {
-        for (const LogLine &l : logModel().lines())
-            if (l.text.contains(text))
-                return true;
-        return false;
-    }
 
-    static bool waitFor(const std::function<bool()> &done, int ms = 30000)
-    {
-        QDeadlineTimer deadline(ms);
-        while (!done() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return done();
-    }
+    static bool waitFor(const std::function<bool()> &done) { return test::waitFor(done, 30000); }
 
     QString in_;
 };
@@ -274,76 +262,4 @@ TEST_F(RarPar, MissingToolsAreNamedBeforeAnythingRuns)
     window.openRarParDialog();
     qputenv("PATH", path);
     EXPECT_EQ(shownTexts(), (QStringList{messageTable().message(113), messageTable().message(114)}));
-}
-
-// Pictures of the dialog's pages and of the window with a job running, in
-// English and in Dutch, for a person to look at: TESSALY_SCREENSHOTS=<folder>.
-TEST_F(RarPar, Screenshots)
-{
-    const QString folder = qEnvironmentVariable("TESSALY_SCREENSHOTS");
-    if (folder.isEmpty())
-        GTEST_SKIP() << "set TESSALY_SCREENSHOTS to a folder";
-    QDir().mkpath(folder);
-    test::writeAll(in_ + u"/big.bin"_s, test::randomData(60'000'000, 3));
-    for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
-        if (language != u"English"_s) {
-            ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
-        }
-        MainWindow::setStartupWait(0);
-        MainWindow window;
-        window.Form_Load();
-        if (language != u"English"_s) {
-            ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
-        }
-        window.LoadMainWindow();
-        appSettings().Server = u"127.0.0.1"_s;
-        appSettings().Nickname = u"me"_s;
-        appSettings().Email = u"me@example.org"_s;
-        window.resize(1100, 700);
-        frmRarPar d(&window);
-        d.addInputFolder(in_);
-        d.cboSplitSize->setEditText(u"5000000"_s);
-        d.cboCompression->setCurrentIndex(1);
-        d.txtSubject->setText(u"Holiday Pics"_s);
-        d.lstNewsgroups->item(0)->setSelected(true);
-        d.chkNZB->setChecked(true);
-        d.chkObfuscate->setChecked(true);
-        d.show();
-        for (int tab = 0; tab < 3; ++tab) {
-            d.TabStrip->setCurrentIndex(tab);
-            QCoreApplication::processEvents();
-            d.grab().save(folder + u"/dialog-%1-%2.png"_s.arg(language).arg(tab + 1));
-        }
-        d.TabStrip->setCurrentIndex(1);
-        d.chkNoArchive->click(); // the archive's own options go grey
-        QCoreApplication::processEvents();
-        d.grab().save(folder + u"/dialog-%1-2-no-archive.png"_s.arg(language));
-        d.chkNoArchive->click();
-        ASSERT_TRUE(d.cmdAdd_Click());
-        d.txtColName->setText(u"Second collection"_s);
-        ASSERT_TRUE(d.cmdAdd_Click());
-        d.hide();
-        window.noUploadBox()->setChecked(true);
-        window.StartOrStop();
-        ASSERT_TRUE(waitFor([&] {
-            return connectionList().row(connectionList().rarParRow()).action.contains(u"%)"_s);
-        }));
-        window.jobView()->expand(window.jobView()->model()->index(1, 0));
-        QCoreApplication::processEvents();
-        QThread::msleep(200);
-        QCoreApplication::processEvents();
-        window.setCheckText(msg(249).arg(118).arg(2));
-        window.grab().save(folder + u"/main-%1.png"_s.arg(language));
-        {
-            frmSettings settings(&window);
-            settings.show();
-            QCoreApplication::processEvents();
-            settings.grab().save(folder + u"/settings-%1.png"_s.arg(language));
-        }
-        Prompts::setNextAnswer(PromptAnswer::Yes);
-        window.StartOrStop();
-        ASSERT_TRUE(waitFor([&] { return !window.jobRunner()->isRunning(); }));
-        jobTree().resetToPlaceholder();
-        ASSERT_TRUE(window.Form_QueryUnload());
-    }
 }

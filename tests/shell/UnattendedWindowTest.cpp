@@ -36,6 +36,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
+using test::logHas;
 
 namespace {
 
@@ -77,20 +78,6 @@ protected:
         item.state = state;
         item.run = UploadItem::Run::Taken; // as the run just ended left it
         uploadQueue().append(item);
-    }
-    bool spinUntil(const std::function<bool()> &done, int ms = 5000)
-    {
-        for (QDeadlineTimer d(ms); !done(); QCoreApplication::processEvents(QEventLoop::AllEvents, 10))
-            if (d.hasExpired())
-                return false;
-        return true;
-    }
-    bool logHas(const QString &text) const
-    {
-        for (const LogLine &l : logModel().lines())
-            if (l.text.contains(text))
-                return true;
-        return false;
     }
     QString tooltip() const { return window->trayIcon()->toolTip(); }
 
@@ -145,7 +132,7 @@ TEST_F(Unattended, SchedulerWaitsInClockSecondsThenStartsThroughStartsChecks)
     EXPECT_TRUE(window->startAction()->isEnabled());
     EXPECT_TRUE(tooltip().startsWith(u"Tessaly Poster\u2122"_s));
     ASSERT_TRUE(window->startTimer()->isActive());
-    ASSERT_TRUE(spinUntil([&] { return Prompts::shown().size() == 2; }));
+    ASSERT_TRUE(test::waitFor([&] { return Prompts::shown().size() == 2; }));
     EXPECT_EQ(Prompts::shown().last().text, u"No newsserver specified!"_s);
     EXPECT_EQ(window->engine(), nullptr);
 
@@ -157,7 +144,7 @@ TEST_F(Unattended, SchedulerWaitsInClockSecondsThenStartsThroughStartsChecks)
     s->cmdStart_Click();
     QPointer<frmScheduler> gone(s);
     s->cmdCancel->click();
-    EXPECT_TRUE(spinUntil([&] { return gone.isNull(); }));
+    EXPECT_TRUE(test::waitFor([&] { return gone.isNull(); }));
     EXPECT_TRUE(window->startAction()->isEnabled());
     EXPECT_FALSE(window->startTimer()->isActive());
 
@@ -184,7 +171,7 @@ TEST_F(Unattended, EachOnCompleteChoiceAfterARun)
     const auto countdownFor = [&](int action) {
         const QPointer<frmOnComplete> before = window->onCompleteWindow();
         window->runOnComplete(action);
-        spinUntil([&] { return window->onCompleteWindow() != nullptr && window->onCompleteWindow() != before; });
+        test::waitFor([&] { return window->onCompleteWindow() != nullptr && window->onCompleteWindow() != before; });
         return window->onCompleteWindow();
     };
 
@@ -197,7 +184,7 @@ TEST_F(Unattended, EachOnCompleteChoiceAfterARun)
     c->Timer1.tick();
     EXPECT_EQ(c->lblText->text(), u"Powering off computer in 13 seconds"_s);
     c->cmdCancel->click();
-    EXPECT_TRUE(spinUntil([&] { return window->onCompleteWindow() == nullptr; }));
+    EXPECT_TRUE(test::waitFor([&] { return window->onCompleteWindow() == nullptr; }));
     c = countdownFor(1);
     EXPECT_EQ(c->lblText->text(), u"Powering off computer in 30 seconds"_s);
     c->cmdCancel->click();
@@ -208,7 +195,7 @@ TEST_F(Unattended, EachOnCompleteChoiceAfterARun)
     EXPECT_EQ(c->lblText->text(), u"Hibernating computer in 30 seconds"_s);
     clock.moveOn(30);
     c->Timer1.tick();
-    ASSERT_TRUE(spinUntil([&] { return logHas(u"Hibernate: accepted by the system."_s); }));
+    ASSERT_TRUE(test::waitFor([&] { return logHas(u"Hibernate: accepted by the system."_s); }));
     EXPECT_EQ(desktop.calls(), QStringList({u"CanHibernate"_s, u"Hibernate false"_s}));
     EXPECT_TRUE(window->isVisible());
 
@@ -216,7 +203,7 @@ TEST_F(Unattended, EachOnCompleteChoiceAfterARun)
     desktop.clearCalls();
     desktop.setCanAnswer(u"no"_s);
     window->runOnComplete(4);
-    ASSERT_TRUE(spinUntil([&] { return logHas(u"Reboot was refused by the system"_s); }));
+    ASSERT_TRUE(test::waitFor([&] { return logHas(u"Reboot was refused by the system"_s); }));
     EXPECT_EQ(window->onCompleteWindow(), nullptr);
     EXPECT_EQ(desktop.calls(), QStringList{u"CanReboot"_s});
     EXPECT_TRUE(window->isVisible());
@@ -235,7 +222,7 @@ TEST_F(Unattended, EachOnCompleteChoiceAfterARun)
 
     // Balloon: no notification area here, so the desktop's notification.
     window->runOnComplete(5);
-    ASSERT_TRUE(spinUntil([&] { return !desktop.calls().isEmpty(); }));
+    ASSERT_TRUE(test::waitFor([&] { return !desktop.calls().isEmpty(); }));
     EXPECT_EQ(desktop.calls(), QStringList{u"Notify Tessaly Poster|Upload has finished! "_s});
     EXPECT_TRUE(window->isVisible());
 
@@ -254,7 +241,7 @@ TEST_F(Unattended, EachOnCompleteChoiceAfterARun)
         c = countdownFor(k.action);
         clock.moveOn(30);
         c->Timer1.tick();
-        ASSERT_TRUE(spinUntil([&] { return !window->isVisible(); })) << k.action;
+        ASSERT_TRUE(test::waitFor([&] { return !window->isVisible(); })) << k.action;
         EXPECT_EQ(desktop.calls(), k.calls);
         EXPECT_TRUE(QFileInfo::exists(queueFilePath()));
         EXPECT_TRUE(logHas(u".:: Tessaly Poster closed ::."_s));
@@ -268,7 +255,7 @@ TEST_F(Unattended, EachOnCompleteChoiceAfterARun)
     QDir(logsFolder()).removeRecursively();
     window->show();
     window->runOnComplete(0);
-    ASSERT_TRUE(spinUntil([&] { return !window->isVisible(); }));
+    ASSERT_TRUE(test::waitFor([&] { return !window->isVisible(); }));
     EXPECT_TRUE(QFileInfo::exists(queueFilePath()));
     EXPECT_TRUE(QFileInfo::exists(settingsFile().path()));
     EXPECT_FALSE(QDir(logsFolder()).isEmpty());
@@ -304,45 +291,5 @@ TEST_F(Unattended, TrayIconTooltipMenuAndRestore)
     ASSERT_TRUE(bare.start(test::homeFile(u"bare"_s), false));
     use(bare);
     window->runOnComplete(5);
-    EXPECT_TRUE(spinUntil([&] { return logHas(u"Upload has finished!"_s); }));
-}
-
-// The scheduler, the countdown (English and Dutch) and the tray menu, for a
-// person to look at: TESSALY_SCREENSHOTS=<folder>.
-TEST_F(Unattended, Screenshots)
-{
-    const QString folder = qEnvironmentVariable("TESSALY_SCREENSHOTS");
-    if (folder.isEmpty())
-        GTEST_SKIP() << "set TESSALY_SCREENSHOTS to a folder";
-    QDir().mkpath(folder);
-    queue(UploadState::Queued);
-    window->show();
-    window->openScheduler();
-    frmScheduler *s = window->scheduler();
-    s->cboHour->setCurrentIndex(2);
-    s->cmdStart_Click();
-    clock.moveOn(3);
-    s->tmrScheduler.tick();
-    QCoreApplication::processEvents();
-    s->grab().save(folder + u"/scheduler.png"_s);
-    s->cmdCancel->click();
-    window->trayActivated(QSystemTrayIcon::Context);
-    QCoreApplication::processEvents();
-    window->trayMenu()->grab().save(folder + u"/tray-menu.png"_s);
-    window->trayMenu()->close();
-    uploadQueue().item(1).state = UploadState::PostedOK;
-    for (const QString &language : {u"English"_s, u"Nederlands"_s}) {
-        if (language != u"English"_s) {
-            ASSERT_TRUE(SetLanguage(QStringLiteral(TESSALY_SOURCE_DIR) + u"/resources/Languages/Nederlands.lng"_s));
-        }
-        window->LoadMainWindow();
-        window->runOnComplete(1);
-        frmOnComplete *c = window->onCompleteWindow();
-        clock.moveOn(4);
-        c->Timer1.tick();
-        QCoreApplication::processEvents();
-        c->grab().save(folder + u"/countdown-%1.png"_s.arg(language));
-        c->cmdCancel->click();
-    }
-    messageTable().SetEnglishLang();
+    EXPECT_TRUE(test::waitFor([&] { return logHas(u"Upload has finished!"_s); }));
 }

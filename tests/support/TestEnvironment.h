@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace tessaly::test {
 
 // The program folder of the running test case.
@@ -25,6 +27,10 @@ QString makeTestCertificates();
 QByteArray withSettings(QByteArray ini, const QStringList &lines);
 // n small files folder/img001.jpg..; the numbers in `empty` get 0 bytes.
 QStringList makeFiles(const QString &folder, int n, const QList<int> &empty = {});
+// Whether a line of the log holds text.
+bool logHas(const QString &text);
+// Handles events until done() holds or ms pass; whether it holds.
+bool waitFor(const std::function<bool()> &done, int ms = 10000);
 // Reproducible random bytes.
 QByteArray randomData(qint64 size, quint32 seed);
 

@@ -2,6 +2,7 @@
 
 #include "application/ProcessState.h"
 #include "common/AppState.h"
+#include "common/Log.h"
 #include "engine/RunPlan.h"
 #include "platform/ProgramFolder.h"
 #include "rarpar/Tools.h"
@@ -15,10 +16,12 @@ using TestApplication = QApplication;
 using TestApplication = QCoreApplication;
 #endif
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +62,24 @@ QString home()
 QString homeFile(const QString &name)
 {
     return home() + QLatin1Char('/') + name;
+}
+
+bool logHas(const QString &text)
+{
+    for (const LogLine &l : logModel().lines())
+        if (l.text.contains(text))
+            return true;
+    return false;
+}
+
+bool waitFor(const std::function<bool()> &done, int ms)
+{
+    for (QDeadlineTimer d(ms); !done(); QThread::msleep(1)) {
+        if (d.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
 }
 
 QByteArray readAll(const QString &path)
