@@ -23,15 +23,9 @@ TEST(GeneralFunc, WholeNumberAcceptsOnlyPlainDigits)
     for (const QString &no : {u""_s, u"-5"_s, u"1.5"_s, u"1,000"_s, u"1E3"_s, u"2d1"_s, u"&H10"_s,
                               u"&o7"_s, u"abc"_s, u"+"_s, u"12a"_s})
         EXPECT_FALSE(isWholeNumber(no)) << qPrintable(no);
-}
-
-TEST(GeneralFunc, AllDigits)
-{
     EXPECT_TRUE(isAllDigits(u"0123456789"_s));
-    EXPECT_FALSE(isAllDigits(u""_s));
-    EXPECT_FALSE(isAllDigits(u" 1"_s));
-    EXPECT_FALSE(isAllDigits(u"-1"_s));
-    EXPECT_FALSE(isAllDigits(u"\u0661"_s)); // an Arabic-Indic digit is not 0-9
+    for (const QString &no : {u""_s, u" 1"_s, u"-1"_s, u"\u0661"_s}) // an Arabic-Indic digit is not 0-9
+        EXPECT_FALSE(isAllDigits(no)) << qPrintable(no);
 }
 
 TEST(GeneralFunc, SecondsAsHoursMinutesSeconds)
@@ -63,6 +57,7 @@ TEST(GeneralFunc, PathPieces)
     EXPECT_EQ(fileNameOf(u"C:\\x\\y.rar"_s), u"y.rar"_s);
     EXPECT_EQ(folderOf(u"plain"_s), QString());
     EXPECT_EQ(fileNameOf(u"plain"_s), u"plain"_s);
+    EXPECT_EQ(withoutLineBreaks(u"a\r\nb\nc\rd"_s + QChar(0) + u"e"_s), u"a  b c d e"_s);
 }
 
 TEST(GeneralFunc, FileExistsIsFalseForFoldersAndMissingFiles)
@@ -105,11 +100,6 @@ TEST(GeneralFunc, AtomicWriteReplacesWholeAndLeavesNoTemporaryFile)
 
     // A folder that cannot be written reports an error and keeps the old file.
     EXPECT_NE(writeFileAtomically(test::homeFile(u"no/such/dir/x"_s), "data"), QString());
-}
-
-TEST(GeneralFunc, LineBreaksAndNulBecomeBlanks)
-{
-    EXPECT_EQ(withoutLineBreaks(u"a\r\nb\nc\rd"_s + QChar(0) + u"e"_s), u"a  b c d e"_s);
 }
 
 TEST(GeneralFunc, WaitingHandlesEventsAndSleepsMeanwhile)

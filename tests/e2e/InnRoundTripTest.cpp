@@ -4,7 +4,6 @@
 #include "application/HeadlessRun.h"
 #include "common/AppState.h"
 #include "common/Log.h"
-#include "config/SslTunnel.h"
 #include "engine/Article.h"
 #include "engine/PostingRun.h"
 #include "rarpar/JobFile.h"
@@ -252,7 +251,7 @@ protected:
 
 } // namespace
 
-TEST_F(InnRoundTrip, PlainPostingOverFourConnections)
+TEST_F(InnRoundTrip, PlainPostingOverFourConnectionsWithAFileSharedByThem)
 {
     const qint64 P = appSettings().PartSize;
     QByteArray every;
@@ -265,70 +264,11 @@ TEST_F(InnRoundTrip, PlainPostingOverFourConnections)
     queue(u"part-plus-one.bin"_s, randomData(P + 1, 4));
     queue(u"seven-point-three.bin"_s, randomData(qint64(7.3 * double(P)), 5));
     queue(u"every-byte.bin"_s, every);
+    queue(u"shared.bin"_s, randomData(qint64(11.5 * double(P)), 6)); // its parts spread over the connections
     ASSERT_TRUE(post());
     for (int i = 1; i <= uploadQueue().count(); ++i)
         EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK) << qPrintable(uploadQueue().item(i).subject);
     fetchAndCompare(u"plain"_s);
-}
-
-TEST_F(InnRoundTrip, OneFileOverFourConnections)
-{
-    // The connections share the file's parts; nzbget joins them again.
-    queue(u"shared.bin"_s, randomData(qint64(11.5 * double(appSettings().PartSize)), 6));
-    ASSERT_TRUE(post());
-    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
-    EXPECT_EQ(uploadQueue().item(1).partsLeft, 0);
-    fetchAndCompare(u"shared"_s);
-}
-
-TEST_F(InnRoundTrip, PostingThroughTheSslTunnel)
-{
-    // Our tunnel on 127.0.0.1:T carries the connection over TLS to a TLS
-    // server on 127.0.0.2:T, which hands it to the news server. The launcher
-    // is the one shipped beside this program (nothing is installed into the
-    // program folder), and it needs no certificate of its own.
-    EXPECT_TRUE(tunnelProgram().startsWith(QCoreApplication::applicationDirPath() + u"/Stunnel/"_s))
-        << qPrintable(tunnelProgram());
-    const QString serverPem = test::homeFile(u"tls-server.pem"_s);
-    QProcess makeCert;
-    makeCert.start(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-days"_s, u"2"_s,
-                                  u"-subj"_s, u"/CN=tls-test"_s, u"-keyout"_s, serverPem, u"-out"_s, serverPem + u".crt"_s});
-    ASSERT_TRUE(makeCert.waitForFinished(60000));
-    ASSERT_EQ(makeCert.exitCode(), 0);
-    test::writeAll(serverPem, test::readAll(serverPem) + test::readAll(serverPem + u".crt"_s));
-    const quint16 tunnelPort = test::freePort();
-    const QString serverConf = test::homeFile(u"tls-server.conf"_s);
-    test::writeAll(serverConf, "foreground = yes\npid =\n[nntps]\ncert = " + QFile::encodeName(serverPem)
-                                   + "\naccept = 127.0.0.2:" + QByteArray::number(tunnelPort) + "\nconnect = 127.0.0.1:"
-                                   + QByteArray::number(port_) + "\n");
-    QProcess tlsServer;
-    tlsServer.setProcessChannelMode(QProcess::MergedChannels);
-    tlsServer.start(u"stunnel4"_s, {serverConf});
-    ASSERT_TRUE(tlsServer.waitForStarted(5000));
-
-    AppSettings &s = appSettings();
-    s.EnableSSL = 1;
-    s.SSLTunnel = 1;
-    s.Port = tunnelPort;
-    s.Server = u"127.0.0.2"_s;
-    s.SSLNoVerify = 1; // the test server's certificate is one it made itself
-    ASSERT_TRUE(startTunnel());
-    EXPECT_NE(s.tunnelLocalPort, int(tunnelPort));
-
-    const qint64 P = s.PartSize;
-    queue(u"tunnel-a.bin"_s, randomData(P * 2 + 17, 6));
-    queue(u"tunnel-b.bin"_s, randomData(P - 1, 7));
-    queue(u"tunnel-c.bin"_s, randomData(1, 8));
-    const bool done = post(60000);
-    stopTunnel();
-    tlsServer.terminate();
-    tlsServer.waitForFinished(5000);
-    ASSERT_TRUE(done);
-    for (int i = 1; i <= uploadQueue().count(); ++i)
-        EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
-    s.EnableSSL = 0;
-    s.Port = port_;
-    fetchAndCompare(u"tunnel"_s);
 }
 
 TEST_F(InnRoundTrip, PostingOverBuiltInTlsWithAuthinfo)
@@ -377,32 +317,6 @@ TEST_F(InnRoundTrip, PostingOverBuiltInTlsWithAuthinfo)
     s.EnableSSL = 0;
     s.Port = port_;
     fetchAndCompare(u"tls"_s);
-}
-
-TEST_F(InnRoundTrip, AuthinfoWrongThenRightCredentials)
-{
-    AppSettings &s = appSettings();
-    s.Port = port_ + 1; // the AUTHINFO reader
-    s.Login = 1;
-    s.Username = u"tessuser"_s;
-    s.Password = u"not-the-password"_s;
-    s.Connections = 2;
-    queue(u"auth.bin"_s, randomData(s.PartSize + 5, 9));
-    // Refused and tried again (the reason logged once a minute, however
-    // often), until the user stops the run; nothing was lost meanwhile.
-    EXPECT_FALSE(post(3000));
-    int failures = 0;
-    for (const LogLine &l : logModel().lines())
-        failures += l.text.startsWith(u"481"_s);
-    EXPECT_EQ(failures, 1);
-    EXPECT_EQ(uploadQueue().item(1).position, 1);
-    EXPECT_EQ(uploadQueue().item(1).state, UploadState::Queued);
-    // The password mended, the next run logs in.
-    s.Password = u"tesspass"_s;
-    ASSERT_TRUE(post());
-    EXPECT_TRUE(logHas(u"281"_s));
-    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
-    fetchAndCompare(u"auth"_s);
 }
 
 TEST_F(InnRoundTrip, HeadlessCommandLineRun)

@@ -53,31 +53,12 @@ TEST(AppSettings, MissingFileIsCreatedWithEveryDefault)
         EXPECT_TRUE(lines[i + 1].startsWith(QByteArray(keys[i].toUtf8() + '='))) << lines[i + 1].constData();
 
     const ProfileFile f = settingsFile();
-    const QString s = u"Settings"_s;
-    EXPECT_EQ(f.read(s, u"Port"_s), u"119"_s);
-    EXPECT_EQ(f.read(s, u"Connections"_s), u"1"_s);
-    EXPECT_EQ(f.read(s, u"Nickname"_s), u"Tessaly"_s);
-    EXPECT_EQ(f.read(s, u"MaxLines"_s), u"3000"_s);
-    EXPECT_EQ(f.read(s, u"WindowState"_s), u"0"_s);
-    EXPECT_EQ(f.read(s, u"SplitterPos1"_s), u"70"_s);
-    EXPECT_EQ(f.read(s, u"Language"_s), u"English"_s);
-    EXPECT_EQ(f.read(s, u"Column1"_s), u"563"_s);
-    EXPECT_EQ(f.read(s, u"Column9"_s), u"105"_s);
-    EXPECT_EQ(f.read(s, u"Obfuscate"_s), u"0"_s);
-    EXPECT_EQ(f.read(s, u"PostNzb"_s), u"1"_s);
-    EXPECT_EQ(f.read(s, u"LastPath"_s), test::home());
+    EXPECT_EQ(f.read(u"Settings"_s, u"Column1"_s), u"563"_s);
+    EXPECT_EQ(f.read(u"Settings"_s, u"LastPath"_s), test::home());
     // The placeholder address has a dotted domain, which news servers require.
-    const QString email = f.read(s, u"Email"_s);
-    EXPECT_TRUE(email.section(u'@', 1).contains(u'.')) << qPrintable(email);
-
-    const AppSettings &a = appSettings();
-    EXPECT_EQ(a.Port, 119);
-    EXPECT_EQ(a.PartSize, 384000);
-    EXPECT_EQ(a.Language, u"English"_s);
-    EXPECT_EQ(a.Column5, 46);
-    EXPECT_EQ(a.PostCheck, 1);
-    EXPECT_EQ(a.PostCheckDelay, 5);
-    EXPECT_EQ(a.PostCheckTries, 2);
+    EXPECT_TRUE(f.read(u"Settings"_s, u"Email"_s).section(u'@', 1).contains(u'.'));
+    EXPECT_EQ(appSettings().PartSize, 384000);
+    EXPECT_EQ(appSettings().PostCheckTries, 2);
 
     // A file written before the post-check keys keeps every value it has.
     QByteArray older = test::readAll(settingsFile().path());
@@ -184,6 +165,8 @@ TEST(AppSettings, RepairsOnReading)
         {u"RarSplitSize"_s, u"15000000"_s, [](const AppSettings &s) { EXPECT_EQ(s.RarSplitSize, u"15000000"_s); }},
         {u"LastPath"_s, u""_s, [](const AppSettings &s) { EXPECT_EQ(s.LastPath, test::home()); }},
         {u"Language"_s, u"Klingon"_s, [](const AppSettings &s) { EXPECT_EQ(s.Language, u"English"_s); }},
+        {u"Language"_s, u"Nederlands"_s, [](const AppSettings &s) { EXPECT_EQ(s.Language, u"Nederlands"_s); }},
+        {u"Subject"_s, QString(400, u's'), [](const AppSettings &s) { EXPECT_EQ(s.Subject, QString(354, u's')); }},
         {u"Column3"_s, u"120px"_s, [](const AppSettings &s) { EXPECT_EQ(s.Column3, 120); }},
         {u"Column4"_s, u"wide"_s, [](const AppSettings &s) { EXPECT_EQ(s.Column4, 0); }},
         {u"SplitterPos2"_s, u"33.25"_s, [](const AppSettings &s) { EXPECT_DOUBLE_EQ(s.SplitterPos2, 33.25); }},
@@ -194,8 +177,9 @@ TEST(AppSettings, RepairsOnReading)
         {u"CheckConnections"_s, u"40"_s, [](const AppSettings &s) { EXPECT_EQ(s.CheckConnections, 25); }},
         {u"CheckFingerprint"_s, u"not a pin"_s, [](const AppSettings &s) { EXPECT_EQ(s.CheckFingerprint, QString()); }},
     };
+    test::writeAll(test::homeFile(u"Languages/Nederlands.lng"_s), "[frmMain]\n"); // a language kept: its file is there
     for (const Case &c : cases) {
-        SCOPED_TRACE(qPrintable(c.key + u'=' + c.value));
+        SCOPED_TRACE(qPrintable(c.key + u'=' + c.value.left(20)));
         settingsWith({{c.key, c.value}});
         ASSERT_TRUE(ReadINIFile());
         c.check(appSettings());
@@ -211,21 +195,6 @@ TEST(AppSettings, RepairsOnReading)
     EXPECT_TRUE(said.contains(u"Settings.ini: MaxLines = 99999999 is not a number from 1000 to 10000; using 10000"_s));
     EXPECT_TRUE(said.contains(u"Settings.ini: PostCheckDelay = -5 is not a number from 0 to 3600; using 0"_s));
     EXPECT_EQ(settingsFile().read(u"Settings"_s, u"PostCheckDelay"_s), u"0"_s); // and the file says so now
-}
-
-TEST(AppSettings, LanguageWithExistingFileIsKept)
-{
-    test::writeAll(test::homeFile(u"Languages/Nederlands.lng"_s), "[frmMain]\n");
-    settingsWith({{u"Language"_s, u"Nederlands"_s}});
-    ASSERT_TRUE(ReadINIFile());
-    EXPECT_EQ(appSettings().Language, u"Nederlands"_s);
-}
-
-TEST(AppSettings, LongValueIsCutAt354Characters)
-{
-    settingsWith({{u"Subject"_s, QString(400, u's')}});
-    ASSERT_TRUE(ReadINIFile());
-    EXPECT_EQ(appSettings().Subject, QString(354, u's'));
 }
 
 TEST(AppSettings, PasswordScrambling)
