@@ -75,7 +75,7 @@ TEST(AppSettings, MissingFileIsCreatedWithEveryDefault)
 // too), one log line names it, every other key keeps what was entered.
 TEST(AppSettings, ABadValueCostsOnlyItsOwnKey)
 {
-    const QList<QPair<QString, QString>> bad{{u"Port"_s, u"abc"_s},        {u"Port"_s, u"70000"_s},
+    const QList<QPair<QString, QString>> bad{{u"Port"_s, u"abc"_s},        {u"Port"_s, u"65536"_s},
                                              {u"Port"_s, u"-1"_s},         {u"Login"_s, u"40000"_s},
                                              {u"MaxSpeed"_s, u"99999999999"_s}, {u"MaxLines"_s, u"99999999999"_s},
                                              {u"SplitterPos1"_s, u""_s}};

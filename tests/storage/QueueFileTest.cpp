@@ -148,7 +148,8 @@ TEST(QueueFile, AMessageIdNoHeaderCouldCarryIsReplaced)
         EXPECT_TRUE(ids.at(k).startsWith(u"Part%1of4."_s.arg(k + 1))) << qPrintable(ids.at(k));
     }
     EXPECT_EQ(logModel().count(), 3);
-    EXPECT_FALSE(isMessageId(QString(249, u'a') + u"@x"_s));
+    for (const QString &bad : QStringList{QString(249, u'a') + u"@x"_s, u"nothing-after@"_s, u"@nothing-before"_s})
+        EXPECT_FALSE(isMessageId(bad)) << qPrintable(bad);
 }
 
 TEST(QueueFile, PartsAcceptedOutOfOrderSurviveAndOldFilesLoad)
