@@ -729,6 +729,8 @@ TEST_F(PostRun, ASecondServerChecksWhatThePostingServerTookAndAnUnreachableOneLe
     EXPECT_TRUE(server.statsAsked.isEmpty());
     EXPECT_TRUE(checker.articles.isEmpty());
     EXPECT_EQ(connectionList().checkConnectionCount(), 2);
+    ASSERT_EQ(connectionList().rowCount(), 2 + 2 + 1); // posting, checking, the job runner
+    EXPECT_EQ(connectionList().row(4).number, u"4"_s);
     expectAllPartsAccepted();
 
     // Nothing listens there: the posts stand, the item says they are not
