@@ -40,10 +40,12 @@ TEST(ProfileFile, ReadTrimsQuotesAndCutsLongValues)
 {
     ProfileFile f(test::homeFile(u"p.ini"_s));
     const QByteArray longValue(400, 'x');
-    test::writeAll(f.path(), "; comment\r\n[Settings]\r\n  Nick = \"Tess\"  \r\nLong=" + longValue + "\r\nEq=a=b\r\n");
+    test::writeAll(f.path(), "; comment\r\n[Settings]\r\n  Nick = \"Tess\"  \r\nLong=" + longValue + "\r\nEq=a=b\r\nOne='x'\r\nMixed=\"y'\r\n");
     EXPECT_EQ(f.read(u"Settings"_s, u"Nick"_s), u"Tess"_s);
     EXPECT_EQ(f.read(u"Settings"_s, u"Long"_s).size(), 354);
     EXPECT_EQ(f.read(u"Settings"_s, u"Eq"_s), u"a=b"_s);
+    EXPECT_EQ(f.read(u"Settings"_s, u"One"_s), u"x"_s);
+    EXPECT_EQ(f.read(u"Settings"_s, u"Mixed"_s), u"\"y'"_s);
 }
 
 TEST(ProfileFile, LineBreaksInValuesCannotAddKeys)
