@@ -42,6 +42,7 @@ TEST(LogFiles, RtfKeepsEveryLineAndColour)
                              "\\red0\\green128\\blue0;\\red255\\green128\\blue64;}"))
         << rtf.constData();
     EXPECT_TRUE(rtf.contains("\\cf4\\b ")); // the green line is bold
+    EXPECT_TRUE(rtf.contains("posted \\{braces\\} \\\\ backslash")); // a brace would open a group
 
     // An independent reader gets every line back.
     QProcess unrtf;
