@@ -9,8 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -258,46 +256,3 @@ TEST_F(ArticleTest, AnArticleDroppedBeforeItsTurnLeavesItsFileAlone)
     closePartFiles();
 }
 #endif
-
-TEST_F(ArticleTest, IndependentDecoderAcceptsOurArticles)
-{
-    const QString dir = test::homeFile(u"decode"_s);
-    QDir().mkpath(dir);
-    const qint64 P = 128000;
-    struct Case
-    {
-        QString name;
-        QByteArray data;
-    };
-    QByteArray everyByte;
-    for (int rep = 0; rep < 600; ++rep)
-        for (int b = 0; b < 256; ++b)
-            everyByte += char(b);
-    const QList<Case> cases = {
-        {u"one.bin"_s, randomData(1, 7)},
-        {u"small.bin"_s, randomData(1000, 8)},
-        {u"two.bin"_s, randomData(P + 5, 9)},
-        {u"every.bin"_s, everyByte},
-        {u"plain.bin"_s, QByteArray(P, char(0))}, // last body line ends exactly at a line end
-        {u"dots.bin"_s, QByteArray(3000, char(4))},
-    };
-    int articles = 0;
-    for (const Case &c : cases) {
-        const QString src = dir + u'/' + c.name;
-        test::writeAll(src, c.data);
-        const int parts = int(partCount(c.data.size(), P));
-        for (int k = 1; k <= parts; ++k) {
-            const ChunkResult r = composeArticle(src, k, parts, P, fields());
-            ASSERT_EQ(r.status, ChunkResult::Ok);
-            test::writeAll(src + u".part%1.article"_s.arg(k), r.article);
-            ++articles;
-        }
-    }
-    QProcess py;
-    py.setProcessChannelMode(QProcess::MergedChannels);
-    py.start(u"/usr/bin/python3"_s, {QStringLiteral(TESSALY_TESTS_DIR) + u"/engine/decode_articles.py"_s, dir});
-    ASSERT_TRUE(py.waitForFinished(60000));
-    const QString out = QString::fromUtf8(py.readAll());
-    EXPECT_EQ(py.exitCode(), 0) << qPrintable(out);
-    EXPECT_TRUE(out.contains(u"%1 articles decoded"_s.arg(articles))) << qPrintable(out);
-}
