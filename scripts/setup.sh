@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   xvfb xauth fonts-dejavu-core dbus qt6-translations-l10n
-  python3 python3-yenc unrtf stunnel4 openssl util-linux
+  python3 unrtf stunnel4 openssl util-linux
   par2 zip unzip libxml2-utils
   librsvg2-bin desktop-file-utils appstream dpkg-dev fakeroot
 )
