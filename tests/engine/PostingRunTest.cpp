@@ -297,28 +297,6 @@ TEST_F(PostRun, ServersThatMisbehaveOnceLoseNothing)
     }
 }
 
-TEST_F(PostRun, UnexpectedRepliesTakeTheErrorPathAndRetry)
-{
-    appSettings().Connections = 1;
-    server.greetings = {"400 service not available\r\n", "502 go away\r\n", "201 no posting\r\n"};
-    server.postReply = "440 posting not allowed\r\n";
-    const int i = queueFile(u"e.bin"_s, randomData(100, 8));
-    bool sawQueued = false;
-    run(1500, [&](PostingRun &) {
-        if (uploadQueue().item(i).state == UploadState::Queued && server.commands.contains("POST"))
-            sawQueued = true;
-        if (server.connections >= 3 && server.commands.contains("POST"))
-            server.postReply = "340 go ahead\r\n";
-    });
-    EXPECT_TRUE(logHas(u"400 service not available"_s));
-    EXPECT_TRUE(logHas(u"502 go away"_s));
-    EXPECT_TRUE(logHas(u"440 posting not allowed"_s));
-    EXPECT_TRUE(sawQueued); // back in the queue after the failed POST
-    EXPECT_GE(server.connections, 4);
-    if (engine->isRunning())
-        engine->stop();
-}
-
 TEST_F(PostRun, RepliesOutOfTurnNeverCountAPartAsPosted)
 {
     // A server that claims acceptance for an article it was never sent, and
