@@ -63,7 +63,7 @@ TEST(Tools, ProgressIsReadWhereverTheChunksAreCut)
                          u"Creating archive x.part2.rar\nCalculating the control sum\n"
                          u"Creating archive x.part3.rar\nCalculating the control sum\nDone\n"_s;
     const QString par2 = u"Opening: x.part1.rar\nConstructing: 0.0%\rConstructing: done.\n"
-                         u"Processing: 9.5%\rProcessing: 9.9%\rProcessing: 10.0%\rProcessing: 42.7%\r"
+                         u"Processing: 9.5%\rProcessing: 9.9%\rProcessing: 10.0%\rProcessing: 42.7%\rProcessing: 1000.0%\r"
                          u"Processing: 100.0%\rWriting recovery packets\rWrote 384000 bytes to disk\nDone\n"_s;
     for (int n : {1, 3, 7, 16}) {
         RarProgress a, b;
