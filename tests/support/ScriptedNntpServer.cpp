@@ -47,19 +47,8 @@ void ScriptedNntpServer::takeConnections(QTcpServer &from)
                 sock->disconnectFromHost();
                 continue;
             }
-            if (!hello.isEmpty()) {
-                if (splitGreeting && hello.size() > 3) {
-                    sock->write(hello.left(3));
-                    sock->flush();
-                    QPointer<QTcpSocket> p(sock);
-                    QTimer::singleShot(30, this, [p, rest = hello.mid(3)] {
-                        if (p)
-                            p->write(rest);
-                    });
-                } else {
-                    sock->write(hello);
-                }
-            }
+            if (!hello.isEmpty())
+                sock->write(hello);
             connect(sock, &QTcpSocket::readyRead, this, [this, s] { onData(*s); });
             connect(sock, &QTcpSocket::disconnected, this, [this, s] {
                 sessions_.removeOne(s);
@@ -111,11 +100,6 @@ QList<ReceivedArticle> ScriptedNntpServer::accepted() const
         if (a.accepted)
             out << a;
     return out;
-}
-
-int ScriptedNntpServer::openConnections() const
-{
-    return int(sessions_.size());
 }
 
 void ScriptedNntpServer::onData(Session &s)
@@ -245,11 +229,11 @@ void ScriptedNntpServer::finishArticle(Session &s)
     if (refuse && refuse(a))
         s.action = ArticleAction::Refuse441;
     // A server with a history refuses an ID it took before, even one it lost.
-    if (refuseKnownIds && history.contains(a.messageId))
+    if (refuseKnownIds && history_.contains(a.messageId))
         s.action = ArticleAction::Refuse435;
     if (s.action == ArticleAction::Accept || s.action == ArticleAction::SplitReply
         || s.action == ArticleAction::AcceptThenHangUp)
-        history.insert(a.messageId);
+        history_.insert(a.messageId);
     switch (s.action) {
     case ArticleAction::Accept:
         a.accepted = true;

@@ -52,7 +52,6 @@ public:
     // Greeting for each new connection in turn; the default after the queue runs out.
     QByteArray greeting = "200 Tessaly test server ready\r\n";
     QList<QByteArray> greetings;         // an empty entry means: stay silent
-    bool splitGreeting = false;          // send the greeting in two writes
     QByteArray user, password;           // AUTHINFO required when user is set
     QByteArray postReply = "340 send article to be posted\r\n";
     QList<ArticleAction> articleActions;  // per article; Accept after the queue runs out
@@ -77,7 +76,6 @@ public:
     QByteArray statReply;
     bool statNeedsGroup = false;
     bool refuseKnownIds = false; // 435 for an ID accepted before
-    QSet<QByteArray> history;
 
     // Every reply goes to the kernel on its own as it is made, on a socket
     // with Nagle on: a second reply waits until the first is acknowledged
@@ -91,7 +89,6 @@ public:
     int commandsBehindArticles = 0;       // articles whose end came with the next command
 
     QList<ReceivedArticle> accepted() const;
-    int openConnections() const;
 
 private:
     struct Session;
@@ -103,6 +100,7 @@ private:
     QTcpServer server_;
     QSslServer tlsServer_;
     QList<Session *> sessions_;
+    QSet<QByteArray> history_; // every ID accepted, lost or not
 };
 
 quint16 freePort(const QHostAddress &address = QHostAddress::LocalHost);
