@@ -1027,8 +1027,10 @@ TEST_F(PostRun, EndOfRunActions)
     host.jobs = false;
     appSettings().RemoveFiles = 1;
     queueFile(u"c.bin"_s, randomData(10, 24));
+    uploadQueue().setState(queueFile(u"d.bin"_s, randomData(10, 25)), UploadState::Paused); // not posted: stays
     ASSERT_TRUE(runToEnd());
-    EXPECT_EQ(uploadQueue().count(), 0);
+    ASSERT_EQ(uploadQueue().count(), 1);
+    EXPECT_EQ(uploadQueue().item(1).state, UploadState::Paused);
 }
 
 TEST_F(PostRun, ByteTotalAndStatistics)
