@@ -134,4 +134,9 @@ TEST(JobFile, BadFilesNeverCrashAndLoseOnlyWhatIsBroken)
     EXPECT_EQ(tree.nodeCount(), 1);
     EXPECT_EQ(tree.rootAt(0)->caption, u"J"_s);
     EXPECT_TRUE(logHas(u"duplicate key K1"_s));
+    // Nothing readable before the first bad node: the placeholder, not an empty list.
+    test::writeAll(jobFilePath(), "<Nodes><Node Caption=\"orphan\" Key=\"\" Image=\"3\" ParentKey=\"K9\"/></Nodes>");
+    LoadRarPar(tree);
+    ASSERT_EQ(tree.nodeCount(), 1);
+    EXPECT_EQ(tree.rootAt(0)->image, 4);
 }
