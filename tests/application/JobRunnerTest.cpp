@@ -151,6 +151,8 @@ TEST_F(JobRun, RealToolsMakeVolumesAndRecoveryFilesThatAreQueued)
     EXPECT_EQ(host_.startTimers, 1);
     EXPECT_TRUE(logHas(u"Added %1 files to queue."_s.arg(n + 1)));
     EXPECT_FALSE(test::readAll(jobFilePath()).isEmpty()); // the shorter list is on disk
+    JobRunner::removeStaleFolders(jobTree()); // as the next start does: a finished folder stays
+    EXPECT_EQ(tempFiles(u"Tessaly_Temp0001"_s), files);
 
     // The next run takes the next folder; "No Upload" leaves the results there.
     host_.noUpload_ = true;
