@@ -355,3 +355,16 @@ TEST_F(Headless, RunsWaitingRarParJobsThenPostsTheirResults)
         EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
     EXPECT_TRUE(QFileInfo::exists(test::homeFile(u"Out/Tessaly_Temp0002/Pics.part3.rar"_s)));
 }
+
+// The exit status speaks of the items this run took, not of the whole queue.
+TEST(ExitStatus, CountsOnlyTheItemsOfThisRun)
+{
+    UploadItem posted = UploadQueue::newItem(u"posted"_s, u"a.b"_s, u"/x"_s, 1, u"t"_s, {u"i@x"_s});
+    posted.state = UploadState::PostedOK;
+    posted.run = UploadItem::Run::Taken;
+    uploadQueue().append(posted);
+    uploadQueue().append(UploadQueue::newItem(u"left"_s, u"a.b"_s, u"/y"_s, 1, u"t"_s, {u"j@x"_s}));
+    EXPECT_EQ(queueExitStatus(), ExitAllPosted);
+    EXPECT_EQ(queueExitStatus(ItemScope::WholeQueue), ExitSomeFailed);
+    EXPECT_EQ(itemsNotPosted(ItemScope::WholeQueue), QStringList{u"left: Queued"_s});
+}
