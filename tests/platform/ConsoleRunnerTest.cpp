@@ -99,6 +99,7 @@ TEST(ConsoleRunner, StopEndsTheProgramAndItsChildrenAtIdlePriority)
     runner.stop();
     ASSERT_TRUE(waitFor([&] { return run.finished; }));
     EXPECT_TRUE(run.result.stopped);
+    EXPECT_FALSE(run.result.crashed); // ended by its signal, not killed by somebody else's
     EXPECT_FALSE(run.result.succeeded());
     EXPECT_LE(run.chunks.size(), before + 2); // at most one more, then the empty one
     EXPECT_TRUE(run.chunks.last().isEmpty());
