@@ -56,22 +56,22 @@ TEST(ConsoleRunner, OutputArrivesInSmallChunksInOrderThenOneEmptyChunk)
     ConsoleRunner runner;
     Recorded run;
     attach(runner, run);
-    // 1000 bytes, half of them on standard error between the halves on
-    // standard output; standard input is empty (a tool that asks is not waited on).
-    ASSERT_TRUE(runner.start(u"sh"_s, {u"-c"_s, u"cat; test -c /dev/stdin || exit 9; head -c 300 /dev/zero | tr '\\0' a; "
-                                                u"head -c 400 /dev/zero | tr '\\0' b >&2; "
-                                                u"head -c 300 /dev/zero | tr '\\0' c; exit 3"_s}));
+    // 10,000 bytes, some on standard error between two runs on standard
+    // output; standard input is empty (a tool that asks is not waited on).
+    ASSERT_TRUE(runner.start(u"sh"_s, {u"-c"_s, u"cat; test -c /dev/stdin || exit 9; head -c 3000 /dev/zero | tr '\\0' a; "
+                                                u"head -c 4000 /dev/zero | tr '\\0' b >&2; "
+                                                u"head -c 3000 /dev/zero | tr '\\0' c; exit 3"_s}));
     ASSERT_TRUE(waitFor([&] { return run.finished; }));
     ASSERT_GE(run.chunks.size(), 5);
     EXPECT_TRUE(run.chunks.last().isEmpty());
     for (const QString &c : run.chunks)
         EXPECT_LE(c.size(), ConsoleRunner::ChunkSize);
-    EXPECT_EQ(run.chunks.join(QString()), QString(300, u'a') + QString(400, u'b') + QString(300, u'c'));
+    EXPECT_EQ(run.chunks.join(QString()), QString(3000, u'a') + QString(4000, u'b') + QString(3000, u'c'));
     EXPECT_TRUE(run.result.started);
     EXPECT_FALSE(run.result.stopped);
     EXPECT_EQ(run.result.exitCode, 3);
     EXPECT_FALSE(run.result.succeeded());
-    EXPECT_EQ(run.result.lastLine, QString(300, u'a') + QString(400, u'b') + QString(300, u'c'));
+    EXPECT_EQ(run.result.lastLine, QString(1096, u'b') + QString(3000, u'c')); // its last 4 KiB
 }
 
 TEST(ConsoleRunner, StopEndsTheProgramAndItsChildrenAtIdlePriority)
