@@ -222,6 +222,10 @@ TEST_F(ArticleTest, ArticlesPreparedAheadAreUsedOnlyWhenTheyStillFit)
     r = takeArticle(ahead, path, 2, 3, P, fields(u"Fresh.1@x"_s));
     EXPECT_TRUE(r.article.contains("Message-ID: <Fresh.1@x>"));
     EXPECT_NE(r.article, direct);
+    ArticleFields moved = fields(); // the item's newsgroups changed meanwhile
+    moved.newsgroups = u"alt.binaries.misc"_s;
+    ahead = prepareArticle(path, 2, 3, P, fields());
+    EXPECT_TRUE(takeArticle(ahead, path, 2, 3, P, moved).article.contains("Newsgroups: alt.binaries.misc\r\n"));
 
     // The file shrank after the article was prepared: no stale article, a file error.
     ahead = prepareArticle(path, 2, 3, P, fields());

@@ -1,3 +1,4 @@
+#include "engine/CheckSchedule.h"
 #include "engine/Dispatcher.h"
 #include "storage/UploadQueue.h"
 
@@ -44,4 +45,19 @@ TEST(Dispatcher, ConnectionsShareAFileWithoutTakingAPartTwice)
     q.MoveUDTItemDown(a);
     EXPECT_EQ(q.rowOf(A), 2);
     EXPECT_EQ(dispatch::itemNeedingHelp(q, claims, 2), 2);
+}
+
+// Checks fall due a set while after their article went in, in that order.
+TEST(CheckSchedule, AChecksTurnComesOnlyAfterItsDelay)
+{
+    CheckSchedule checks;
+    checks.start(true, 5000, 2);
+    checks.add(1, 1, u"a@x"_s, 0);
+    checks.add(1, 2, u"b@x"_s, 3000);
+    const auto any = [](const CheckTicket &) { return true; };
+    EXPECT_TRUE(checks.takeDue(4999, 1, 8, any).isEmpty());
+    const QList<CheckTicket> due = checks.takeDue(5000, 1, 8, any);
+    ASSERT_EQ(due.size(), 1);
+    EXPECT_EQ(due[0].part, 1);
+    EXPECT_EQ(checks.msUntilNext(5000), 3000);
 }
