@@ -100,7 +100,7 @@ void PostingRun::makeLinks(int posting, int checking)
             clock_, [this, k](LinkTimer t) { links_[std::size_t(k - 1)].link->timerFired(t); }, this);
         if (transportFactory())
             l.transport = transportFactory()(server);
-        else
+        if (!l.transport)
             l.transport = SocketTransport::make(server, nullptr);
         LinkOwner &owner = *this;
         l.link = std::make_unique<PostLink>(k, check ? plan_.check.link : plan_.link, owner, *l.transport,

@@ -58,8 +58,8 @@ public:
     int missingCount() const { return checks_.missing; }
     bool checkOn() const { return checks_.on(); }
 
-    // Makes the transports (empty: sockets). Lets a harness drive the links
-    // without a network.
+    // Makes the transports (empty, or none made: sockets). Lets a harness
+    // drive the links without a network.
     using TransportFactory = std::function<std::unique_ptr<LinkTransport>(const ServerEndpoint &)>;
     static void setTransportFactory(TransportFactory factory);
 

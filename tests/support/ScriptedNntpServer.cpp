@@ -1,15 +1,26 @@
 #include "support/ScriptedNntpServer.h"
 
+#include "engine/LinkPorts.h"
+#include "engine/PostingRun.h"
+#include "engine/SocketTransport.h"
+
 #include <QPointer>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 namespace tessaly::test {
 
-struct ScriptedNntpServer::Session
+// One connection, over a socket or in process: the server writes and hangs
+// up through these.
+struct ScriptedNntpServer::Session : std::enable_shared_from_this<Session>
 {
-    QPointer<QTcpSocket> socket;
+    std::function<void(const QByteArray &)> write;
+    std::function<void(bool abort)> close;
+    std::function<void()> flush;
+    bool closed = false;
     int number = 0;
     QByteArray buffer;
     bool inArticle = false;
@@ -20,6 +31,110 @@ struct ScriptedNntpServer::Session
     bool actionChosen = false;
     bool groupChosen = false;
 };
+
+// The client's end of an in-process connection. Each side's bytes reach the
+// other on the next turn of the event loop, in order; a hang-up follows
+// what was written before it.
+class ScriptedNntpServer::Loop : public LinkTransport
+{
+public:
+    explicit Loop(QPointer<ScriptedNntpServer> server) : server_(std::move(server)) {}
+    ~Loop() override { close(); }
+    void setEvents(TransportEvents *events) override { events_ = events; }
+    void open() override
+    {
+        close();
+        const int generation = generation_;
+        later([this, generation] {
+            if (generation != generation_)
+                return;
+            if (!server_) {
+                events_->transportFailed(u"Connection refused"_s, false);
+                return;
+            }
+            auto s = std::make_shared<Session>();
+            s->write = [this, generation](const QByteArray &bytes) {
+                later([this, generation, bytes] {
+                    if (generation == generation_)
+                        events_->received(bytes);
+                });
+            };
+            s->close = [this, generation](bool) {
+                later([this, generation] {
+                    if (generation == generation_ && session_) {
+                        session_.reset();
+                        events_->closedByPeer();
+                    }
+                });
+            };
+            session_ = s;
+            events_->connected();
+            if (server_)
+                server_->greet(s);
+        });
+    }
+    qint64 send(const QByteArray &bytes) override
+    {
+        if (!session_)
+            return 0;
+        std::weak_ptr<Session> s = session_;
+        later([this, s, bytes] {
+            if (const auto live = s.lock(); live && server_ && !live->closed)
+                server_->onData(live, bytes);
+        });
+        return bytes.size();
+    }
+    qint64 unsent() const override { return 0; }
+    void close() override
+    {
+        ++generation_;
+        if (session_) {
+            session_->closed = true;
+            if (server_)
+                server_->sessions_.removeOne(session_);
+            session_.reset();
+        }
+    }
+    bool isOpen() const override { return bool(session_); }
+
+private:
+    template<typename F>
+    void later(F f) { QTimer::singleShot(0, &context_, std::move(f)); }
+    QPointer<ScriptedNntpServer> server_;
+    TransportEvents *events_ = nullptr;
+    std::shared_ptr<Session> session_;
+    int generation_ = 0;
+    QObject context_; // what is pending goes with the transport
+};
+
+namespace {
+QList<QPointer<ScriptedNntpServer>> &inProcessServers()
+{
+    static QList<QPointer<ScriptedNntpServer>> servers;
+    return servers;
+}
+} // namespace
+
+void ScriptedNntpServer::startInProcess()
+{
+    static quint16 next = 1000;
+    inProcessPort_ = --next;
+    inProcessServers() << this;
+}
+
+std::shared_ptr<void> ScriptedNntpServer::routeInProcess()
+{
+    PostingRun::setTransportFactory([](const ServerEndpoint &e) -> std::unique_ptr<LinkTransport> {
+        if (e.port >= 1024)
+            return nullptr; // a socket
+        QPointer<ScriptedNntpServer> found;
+        for (const QPointer<ScriptedNntpServer> &s : inProcessServers())
+            if (s && s->inProcessPort_ == e.port && e.host == u"127.0.0.1"_s)
+                found = s;
+        return std::make_unique<Loop>(found);
+    });
+    return std::shared_ptr<void>(nullptr, [](void *) { PostingRun::setTransportFactory({}); });
+}
 
 ScriptedNntpServer::ScriptedNntpServer(QObject *parent)
     : QObject(parent)
@@ -32,42 +147,76 @@ ScriptedNntpServer::ScriptedNntpServer(QObject *parent)
     });
 }
 
+bool ScriptedNntpServer::greet(const std::shared_ptr<Session> &s)
+{
+    s->number = ++connections;
+    sessions_ << s;
+    const QByteArray hello = greetings.isEmpty() ? greeting : greetings.takeFirst();
+    if (hello.startsWith("!close:")) { // greets, then hangs up at once
+        s->write(hello.mid(7));
+        hangUp(*s, false);
+        return false;
+    }
+    if (!hello.isEmpty())
+        s->write(hello);
+    return true;
+}
+
+void ScriptedNntpServer::hangUp(Session &s, bool abort)
+{
+    if (s.closed)
+        return;
+    s.closed = true;
+    for (qsizetype k = 0; k < sessions_.size(); ++k)
+        if (sessions_[k].get() == &s)
+            sessions_.removeAt(k);
+    s.close(abort);
+}
+
 void ScriptedNntpServer::takeConnections(QTcpServer &from)
 {
-    {
-        while (QTcpSocket *sock = from.nextPendingConnection()) {
-            auto *s = new Session;
-            s->socket = sock;
-            s->number = ++connections;
-            sessions_ << s;
-            QByteArray hello = greetings.isEmpty() ? greeting : greetings.takeFirst();
-            if (hello.startsWith("!close:")) {
-                // Greets, then hangs up at once.
-                sock->write(hello.mid(7));
-                sock->disconnectFromHost();
-                continue;
+    while (QTcpSocket *sock = from.nextPendingConnection()) {
+        auto s = std::make_shared<Session>();
+        QPointer<QTcpSocket> p(sock);
+        s->write = [p](const QByteArray &bytes) {
+            if (p)
+                p->write(bytes);
+        };
+        s->flush = [p] {
+            if (p)
+                p->flush();
+        };
+        s->close = [p](bool abort) {
+            if (p && abort)
+                p->abort();
+            else if (p)
+                p->disconnectFromHost();
+        };
+        std::weak_ptr<Session> weak = s;
+        connect(sock, &QTcpSocket::readyRead, this, [this, weak, p] {
+            if (const auto live = weak.lock(); live && p && !live->closed)
+                onData(live, p->readAll());
+        });
+        connect(sock, &QTcpSocket::disconnected, this, [this, weak, p] {
+            if (const auto live = weak.lock()) {
+                live->closed = true;
+                sessions_.removeOne(live);
             }
-            if (!hello.isEmpty())
-                sock->write(hello);
-            connect(sock, &QTcpSocket::readyRead, this, [this, s] { onData(*s); });
-            connect(sock, &QTcpSocket::disconnected, this, [this, s] {
-                sessions_.removeOne(s);
-                if (s->socket)
-                    s->socket->deleteLater();
-                delete s;
-            });
-        }
+            if (p)
+                p->deleteLater();
+        });
+        greet(s);
     }
 }
 
 ScriptedNntpServer::~ScriptedNntpServer()
 {
-    for (Session *s : sessions_) {
-        if (s->socket) {
-            s->socket->disconnect(this);
-            s->socket->abort();
-        }
-        delete s;
+    inProcessServers().removeAll(this);
+    const auto open = sessions_;
+    for (const std::shared_ptr<Session> &s : open) {
+        s->closed = true;
+        if (s->close)
+            s->close(true);
     }
 }
 
@@ -85,6 +234,8 @@ bool ScriptedNntpServer::startTls(const QSslCertificate &certificate, const QSsl
 
 quint16 ScriptedNntpServer::port() const
 {
+    if (inProcessPort_)
+        return inProcessPort_;
     return tlsServer_.isListening() ? tlsServer_.serverPort() : server_.serverPort();
 }
 
@@ -102,11 +253,9 @@ QList<ReceivedArticle> ScriptedNntpServer::accepted() const
     return out;
 }
 
-void ScriptedNntpServer::onData(Session &s)
+void ScriptedNntpServer::onData(const std::shared_ptr<Session> &session, const QByteArray &got)
 {
-    if (!s.socket)
-        return;
-    const QByteArray got = s.socket->readAll();
+    Session &s = *session;
     bytesReceived += got.size();
     s.buffer += got;
     for (;;) {
@@ -119,7 +268,7 @@ void ScriptedNntpServer::onData(Session &s)
                 s.actionChosen = true;
             }
             if (s.action == ArticleAction::CloseMidArticle && s.article.size() + s.buffer.size() > 1000) {
-                s.socket->abort();
+                hangUp(s, true);
                 return;
             }
             const qsizetype end = s.buffer.indexOf("\r\n.\r\n");
@@ -141,7 +290,7 @@ void ScriptedNntpServer::onData(Session &s)
             if (!s.buffer.isEmpty())
                 ++commandsBehindArticles;
             finishArticle(s);
-            if (!s.socket)
+            if (s.closed)
                 return;
             continue;
         }
@@ -151,16 +300,16 @@ void ScriptedNntpServer::onData(Session &s)
         const QByteArray line = s.buffer.left(eol);
         s.buffer.remove(0, eol + 2);
         onLine(s, line);
-        if (!s.socket)
+        if (s.closed)
             return;
     }
 }
 
 void ScriptedNntpServer::reply(Session &s, const QByteArray &text)
 {
-    s.socket->write(text);
-    if (eachReplyAlone)
-        s.socket->flush(); // to the kernel now, not with the next reply
+    s.write(text);
+    if (eachReplyAlone && s.flush)
+        s.flush(); // to the kernel now, not with the next reply
 }
 
 void ScriptedNntpServer::onLine(Session &s, const QByteArray &line)
@@ -190,7 +339,7 @@ void ScriptedNntpServer::onLine(Session &s, const QByteArray &line)
         }
     } else if (command == "QUIT") {
         reply(s, "205 closing connection\r\n");
-        s.socket->disconnectFromHost();
+        hangUp(s, false);
     } else if (command == "STAT") {
         QByteArray id = words.value(1);
         if (id.startsWith('<') && id.endsWith('>'))
@@ -256,22 +405,18 @@ void ScriptedNntpServer::finishArticle(Session &s)
         a.accepted = true;
         held.insert(a.messageId);
         reply(s, "24");
-        s.socket->flush();
-        QPointer<QTcpSocket> p(s.socket);
-        QTimer::singleShot(30, this, [p] {
-            if (p)
-                p->write("0 article posted ok\r\n");
-        });
+        if (s.flush)
+            s.flush();
+        QTimer::singleShot(30, this, [write = s.write] { write("0 article posted ok\r\n"); });
         break;
     }
     case ArticleAction::AcceptThenHangUp: {
         a.accepted = true;
         held.insert(a.messageId);
         // Later: hanging up here would end the session under the caller's feet.
-        QPointer<QTcpSocket> p(s.socket);
-        QTimer::singleShot(0, this, [p] {
-            if (p)
-                p->abort();
+        QTimer::singleShot(0, this, [this, weak = s.weak_from_this()] {
+            if (const auto live = weak.lock())
+                hangUp(*live, true);
         });
         break;
     }

@@ -1,7 +1,8 @@
-// An NNTP server inside the test process, bound to loopback. It greets,
-// answers AUTHINFO and POST, reads articles and answers each with what the
-// test scripted: accept, refuse, close in the middle, stay silent, or split
-// its reply over two writes. Accepted articles are kept for checking.
+// An NNTP server inside the test process. It greets, answers AUTHINFO and
+// POST, reads articles and answers each with what the test scripted: accept,
+// refuse, close in the middle, stay silent, or split its reply over two
+// writes. Accepted articles are kept for checking. It listens on loopback, or
+// (startInProcess) takes a posting run's connections without any socket.
 #pragma once
 
 #include <QByteArray>
@@ -17,6 +18,7 @@
 #include <QSslServer>
 
 #include <functional>
+#include <memory>
 
 class QTcpSocket;
 
@@ -47,6 +49,13 @@ public:
     bool startTls(const QSslCertificate &certificate, const QSslKey &key, const QList<QSslCertificate> &chain = {},
                   const QHostAddress &address = QHostAddress::LocalHost);
     quint16 port() const;
+    // No socket: a posting run's connections to 127.0.0.1 at port() reach
+    // this server through in-process transports, each byte on the next turn
+    // of the event loop. Ports below 1024 that no server took refuse.
+    void startInProcess();
+    // Routes a posting run's connections to in-process servers (and the
+    // others to sockets) until the returned guard goes.
+    static std::shared_ptr<void> routeInProcess();
     int failedHandshakes = 0; // TLS connections that never got to the greeting
 
     // Greeting for each new connection in turn; the default after the queue runs out.
@@ -92,14 +101,18 @@ public:
 
 private:
     struct Session;
-    void onData(Session &s);
+    class Loop;
+    bool greet(const std::shared_ptr<Session> &s);
+    void hangUp(Session &s, bool abort);
+    void onData(const std::shared_ptr<Session> &s, const QByteArray &got);
     void onLine(Session &s, const QByteArray &line);
     void finishArticle(Session &s);
     void reply(Session &s, const QByteArray &text);
     void takeConnections(QTcpServer &from);
     QTcpServer server_;
     QSslServer tlsServer_;
-    QList<Session *> sessions_;
+    quint16 inProcessPort_ = 0;
+    QList<std::shared_ptr<Session>> sessions_;
     QSet<QByteArray> history_; // every ID accepted, lost or not
 };
 

@@ -43,7 +43,10 @@ SoakReport runSoak(const SoakOptions &o)
     SoakReport report;
     QRandomGenerator rng(o.seed);
     ScriptedNntpServer server;
-    if (!server.start()) {
+    const std::shared_ptr<void> route = o.inProcess ? ScriptedNntpServer::routeInProcess() : nullptr;
+    if (o.inProcess)
+        server.startInProcess();
+    else if (!server.start()) {
         report.firstProblem = u"the scripted server did not start"_s;
         return report;
     }

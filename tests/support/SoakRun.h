@@ -20,6 +20,7 @@ struct SoakOptions
     int restartMs = 100;
     int deadlineMs = 120000;
     QString folder;      // where the files are written
+    bool inProcess = false; // the server without a socket
 };
 
 struct SoakReport
