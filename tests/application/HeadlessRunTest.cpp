@@ -130,10 +130,16 @@ TEST_F(Headless, PowerActionsAfterTheCountdownAndOnlyOverACompleteRun)
             c->tick();
         };
     };
-    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
     EXPECT_EQ(run(files + QStringList{u"/S"_s}, countDown(-1)), ExitAllPosted);
+    const QByteArray shown = QByteArray::fromStdString(testing::internal::GetCapturedStdout());
     EXPECT_EQ(desktop.calls(), QStringList({u"CanPowerOff"_s, u"PowerOff false"_s}));
     EXPECT_EQ(secondsShown, 30);
+    // Into a pipe: a line every ten seconds.
+    EXPECT_EQ(shown.count("Powering off computer in"), 4) << shown.constData();
+    EXPECT_TRUE(shown.contains("Powering off computer in 20 seconds (Ctrl-C cancels)\n")) << shown.constData();
+    EXPECT_FALSE(shown.contains("Powering off computer in 29"));
+    testing::internal::CaptureStderr();
     EXPECT_TRUE(logHas(u"Power Off: accepted by the system."_s));
 
     desktop.clearCalls();

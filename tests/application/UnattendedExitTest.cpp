@@ -248,6 +248,7 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     add(u"locked secret store"_s, 2, {u"Login=1"_s, u"Username=someone"_s, u"Password="_s}, needsLogin);
     cases.back().secretStore = {u"store"_s, u"--locked"_s, u"--seed"_s, u"news server password=right"_s};
     add(u"no server name"_s, 2, {u"Server="_s});
+    cases.back().errHas = "No newsserver specified! Set Server= in ";
     add(u"500 to POST"_s, 2, {}, [](auto &s) { s.postReply = "500 posting is off\r\n"; });
     add(u"480 and no login set"_s, 2, {}, [](auto &s) { s.user = "someone"; });
     add(u"login refused"_s, 2, {u"Login=1"_s, u"Username=someone"_s, u"Password=wrong"_s},

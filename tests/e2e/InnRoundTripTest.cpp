@@ -18,7 +18,6 @@
 #include "storage/ProfileFile.h"
 #include "application/Collection.h"
 #include "storage/QueueFile.h"
-#include "support/FakeDesktop.h"
 #include "support/YencDecode.h"
 #include "storage/AppSettings.h"
 #include "storage/UploadQueue.h"
@@ -26,7 +25,6 @@
 #include "support/ScriptedNntpServer.h"
 #include "support/TestEnvironment.h"
 
-#include <QRegularExpression>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -37,7 +35,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QFile>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpSocket>
@@ -70,11 +67,6 @@ QString runScript(const QString &script, const QStringList &args, int *exitCode)
         *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
     return QString::fromUtf8(p.readAll());
-}
-
-QString xmlEscape(QString s)
-{
-    return s.replace(u'&', u"&amp;"_s).replace(u'<', u"&lt;"_s).replace(u'>', u"&gt;"_s).replace(u'"', u"&quot;"_s);
 }
 
 class InnRoundTrip : public ::testing::Test
@@ -164,26 +156,14 @@ protected:
         return ended;
     }
 
-    // A plain NZB of the queue, from the Message-IDs made when the items were queued.
+    // The queue's NZB, as the program writes it.
     QString writeNzb(const QString &name)
     {
-        QString xml = u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nzb xmlns=\"http://www.newzbin.com/DTD/2003/nzb\">\n"_s;
-        const UploadQueue &q = uploadQueue();
-        for (int i = 1; i <= q.count(); ++i) {
-            const UploadItem &it = q.item(i);
-            const qint64 size = QFileInfo(it.path).size();
-            xml += u"<file poster=\"tessaly@example.org\" date=\"%1\" subject=\"%2\">\n<groups><group>alt.binaries.test</group></groups>\n<segments>\n"_s
-                       .arg(QDateTime::currentSecsSinceEpoch())
-                       .arg(xmlEscape(it.subject + u" (1/%1)"_s.arg(it.maxparts)));
-            for (int k = 1; k <= it.maxparts; ++k) {
-                const qint64 bytes = std::min(appSettings().PartSize, size - (k - 1) * appSettings().PartSize);
-                xml += u"<segment bytes=\"%1\" number=\"%2\">%3</segment>\n"_s.arg(bytes).arg(k).arg(it.messageids.at(k - 1));
-            }
-            xml += u"</segments>\n</file>\n"_s;
-        }
-        xml += u"</nzb>\n"_s;
+        QList<int> items;
+        for (int i = 1; i <= uploadQueue().count(); ++i)
+            items << i;
         const QString path = root_ + u'/' + name + u".nzb"_s;
-        test::writeAll(path, xml.toUtf8());
+        EXPECT_TRUE(CreateNZB(path, items));
         return path;
     }
 
@@ -323,6 +303,7 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
 {
     // The program itself, without a display: settings from a first start,
     // then an unattended run that posts a folder with its NZB and closes.
+    // (Its Rar & Par jobs and its refusals run against the scripted server.)
     const QString home = test::homeFile(u"program"_s);
     const QString folder = test::homeFile(u"My Holiday"_s);
     QDir().mkpath(home);
@@ -345,7 +326,7 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     }
 
     const QProcessEnvironment env = programEnvironment(home);
-    QByteArray ini = writeProgramSettings(env, home);
+    writeProgramSettings(env, home);
     QByteArray out;
 
     ASSERT_EQ(runProgram(env, {u"/F"_s, folder, u"/H"_s, u"Holiday Pics"_s, u"/N"_s, u"alt.binaries.test alt.binaries.misc"_s,
@@ -372,93 +353,6 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     ASSERT_EQ(fetchedNames.size(), 1) << qPrintable(QDir(work + u"/dst/holiday"_s).entryList().join(u", "_s));
     EXPECT_TRUE(test::readAll(work + u"/dst/holiday/"_s + fetchedNames.first()) == rawData);
     ::unlink(rawName.constData());
-
-
-    // A Rar & Par job waiting in RarPar.dat, nothing queued: /P /C runs it,
-    // prints its progress, posts what it made and ends with status 0.
-    JobRequest job;
-    job.inputs = {folder};
-    job.collectionName = u"Holiday"_s;
-    job.outputPath = test::homeFile(u"Out"_s);
-    job.subject = u"Holiday Rar"_s;
-    job.newsgroups = {u"alt.binaries.test"_s};
-    job.options.archiveName = u"Holiday.rar"_s;
-    job.options.splitText = u"400000"_s;
-    job.options.partSize = 384000;
-    tessaly::JobTree jobs;
-    jobs.addJob(makeJobs(job, itemSize(folder)).at(0));
-    test::writeAll(home + u"/RarPar.dat"_s, jobDocument(jobs));
-    ASSERT_EQ(runProgram(env, {u"/P"_s, u"/C"_s}, &out), 0) << out.constData();
-    // Progress as the archiver's output arrives (in chunks of any size), never past 100 %.
-    EXPECT_TRUE(out.contains("RarPar -> Creating Rar archives... (")) << out.constData();
-    EXPECT_FALSE(QRegularExpression(u"Creating Rar archives\\.\\.\\. \\((1[0-9][1-9]|1[1-9][0-9]|[2-9][0-9][0-9])%\\)"_s)
-                     .match(QString::fromUtf8(out))
-                     .hasMatch())
-        << out.constData();
-    EXPECT_TRUE(out.contains("RarPar -> Creating Par2 recovery files... (100%)"));
-    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Rar - [1/")) << out.constData();
-    EXPECT_FALSE(test::readAll(home + u"/RarPar.dat"_s).contains("Image=\"1\""));
-
-    // A run that needs a person (here: no server) prints why and fails.
-    ini.replace("Server=127.0.0.1\n", "Server=\n");
-    test::writeAll(home + u"/Settings.ini"_s, ini);
-    EXPECT_EQ(runProgram(env, {u"-f"_s, folder, u"-h"_s, u"again"_s, u"-n"_s, u"alt.binaries.test"_s, u"-p"_s}, &out), 2);
-    EXPECT_TRUE(out.contains("Tessaly Poster (Beta 2): No newsserver specified!")) << out.constData();
-    EXPECT_TRUE(out.contains(QByteArray(QByteArray("Set Server= in ") + QFile::encodeName(home) + "/Settings.ini."))) << out.constData();
-}
-
-// /S: posted, then the thirty seconds on standard output, then PowerOff
-// asked of the (fake) login manager, and nothing else; status 0.
-TEST_F(InnRoundTrip, HeadlessPowerOffAfterTheCountdown)
-{
-    const QString home = test::homeFile(u"program-s"_s);
-    QProcessEnvironment env = programEnvironment(home);
-    writeProgramSettings(env, home);
-    QByteArray out;
-    {
-        test::FakeDesktop desktop;
-        ASSERT_TRUE(desktop.start(test::homeFile(u"logind-calls"_s)));
-        desktop.pointAt(&env);
-        const QString evening = test::homeFile(u"Evening"_s);
-        test::writeAll(evening + u"/sunset.jpg"_s, randomData(384077, 43));
-        QElapsedTimer wall;
-        wall.start();
-        ASSERT_EQ(runProgram(env, {u"/F"_s, evening, u"/H"_s, u"Evening"_s, u"/N"_s, u"alt.binaries.test"_s, u"/P"_s, u"/S"_s},
-                             &out),
-                  0)
-            << out.constData();
-        EXPECT_GE(wall.elapsed(), 29000);
-        EXPECT_TRUE(out.contains("Successfully uploaded: Evening - [1/1] - \"sunset.jpg\" yEnc")) << out.constData();
-        // Into a pipe: a line every ten seconds, not thirty.
-        EXPECT_TRUE(out.contains("Powering off computer in 30 seconds"));
-        EXPECT_TRUE(out.contains("Powering off computer in 20 seconds"));
-        EXPECT_TRUE(out.contains("Powering off computer in 10 seconds"));
-        EXPECT_FALSE(out.contains("Powering off computer in 29 seconds"));
-        EXPECT_LE(out.count("Powering off computer in"), 4);
-        EXPECT_TRUE(out.indexOf("sunset.jpg") < out.indexOf("Powering off computer in 30"));
-        EXPECT_EQ(desktop.calls(), QStringList({u"CanPowerOff"_s, u"PowerOff false"_s}));
-
-        // On a terminal: one line that counts in place; Ctrl-C there ends it.
-        QProcess term;
-        term.setProcessEnvironment(env);
-        const QString command = u"'%1' /F '%2' /H Terminal /N alt.binaries.test /P /S"_s.arg(
-            QStringLiteral(TESSALY_APP_PATH), evening);
-        term.start(u"script"_s, {u"-qfec"_s, command, u"/dev/null"_s});
-        ASSERT_TRUE(term.waitForStarted(5000));
-        QByteArray shown;
-        for (QDeadlineTimer d(30000); !shown.contains("Powering off computer in 27") && !d.hasExpired();)
-            if (term.waitForReadyRead(200))
-                shown += term.readAll();
-        term.write("\x03");
-        ASSERT_TRUE(term.waitForFinished(10000));
-        shown += term.readAll();
-        const QByteArray countdown = shown.mid(shown.indexOf("Powering off computer in 30"));
-        const QByteArray inPlace = countdown.left(countdown.indexOf("Powering off computer in 27"));
-        EXPECT_TRUE(inPlace.contains("Powering off computer in 28")) << countdown.constData();
-        EXPECT_EQ(inPlace.count('\n'), 0) << countdown.constData(); // each second rewrites the line
-        EXPECT_GE(inPlace.count('\r'), 3);
-        EXPECT_EQ(term.exitCode(), 128 + 2) << shown.constData();
-    }
 }
 
 TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)

@@ -52,7 +52,7 @@ class PostRun : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(server.start());
+        server.startInProcess();
         setRunTag(u"1765000000"_s);
         AppSettings &s = appSettings();
         s.Server = u"127.0.0.1"_s;
@@ -144,6 +144,7 @@ protected:
     }
 
 
+    std::shared_ptr<void> route = test::ScriptedNntpServer::routeInProcess();
     test::ScriptedNntpServer server;
     test::FakeRunHost host;
     int limit = 0; // the speed box
@@ -186,7 +187,10 @@ TEST_F(PostRun, RepliesInWritesOfTheirOwnWithNagleOnCostNoStall)
     // The 240 for an article and the 340 for the POST behind it come in two
     // writes, and the second waits for the first's acknowledgement: delayed
     // by the client, that costs 40 ms an article, 8 s for these 200.
+    test::ScriptedNntpServer server; // on a socket: the stall is TCP's
+    ASSERT_TRUE(server.start());
     server.eachReplyAlone = true;
+    appSettings().Port = server.port();
     appSettings().Connections = 1;
     appSettings().setMaxLines(8);
     queueFile(u"small.bin"_s, randomData(8 * 128 * 200, 77));
@@ -198,39 +202,26 @@ TEST_F(PostRun, RepliesInWritesOfTheirOwnWithNagleOnCostNoStall)
     EXPECT_LT(clock.elapsed(), 3000);
 }
 
-TEST_F(PostRun, RefusedArticleIsPostedAgainWithANewMessageId)
-{
-    appSettings().Connections = 1;
-    const int i = queueFile(u"r.bin"_s, randomData(kPart * 2, 5));
-    const QStringList stored = uploadQueue().item(i).messageids;
-    server.articleActions = {ArticleAction::Accept, ArticleAction::Refuse441, ArticleAction::Refuse435};
-    ASSERT_TRUE(run());
-    ASSERT_EQ(server.articles.size(), 4);
-    EXPECT_EQ(server.articles[0].messageId, stored[0].toUtf8());
-    EXPECT_EQ(server.articles[1].messageId, stored[1].toUtf8()); // refused
-    EXPECT_NE(server.articles[2].messageId, stored[1].toUtf8()); // same part, fresh ID
-    EXPECT_TRUE(server.articles[2].raw.contains("(2/2)"));
-    EXPECT_NE(server.articles[3].messageId, server.articles[2].messageId);
-    EXPECT_TRUE(server.articles[3].accepted);
-    // The accepted ID replaces the refused one: an NZB must list it.
-    EXPECT_EQ(uploadQueue().item(i).messageids,
-              (QStringList{stored[0], QString::fromUtf8(server.articles[3].messageId)}));
-    EXPECT_TRUE(logHas(u"441 posting failed"_s));
-    expectAllPartsAccepted();
-}
-
-TEST_F(PostRun, ThePostForTheNextPartGoesBehindTheArticleAndSurvivesARefusal)
+TEST_F(PostRun, ARefusedArticleGoesAgainUnderANewIdWithThePostBehindIt)
 {
     appSettings().Connections = 1;
     const int i = queueFile(u"p.bin"_s, randomData(kPart * 4, 6));
     const QStringList stored = uploadQueue().item(i).messageids;
-    server.articleActions = {ArticleAction::Accept, ArticleAction::Refuse441};
+    server.articleActions = {ArticleAction::Accept, ArticleAction::Refuse441, ArticleAction::Refuse435};
     ASSERT_TRUE(run());
-    // The POST behind the refused part 2 brings it again, under a new ID.
-    ASSERT_EQ(server.articles.size(), 5);
-    EXPECT_TRUE(server.articles[2].raw.contains("(2/4)"));
+    // Part 2 is refused (441), refused again under a fresh ID (435), then
+    // taken under a third; the POST already behind it brings it each time.
+    ASSERT_EQ(server.articles.size(), 6);
+    EXPECT_EQ(server.articles[0].messageId, stored[0].toUtf8());
+    EXPECT_EQ(server.articles[1].messageId, stored[1].toUtf8());
+    EXPECT_TRUE(server.articles[2].raw.contains("(2/4)") && server.articles[3].raw.contains("(2/4)"));
     EXPECT_NE(server.articles[2].messageId, stored[1].toUtf8());
-    EXPECT_GE(server.commandsBehindArticles, 3);
+    EXPECT_NE(server.articles[3].messageId, server.articles[2].messageId);
+    // The accepted ID replaces the refused one: an NZB must list it.
+    EXPECT_EQ(uploadQueue().item(i).messageids.mid(0, 2),
+              (QStringList{stored[0], QString::fromUtf8(server.articles[3].messageId)}));
+    EXPECT_TRUE(logHas(u"441 posting failed"_s));
+    EXPECT_GE(server.commandsBehindArticles, 4);
     EXPECT_EQ(server.connections, 1);
     EXPECT_FALSE(logHas(u"Unexpected reply"_s));
     EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
@@ -240,7 +231,7 @@ TEST_F(PostRun, ThePostForTheNextPartGoesBehindTheArticleAndSurvivesARefusal)
             n += a.raw.size() + 3; // with the end line
         return n;
     }()); // the POSTs behind them are not counted as posted
-    // The summary counts the file's bytes once: the refused article's are not posted.
+    // The summary counts the file's bytes once: the refused articles' are not posted.
     EXPECT_TRUE(logHas(u"Run finished: 1 item posted, 0 failed, 4 parts, 512.0 kB in "_s));
     expectAllPartsAccepted();
 }
@@ -429,6 +420,8 @@ TEST_F(PostRun, ATlsPortThatDoesNotSpeakTlsStopsTheRunAtOnceWithTheReason)
     AppSettings &s = appSettings();
     s.EnableSSL = 1;
     s.SSLTunnel = 0;
+    test::ScriptedNntpServer plain;
+    ASSERT_TRUE(plain.start());
     QTcpServer garbage, oldTls;
     const QByteArray tls11Hello = QByteArray::fromHex("160302002a" "020000260302") + QByteArray(32, '\x11')
         + QByteArray::fromHex("00002f00");
@@ -445,8 +438,8 @@ TEST_F(PostRun, ATlsPortThatDoesNotSpeakTlsStopsTheRunAtOnceWithTheReason)
         QString reason;
         std::function<int()> connections;
     } cases[] = {
-        {server.port(), u"This port does not speak TLS: the server answered in plain text (\"200 Tessaly test server ready\")"_s,
-         [&] { return server.connections; }},
+        {plain.port(), u"This port does not speak TLS: the server answered in plain text (\"200 Tessaly test server ready\")"_s,
+         [&] { return plain.connections; }},
         {garbage.serverPort(), u"The server's answer is not a TLS handshake this program can complete"_s, [] { return 0; }},
         {oldTls.serverPort(), u"The server offers only TLS versions older than 1.2"_s, [] { return 0; }},
     };
@@ -685,7 +678,7 @@ TEST_F(PostRun, ASecondServerChecksWhatThePostingServerTookAndAnUnreachableOneLe
     // ones refused) and found. The posting server is never asked.
     AppSettings &s = appSettings();
     test::ScriptedNntpServer checker;
-    ASSERT_TRUE(checker.start());
+    checker.startInProcess();
     s.CheckServer = u"127.0.0.1"_s;
     s.CheckPort = checker.port();
     s.CheckConnections = 2;
@@ -726,7 +719,7 @@ TEST_F(PostRun, ASecondServerChecksWhatThePostingServerTookAndAnUnreachableOneLe
         EXPECT_EQ(UploadQueue::uncheckedText(uploadQueue().item(k)), u"1-2"_s);
         return k;
     };
-    s.CheckPort = test::freePort();
+    s.CheckPort = 1; // no server there
     s.CheckConnections = 1;
     const int k = unchecked(u"refused"_s);
     // Queued again with the check server back: checked, not posted again.
@@ -1090,6 +1083,7 @@ TEST(Soak, FaultInjectionLosesNothing)
     if (!qEnvironmentVariableIsEmpty("TESSALY_SOAK_SEED"))
         options.seed = quint32(qEnvironmentVariableIntValue("TESSALY_SOAK_SEED"));
     options.folder = test::home();
+    options.inProcess = true;
     const test::SoakReport r = test::runSoak(options);
     std::printf("soak (seed %u): %s\n", options.seed, qPrintable(r.summary()));
     EXPECT_TRUE(r.endedByItself) << qPrintable(r.firstProblem);
