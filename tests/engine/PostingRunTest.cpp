@@ -288,24 +288,6 @@ TEST_F(PostRun, ServersThatMisbehaveOnceLoseNothing)
     }
 }
 
-TEST_F(PostRun, RepliesOutOfTurnNeverCountAPartAsPosted)
-{
-    // A server that claims acceptance for an article it was never sent, and
-    // one that greets twice: neither may count a part or garble a session.
-    appSettings().Connections = 1;
-    server.greetings = {"200 hello\r\n200 hello again\r\n"};
-    server.postReply = "240 article posted ok\r\n";
-    const int i = queueFile(u"o.bin"_s, randomData(3 * kPart - 5, 11));
-    ASSERT_TRUE(run(15000, [&](PostingRun &) {
-        if (server.connections >= 2 && server.commands.count("POST") >= 2)
-            server.postReply = "340 go ahead\r\n";
-    }));
-    EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
-    EXPECT_TRUE(logHas(u"Unexpected reply"_s));
-    EXPECT_TRUE(logHas(u"240 article posted ok"_s));
-    expectAllPartsAccepted();
-}
-
 TEST_F(PostRun, AuthenticationRightAndWrong)
 {
     appSettings().Connections = 1;
@@ -468,28 +450,6 @@ TEST(Tls, FingerprintsAreReadInEveryUsualSpelling)
     EXPECT_EQ(normalizedFingerprint(u"  "_s + colons + u" "_s), hex);
     for (const QString &bad : QStringList{hex.left(62), hex + u"00"_s, hex.left(63) + u"G"_s, QString()})
         EXPECT_TRUE(normalizedFingerprint(bad).isEmpty()) << qPrintable(bad);
-}
-
-TEST_F(PostRun, OneFileUsesEveryConnection)
-{
-    appSettings().Connections = 8;
-    appSettings().PostCheck = 0; // each connection retires when the parts run out
-    const int i = queueFile(u"big.bin"_s, randomData(kPart * 40, 10));
-    ASSERT_TRUE(run());
-    EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
-    EXPECT_EQ(uploadQueue().item(i).partsLeft, 0);
-    EXPECT_EQ(uploadQueue().item(i).position, 40);
-    // Every part once, and every connection posted some of them.
-    EXPECT_EQ(server.accepted().size(), 40);
-    QSet<int> parts, connections;
-    for (const test::ReceivedArticle &a : server.accepted()) {
-        parts.insert(test::decodeArticle(a.raw).part);
-        connections.insert(a.connection);
-    }
-    EXPECT_EQ(parts.size(), 40);
-    EXPECT_EQ(connections.size(), 8);
-    EXPECT_EQ(engine->retiredLinks(), 8);
-    expectAllPartsAccepted();
 }
 
 TEST_F(PostRun, PartsAcceptedOutOfOrderAreNotPostedAgain)
