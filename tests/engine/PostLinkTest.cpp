@@ -6,6 +6,8 @@
 
 #include <QList>
 
+#include "support/TestEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -419,6 +421,7 @@ TEST_F(Link, ADisconnectMidArticleGoesBackAtOnceAfterProgressElseAfterTheWait)
     owner.said.clear();
     transport.events->closedByPeer();
     EXPECT_EQ(owner.said, QStringList{u"released part 2"_s});
+    EXPECT_TRUE(test::logHas(u"Disconnected while uploading part: 2"_s));
     EXPECT_EQ(owner.failures.last().kind, LinkFailure::Kind::Closed);
     // An article got through on this connection: it connects again at once.
     EXPECT_EQ(link.state(), State::Connecting);
