@@ -212,6 +212,11 @@ void ScriptedNntpServer::takeConnections(QTcpServer &from)
 ScriptedNntpServer::~ScriptedNntpServer()
 {
     inProcessServers().removeAll(this);
+    // The listeners delete their sockets after this body: nothing of theirs
+    // may reach the half-destroyed server then.
+    for (QTcpServer *listener : {&server_, static_cast<QTcpServer *>(&tlsServer_)})
+        for (QTcpSocket *socket : listener->findChildren<QTcpSocket *>())
+            socket->disconnect(this);
     const auto open = sessions_;
     for (const std::shared_ptr<Session> &s : open) {
         s->closed = true;
