@@ -211,22 +211,33 @@ public:
     qint64 sentBytes = 0;
 };
 
-class Link : public ::testing::Test
+LinkSettings settings()
 {
-protected:
-    Link()
+    LinkSettings s;
+    s.login = true;
+    s.user = u"me"_s;
+    s.password = u"pw"_s;
+    return s;
+}
+
+// A link and its fakes, wired to each other.
+struct Rig
+{
+    Rig()
         : link(1, settings(), owner, transport, timers, pacer)
     {
         transport.setEvents(&link);
     }
-    static LinkSettings settings()
-    {
-        LinkSettings s;
-        s.login = true;
-        s.user = u"me"_s;
-        s.password = u"pw"_s;
-        return s;
-    }
+    ScriptedOwner owner;
+    FakeTransport transport;
+    ManualTimers timers;
+    SendPacer pacer;
+    PostLink link;
+};
+
+class Link : public ::testing::Test, protected Rig
+{
+protected:
     // Connected and logged in, with the work given.
     void ready(std::initializer_list<LinkWork> work = {})
     {
@@ -237,12 +248,6 @@ protected:
     }
     void reply(const QByteArray &bytes) { transport.events->received(bytes); }
     QByteArray take() { return std::exchange(transport.written, {}); }
-
-    ScriptedOwner owner;
-    FakeTransport transport;
-    ManualTimers timers;
-    SendPacer pacer;
-    PostLink link;
 };
 
 } // namespace
@@ -336,12 +341,10 @@ TEST_F(Link, EachReplyToEachCommand)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.reply.constData());
-        ScriptedOwner o;
-        FakeTransport t;
-        ManualTimers clock;
-        SendPacer p;
-        PostLink l(1, settings(), o, t, clock, p);
-        t.setEvents(&l);
+        Rig r;
+        ScriptedOwner &o = r.owner;
+        FakeTransport &t = r.transport;
+        PostLink &l = r.link;
         Attempt first = part(1);
         first.lookFirst = c.to == To::Look;
         first.mayBeOnServer = c.to == To::Look;
@@ -382,15 +385,12 @@ TEST_F(Link, RepliesCutAnywhereLeadToTheSameRun)
     QStringList said;
     for (int cut = 0; cut < server.size(); cut += 3) {
         SCOPED_TRACE(cut);
-        ScriptedOwner o;
-        FakeTransport t;
-        ManualTimers clock;
-        SendPacer p;
-        PostLink l(1, settings(), o, t, clock, p);
-        t.setEvents(&l);
+        Rig r;
+        ScriptedOwner &o = r.owner;
+        FakeTransport &t = r.transport;
         o.work = {post(part(1))};
         o.behindParts = {part(2)};
-        l.start();
+        r.link.start();
         t.accept();
         if (cut > 0)
             t.events->received(server.left(cut));

@@ -98,18 +98,13 @@ std::string kernelTestName(const ::testing::TestParamInfo<yenc::Kernel> &kernel)
 
 INSTANTIATE_TEST_SUITE_P(Kernels, yEncKernel, ::testing::ValuesIn(vectorKernels()), kernelTestName);
 
-TEST_P(yEncKernel, MatchesReferenceOnEveryShortLength)
+TEST_P(yEncKernel, MatchesReferenceOnEveryShortLengthAndLargeSkewedAllByteAndRandomBuffers)
 {
-    QRandomGenerator rng(12345);
+    QRandomGenerator rng(777);
     for (std::size_t n = 0; n <= 4096; ++n) {
         const Bytes in = randomBytes(rng, n);
         ASSERT_EQ(encode(in), reference(in)) << "length " << n;
     }
-}
-
-TEST_P(yEncKernel, MatchesReferenceOnLargeSkewedAllByteAndRandomBuffers)
-{
-    QRandomGenerator rng(777);
     std::vector<Bytes> inputs;
     for (std::size_t n : {384000u, 383999u, 1280000u, 128000u + 17u})
         inputs.push_back(randomBytes(rng, n));
@@ -161,20 +156,6 @@ TEST_P(yEncKernel, MatchesReferenceAtLineEnds)
     const Bytes out = encode(allDots);
     ASSERT_EQ(out, reference(allDots));
     EXPECT_EQ(text(out).substr(0, 4), "=n..");
-}
-
-TEST(yEnc, LinesAreOneHundredTwentyEightOrNineCharacters)
-{
-    Bytes all(256 * 4);
-    for (std::size_t i = 0; i < all.size(); ++i)
-        all[i] = std::uint8_t(i);
-    const std::string out = text(reference(all));
-    std::size_t start = 0, pos;
-    while ((pos = out.find("\r\n", start)) != std::string::npos) {
-        const std::size_t len = pos - start;
-        EXPECT_TRUE(len == 128 || len == 129) << len;
-        start = pos + 2;
-    }
 }
 
 TEST(yEnc, KernelChoice)
