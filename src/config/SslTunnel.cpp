@@ -156,7 +156,6 @@ bool listensOnLoopback(int port)
 #endif
 }
 
-
 QString tunnelRefusal()
 {
     QFile log(tunnelLogPath());

@@ -117,8 +117,11 @@ QList<QPointer<ScriptedNntpServer>> &inProcessServers()
 
 void ScriptedNntpServer::startInProcess()
 {
+    // Ports 2-999, over again when they run out (a server gone is off the
+    // list); port 1 is left for "nobody there".
     static quint16 next = 1000;
-    inProcessPort_ = --next;
+    next = next <= 2 ? 999 : next - 1;
+    inProcessPort_ = next;
     inProcessServers() << this;
 }
 
@@ -147,7 +150,7 @@ ScriptedNntpServer::ScriptedNntpServer(QObject *parent)
     });
 }
 
-bool ScriptedNntpServer::greet(const std::shared_ptr<Session> &s)
+void ScriptedNntpServer::greet(const std::shared_ptr<Session> &s)
 {
     s->number = ++connections;
     sessions_ << s;
@@ -155,11 +158,10 @@ bool ScriptedNntpServer::greet(const std::shared_ptr<Session> &s)
     if (hello.startsWith("!close:")) { // greets, then hangs up at once
         s->write(hello.mid(7));
         hangUp(*s, false);
-        return false;
+        return;
     }
     if (!hello.isEmpty())
         s->write(hello);
-    return true;
 }
 
 void ScriptedNntpServer::hangUp(Session &s, bool abort)

@@ -102,7 +102,7 @@ public:
 private:
     struct Session;
     class Loop;
-    bool greet(const std::shared_ptr<Session> &s);
+    void greet(const std::shared_ptr<Session> &s);
     void hangUp(Session &s, bool abort);
     void onData(const std::shared_ptr<Session> &s, const QByteArray &got);
     void onLine(Session &s, const QByteArray &line);
