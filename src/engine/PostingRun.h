@@ -114,6 +114,7 @@ private:
     void partMissing(int link, const CheckTicket &check, const QString &reply);
     void serverCannotCheck(int link, const QString &reply);
     void finishIfDone(ItemId item);
+    void finishItemsAwaitingChecks(); // once no check will come
     void wakeWaitingLinks(bool workBack);
     void save();
     bool sayNow(const QString &text);

@@ -74,6 +74,12 @@ void PostingRun::serverCannotCheck(int link, const QString &reply)
            LogColour::Orange);
     checks_.turnOff();
     ledger_.forgetChecks();
+    finishItemsAwaitingChecks();
+    reporter_.checkCounts(checks_);
+}
+
+void PostingRun::finishItemsAwaitingChecks()
+{
     const UploadQueue &q = uploadQueue();
     QList<ItemId> waiting;
     for (int i = 1; i <= q.count(); ++i)
@@ -81,7 +87,6 @@ void PostingRun::serverCannotCheck(int link, const QString &reply)
             waiting << q.item(i).id;
     for (ItemId id : waiting)
         finishIfDone(id);
-    reporter_.checkCounts(checks_);
 }
 
 // ---------------------------------------------------------------- a check server
@@ -147,13 +152,7 @@ void PostingRun::giveUpChecks(const QString &why)
         l.stop();
         reporter_.show(l, uploadQueue());
     }
-    const UploadQueue &q = uploadQueue();
-    QList<ItemId> waiting;
-    for (int i = 1; i <= q.count(); ++i)
-        if (q.item(i).state == UploadState::Posting)
-            waiting << q.item(i).id;
-    for (ItemId id : waiting)
-        finishIfDone(id);
+    finishItemsAwaitingChecks();
     save();
     reporter_.checkCounts(checks_);
     wakeWaitingLinks(true);
