@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -148,16 +147,6 @@ TEST_F(ArticleTest, HeaderTextCannotBreakLines)
     EXPECT_EQ(head[0], "From: x@example.org  Path: evil (a b)\r");
     EXPECT_EQ(line(r.article, "=ybegin"), "=ybegin part=1 line=128 size=4 name=evil name.bin");
     EXPECT_EQ(r.article.count("\r\n.\r\n"), 1);
-}
-
-TEST_F(ArticleTest, MessageIdShape)
-{
-    // A random (version 4) UUID in hex: the version digit is 4, the variant 8 to B.
-    const QRegularExpression shape(u"^Part(\\d+)of7\\.[0-9A-F]{12}4[0-9A-F]{3}[89AB][0-9A-F]{15}@1765000000\\.local$"_s);
-    const QStringList ids = makeMessageIds(7) << makeMessageId(7, 7);
-    for (int k = 0; k < 8; ++k)
-        EXPECT_EQ(shape.match(ids.value(k)).captured(1).toInt(), std::min(k + 1, 7)) << qPrintable(ids.value(k));
-    EXPECT_NE(ids[0].section(u'.', 1), ids[1].section(u'.', 1));
 }
 
 TEST_F(ArticleTest, ArticlesPreparedAheadAreUsedOnlyWhenTheyStillFit)

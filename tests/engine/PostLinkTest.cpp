@@ -224,18 +224,23 @@ struct Rig
     ManualTimers timers;
     SendPacer pacer;
     PostLink link;
+
+    // Connected (again) and logged in, with the work given.
+    void greet(std::initializer_list<LinkWork> work)
+    {
+        owner.work.assign(work.begin(), work.end());
+        transport.accept();
+        transport.events->received("200 hi\r\n381 more\r\n281 in\r\n");
+    }
 };
 
 class Link : public ::testing::Test, protected Rig
 {
 protected:
-    // Connected and logged in, with the work given.
     void ready(std::initializer_list<LinkWork> work = {})
     {
-        owner.work.assign(work.begin(), work.end());
         link.start();
-        transport.accept();
-        reply("200 hello\r\n381 more\r\n281 in\r\n");
+        greet(work);
     }
     void reply(const QByteArray &bytes) { transport.events->received(bytes); }
     QByteArray take() { return std::exchange(transport.written, {}); }
@@ -429,9 +434,8 @@ TEST_F(Link, ADisconnectMidArticleGoesBackAtOnceAfterProgressElseAfterTheWait)
     EXPECT_EQ(transport.opens, 2);
 
     // Closed again before anything got through: it waits before the next try.
-    transport.accept();
-    owner.work = {post(part(2))};
-    reply("200 hi\r\n381 more\r\n281 in\r\n340 go\r\n");
+    greet({post(part(2))});
+    reply("340 go\r\n");
     transport.events->closedByPeer();
     EXPECT_EQ(link.state(), State::BackingOff);
     EXPECT_EQ(timers.in(LinkTimer::Restart), 10000);
@@ -460,9 +464,7 @@ TEST_F(Link, RefusedFiveTimesItBacksOffTenSecondsDoublingToFiveMinutes)
     // One that lets the part's item fail goes on at once with other work.
     owner.itemFailsWhenRefusedTooOften = true;
     timers.advance(300000, link);
-    transport.accept();
-    owner.work = {post(part(3))};
-    reply("200 hi\r\n381 more\r\n281 in\r\n");
+    greet({post(part(3))});
     for (int k = 0; k < 5; ++k)
         reply("441 no\r\n");
     EXPECT_EQ(link.state(), State::Connecting);
@@ -528,9 +530,8 @@ TEST_F(Link, TimeOutsSayWhatWasAwaitedAndWaitsForChecksEnd)
     timers.advance(120000, link);
     EXPECT_EQ(owner.failures.last().text, u"The server did not answer for 120 s (waiting for the server's greeting)"_s);
     timers.advance(20000, link);
-    transport.accept();
-    owner.work = {post(part(1))};
-    reply("200 hi\r\n381 more\r\n281 in\r\n340 go\r\n");
+    greet({post(part(1))});
+    reply("340 go\r\n");
     timers.advance(119000, link);
     EXPECT_EQ(link.state(), State::Busy);
     reply("\r\n"); // a blank line is no answer, but the server is there
@@ -541,12 +542,10 @@ TEST_F(Link, TimeOutsSayWhatWasAwaitedAndWaitsForChecksEnd)
 
     // Nothing to post but checks to come: the link waits, without a time-out.
     timers.advance(40000, link);
-    transport.accept();
     LinkWork wait;
     wait.kind = LinkWork::Kind::Wait;
     wait.waitMs = 5000;
-    owner.work = {wait, post(part(2))};
-    reply("200 hi\r\n381 more\r\n281 in\r\n");
+    greet({wait, post(part(2))});
     EXPECT_EQ(link.state(), State::WaitingForChecks);
     EXPECT_FALSE(timers.armed(LinkTimer::Watchdog));
     take();
@@ -567,7 +566,15 @@ TEST_F(Link, TheSpeedLimitCutsArticlesIntoPacketsAndStopCancels)
         EXPECT_LE(transport.writes[k].size(), 16);
     take();
     link.stop();
-    EXPECT_EQ(take(), "CANCEL <p1@t>\r\n");
+    EXPECT_EQ(take(), "CANCEL <p1@t>\r\n"); // a line of the article, which never ends
     EXPECT_EQ(link.state(), State::Retired);
     EXPECT_FALSE(timers.armed(LinkTimer::Send));
+
+    // Between commands nothing is sent: CANCEL is no NNTP command.
+    Rig waiting;
+    waiting.link.start();
+    waiting.greet({post(part(2))});
+    waiting.transport.written.clear();
+    waiting.link.stop();
+    EXPECT_EQ(waiting.transport.written, "");
 }

@@ -238,4 +238,13 @@ TEST(AppSettings, SslModesAndTheTunnelStartsOnlyInItsOwn)
     ASSERT_TRUE(ReadINIFile());
     EXPECT_EQ(appSettings().SSLFingerprint, QString());
     EXPECT_TRUE(test::readAll(settingsFile().path()).contains("\nSSLFingerprint=\n"));
+    // A fingerprint is read in every usual spelling.
+    const QString hex = u"0123456789ABCDEF"_s.repeated(4);
+    EXPECT_EQ(normalizedFingerprint(hex.toLower()), hex);
+    QString colons = hex;
+    for (int k = 62; k > 0; k -= 2)
+        colons.insert(k, u':');
+    EXPECT_EQ(normalizedFingerprint(u"  "_s + colons + u" "_s), hex);
+    for (const QString &bad : QStringList{hex.left(62), hex + u"00"_s, hex.left(63) + u"G"_s, QString()})
+        EXPECT_TRUE(normalizedFingerprint(bad).isEmpty()) << qPrintable(bad);
 }

@@ -1,4 +1,6 @@
+#include "common/AppState.h"
 #include "common/MessageTable.h"
+#include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
 
 #include <QAbstractItemModelTester>
@@ -202,6 +204,17 @@ TEST_F(UploadQueueTest, TextsFollowTheMessageTable)
     EXPECT_EQ(q.item(5).state, UploadState::Queued);
     q.setConnection(5, 0);
     EXPECT_EQ(status(5), u"In wachtrij"_s);
+}
+
+TEST(UploadQueue, MessageIdShape)
+{
+    // A random (version 4) UUID in hex: the version digit is 4, the variant 8 to B.
+    setRunTag(u"1765000000"_s);
+    const QRegularExpression shape(u"^Part(\\d+)of7\\.[0-9A-F]{12}4[0-9A-F]{3}[89AB][0-9A-F]{15}@1765000000\\.local$"_s);
+    const QStringList ids = makeMessageIds(7) << makeMessageId(7, 7);
+    for (int k = 0; k < 8; ++k)
+        EXPECT_EQ(shape.match(ids.value(k)).captured(1).toInt(), std::min(k + 1, 7)) << qPrintable(ids.value(k));
+    EXPECT_NE(ids[0].section(u'.', 1), ids[1].section(u'.', 1));
 }
 
 TEST(UploadQueue, CollectionTagShape)
