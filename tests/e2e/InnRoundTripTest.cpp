@@ -69,6 +69,18 @@ QString runScript(const QString &script, const QStringList &args, int *exitCode)
     return QString::fromUtf8(p.readAll());
 }
 
+// The program itself without a display, in a home of its own.
+QProcessEnvironment programEnvironment(const QString &home)
+{
+    QDir().mkpath(home);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(u"DISPLAY"_s);
+    env.remove(u"WAYLAND_DISPLAY"_s);
+    env.remove(u"QT_QPA_PLATFORM"_s);
+    env.insert(u"TESSALY_HOME"_s, home);
+    return env;
+}
+
 class InnRoundTrip : public ::testing::Test
 {
 protected:
@@ -167,32 +179,107 @@ protected:
         return path;
     }
 
-    // nzbget downloads the NZB; every file must come back identical.
+    // nzbget downloads an NZB (and repairs and unpacks the set, when asked):
+    // the folder the files went to, or empty when it failed.
+    static QString fetch(const QString &nzb, bool unpack = false)
+    {
+        int rc = 0;
+        const QString work = root_ + u"/nzbget"_s, name = QFileInfo(nzb).completeBaseName();
+        const QString out = runScript(u"nzbget-fetch.sh"_s,
+                                      QStringList{work, QString::number(port_), nzb} + (unpack ? QStringList{u"unpack"_s} : QStringList()), &rc);
+        EXPECT_EQ(rc, 0) << qPrintable(out) << test::readAll(work + u'/' + name + u".out"_s).right(3000).constData();
+        return rc == 0 ? work + u"/dst/"_s + name + u'/' : QString();
+    }
+    // What nzbget says of the set of that NZB (PARSTATUS, UNPACKSTATUS).
+    static QByteArray fetchStatus(const QString &name) { return test::readAll(root_ + u"/nzbget/status/"_s + name + u".env"_s); }
+
+    // nzbget downloads the queue's NZB; every file must come back identical.
     void fetchAndCompare(const QString &name)
     {
-        const QString nzb = writeNzb(name);
-        int rc = 0;
-        const QString work = root_ + u"/nzbget"_s;
-        const QString out = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), nzb}, &rc);
-        ASSERT_EQ(rc, 0) << qPrintable(out) << test::readAll(work + u'/' + name + u".out"_s).right(3000).constData();
+        const QString dst = fetch(writeNzb(name));
+        ASSERT_FALSE(dst.isEmpty());
         for (auto it = files_.cbegin(); it != files_.cend(); ++it) {
-            const QByteArray got = test::readAll(work + u"/dst/"_s + name + u'/' + it.key());
+            const QByteArray got = test::readAll(dst + it.key());
             EXPECT_EQ(got.size(), it.value().size()) << qPrintable(it.key());
             EXPECT_TRUE(got == it.value()) << qPrintable(it.key()) << " differs";
         }
     }
-
-    // The program itself without a display, in a home of its own.
-    static QProcessEnvironment programEnvironment(const QString &home)
+    // The files of files_ were unpacked somewhere below the folder, as they were.
+    void expectUnpacked(const QString &folder)
     {
-        QDir().mkpath(home);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(u"DISPLAY"_s);
-        env.remove(u"WAYLAND_DISPLAY"_s);
-        env.remove(u"QT_QPA_PLATFORM"_s);
-        env.insert(u"TESSALY_HOME"_s, home);
-        return env;
+        for (auto it = files_.cbegin(); it != files_.cend(); ++it) {
+            QString found;
+            QDirIterator all(folder, QDir::Files, QDirIterator::Subdirectories);
+            while (all.hasNext() && found.isEmpty())
+                if (const QString f = all.next(); f.endsWith(u'/' + it.key()))
+                    found = f;
+            ASSERT_FALSE(found.isEmpty()) << qPrintable(it.key()) << " was not unpacked";
+            EXPECT_TRUE(test::readAll(found) == it.value()) << qPrintable(it.key()) << " differs";
+        }
     }
+    // INN forgets an article, as a cancel does.
+    static void cancel(const QString &id)
+    {
+        int rc = 0;
+        const QString out = runScript(u"inn.sh"_s, {u"cancel"_s, root_, id}, &rc);
+        EXPECT_EQ(rc, 0) << qPrintable(out);
+    }
+    // The row of the first item whose subject has the text; 0 for none.
+    static int itemWith(const QString &text)
+    {
+        for (int i = 1; i <= uploadQueue().count(); ++i)
+            if (uploadQueue().item(i).subject.contains(text))
+                return i;
+        return 0;
+    }
+    // The window's Start runs the waiting jobs and posts what they make; true
+    // once all of it is posted.
+    static bool jobsPostedFromTheWindow(MainWindow &window)
+    {
+        const auto allPosted = [] {
+            if (tessaly::jobTree().hasJobs() || uploadQueue().count() == 0)
+                return false;
+            for (int i = 1; i <= uploadQueue().count(); ++i)
+                if (uploadQueue().item(i).state != UploadState::PostedOK)
+                    return false;
+            return true;
+        };
+        window.StartOrStop();
+        for (QDeadlineTimer d(120000); !(allPosted() && !window.engine()) && !d.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return allPosted();
+    }
+    // A window as the program opens it, its settings pointed at INN.
+    std::unique_ptr<MainWindow> windowPostingToInn(const QString &nickname, const QString &email)
+    {
+        MainWindow::setStartupWait(0);
+        auto window = std::make_unique<MainWindow>();
+        window->Form_Load();
+        AppSettings &s = appSettings();
+        s.Email = email;
+        s.Nickname = nickname;
+        s.Server = u"127.0.0.1"_s;
+        s.Port = port_;
+        s.Connections = 4;
+        s.setMaxLines(500);
+        return window;
+    }
+    // What --verify of an NZB ends with, these settings written first.
+    static int verify(const QString &nzb, const QList<QPair<QString, QString>> &settings)
+    {
+        if (!writeDefaultSettings()
+            || !settingsFile().write(u"Settings"_s, QList<QPair<QString, QString>>{{u"Server"_s, u"127.0.0.1"_s},
+                                                    {u"Port"_s, QString::number(port_)}} + settings).isEmpty())
+            return -2;
+        HeadlessRun run({u"--verify"_s, nzb});
+        int status = -1;
+        QObject::connect(&run, &HeadlessRun::finished, [&](int st) { status = st; });
+        run.start();
+        for (QDeadlineTimer d(20000); status < 0 && !d.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return status;
+    }
+
     static int runProgram(const QProcessEnvironment &env, const QStringList &args, QByteArray *out)
     {
         QProcess p;
@@ -342,16 +429,14 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     EXPECT_TRUE(out.contains("is not valid UTF-8")) << out.constData();
 
     // nzbget fetches the collection through the NZB the program wrote.
-    int rc = 0;
-    const QString work = root_ + u"/nzbget"_s;
-    const QString fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), folder + u"/holiday.nzb"_s}, &rc);
-    ASSERT_EQ(rc, 0) << qPrintable(fetched);
+    const QString dst = fetch(folder + u"/holiday.nzb"_s);
+    ASSERT_FALSE(dst.isEmpty());
     for (auto it = files_.cbegin(); it != files_.cend(); ++it)
-        EXPECT_TRUE(test::readAll(work + u"/dst/holiday/"_s + it.key()) == it.value()) << qPrintable(it.key());
+        EXPECT_TRUE(test::readAll(dst + it.key()) == it.value()) << qPrintable(it.key());
     // The file with the name that is not UTF-8 came back whole, under its name as the NZB shows it.
-    const QStringList fetchedNames = QDir(work + u"/dst/holiday"_s).entryList({u"caf*"_s}, QDir::Files);
-    ASSERT_EQ(fetchedNames.size(), 1) << qPrintable(QDir(work + u"/dst/holiday"_s).entryList().join(u", "_s));
-    EXPECT_TRUE(test::readAll(work + u"/dst/holiday/"_s + fetchedNames.first()) == rawData);
+    const QStringList fetchedNames = QDir(dst).entryList({u"caf*"_s}, QDir::Files);
+    ASSERT_EQ(fetchedNames.size(), 1) << qPrintable(QDir(dst).entryList().join(u", "_s));
+    EXPECT_TRUE(test::readAll(dst + fetchedNames.first()) == rawData);
     ::unlink(rawName.constData());
 }
 
@@ -378,18 +463,9 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
     test::writeAll(loose + u"/one.bin"_s, randomData(300000, 54));
     test::writeAll(loose + u"/two.bin"_s, randomData(200000, 55));
 
-    MainWindow::setStartupWait(0);
-    MainWindow window;
-    window.Form_Load();
-    AppSettings &s = appSettings();
-    s.Server = u"127.0.0.1"_s;
-    s.Port = port_;
-    s.Connections = 4;
-    s.setMaxLines(500);
-    s.Email = u"tessaly@example.org"_s;
-    s.Nickname = u"Tessaly test"_s;
+    const auto window = windowPostingToInn(u"Tessaly test"_s, u"tessaly@example.org"_s);
     {
-        frmRarPar d(&window);
+        frmRarPar d(window.get());
         d.addInputFolder(pics);
         d.txtOutputPath->setText(test::homeFile(u"Out"_s));
         d.cboSplitSize->setEditText(u"250000"_s); // 3 volumes of 4 parts each
@@ -399,7 +475,7 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
         ASSERT_TRUE(d.cmdAdd_Click());
     }
     {
-        frmRarPar d(&window);
+        frmRarPar d(window.get());
         d.addInputFolder(docs);
         d.txtOutputPath->setText(test::homeFile(u"Out"_s));
         d.chkCreateZip->click();
@@ -411,7 +487,7 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
     {
         // No archive: the files themselves with recovery files, from the
         // default save path (the folder itself).
-        frmRarPar d(&window);
+        frmRarPar d(window.get());
         d.addInputFolder(loose);
         d.chkNoArchive->click();
         d.txtSubject->setText(u"Loose"_s);
@@ -420,20 +496,7 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
         ASSERT_TRUE(d.cmdAdd_Click());
     }
     ASSERT_EQ(tessaly::jobTree().rootCount(), 3);
-
-    window.StartOrStop();
-    QDeadlineTimer deadline(120000);
-    const auto allPosted = [] {
-        if (tessaly::jobTree().hasJobs() || uploadQueue().count() == 0)
-            return false;
-        for (int i = 1; i <= uploadQueue().count(); ++i)
-            if (uploadQueue().item(i).state != UploadState::PostedOK)
-                return false;
-        return true;
-    };
-    while (!(allPosted() && !window.engine()) && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_TRUE(allPosted()) << "jobs left: " << tessaly::jobTree().rootCount();
+    ASSERT_TRUE(jobsPostedFromTheWindow(*window)) << "jobs left: " << tessaly::jobTree().rootCount();
     const QString out1 = test::homeFile(u"Out/Tessaly_Temp0001/"_s);
     const QString out2 = test::homeFile(u"Out/Tessaly_Temp0002/"_s);
     ASSERT_TRUE(QFileInfo::exists(out1 + u"My Holiday.part3.rar"_s));
@@ -443,45 +506,26 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
 
     // One article of the middle volume is taken off the server: nzbget must
     // repair it from the recovery files, then unpack the set.
-    int volume = 0;
-    for (int i = 1; i <= uploadQueue().count(); ++i)
-        if (uploadQueue().item(i).subject.contains(u"\"My Holiday.part2.rar\""_s))
-            volume = i;
+    const int volume = itemWith(u"\"My Holiday.part2.rar\""_s);
     ASSERT_GT(volume, 0);
     ASSERT_EQ(uploadQueue().item(volume).messageids.size(), 4);
-    int rc = 0;
-    const QString cancelled = runScript(u"inn.sh"_s, {u"cancel"_s, root_, uploadQueue().item(volume).messageids.at(1)}, &rc);
-    ASSERT_EQ(rc, 0) << qPrintable(cancelled);
-
-    const QString work = root_ + u"/nzbget"_s;
-    QString fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), out1 + u"My Holiday.nzb"_s,
-                                                      u"unpack"_s}, &rc);
-    ASSERT_EQ(rc, 0) << qPrintable(fetched) << test::readAll(work + u"/My Holiday.out"_s).right(3000).constData();
-    const QByteArray status = test::readAll(work + u"/status/My Holiday.env"_s);
+    cancel(uploadQueue().item(volume).messageids.at(1));
+    ASSERT_FALSE(fetch(out1 + u"My Holiday.nzb"_s, true).isEmpty());
+    const QByteArray status = fetchStatus(u"My Holiday"_s);
     EXPECT_TRUE(status.contains("NZBPP_PARSTATUS=2")) << status.constData(); // repaired
     EXPECT_TRUE(status.contains("NZBPP_UNPACKSTATUS=2")) << status.constData(); // unpacked
-    for (auto it = inputs.cbegin(); it != inputs.cend(); ++it) {
-        QString found;
-        QDirIterator files(work + u"/dst/My Holiday"_s, QDir::Files, QDirIterator::Subdirectories);
-        while (files.hasNext() && found.isEmpty()) {
-            const QString f = files.next();
-            if (f.endsWith(u'/' + it.key()))
-                found = f;
-        }
-        ASSERT_FALSE(found.isEmpty()) << qPrintable(it.key()) << " was not unpacked";
-        EXPECT_TRUE(test::readAll(found) == it.value()) << qPrintable(it.key()) << " differs";
-    }
+    files_ = inputs;
+    expectUnpacked(root_ + u"/nzbget/dst/My Holiday"_s);
 
     // The ZIP job's archive comes back as it was made, and is a ZIP archive
     // that holds the folder (nzbget unpacks only RAR and 7-Zip sets).
-    fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), out2 + u"Docs.nzb"_s}, &rc);
-    ASSERT_EQ(rc, 0) << qPrintable(fetched);
-    EXPECT_TRUE(test::readAll(work + u"/dst/Docs/Docs.zip"_s) == test::readAll(out2 + u"Docs.zip"_s));
+    const QString zip = fetch(out2 + u"Docs.nzb"_s) + u"Docs.zip"_s;
+    EXPECT_TRUE(test::readAll(zip) == test::readAll(out2 + u"Docs.zip"_s));
     QProcess unzip;
-    unzip.start(u"unzip"_s, {u"-t"_s, work + u"/dst/Docs/Docs.zip"_s});
+    unzip.start(u"unzip"_s, {u"-t"_s, zip});
     ASSERT_TRUE(unzip.waitForFinished(20000));
     EXPECT_EQ(unzip.exitCode(), 0) << unzip.readAllStandardOutput().constData();
-    unzip.start(u"unzip"_s, {u"-p"_s, work + u"/dst/Docs/Docs.zip"_s, u"Docs/readme.txt"_s});
+    unzip.start(u"unzip"_s, {u"-p"_s, zip, u"Docs/readme.txt"_s});
     ASSERT_TRUE(unzip.waitForFinished(20000));
     EXPECT_TRUE(unzip.readAllStandardOutput() == test::readAll(docs + u"/readme.txt"_s));
 
@@ -489,21 +533,16 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
     // server, and nzbget repairs it from the recovery files.
     const QString out3 = loose + u"/Tessaly_Temp0001/"_s;
     ASSERT_TRUE(QFileInfo::exists(out3 + u"Loose.par2"_s));
-    int one = 0;
-    for (int i = 1; i <= uploadQueue().count(); ++i)
-        if (uploadQueue().item(i).subject.contains(u"\"one.bin\""_s))
-            one = i;
+    const int one = itemWith(u"\"one.bin\""_s);
     ASSERT_GT(one, 0);
     EXPECT_EQ(uploadQueue().item(one).path, loose + u"/one.bin"_s);
     ASSERT_EQ(uploadQueue().item(one).messageids.size(), 5);
-    const QString gone = runScript(u"inn.sh"_s, {u"cancel"_s, root_, uploadQueue().item(one).messageids.at(2)}, &rc);
-    ASSERT_EQ(rc, 0) << qPrintable(gone);
-    fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), out3 + u"Loose.nzb"_s}, &rc);
-    ASSERT_EQ(rc, 0) << qPrintable(fetched) << test::readAll(work + u"/Loose.out"_s).right(3000).constData();
-    const QByteArray looseStatus = test::readAll(work + u"/status/Loose.env"_s);
-    EXPECT_TRUE(looseStatus.contains("NZBPP_PARSTATUS=2")) << looseStatus.constData(); // repaired
+    cancel(uploadQueue().item(one).messageids.at(2));
+    const QString dst = fetch(out3 + u"Loose.nzb"_s);
+    ASSERT_FALSE(dst.isEmpty());
+    EXPECT_TRUE(fetchStatus(u"Loose"_s).contains("NZBPP_PARSTATUS=2")) << fetchStatus(u"Loose"_s).constData(); // repaired
     for (const QString &name : {u"one.bin"_s, u"two.bin"_s})
-        EXPECT_TRUE(test::readAll(work + u"/dst/Loose/"_s + name) == test::readAll(loose + u'/' + name)) << qPrintable(name);
+        EXPECT_TRUE(test::readAll(dst + name) == test::readAll(loose + u'/' + name)) << qPrintable(name);
 }
 
 namespace {
@@ -575,12 +614,10 @@ TEST_F(InnRoundTrip, ObfuscatedPostsNameNothingAndComeBackUnderTheirNames)
     EXPECT_NE(uploadQueue().item(1).disguise.name, uploadQueue().item(2).disguise.name);
     EXPECT_EQ(uploadQueue().item(1).disguise.from, uploadQueue().item(2).disguise.from);
     // The NZB names them: nzbget fetches every file under its real name.
-    int rc = 0;
-    const QString work = root_ + u"/nzbget"_s;
-    const QString fetched = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), r.nzbPath}, &rc);
-    ASSERT_EQ(rc, 0) << qPrintable(fetched);
+    const QString dst = fetch(r.nzbPath);
+    ASSERT_FALSE(dst.isEmpty());
     for (auto it = files_.cbegin(); it != files_.cend(); ++it)
-        EXPECT_TRUE(test::readAll(work + u"/dst/secrets/"_s + it.key()) == it.value()) << qPrintable(it.key());
+        EXPECT_TRUE(test::readAll(dst + it.key()) == it.value()) << qPrintable(it.key());
 
     // A Rar & Par job, obfuscated in the job dialog, with its NZB kept off
     // the server: one article is taken away, and nzbget repairs and unpacks
@@ -590,18 +627,9 @@ TEST_F(InnRoundTrip, ObfuscatedPostsNameNothingAndComeBackUnderTheirNames)
     appSettings().ConfirmSubject = 1;
     ASSERT_TRUE(writeDefaultSettings());
     saveNewsgroups({u"alt.binaries.test"_s});
-    MainWindow::setStartupWait(0);
-    MainWindow window;
-    window.Form_Load();
-    AppSettings &s = appSettings();
-    s.Server = u"127.0.0.1"_s;
-    s.Port = port_;
-    s.Connections = 4;
-    s.setMaxLines(500);
-    s.Email = u"sunny@example.org"_s;
-    s.Nickname = u"Sunny Poster"_s;
+    const auto window = windowPostingToInn(u"Sunny Poster"_s, u"sunny@example.org"_s);
     {
-        frmRarPar d(&window);
+        frmRarPar d(window.get());
         d.addInputFolder(folder);
         d.txtOutputPath->setText(test::homeFile(u"SecretOut"_s));
         d.cboSplitSize->setEditText(u"100000"_s);
@@ -612,47 +640,24 @@ TEST_F(InnRoundTrip, ObfuscatedPostsNameNothingAndComeBackUnderTheirNames)
         d.chkObfuscate->setChecked(true);
         ASSERT_TRUE(d.cmdAdd_Click());
     }
-    window.StartOrStop();
-    const auto allPosted = [] {
-        if (tessaly::jobTree().hasJobs() || uploadQueue().count() == 0)
-            return false;
-        for (int i = 1; i <= uploadQueue().count(); ++i)
-            if (uploadQueue().item(i).state != UploadState::PostedOK)
-                return false;
-        return true;
-    };
-    for (QDeadlineTimer d(120000); !(allPosted() && !window.engine()) && !d.hasExpired();)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_TRUE(allPosted());
+    ASSERT_TRUE(jobsPostedFromTheWindow(*window));
     const QString out = test::homeFile(u"SecretOut/Tessaly_Temp0001/"_s);
     const QString nzb = out + u"Summer.nzb"_s;
     ASSERT_TRUE(QFileInfo::exists(nzb));
-    int volume = 0;
     for (int i = 1; i <= uploadQueue().count(); ++i) {
         SCOPED_TRACE(qPrintable(uploadQueue().item(i).subject));
         EXPECT_FALSE(uploadQueue().item(i).path.endsWith(u".nzb"_s)); // written, not posted
         EXPECT_EQ(uploadQueue().item(i).privateNzb, nzb);
         expectNothingNamed(i);
-        if (uploadQueue().item(i).subject.contains(u".part02.rar\""_s))
-            volume = i;
     }
+    const int volume = itemWith(u".part02.rar\""_s);
     ASSERT_GT(volume, 0);
-    const QString cancelled = runScript(u"inn.sh"_s, {u"cancel"_s, root_, uploadQueue().item(volume).messageids.at(0)}, &rc);
-    ASSERT_EQ(rc, 0) << qPrintable(cancelled);
-    const QString unpacked = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), nzb, u"unpack"_s}, &rc);
-    ASSERT_EQ(rc, 0) << qPrintable(unpacked) << test::readAll(work + u"/Summer.out"_s).right(3000).constData();
-    const QByteArray status = test::readAll(work + u"/status/Summer.env"_s);
+    cancel(uploadQueue().item(volume).messageids.at(0));
+    ASSERT_FALSE(fetch(nzb, true).isEmpty());
+    const QByteArray status = fetchStatus(u"Summer"_s);
     EXPECT_TRUE(status.contains("NZBPP_PARSTATUS=2")) << status.constData();   // repaired
     EXPECT_TRUE(status.contains("NZBPP_UNPACKSTATUS=2")) << status.constData(); // unpacked
-    for (auto it = files_.cbegin(); it != files_.cend(); ++it) {
-        QString found;
-        QDirIterator all(work + u"/dst/Summer"_s, QDir::Files, QDirIterator::Subdirectories);
-        while (all.hasNext() && found.isEmpty())
-            if (const QString f = all.next(); f.endsWith(u'/' + it.key()))
-                found = f;
-        ASSERT_FALSE(found.isEmpty()) << qPrintable(it.key()) << " was not unpacked";
-        EXPECT_TRUE(test::readAll(found) == it.value()) << qPrintable(it.key()) << " differs";
-    }
+    expectUnpacked(root_ + u"/nzbget/dst/Summer"_s);
 }
 
 namespace {
@@ -705,9 +710,7 @@ TEST_F(InnRoundTrip, PostCheckAndFillPutCancelledArticlesBackAndTheNzbListsWhatT
         const UploadItem &it = uploadQueue().item(1);
         if (!cancelled && UploadQueue::isAccepted(it, 3)) {
             cancelled = true;
-            int rc = 0;
-            const QString out = runScript(u"inn.sh"_s, {u"cancel"_s, root_, it.messageids.at(2)}, &rc);
-            EXPECT_EQ(rc, 0) << qPrintable(out);
+            cancel(it.messageids.at(2));
         }
     }));
     ASSERT_TRUE(cancelled);
@@ -721,32 +724,14 @@ TEST_F(InnRoundTrip, PostCheckAndFillPutCancelledArticlesBackAndTheNzbListsWhatT
     for (const QString &id : now)
         EXPECT_TRUE(written.contains(id.toUtf8())) << qPrintable(id);
 
-    int rc = 0;
-    const QString work = root_ + u"/nzbget"_s;
-    const QString out = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), nzb}, &rc);
-    ASSERT_EQ(rc, 0) << qPrintable(out);
-    EXPECT_TRUE(test::readAll(work + u"/dst/checked/checked.bin"_s) == files_[u"checked.bin"_s]);
+    EXPECT_TRUE(test::readAll(fetch(nzb) + u"checked.bin"_s) == files_[u"checked.bin"_s]);
 
     // --verify names two cancelled articles and fails; after a fill of them, it passes.
     for (int k : {0, 3})
-        runScript(u"inn.sh"_s, {u"cancel"_s, root_, now.at(k)}, &rc);
-    const auto verify = [&] {
-        if (!writeDefaultSettings()
-            || !settingsFile()
-                    .write(u"Settings"_s, {{u"Server"_s, u"127.0.0.1"_s}, {u"Port"_s, QString::number(port_)}})
-                    .isEmpty())
-            return -2;
-        HeadlessRun run({u"--verify"_s, nzb});
-        int status = -1;
-        QObject::connect(&run, &HeadlessRun::finished, [&](int s) { status = s; });
-        run.start();
-        for (QDeadlineTimer d(20000); status < 0 && !d.hasExpired();)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return status;
-    };
+        cancel(now.at(k));
     appSettings().Connections = 1;
     logModel().clear();
-    EXPECT_EQ(verify(), 1);
+    EXPECT_EQ(verify(nzb, {}), 1);
     EXPECT_TRUE(logHas(u"yEnc (1/5): 3 of 5 parts on the server, missing: 1, 4"_s));
     {
         // The window loads the queue; the fill dialog posts parts 1 and 4 again.
@@ -767,13 +752,11 @@ TEST_F(InnRoundTrip, PostCheckAndFillPutCancelledArticlesBackAndTheNzbListsWhatT
     }
     ASSERT_TRUE(CreateNZB(nzb, {1})); // from the stored IDs, as the list's menu writes it
     logModel().clear();
-    EXPECT_EQ(verify(), 0);
+    EXPECT_EQ(verify(nzb, {}), 0);
     EXPECT_TRUE(logHas(u"yEnc (1/5): all 5 parts on the server"_s));
     const QString filled = folder + u"/filled.nzb"_s;
     ASSERT_TRUE(QFile::copy(nzb, filled));
-    const QString again = runScript(u"nzbget-fetch.sh"_s, {work, QString::number(port_), filled}, &rc);
-    ASSERT_EQ(rc, 0) << qPrintable(again);
-    EXPECT_TRUE(test::readAll(work + u"/dst/filled/checked.bin"_s) == files_[u"checked.bin"_s]);
+    EXPECT_TRUE(test::readAll(fetch(filled) + u"checked.bin"_s) == files_[u"checked.bin"_s]);
 }
 
 namespace {
@@ -832,29 +815,15 @@ TEST_F(InnRoundTrip, ACheckServerThatLacksPartsHasThemPostedAgainHereAndVerifies
     // --verify asks the check server: part 3 lost there fails it.
     const QString nzb = root_ + u"/elsewhere.nzb"_s;
     ASSERT_TRUE(CreateNZB(nzb, {1}));
-    const auto verify = [&] {
-        if (!writeDefaultSettings()
-            || !settingsFile()
-                    .write(u"Settings"_s, {{u"Server"_s, u"127.0.0.1"_s}, {u"Port"_s, QString::number(port_)},
-                                           {u"CheckServer"_s, u"127.0.0.1"_s},
-                                           {u"CheckPort"_s, QString::number(checker.port())}})
-                    .isEmpty())
-            return -2;
-        HeadlessRun run({u"--verify"_s, nzb});
-        int status = -1;
-        QObject::connect(&run, &HeadlessRun::finished, [&](int st) { status = st; });
-        run.start();
-        for (QDeadlineTimer d(20000); status < 0 && !d.hasExpired();)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return status;
-    };
+    const QList<QPair<QString, QString>> checkThere = {{u"CheckServer"_s, u"127.0.0.1"_s},
+                                                       {u"CheckPort"_s, QString::number(checker.port())}};
     const int asked = int(checker.statsAsked.value(now[0].toUtf8()));
-    EXPECT_EQ(verify(), 0);
+    EXPECT_EQ(verify(nzb, checkThere), 0);
     EXPECT_EQ(checker.statsAsked.value(now[0].toUtf8()), asked + 1);
     const QSet<QByteArray> lostThere = {now[2].toUtf8()};
     checker.holds = [&](const QByteArray &id) { return !lostThere.contains(id) && innHolds(port_, id); };
     logModel().clear();
-    EXPECT_EQ(verify(), 1);
+    EXPECT_EQ(verify(nzb, checkThere), 1);
     EXPECT_TRUE(logHas(u"missing: 3"_s));
     appSettings().CheckServer.clear();
 }
@@ -879,11 +848,7 @@ TEST(KillAndResume, EveryPartEndsUpOnTheServerExactlyOnceAndTheQueueAlwaysLoads)
         test::writeAll(folder + u'/' + name, files[name]);
         totalParts += int(partCount(files[name].size(), 128000));
     }
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(u"DISPLAY"_s);
-    env.remove(u"WAYLAND_DISPLAY"_s);
-    env.remove(u"QT_QPA_PLATFORM"_s);
-    env.insert(u"TESSALY_HOME"_s, home);
+    const QProcessEnvironment env = programEnvironment(home);
 
     // Runs the program while this process serves it; stops it after ms
     // unless < 0, with SIGTERM or SIGKILL.
