@@ -145,11 +145,15 @@ bool PostingLedger::goingOut(ItemId id, int part, const QString &freshId, QStrin
     if (!noteGoingOut(*it, part, why))
         return false;
     UploadQueue::markUnsure(*it, part, true);
-    if (!freshId.isEmpty() && part >= 1 && part <= it->messageids.size()) {
-        // Kept at once: should this article reach the server unanswered,
-        // the next try asks for it under this ID.
+    if (!freshId.isEmpty() && part >= 1 && part <= it->messageids.size() && it->messageids[part - 1] != freshId) {
+        // Written down before the article leaves: should it reach the server
+        // unanswered, the next run asks for it under this ID, not the one
+        // refused. (Rare: only after a refusal.)
         it->messageids[part - 1] = freshId;
-        changed_ = true;
+        changed_ = false;
+        lastSave_.start();
+        if (!SaveQueue(why))
+            return false;
     }
     return true;
 }

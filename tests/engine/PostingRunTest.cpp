@@ -600,6 +600,25 @@ TEST_F(PostRun, ACollectionsNzbIsPostedLastAndListsWhatTheServerAccepted)
     EXPECT_TRUE(logHas(u"NZB file written again with the accepted Message-IDs: "_s + nzbPath));
 }
 
+// A fresh Message-ID, made after a refusal, is in Queue.dat before its
+// article leaves: a run killed then asks for that ID when it resumes, and
+// does not post the part once more.
+TEST_F(PostRun, AFreshIdIsStoredBeforeItsArticleLeaves)
+{
+    appSettings().Connections = 1;
+    const int i = queueFile(u"fresh.bin"_s, randomData(kPart * 2, 52));
+    const QStringList ids = uploadQueue().item(i).messageids;
+    QList<bool> storedFirst;
+    server.refuse = [&](const test::ReceivedArticle &a) {
+        if (!ids.contains(QString::fromUtf8(a.messageId)))
+            storedFirst << test::readAll(queueFilePath()).contains(a.messageId);
+        return a.messageId == ids[0].toUtf8();
+    };
+    ASSERT_TRUE(run());
+    EXPECT_EQ(storedFirst, QList<bool>{true});
+    EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK);
+}
+
 TEST_F(PostRun, FilesGoneShrunkOrTurnedIntoAFolderFailOnlyTheirItem)
 {
     appSettings().Connections = 1;
