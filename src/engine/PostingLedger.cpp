@@ -150,9 +150,7 @@ bool PostingLedger::goingOut(ItemId id, int part, const QString &freshId, QStrin
         // unanswered, the next run asks for it under this ID, not the one
         // refused. (Rare: only after a refusal.)
         it->messageids[part - 1] = freshId;
-        changed_ = false;
-        lastSave_.start();
-        if (!SaveQueue(why))
+        if (!saveNow(why))
             return false;
     }
     return true;
@@ -264,10 +262,15 @@ QString PostingLedger::saveIfDue()
 {
     if (!changed_ || (lastSave_.isValid() && !lastSave_.hasExpired(kSaveEveryMs)))
         return {};
+    QString why;
+    return saveNow(&why) ? QString() : why;
+}
+
+bool PostingLedger::saveNow(QString *why)
+{
     changed_ = false;
     lastSave_.start();
-    QString why;
-    return SaveQueue(&why) ? QString() : why;
+    return SaveQueue(why);
 }
 
 bool PostingLedger::end(bool fill)

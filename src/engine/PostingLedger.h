@@ -85,6 +85,7 @@ private:
         QBitArray parts;
     };
     bool noteGoingOut(const UploadItem &item, int part, QString *why);
+    bool saveNow(QString *why); // Queue.dat at once
 
     UploadQueue &queue_;
     PostStatistics &stats_;
