@@ -194,15 +194,13 @@ TEST_F(ArticleTest, ArticlesPreparedAheadAreUsedOnlyWhenTheyStillFit)
     ahead.result->wait();
     test::writeAll(path, randomData(1000, 5));
     EXPECT_EQ(takeArticle(ahead, path, 2, 3, P, fields()).status, ChunkResult::FileError);
-}
 
 #ifdef Q_OS_LINUX
-TEST_F(ArticleTest, AnArticleDroppedBeforeItsTurnLeavesItsFileAlone)
-{
-    const auto isOpen = [](const QString &path) {
+    // One dropped before its turn leaves its file alone.
+    const auto isOpen = [](const QString &file) {
         const QDir fds(u"/proc/self/fd"_s);
         for (const QString &fd : fds.entryList(QDir::Files | QDir::System))
-            if (QFile::symLinkTarget(fds.filePath(fd)) == path)
+            if (QFile::symLinkTarget(fds.filePath(fd)) == file)
                 return true;
         return false;
     };
@@ -211,14 +209,13 @@ TEST_F(ArticleTest, AnArticleDroppedBeforeItsTurnLeavesItsFileAlone)
     test::writeAll(dropped, randomData(1000, 1));
     test::writeAll(wanted, randomData(1000, 2));
     closePartFiles();
-
     // Handed out from the event loop's thread, they wait for it to be idle
     // or for somebody to wait for one of them.
     prepareArticle(dropped, 1, 1, 128000, fields()); // dropped at once
-    PreparedArticle ahead = prepareArticle(wanted, 1, 1, 128000, fields());
+    ahead = prepareArticle(wanted, 1, 1, 128000, fields());
     ahead.result->wait();
     EXPECT_TRUE(isOpen(wanted));
     EXPECT_FALSE(isOpen(dropped));
     closePartFiles();
-}
 #endif
+}

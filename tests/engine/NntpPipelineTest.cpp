@@ -66,6 +66,9 @@ TEST(NntpPipeline, EachReplyAnswersTheCommandInFrontInTheOrderTheyWent)
     EXPECT_EQ(accepted->answered, Command::Article);
     EXPECT_TRUE(p.idle());
     EXPECT_FALSE(p.next());
+    EXPECT_EQ(p.group(u"alt.test\r\n"_s, 1), QByteArray("GROUP alt.test  \r\n"));
+    p.append("211 5 1 5 alt.test\r\n");
+    EXPECT_EQ(p.next()->event, Event::GroupChosen);
 
     // Behind an article: checks and the next POST, whatever became of the article.
     for (const QByteArray result : {"240 posted", "441 refused", "435 duplicate"}) {
@@ -100,16 +103,4 @@ TEST(NntpPipeline, TheIdAnAcceptingReplyNames)
     for (const QString &none : {u"240 article posted ok"_s, u"240 <no-at-sign> ok"_s, u"240 <@host>"_s,
                                 u"240 <a b@c>"_s, u"240 <a@b"_s, u"240 <>"_s})
         EXPECT_TRUE(NntpPipeline::messageIdIn(none).isEmpty()) << qPrintable(none);
-}
-
-TEST(NntpPipeline, ChecksAskWithStatAndSelectAGroupOnOneLine)
-{
-    NntpPipeline p;
-    EXPECT_EQ(p.stat(u"a.1@host"_s, 1), QByteArray("STAT <a.1@host>\r\n"));
-    p.append("223 0 <a.1@host>\r\n");
-    EXPECT_EQ(p.next()->event, Event::Present);
-    EXPECT_EQ(p.group(u"alt.test\r\n"_s, 1), QByteArray("GROUP alt.test  \r\n"));
-    p.append("211 5 1 5 alt.test\r\n");
-    EXPECT_EQ(p.next()->event, Event::GroupChosen);
-    EXPECT_TRUE(p.idle());
 }

@@ -346,25 +346,17 @@ TEST_F(Link, EachReplyToEachCommand)
         SCOPED_TRACE(c.reply.constData());
         Rig r;
         auto &[o, t, timers, pacer, l] = r;
-        Attempt first = part(1);
-        first.lookFirst = c.to == To::Look;
-        first.mayBeOnServer = c.to == To::Look;
-        if (c.to == To::Check || c.to == To::Group) {
-            LinkWork checks;
-            checks.kind = LinkWork::Kind::Checks;
-            checks.checks = {ticket(1)};
-            o.work = {checks};
-        } else {
-            o.work = {post(first)};
-        }
+        LinkWork w = post(part(1));
+        w.attempt.lookFirst = w.attempt.mayBeOnServer = c.to == To::Look;
+        if (c.to == To::Check || c.to == To::Group)
+            w.kind = LinkWork::Kind::Checks, w.checks = {ticket(1)};
+        o.work = {w};
         l.start();
         t.accept();
-        const QByteArray before[] = {"", "200 hi\r\n", "200 hi\r\n381 more\r\n", "200 hi\r\n381 more\r\n281 in\r\n",
-                                     "200 hi\r\n381 more\r\n281 in\r\n340 go\r\n"};
-        const int steps = c.to == To::Greeting ? 0 : c.to == To::AuthUser ? 1 : c.to == To::AuthPass ? 2
-                          : c.to == To::Article                            ? 4
-                                                                           : 3;
-        t.events->received(before[steps]);
+        // The replies before: none to the greeting, up to 340 to the article.
+        const QList<QByteArray> before = {"200 hi\r\n", "381 more\r\n", "281 in\r\n", "340 go\r\n"};
+        for (const QByteArray &line : before.mid(0, c.to == To::Article ? 4 : std::min(int(c.to), 3)))
+            t.events->received(line);
         if (c.to == To::Group)
             t.events->received("412 group?\r\n");
         o.said.clear();
