@@ -45,8 +45,7 @@ public:
     static constexpr int kMostChecksAtOnce = 64;
     // A reply this much later than the one before it, with nothing sent in
     // between, was held back for an acknowledgement (delayed by 40 ms or
-    // more): from then on no POST goes behind an article on this connection,
-    // and acknowledgements go at once where it waits with nothing to send.
+    // more): from then on acknowledgements go at once on this connection.
     static constexpr double kHeldBackMs = 30;
 
     PostLink(int number, const LinkSettings &settings, LinkOwner &owner, LinkTransport &transport,

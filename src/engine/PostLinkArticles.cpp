@@ -174,12 +174,8 @@ void PostLink::addBehind()
 {
     out_.behindAdded = true;
     // Only where the answer can lead to nothing but that POST: no look or
-    // check to ask first, no refusal that would look for the part. Not to a
-    // server that holds a reply back until the one before is acknowledged:
-    // there the 340 comes a round trip after the 240 either way, and a POST
-    // sent after the 240 carries that acknowledgement, where one behind the
-    // article needs an acknowledgement of its own and a second wake-up.
-    if (!settings_.pipelinePosts || ackAtOnce_ || attempt_->mayBeOnServer || !checks_.isEmpty() || looking_ != Look::None)
+    // check to ask first, no refusal that would look for the part.
+    if (!settings_.pipelinePosts || attempt_->mayBeOnServer || !checks_.isEmpty() || looking_ != Look::None)
         return;
     const bool checksAlone = group_.wanted && !group_.chosen;
     std::optional<Attempt> next = owner_.partBehind(number_, *attempt_, checksAlone);

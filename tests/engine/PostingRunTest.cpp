@@ -167,8 +167,7 @@ TEST_F(PostRun, RepliesInWritesOfTheirOwnWithNagleOnCostNoStall)
 {
     // The 240 for an article and the 340 for the POST behind it come in two
     // writes, and the second waits for the first's acknowledgement: delayed
-    // by the client, that costs 40 ms an article, 8 s for these 200. Seen
-    // once, the POST follows the 240 instead, carrying the acknowledgement.
+    // by the client, that costs 40 ms an article, 8 s for these 200.
     test::ScriptedNntpServer server; // on a socket: the stall is TCP's
     ASSERT_TRUE(server.start());
     server.eachReplyAlone = true;
@@ -180,7 +179,7 @@ TEST_F(PostRun, RepliesInWritesOfTheirOwnWithNagleOnCostNoStall)
     clock.start();
     ASSERT_TRUE(run());
     EXPECT_EQ(server.accepted().size(), 200);
-    EXPECT_LE(server.commandsBehindArticles, 2);
+    EXPECT_GT(server.commandsBehindArticles, 150);
     EXPECT_LT(clock.elapsed(), 3000);
 }
 
