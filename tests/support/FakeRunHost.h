@@ -5,7 +5,6 @@
 
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 namespace tessaly::test {
 
@@ -23,11 +22,8 @@ public:
     int startTimerCalls = 0;
     QList<int> onCompleteRuns;
     QString statusSpeed, statusRemaining, tooltip;
-    QStringList toldUser;
-    QList<int> gaveUp;
-    QList<int> shownLimits;
 
-    void showSpeedLimit(int kBps) override { shownLimits << kBps; }
+    void showSpeedLimit(int) override {}
     bool removeFromDisk() const override { return removeFiles; }
     bool onCompleteChecked() const override { return onComplete; }
     int onCompleteIndex() const override { return onCompleteAction; }
@@ -42,9 +38,9 @@ public:
     bool jobsWaiting() const override { return jobs; }
     void enableStartTimer() override { ++startTimerCalls; }
     void runOnComplete(int index) override { onCompleteRuns << index; }
-    void tellUser(const QString &text) override { toldUser << text; }
+    void tellUser(const QString &) override {}
     bool unattended() const override { return nobodyWatching; }
-    void runGaveUp(int status, const QString &) override { gaveUp << status; }
+    void runGaveUp(int, const QString &) override {}
 };
 
 } // namespace tessaly::test

@@ -263,7 +263,6 @@ QList<ReceivedArticle> ScriptedNntpServer::accepted() const
 void ScriptedNntpServer::onData(const std::shared_ptr<Session> &session, const QByteArray &got)
 {
     Session &s = *session;
-    bytesReceived += got.size();
     s.buffer += got;
     for (;;) {
         if (s.inArticle) {

@@ -94,7 +94,6 @@ public:
     QList<QByteArray> commands;           // command lines received (not article text)
     QList<ReceivedArticle> articles;      // every article received in full
     int connections = 0;
-    qint64 bytesReceived = 0;             // every byte received
     int commandsBehindArticles = 0;       // articles whose end came with the next command
 
     QList<ReceivedArticle> accepted() const;
