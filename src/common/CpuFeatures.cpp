@@ -44,8 +44,8 @@ const Features &features()
             r.avx512bw = zmmEnabled && (b & bit_AVX512F) && (b & bit_AVX512BW);
             r.gfni = (b & bit_AVX2) && (c & bit_GFNI);
             r.gfni512 = r.gfni && r.avx512bw;
-            r.avx512vbmi2 = zmmEnabled && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI2) && bmi1
-                            && bmi2 && popcnt;
+            r.avx512vbmi2 = zmmEnabled && (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI)
+                            && (c & bit_AVX512VBMI2) && bmi1 && bmi2 && popcnt;
         }
         return r;
     }();
