@@ -13,6 +13,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 
 namespace tessaly::yenc {
@@ -21,6 +22,14 @@ namespace {
 
 constexpr std::uint64_t kEvenBits = 0x5555555555555555ull;
 constexpr std::uint64_t kOddBits = 0xAAAAAAAAAAAAAAAAull;
+
+// By the low six bits of a byte after adding 42: 1 for NUL, TAB, LF, CR and "=".
+alignas(64) constexpr std::array<std::uint8_t, 64> kCriticalBytes = [] {
+    std::array<std::uint8_t, 64> t{};
+    for (int b : {0, 9, 10, 13, 61})
+        t[std::size_t(b)] = 1;
+    return t;
+}();
 
 // Output slots 2k ("=", present when input k is escaped) and 2k+1 (the data
 // byte, always present); keeping only the present slots leaves the data bits
@@ -45,10 +54,7 @@ std::size_t encodeAvx512(const std::uint8_t *in, std::size_t n, std::uint8_t *ou
     const EncodeTableType &table = EncodeTable();
     std::uint8_t *const start = out;
     const __m512i k42 = _mm512_set1_epi8(42), k64 = _mm512_set1_epi8(64);
-    alignas(64) std::uint8_t critical[64] = {};
-    for (int b : {0, 9, 10, 13, 61})
-        critical[b] = 1;
-    const __m512i kCritical = _mm512_load_si512(critical), kEq = _mm512_set1_epi8(61);
+    const __m512i kCritical = _mm512_load_si512(kCriticalBytes.data()), kEq = _mm512_set1_epi8(61);
     int col = 0;
     std::size_t i = 0;
     while (i + 64 <= n) {
