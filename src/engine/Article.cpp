@@ -149,21 +149,14 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
         return r;
     }
     const qint64 n = std::min(partSize, size - first);
-
-    std::vector<std::uint8_t> &buf = partBuffer();
-    if (buf.size() < std::size_t(n))
-        buf.resize(std::size_t(n));
-    QString readError;
-    const qint64 got = file.readAt(first, reinterpret_cast<char *>(buf.data()), n, &readError);
-    if (got != n) {
+    const auto cutShort = [&](qint64 got, const QString &why) {
+        r.article.clear();
         r.error = u"cannot read part %1 of %2 (%3 of %4 bytes read): %5"_s.arg(part)
                       .arg(path)
-                      .arg(std::max<qint64>(got, 0))
+                      .arg(std::clamp<qint64>(got, 0, n))
                       .arg(n)
-                      .arg(got < 0 ? readError : u"the file is shorter than when it was queued"_s);
-        return r;
-    }
-    r.crc = crc::of(buf.data(), std::size_t(n));
+                      .arg(why);
+    };
     r.partBytes = n;
     r.fileSize = size;
 
@@ -175,11 +168,14 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
         + "=ybegin part=" + QByteArray::number(part) + " line=128 size=" + QByteArray::number(size) + " name="
         + h.name + "\r\n"
         + "=ypart begin=" + QByteArray::number(first + 1) + " end=" + QByteArray::number(first + n) + "\r\n";
-    const QByteArray tail = "\r\n=yend size=" + QByteArray::number(n) + " part=" + QByteArray::number(part)
-        + " pcrc32=" + crcHex(r.crc) + "\r\n.\r\n";
+    const auto tail = [&](std::uint32_t crc) -> QByteArray {
+        return "\r\n=yend size=" + QByteArray::number(n) + " part=" + QByteArray::number(part) + " pcrc32="
+            + crcHex(crc) + "\r\n.\r\n";
+    };
 
-    // One allocation: headers, then the body encoded in place, then the trailer.
-    const qsizetype capacity = head.size() + qsizetype(yenc::maxEncodedSize(std::size_t(n))) + tail.size();
+    // One allocation: headers, then the body encoded in place, then the
+    // trailer (its CRC is always 8 digits).
+    const qsizetype capacity = head.size() + qsizetype(yenc::maxEncodedSize(std::size_t(n))) + tail(0).size();
     if (recycled.isDetached() && recycled.capacity() >= capacity) {
         r.article = std::move(recycled);
         r.article.resize(capacity);
@@ -188,8 +184,52 @@ ChunkResult composeArticle(const QString &path, int part, int totalParts, qint64
     }
     char *p = r.article.data();
     append(p, head);
-    p += yenc::encode(buf.data(), std::size_t(n), reinterpret_cast<std::uint8_t *>(p));
-    append(p, tail);
+
+    // A large part's bytes are encoded where they lie in the file's pages;
+    // a small one's, or where the file cannot be mapped, from a copy read
+    // into a buffer. Below 256 KiB the mapping's page faults cost as much as
+    // the copy they save (measured with 128,000-byte parts; 384,000- and
+    // 716,800-byte parts cost a tenth to a fifth less mapped).
+    constexpr qint64 kMappedFromBytes = 256 * 1024;
+    struct Encoding
+    {
+        std::size_t n;
+        std::uint8_t *out;
+        std::uint32_t crc = 0;
+        std::size_t written = 0;
+    } encoding{std::size_t(n), reinterpret_cast<std::uint8_t *>(p)};
+    const auto encodePart = [](void *context, const unsigned char *bytes) {
+        auto *e = static_cast<Encoding *>(context);
+        e->crc = crc::of(bytes, e->n);
+        e->written = yenc::encode(bytes, e->n, e->out);
+    };
+    // Chosen now, not on first use inside the mapped read (which a file cut
+    // short would end midway).
+    (void)crc::activeKernel();
+    (void)yenc::activeKernel();
+    switch (n < kMappedFromBytes ? PartFile::Mapped::NotMapped : file.useMapped(first, n, encodePart, &encoding)) {
+    case PartFile::Mapped::Used:
+        break;
+    case PartFile::Mapped::CutShort:
+        cutShort(currentFileSize(path) - first, u"the file is shorter than when it was queued"_s);
+        return r;
+    case PartFile::Mapped::NotMapped: {
+        std::vector<std::uint8_t> &buf = partBuffer();
+        if (buf.size() < std::size_t(n))
+            buf.resize(std::size_t(n));
+        QString readError;
+        const qint64 got = file.readAt(first, reinterpret_cast<char *>(buf.data()), n, &readError);
+        if (got != n) {
+            cutShort(got, got < 0 ? readError : u"the file is shorter than when it was queued"_s);
+            return r;
+        }
+        encodePart(&encoding, buf.data());
+        break;
+    }
+    }
+    r.crc = encoding.crc;
+    p += encoding.written;
+    append(p, tail(r.crc));
     r.article.resize(p - r.article.constData());
     r.status = ChunkResult::Ok;
     return r;

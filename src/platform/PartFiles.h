@@ -3,7 +3,9 @@
 // more system calls than the read itself. On Unix the files being read stay
 // open (a few at a time, shared by every thread): each open checks with one
 // stat that the path still names the same regular file, and parts are read
-// at their offsets without seeking. Elsewhere each open is a fresh one.
+// at their offsets without seeking, or used where they lie in a mapping of
+// the file (a few stretches of it are mapped at a time). Elsewhere each
+// open is a fresh one.
 #pragma once
 
 #include <QString>
@@ -27,6 +29,18 @@ public:
     // Reads up to n bytes from offset into to; the bytes read (fewer at the
     // end of the file), or -1 with *error saying why.
     qint64 readAt(qint64 offset, char *to, qint64 n, QString *error) const;
+
+    // Hands use(context, bytes) the n bytes at offset straight from the
+    // file's pages, without copying them. What it returns:
+    // - NotMapped: nothing was handed over; read the bytes with readAt.
+    // - Used: use() was given the file's bytes.
+    // - CutShort: the file was cut short meanwhile (use() may have been
+    //   stopped midway, or given bytes that are no longer the file's):
+    //   whatever it made from them is to be dropped.
+    // use() must not throw, allocate or take locks: a file cut short under
+    // it ends it where it stands.
+    enum class Mapped { NotMapped, Used, CutShort };
+    Mapped useMapped(qint64 offset, qint64 n, void (*use)(void *, const unsigned char *), void *context) const;
 
 private:
     std::shared_ptr<Handle> handle_;

@@ -6,6 +6,7 @@
 #include "storage/MessageIds.h"
 #include "storage/UploadQueue.h"
 #include "support/TestEnvironment.h"
+#include "support/YencDecode.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,10 @@
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 using namespace tessaly;
@@ -121,6 +126,56 @@ TEST_F(ArticleTest, PartBoundariesAndLargeFiles)
     }
     EXPECT_EQ(partCount(128001, 128000), 2);
     EXPECT_EQ(partCount(3LL * 1024 * 1024 * 1024 + 12345, 384000), 8389);
+}
+
+// Large parts are encoded straight from the file's pages: every part of a
+// file longer than several mapped stretches decodes to its bytes, those
+// that straddle two stretches included. A file cut short under a mapped
+// part ends its use with "cut short" (a SIGBUS where whole pages are gone,
+// zeros where the last page is cut), never with a crash or its old bytes.
+TEST_F(ArticleTest, LargePartsComeStraightFromTheFile)
+{
+    const QString path = test::homeFile(u"large.bin"_s);
+    const qint64 P = 1280000; // the longest part, so that the stretches' overlap is needed
+    const QByteArray data = randomData(9 * P + 777, 11);
+    test::writeAll(path, data);
+    for (int part = 1; part <= 10; ++part) {
+        const ChunkResult r = composeArticle(path, part, 10, P, fields());
+        ASSERT_EQ(r.status, ChunkResult::Ok) << part;
+        const test::DecodedPart d = test::decodeArticle(r.article);
+        ASSERT_TRUE(d.ok) << qPrintable(d.error);
+        EXPECT_TRUE(d.data == data.mid((part - 1) * P, P)) << part;
+    }
+
+#ifdef Q_OS_UNIX
+    struct Use
+    {
+        QByteArray name;
+        off_t cutTo;
+        quint64 sum = 0;
+    };
+    const auto cutThenRead = [](void *context, const unsigned char *bytes) {
+        auto *u = static_cast<Use *>(context);
+        if (u->cutTo >= 0)
+            (void)::truncate(u->name.constData(), u->cutTo);
+        for (qint64 k = 0; k < 3 * P; ++k)
+            u->sum += bytes[k];
+    };
+    const QByteArray name = QFile::encodeName(path);
+    for (const off_t cutTo : {off_t(-1), off_t(0), off_t(4 * P - 10)}) {
+        test::writeAll(path, data);
+        QString error;
+        const PartFile file = PartFile::open(path, &error);
+        ASSERT_TRUE(file.isValid()) << qPrintable(error);
+        Use use{name, cutTo};
+        // Twice: the signal is caught again after a jump out of its handler.
+        for (int round = 0; round < 2; ++round)
+            EXPECT_EQ(file.useMapped(P, 3 * P, cutThenRead, &use),
+                      cutTo < 0 ? PartFile::Mapped::Used : PartFile::Mapped::CutShort)
+                << cutTo;
+    }
+    closePartFiles();
+#endif
 }
 
 TEST_F(ArticleTest, HeaderTextCannotBreakLines)
