@@ -4,12 +4,14 @@
 //   build/bench/bench_encode --benchmark_min_time=0.5
 #include "common/AppState.h"
 #include "engine/Article.h"
+#include "storage/MessageIds.h"
 #include "common/Crc32.h"
 #include "engine/yEnc.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -68,6 +70,27 @@ void zlibBench(benchmark::State &state, const std::vector<std::uint8_t> *in)
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(in->size()));
 }
 
+// Every part of a file larger than the caches in turn, as a run reads them.
+void composeFileBench(benchmark::State &state, const QString *path)
+{
+    const qint64 partSize = state.range(0);
+    const qint64 size = QFileInfo(*path).size();
+    const int parts = int(partCount(size, partSize));
+    ArticleFields f;
+    f.newsgroups = u"alt.binaries.test"_s;
+    f.messageId = u"Part1of1.0123456789ABCDEF@1765000000.local"_s;
+    QByteArray previous;
+    int part = 0;
+    for (auto _ : state) {
+        part = part % parts + 1;
+        ChunkResult r = composeArticle(*path, part, parts, partSize, f, std::move(previous));
+        if (r.status != ChunkResult::Ok)
+            state.SkipWithError("compose failed");
+        previous = std::move(r.article);
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(partSize));
+}
+
 void composeBench(benchmark::State &state, const QString *path, bool recycle)
 {
     ArticleFields f;
@@ -115,6 +138,14 @@ int main(int argc, char **argv)
                                  encodeBench, yenc::activeKernel(), &random);
     benchmark::RegisterBenchmark("compose/article-384000/new-buffer", composeBench, &path, false);
     benchmark::RegisterBenchmark("compose/article-384000/recycled-buffer", composeBench, &path, true);
+    static const QString large = dir.path() + u"/large.bin"_s;
+    {
+        QFile f(large);
+        f.open(QIODevice::WriteOnly);
+        for (int k = 0; k < 128; ++k) // 96 MB, three times the largest caches
+            f.write(reinterpret_cast<const char *>(random.data()), qint64(random.size()));
+    }
+    benchmark::RegisterBenchmark("compose/96MB-file", composeFileBench, &large)->Arg(128000)->Arg(384000)->Arg(716800);
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -19,9 +19,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #if Q_PROCESSOR_WORDSIZE == 8
-// Large parts are read from mappings of the files: without the copy a read
-// makes, they cost a fifth less to post. Where address space is short they
-// are read.
+// Parts are read from mappings of the files, without the copy a read
+// makes. Where address space is short they are read.
 #define TESSALY_MAPPED_PARTS 1
 #endif
 #endif
