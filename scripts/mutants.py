@@ -12,12 +12,18 @@ killed when a test fails, survived when every test passes, timed out when the
 tests do not end in time. Prints the tally and the survivors with file and line.
 
   scripts/mutants.py [--only 1,5-9] [--scratch DIR] [--timeout SECONDS] [--results FILE]
+                     [--kills FILE]
+
+--kills runs every test against each mutant (no stopping at the first
+failure) and writes which tests failed: the tests no other test backs up are
+the ones a trim must keep.
 
 Not part of CI: a whole run takes about an hour on two cores.
 """
 import argparse
 import filecmp
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -69,12 +75,20 @@ def sync(scratch):
         shutil.copymode(source, target)
 
 
-def run(command, cwd, timeout, env=None):
-    """Runs a command in a process group of its own; 'ok', 'failed' or 'timeout'."""
-    with subprocess.Popen(command, cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+FAILED = re.compile(rb"^\[  FAILED  \] ([A-Za-z0-9_/.]+)", re.M)
+
+
+def run(command, cwd, timeout, env=None, failures=None):
+    """Runs a command in a process group of its own; 'ok', 'failed' or 'timeout'.
+    With failures (a set), the names of the tests that failed are added to it."""
+    out = subprocess.PIPE if failures is not None else subprocess.DEVNULL
+    with subprocess.Popen(command, cwd=cwd, env=env, stdout=out, stderr=subprocess.DEVNULL,
                           start_new_session=True) as p:
         try:
-            return "ok" if p.wait(timeout=max(timeout, 1)) == 0 else "failed"
+            text, _ = p.communicate(timeout=max(timeout, 1))
+            if failures is not None:
+                failures.update(n.decode() for n in FAILED.findall(text))
+            return "ok" if p.returncode == 0 else "failed"
         except subprocess.TimeoutExpired:
             os.killpg(p.pid, signal.SIGKILL)
             p.wait()
@@ -83,6 +97,22 @@ def run(command, cwd, timeout, env=None):
 
 def build(build_dir, targets, timeout):
     return run(["cmake", "--build", str(build_dir), "--target", *targets], build_dir, timeout)
+
+
+def run_all(build_dir, e2e, timeout, failures):
+    """Every test of every binary, each shard to its end; the failed tests'
+    names go into failures."""
+    deadline = time.monotonic() + timeout
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    binaries = ["core_tests", "gui_tests"] + (["e2e/e2e_tests"] if e2e else [])
+    verdict = "survived"
+    for binary in binaries:
+        outcome = run([str(build_dir / "tests" / binary)], build_dir, deadline - time.monotonic(), env, failures)
+        if outcome == "timeout":
+            return "timeout"
+        if outcome == "failed":
+            verdict = "killed"
+    return verdict
 
 
 def run_suite(build_dir, e2e, timeout):
@@ -129,6 +159,7 @@ def main():
     parser.add_argument("--scratch", default=os.environ.get("TESSALY_MUTANTS_DIR", "/tmp/tessaly-mutants"))
     parser.add_argument("--timeout", type=int, default=300, help="seconds for one mutant's tests")
     parser.add_argument("--results", help="also write one line per mutant here (tab-separated)")
+    parser.add_argument("--kills", help="run every test against each mutant and write the ones that failed here")
     args = parser.parse_args()
 
     mutants = load_mutants()
@@ -167,11 +198,20 @@ def main():
         path.write_text(original.replace(m["text"], m["into"]))
         try:
             built = build(build_dir, targets + (e2e_targets if m["e2e"] else []), 900)
-            verdict = "unbuilt" if built != "ok" else run_suite(build_dir, m["e2e"], args.timeout)
+            failures = set()
+            if built != "ok":
+                verdict = "unbuilt"
+            elif args.kills:
+                verdict = run_all(build_dir, m["e2e"], args.timeout, failures)
+            else:
+                verdict = run_suite(build_dir, m["e2e"], args.timeout)
         finally:
             path.write_text(original)
         seconds = time.monotonic() - started
         results.append((n, verdict, where, m))
+        if args.kills:
+            with open(args.kills, "a") as out:
+                out.write(f"{n}\t{verdict}\t{where}\t{' '.join(sorted(failures))}\n")
         print(f"[{n:3}/{len(mutants)}] {verdict:9} {where}  ({seconds:.0f} s)", flush=True)
     build(build_dir, targets, 3600)
 
