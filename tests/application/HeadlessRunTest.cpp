@@ -203,6 +203,21 @@ TEST_F(Headless, VerifyNamesTheMissingArticlesOfAnNzbAndSaysSoInItsStatus)
     server.held.insert(ids[3].toUtf8());
     EXPECT_EQ(run({u"--verify"_s, nzb}), 0);
     EXPECT_TRUE(logHas(u"\"big.bin\" yEnc (1/4): all 4 parts on the server"_s));
+    // With a check server set, it is asked instead: part 3 lost there fails the NZB.
+    test::ScriptedNntpServer checker;
+    ASSERT_TRUE(checker.start());
+    checker.holds = [&](const QByteArray &id) { return id != ids[2].toUtf8(); };
+    const auto checkServer = [](const QString &port) {
+        return settingsFile().write(u"Settings"_s, {{u"CheckServer"_s, port.isEmpty() ? QString() : u"127.0.0.1"_s},
+                                                    {u"CheckPort"_s, port}});
+    };
+    ASSERT_EQ(checkServer(QString::number(checker.port())), QString());
+    const qsizetype askedHere = server.commands.size();
+    EXPECT_EQ(run({u"--verify"_s, nzb}), 1);
+    EXPECT_TRUE(logHas(u"missing: 3"_s));
+    EXPECT_EQ(checker.statsAsked.size(), 4);
+    EXPECT_FALSE(server.commands.mid(askedHere).join(' ').contains("STAT"));
+    ASSERT_EQ(checkServer(QString()), QString());
     testing::internal::CaptureStderr();
     EXPECT_EQ(run({u"--verify"_s, folder + u"/none.nzb"_s}), 2);
     server.statReply = "500 what?\r\n";

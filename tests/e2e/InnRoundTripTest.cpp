@@ -30,15 +30,14 @@
 #include <QDeadlineTimer>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
-#include <QDirIterator>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpSocket>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -757,75 +756,6 @@ TEST_F(InnRoundTrip, PostCheckAndFillPutCancelledArticlesBackAndTheNzbListsWhatT
     const QString filled = folder + u"/filled.nzb"_s;
     ASSERT_TRUE(QFile::copy(nzb, filled));
     EXPECT_TRUE(test::readAll(fetch(filled) + u"checked.bin"_s) == files_[u"checked.bin"_s]);
-}
-
-namespace {
-
-// Whether INN holds the article, asked over a reader connection of its own.
-bool innHolds(quint16 port, const QByteArray &messageId)
-{
-    QTcpSocket sock;
-    sock.connectToHost(u"127.0.0.1"_s, port);
-    QByteArray line;
-    const auto reply = [&] {
-        line.clear();
-        for (QDeadlineTimer d(10000); !line.endsWith('\n') && !d.hasExpired();)
-            if (sock.canReadLine() || sock.waitForReadyRead(100))
-                line += sock.readLine();
-        return line;
-    };
-    if (!sock.waitForConnected(5000) || !reply().startsWith("20"))
-        return false;
-    sock.write("STAT <" + messageId + ">\r\n");
-    return reply().startsWith("223");
-}
-
-} // namespace
-
-TEST_F(InnRoundTrip, ACheckServerThatLacksPartsHasThemPostedAgainHereAndVerifiesThere)
-{
-    // INN takes the posts; the scripted check server sees what INN holds,
-    // except the first IDs of parts 2 and 5, as if they never reached it.
-    test::ScriptedNntpServer checker;
-    ASSERT_TRUE(checker.start());
-    AppSettings &s = appSettings();
-    s.CheckServer = u"127.0.0.1"_s;
-    s.CheckPort = checker.port();
-    s.CheckConnections = 2;
-    PostTimeouts::current().checkDelayMs = 300;
-    const qint64 P = appSettings().PartSize;
-    queue(u"elsewhere.bin"_s, randomData(P * 6 - 1000, 62));
-    const QStringList first = uploadQueue().item(1).messageids;
-    const QSet<QByteArray> lacking = {first[1].toUtf8(), first[4].toUtf8()};
-    checker.holds = [&](const QByteArray &id) { return !lacking.contains(id) && innHolds(port_, id); };
-    ASSERT_TRUE(post());
-    EXPECT_EQ(uploadQueue().item(1).state, UploadState::PostedOK);
-    const QStringList now = uploadQueue().item(1).messageids;
-    EXPECT_NE(now[1], first[1]); // INN refused the old IDs: new ones
-    EXPECT_NE(now[4], first[4]);
-    for (const QString &id : now) {
-        EXPECT_TRUE(checker.statsAsked.contains(id.toUtf8())) << qPrintable(id);
-        EXPECT_TRUE(innHolds(port_, id.toUtf8())) << qPrintable(id);
-    }
-    EXPECT_TRUE(checker.articles.isEmpty()); // nothing posted there
-    EXPECT_TRUE(logHas(u"Part 2 of E2E - \"elsewhere.bin\" yEnc is missing on the server"_s));
-    EXPECT_TRUE(logHas(u"Post check: checked 6 / missing 2"_s));
-    fetchAndCompare(u"elsewhere"_s);
-
-    // --verify asks the check server: part 3 lost there fails it.
-    const QString nzb = root_ + u"/elsewhere.nzb"_s;
-    ASSERT_TRUE(CreateNZB(nzb, {1}));
-    const QList<QPair<QString, QString>> checkThere = {{u"CheckServer"_s, u"127.0.0.1"_s},
-                                                       {u"CheckPort"_s, QString::number(checker.port())}};
-    const int asked = int(checker.statsAsked.value(now[0].toUtf8()));
-    EXPECT_EQ(verify(nzb, checkThere), 0);
-    EXPECT_EQ(checker.statsAsked.value(now[0].toUtf8()), asked + 1);
-    const QSet<QByteArray> lostThere = {now[2].toUtf8()};
-    checker.holds = [&](const QByteArray &id) { return !lostThere.contains(id) && innHolds(port_, id); };
-    logModel().clear();
-    EXPECT_EQ(verify(nzb, checkThere), 1);
-    EXPECT_TRUE(logHas(u"missing: 3"_s));
-    appSettings().CheckServer.clear();
 }
 
 // Not against INN: the scripted server keeps count of every accepted part
