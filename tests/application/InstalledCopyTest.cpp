@@ -3,6 +3,7 @@
 // find its Dutch texts in its own share folder (the program folder holds
 // only what the user changes), and post a folder headless.
 #include "support/ScriptedNntpServer.h"
+#include "support/ProgramRun.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -22,45 +23,11 @@ using namespace tessaly;
 
 namespace {
 
-struct Ran
-{
-    int status = -1;
-    QByteArray out, err;
-};
+using test::Ran;
 
-Ran run(const QString &program, const QStringList &arguments, const QProcessEnvironment &env = {},
-        int timeoutMs = 120000)
+Ran run(const QString &program, const QStringList &arguments, const QProcessEnvironment &env = {})
 {
-    QProcess p;
-    if (!env.isEmpty())
-        p.setProcessEnvironment(env);
-    p.start(program, arguments);
-    Ran r;
-    if (!p.waitForStarted(10000))
-        return r;
-    // Events keep flowing, for the scripted server of the same process.
-    for (QDeadlineTimer d(timeoutMs); p.state() != QProcess::NotRunning && !d.hasExpired();) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        p.waitForFinished(20);
-    }
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
-
-// The program's environment for a run without a display, in its own folder.
-QProcessEnvironment headlessIn(const QString &home)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s, u"DBUS_SESSION_BUS_ADDRESS"_s})
-        env.remove(name);
-    env.insert(u"TESSALY_HOME"_s, home);
-    return env;
+    return test::runToEnd(program, arguments, env);
 }
 
 // The installed program (root/usr/bin/tessaly-poster) starts, names its
@@ -80,10 +47,8 @@ void expectAWorkingCopy(const QString &root)
     test::writeAll(folder + u"/two.bin"_s, test::randomData(90000, 8));
     test::ScriptedNntpServer server;
     ASSERT_TRUE(server.start());
-    const QProcessEnvironment env = headlessIn(home);
-    // The defaults, as a first start (here with a bad command line) writes them.
-    EXPECT_EQ(run(program, {u"/F"_s, u"/nonexistent"_s, u"/P"_s, u"/C"_s}, env).status, 1);
-    const QByteArray defaults = test::readAll(home + u"/Settings.ini"_s);
+    const QProcessEnvironment env = test::headlessEnvironment(home);
+    const QByteArray defaults = test::firstStartSettings(program, env);
     ASSERT_FALSE(defaults.isEmpty());
     test::writeAll(home + u"/Settings.ini"_s,
                    test::withSettings(defaults, {u"Server=127.0.0.1"_s, u"Port="_s + QString::number(server.port()),
@@ -191,7 +156,7 @@ TEST(Installed, AnOrdinaryUserPostsThroughTheTunnelToPort563)
     test::writeAll(folder + u"/one.bin"_s, test::randomData(150000, 4));
     ::chmod(QFile::encodeName(test::home()).constData(), 0711);
     ASSERT_EQ(run(u"chown"_s, {u"-R"_s, u"nobody:nogroup"_s, home}).status, 0);
-    QProcessEnvironment env = headlessIn(home);
+    QProcessEnvironment env = test::headlessEnvironment(home);
     env.insert(u"HOME"_s, home);
     const QStringList asNobody{u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s,
                                QStringLiteral(TESSALY_APP_PATH)};

@@ -9,6 +9,7 @@
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
 #include "support/ScriptedNntpServer.h"
+#include "support/ProgramRun.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -81,28 +82,10 @@ QString startSecretStore(const QStringList &storeArguments, std::vector<std::uni
     return ready.contains("ready") ? addr : QString();
 }
 
-QProcessEnvironment headlessEnvironment()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(u"DISPLAY"_s);
-    env.remove(u"WAYLAND_DISPLAY"_s);
-    env.remove(u"QT_QPA_PLATFORM"_s);
-    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
-    return env;
-}
-
 // The defaults, written by a run whose command line is bad.
-QByteArray defaultSettings(QProcessEnvironment env)
+QByteArray programDefaults()
 {
-    const QString templateHome = test::homeFile(u"template"_s);
-    QDir().mkpath(templateHome);
-    QProcess p;
-    env.insert(u"TESSALY_HOME"_s, templateHome);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(TESSALY_APP_PATH), {u"/F"_s, u"/nonexistent"_s, u"/P"_s, u"/C"_s});
-    EXPECT_TRUE(p.waitForFinished(20000));
-    EXPECT_EQ(p.exitCode(), 1) << "bad command line";
-    return test::readAll(templateHome + u"/Settings.ini"_s);
+    return test::firstStartSettings(QStringLiteral(TESSALY_APP_PATH), test::headlessEnvironment(test::homeFile(u"template"_s)));
 }
 
 // Running (a killed process whose parent is gone may stay a zombie a while).
@@ -117,8 +100,8 @@ bool processAlive(qint64 pid)
 
 TEST(UnattendedRun, AJobCutShortLeavesNothingBehindAndRunsOnceLater)
 {
-    QProcessEnvironment env = headlessEnvironment();
-    const QByteArray defaults = defaultSettings(env);
+    QProcessEnvironment env = test::headlessEnvironment();
+    const QByteArray defaults = programDefaults();
     test::ScriptedNntpServer server;
     ASSERT_TRUE(server.start());
     const QString home = test::homeFile(u"jobhome"_s), files = test::homeFile(u"jobfiles"_s);
@@ -208,9 +191,9 @@ TEST(UnattendedRun, AJobCutShortLeavesNothingBehindAndRunsOnceLater)
 
 TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
 {
-    QProcessEnvironment env = headlessEnvironment();
+    QProcessEnvironment env = test::headlessEnvironment();
 
-    const QByteArray defaults = defaultSettings(env);
+    const QByteArray defaults = programDefaults();
     {
         QProcess p;
         p.setProcessEnvironment(env);

@@ -23,6 +23,7 @@
 #include "storage/UploadQueue.h"
 #include "support/FakeRunHost.h"
 #include "support/ScriptedNntpServer.h"
+#include "support/ProgramRun.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -66,18 +67,6 @@ QString runScript(const QString &script, const QStringList &args, int *exitCode)
         *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
     return QString::fromUtf8(p.readAll());
-}
-
-// The program itself without a display, in a home of its own.
-QProcessEnvironment programEnvironment(const QString &home)
-{
-    QDir().mkpath(home);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(u"DISPLAY"_s);
-    env.remove(u"WAYLAND_DISPLAY"_s);
-    env.remove(u"QT_QPA_PLATFORM"_s);
-    env.insert(u"TESSALY_HOME"_s, home);
-    return env;
 }
 
 class InnRoundTrip : public ::testing::Test
@@ -279,32 +268,14 @@ protected:
         return status;
     }
 
-    static int runProgram(const QProcessEnvironment &env, const QStringList &args, QByteArray *out)
-    {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TESSALY_APP_PATH), args);
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished();
-            return -1;
-        }
-        *out = p.readAllStandardOutput() + p.readAllStandardError();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    }
     // Settings.ini as a first start writes it, pointed at the news server.
-    static QByteArray writeProgramSettings(const QProcessEnvironment &env, const QString &home)
+    static void writeProgramSettings(const QProcessEnvironment &env)
     {
-        QByteArray out;
-        EXPECT_EQ(runProgram(env, {u"/F"_s, u"/nonexistent"_s}, &out), 1) << out.constData();
-        QByteArray ini = test::readAll(home + u"/Settings.ini"_s);
-        ini.replace("Server=\n", "Server=127.0.0.1\n");
-        ini.replace("Port=119\n", QByteArray("Port=" + QByteArray::number(port_) + "\n"));
-        ini.replace("Connections=1\n", "Connections=4\n");
-        test::writeAll(home + u"/Settings.ini"_s, ini);
-        return ini;
+        const QString path = env.value(u"TESSALY_HOME"_s) + u"/Settings.ini"_s;
+        test::writeAll(path, test::withSettings(test::firstStartSettings(QStringLiteral(TESSALY_APP_PATH), env),
+                                                {u"Server=127.0.0.1"_s, u"Port="_s + QString::number(port_),
+                                                 u"Connections=4"_s}));
     }
-
 
     static inline QString root_;
     static inline quint16 port_ = 0;
@@ -411,15 +382,14 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
         ::close(fd);
     }
 
-    const QProcessEnvironment env = programEnvironment(home);
-    writeProgramSettings(env, home);
-    QByteArray out;
-
-    ASSERT_EQ(runProgram(env, {u"/F"_s, folder, u"/H"_s, u"Holiday Pics"_s, u"/N"_s, u"alt.binaries.test alt.binaries.misc"_s,
-                          u"/Z"_s, u"holiday"_s, u"/P"_s, u"/C"_s},
-                         &out),
-              0)
-        << out.constData();
+    const QProcessEnvironment env = test::headlessEnvironment(home);
+    writeProgramSettings(env);
+    const test::Ran ran = test::runToEnd(QStringLiteral(TESSALY_APP_PATH),
+                                         {u"/F"_s, folder, u"/H"_s, u"Holiday Pics"_s, u"/N"_s,
+                                          u"alt.binaries.test alt.binaries.misc"_s, u"/Z"_s, u"holiday"_s, u"/P"_s, u"/C"_s},
+                                         env, 60000);
+    ASSERT_EQ(ran.status, 0) << ran.err.constData();
+    const QByteArray out = ran.out + ran.err;
     EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [1/5] - \"beach.jpg\" yEnc")) << out.constData();
     EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [4/5] - \"mine.nzb\" yEnc")) << out.constData();
     EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [0/5] - \"holiday.nzb\" yEnc"));
@@ -778,7 +748,7 @@ TEST(KillAndResume, EveryPartEndsUpOnTheServerExactlyOnceAndTheQueueAlwaysLoads)
         test::writeAll(folder + u'/' + name, files[name]);
         totalParts += int(partCount(files[name].size(), 128000));
     }
-    const QProcessEnvironment env = programEnvironment(home);
+    const QProcessEnvironment env = test::headlessEnvironment(home);
 
     // Runs the program while this process serves it; stops it after ms
     // unless < 0, with SIGTERM or SIGKILL.
@@ -819,15 +789,12 @@ TEST(KillAndResume, EveryPartEndsUpOnTheServerExactlyOnceAndTheQueueAlwaysLoads)
         return p.exitCode();
     };
 
-    run({u"/F"_s, u"/nonexistent"_s}, -1); // writes the settings file
-    QByteArray ini = test::readAll(home + u"/Settings.ini"_s);
-    ini.replace("Server=\n", "Server=127.0.0.1\n");
-    ini.replace("Port=119\n", QByteArray("Port=" + QByteArray::number(server.port()) + "\n"));
-    ini.replace("Connections=1\n", "Connections=8\n");
-    ini.replace("MaxLines=3000\n", "MaxLines=1000\n");
-    ini.replace("MaxSpeed=0\n", "MaxSpeed=1500\n"); // slow enough to be killed mid-run, 20 times and more
-    ini.replace("PostCheckDelay=5\n", "PostCheckDelay=1\n"); // checks pending at most kills
-    test::writeAll(home + u"/Settings.ini"_s, ini);
+    test::writeAll(home + u"/Settings.ini"_s,
+                   test::withSettings(test::firstStartSettings(QStringLiteral(TESSALY_APP_PATH), env),
+                                      {u"Server=127.0.0.1"_s, u"Port="_s + QString::number(server.port()),
+                                       u"Connections=8"_s, u"MaxLines=1000"_s,
+                                       u"MaxSpeed=1500"_s,       // slow enough to be killed mid-run, 20 times and more
+                                       u"PostCheckDelay=1"_s})); // checks pending at most kills
     QRandomGenerator rng(777);
     int kills = 0, terms = 0;
     int rc = run({u"/F"_s, folder, u"/H"_s, u"kill"_s, u"/N"_s, u"alt.test"_s, u"/P"_s, u"/C"_s},
