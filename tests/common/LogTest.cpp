@@ -62,15 +62,6 @@ TEST(Log, ErrorLinesNameWhereTheyHappen)
             << c.function << " -> " << qPrintable(errorLineText(5, u"x"_s, ErrorPlace::of(9, c.function, c.file)));
 }
 
-TEST(Log, ListenerSeesEveryLine)
-{
-    QStringList seen;
-    logModel().setListener([&](const LogLine &l) { seen << l.text; });
-    AddLog(0, u"a"_s);
-    AddLog(1, u"b"_s);
-    EXPECT_EQ(seen, (QStringList{u"a"_s, u"b"_s}));
-}
-
 TEST(Log, ViewsLearnOfABurstInOneBatch)
 {
     LogModel &m = logModel();

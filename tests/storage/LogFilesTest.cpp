@@ -14,11 +14,6 @@
 using namespace Qt::StringLiterals;
 using namespace tessaly;
 
-TEST(LogFiles, NameFromDateAndTime)
-{
-    EXPECT_EQ(logFileName(QDateTime(QDate(2009, 12, 5), QTime(14, 3, 22))), u"05-12-2009_14.03.22.rtf"_s);
-}
-
 TEST(LogFiles, EmptyLogWritesNoFile)
 {
     EXPECT_EQ(saveLogFile(QDateTime::currentDateTime()), QString());
@@ -55,20 +50,3 @@ TEST(LogFiles, RtfKeepsEveryLineAndColour)
         EXPECT_TRUE(text.contains(l.formatted())) << qPrintable(l.formatted()) << "\n" << qPrintable(text);
 }
 
-TEST(LogFiles, PruneKeepsTheNewest)
-{
-    const QString dir = logsFolder();
-    QDir().mkpath(dir);
-    for (int i = 0; i < 26; ++i) {
-        const QString p = dir + u"/old%1.rtf"_s.arg(i, 2, 10, QChar(u'0'));
-        test::writeAll(p, "x");
-        const long t = 1700000000L + i * 60;
-        utimbuf times{t, t};
-        ASSERT_EQ(utime(QFile::encodeName(p).constData(), &times), 0);
-    }
-    pruneLogFiles(dir, 25);
-    const QStringList left = QDir(dir).entryList(QDir::Files, QDir::Name);
-    ASSERT_EQ(left.size(), 25);
-    EXPECT_FALSE(left.contains(u"old00.rtf"_s));
-    EXPECT_TRUE(left.contains(u"old25.rtf"_s));
-}
