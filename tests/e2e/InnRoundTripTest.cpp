@@ -252,6 +252,19 @@ protected:
         s.setMaxLines(500);
         return window;
     }
+    // A job added in the job dialog as a user fills it in: the folder, a
+    // subject, the first newsgroup and an NZB, with what `more` changes.
+    static bool addJob(MainWindow &window, const QString &folder, const QString &subject,
+                       const std::function<void(frmRarPar &)> &more)
+    {
+        frmRarPar d(&window);
+        d.addInputFolder(folder);
+        d.txtSubject->setText(subject);
+        d.lstNewsgroups->item(0)->setSelected(true);
+        d.chkNZB->setChecked(true);
+        more(d);
+        return d.cmdAdd_Click();
+    }
     // What --verify of an NZB ends with, these settings written first.
     static int verify(const QString &nzb, const QList<QPair<QString, QString>> &settings)
     {
@@ -433,37 +446,17 @@ TEST_F(InnRoundTrip, RarParJobsFromTheWindowAreRepairedAndUnpackedByNzbget)
     test::writeAll(loose + u"/two.bin"_s, randomData(200000, 55));
 
     const auto window = windowPostingToInn(u"Tessaly test"_s, u"tessaly@example.org"_s);
-    {
-        frmRarPar d(window.get());
-        d.addInputFolder(pics);
+    ASSERT_TRUE(addJob(*window, pics, u"Holiday Pics"_s, [](frmRarPar &d) {
         d.txtOutputPath->setText(test::homeFile(u"Out"_s));
         d.cboSplitSize->setEditText(u"250000"_s); // 3 volumes of 4 parts each
-        d.txtSubject->setText(u"Holiday Pics"_s);
-        d.lstNewsgroups->item(0)->setSelected(true);
-        d.chkNZB->setChecked(true);
-        ASSERT_TRUE(d.cmdAdd_Click());
-    }
-    {
-        frmRarPar d(window.get());
-        d.addInputFolder(docs);
+    }));
+    ASSERT_TRUE(addJob(*window, docs, u"Docs"_s, [](frmRarPar &d) {
         d.txtOutputPath->setText(test::homeFile(u"Out"_s));
         d.chkCreateZip->click();
-        d.txtSubject->setText(u"Docs"_s);
-        d.lstNewsgroups->item(0)->setSelected(true);
-        d.chkNZB->setChecked(true);
-        ASSERT_TRUE(d.cmdAdd_Click());
-    }
-    {
-        // No archive: the files themselves with recovery files, from the
-        // default save path (the folder itself).
-        frmRarPar d(window.get());
-        d.addInputFolder(loose);
-        d.chkNoArchive->click();
-        d.txtSubject->setText(u"Loose"_s);
-        d.lstNewsgroups->item(0)->setSelected(true);
-        d.chkNZB->setChecked(true);
-        ASSERT_TRUE(d.cmdAdd_Click());
-    }
+    }));
+    // No archive: the files themselves with recovery files, from the default
+    // save path (the folder itself).
+    ASSERT_TRUE(addJob(*window, loose, u"Loose"_s, [](frmRarPar &d) { d.chkNoArchive->click(); }));
     ASSERT_EQ(tessaly::jobTree().rootCount(), 3);
     ASSERT_TRUE(jobsPostedFromTheWindow(*window)) << "jobs left: " << tessaly::jobTree().rootCount();
     const QString out1 = test::homeFile(u"Out/Tessaly_Temp0001/"_s);
@@ -597,18 +590,12 @@ TEST_F(InnRoundTrip, ObfuscatedPostsNameNothingAndComeBackUnderTheirNames)
     ASSERT_TRUE(writeDefaultSettings());
     saveNewsgroups({u"alt.binaries.test"_s});
     const auto window = windowPostingToInn(u"Sunny Poster"_s, u"sunny@example.org"_s);
-    {
-        frmRarPar d(window.get());
-        d.addInputFolder(folder);
+    ASSERT_TRUE(addJob(*window, folder, u"Summer Secrets"_s, [](frmRarPar &d) {
         d.txtOutputPath->setText(test::homeFile(u"SecretOut"_s));
         d.cboSplitSize->setEditText(u"100000"_s);
-        d.txtSubject->setText(u"Summer Secrets"_s);
-        d.lstNewsgroups->item(0)->setSelected(true);
-        d.chkNZB->setChecked(true);
         d.chkPostNZB->setChecked(false);
         d.chkObfuscate->setChecked(true);
-        ASSERT_TRUE(d.cmdAdd_Click());
-    }
+    }));
     ASSERT_TRUE(jobsPostedFromTheWindow(*window));
     const QString out = test::homeFile(u"SecretOut/Tessaly_Temp0001/"_s);
     const QString nzb = out + u"Summer.nzb"_s;
