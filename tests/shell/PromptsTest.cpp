@@ -10,37 +10,6 @@
 using namespace Qt::StringLiterals;
 using namespace tessaly;
 
-TEST(Prompts, ScriptedAnswersAreUsedInOrderAndRecorded)
-{
-    Prompts::setNextAnswer(PromptAnswer::No);
-    EXPECT_EQ(Prompts::message(nullptr, u"Clear all files?"_s, PromptIcon::Question, PromptButtons::YesNo,
-                               u"Confirmation"_s),
-              PromptAnswer::No);
-    // Without a pre-answer the first button is taken.
-    EXPECT_EQ(Prompts::message(nullptr, u"No files to post."_s), PromptAnswer::Ok);
-    EXPECT_EQ(Prompts::message(nullptr, u"Sure?"_s, PromptIcon::Question, PromptButtons::YesNo), PromptAnswer::Yes);
-
-    ASSERT_EQ(Prompts::shown().size(), 3);
-    const ShownPrompt &first = Prompts::shown()[0];
-    EXPECT_EQ(first.title, u"Confirmation"_s);
-    EXPECT_EQ(first.text, u"Clear all files?"_s);
-    EXPECT_EQ(first.icon, PromptIcon::Question);
-    EXPECT_EQ(first.buttons, PromptButtons::YesNo);
-    EXPECT_EQ(Prompts::shown()[1].title, u"Tessaly Poster (Beta 2)"_s);
-    EXPECT_EQ(Prompts::shown()[1].icon, PromptIcon::Exclamation);
-}
-
-TEST(Prompts, PickersAndInputs)
-{
-    Prompts::setNextFileNames({u"/a"_s, u"/b"_s});
-    Prompts::setNextInput(u"typed"_s);
-    EXPECT_EQ(Prompts::openFileNames(nullptr, u"Add"_s, u"/"_s), (QStringList{u"/a"_s, u"/b"_s}));
-    EXPECT_EQ(Prompts::input(nullptr, u"T"_s, u"P"_s), std::optional<QString>(u"typed"_s));
-    EXPECT_EQ(Prompts::input(nullptr, u"T"_s, u"P"_s), std::nullopt);
-    EXPECT_EQ(Prompts::existingFolder(nullptr, u"Folder"_s, u"/"_s), QString());
-    EXPECT_FALSE(Prompts::headlessFailure());
-}
-
 TEST(Prompts, HeadlessNeverWaitsAndMarksTheRunFailed)
 {
     Prompts::setMode(PromptMode::Headless);
