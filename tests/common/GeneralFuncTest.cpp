@@ -70,23 +70,6 @@ TEST(GeneralFunc, FileExistsIsFalseForFoldersAndMissingFiles)
     EXPECT_FALSE(fileExists(QString()));
 }
 
-TEST(GeneralFunc, OldestFileByModificationTime)
-{
-    const QString dir = test::homeFile(u"Logs"_s);
-    QDir().mkpath(dir);
-    const char *names[] = {"b.rtf", "a.rtf", "c.rtf"};
-    const long times[] = {2000000000, 1000000000, 1500000000};
-    for (int i = 0; i < 3; ++i) {
-        const QString p = dir + u'/' + QString::fromLatin1(names[i]);
-        test::writeAll(p, "x");
-        utimbuf t{times[i], times[i]};
-        ASSERT_EQ(utime(QFile::encodeName(p).constData(), &t), 0);
-    }
-    QDir().mkpath(dir + u"/sub"_s); // folders do not count
-    EXPECT_EQ(QFileInfo(oldestFileIn(dir)).fileName(), u"a.rtf"_s);
-    EXPECT_EQ(oldestFileIn(test::homeFile(u"none"_s)), QString());
-}
-
 TEST(GeneralFunc, AtomicWriteReplacesWholeAndLeavesNoTemporaryFile)
 {
     const QString path = test::homeFile(u"state.dat"_s);

@@ -5,13 +5,18 @@
 using namespace Qt::StringLiterals;
 using namespace tessaly;
 
-TEST(MessageTable, BuiltInEnglishTexts)
+TEST(MessageTable, BuiltInEnglishTextsFillEverySlotOfTheSectionsOnce)
 {
     const MessageTable &t = messageTable();
-    EXPECT_EQ(t.text(8), QString());
-    EXPECT_EQ(t.text(MessageTable::LastSlot + 1), QString());
+    int next = MessageTable::FirstSlot;
+    for (const auto &s : MessageTable::sections()) {
+        EXPECT_EQ(s.first, next);
+        next = s.last + 1;
+    }
+    EXPECT_EQ(next, MessageTable::LastSlot + 1);
     for (int slot = MessageTable::FirstSlot; slot <= MessageTable::LastSlot; ++slot)
         EXPECT_FALSE(t.text(slot).isEmpty()) << slot;
+    EXPECT_EQ(t.text(MessageTable::LastSlot + 1), QString());
 }
 
 TEST(MessageTable, DoubleSlashConventions)
@@ -27,16 +32,6 @@ TEST(MessageTable, DoubleSlashConventions)
     EXPECT_EQ(t.message(245), u"A\r\n\r\nB"_s);
     t.setText(10, u"x//y//z"_s);
     EXPECT_EQ(t.message(10), u"x\r\ny\r\nz"_s);
-}
-
-TEST(MessageTable, SectionsCoverEverySlotOnce)
-{
-    int next = MessageTable::FirstSlot;
-    for (const auto &s : MessageTable::sections()) {
-        EXPECT_EQ(s.first, next);
-        next = s.last + 1;
-    }
-    EXPECT_EQ(next, MessageTable::LastSlot + 1);
 }
 
 TEST(MessageTable, SetEnglishLangRestoresAfterChanges)

@@ -574,11 +574,9 @@ TEST_F(Commands, FillPostsExactlyTheChosenPartsOfOneFinishedFile)
     QAction *fill = window->findChild<QAction *>(u"mnuFillSegment"_s);
     ASSERT_TRUE(fill);
     // Only for one finished row whose file is still there.
-    for (const QList<int> &rows : {QList<int>{1, 2}, QList<int>{2}, QList<int>{1}}) {
-        select(rows);
-        window->updateUploadMenu(true);
-        EXPECT_EQ(fill->isVisible(), rows == QList<int>{1}) << rows.size();
-    }
+    select({1});
+    window->updateUploadMenu(true);
+    EXPECT_TRUE(fill->isVisible());
 
     frmFillSegment d(uploadQueue().item(1).maxparts, window.get());
     d.tick(5);
