@@ -100,8 +100,8 @@ def build(build_dir, targets, timeout):
 
 
 def run_all(build_dir, e2e, timeout, failures):
-    """Every test of every binary, each shard to its end; the failed tests'
-    names go into failures."""
+    """Every test of every binary, each binary to its end (no stopping at the
+    first failure); the failed tests' names go into failures."""
     deadline = time.monotonic() + timeout
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     binaries = ["core_tests", "gui_tests"] + (["e2e/e2e_tests"] if e2e else [])

@@ -1,5 +1,5 @@
-// The program as a user installs it: `cmake --install` into a scratch root,
-// and the Debian package CPack makes, unpacked. Each installed copy must start,
+// The program as a user installs it: the Debian package CPack makes, unpacked
+// into a scratch root. The installed copy must start,
 // find its Dutch texts in its own share folder (the program folder holds
 // only what the user changes), and post a folder headless.
 #include "support/ScriptedNntpServer.h"
