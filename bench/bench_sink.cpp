@@ -75,9 +75,17 @@ long articleEnd(Client &c, const char *data, long n)
     for (int i = 0; i + 5 <= jn; ++i)
         if (std::memcmp(joined + i, end, 5) == 0)
             return i + 5 - c.tailLen;
-    const void *hit = memmem(data, size_t(n), end, 5);
-    if (hit)
-        return static_cast<const char *>(hit) - data + 5;
+    // Wholly inside the chunk: from line feed to line feed (memchr is fast
+    // where a general substring search, meeting "\r\n" on every line of
+    // yEnc, would make this server the slowest part of the measurement).
+    for (const char *p = data; (p = static_cast<const char *>(std::memchr(p, '\n', size_t(data + n - p))));) {
+        const long i = p - data;
+        if (i + 3 >= n)
+            break;
+        if (i >= 1 && data[i - 1] == '\r' && data[i + 1] == '.' && data[i + 2] == '\r' && data[i + 3] == '\n')
+            return i + 4;
+        ++p;
+    }
     const int keep = int(std::min<long>(n, 4));
     if (keep == 4) {
         std::memcpy(c.tail, data + n - 4, 4);
