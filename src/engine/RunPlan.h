@@ -26,8 +26,11 @@ struct PostTimeouts
     int packetMs = 1000;       // a changed speed limit takes effect after this
     int statisticsMs = 1000;
     // Parts of at least this many bytes are composed ahead on the composing
-    // threads, smaller ones on the event loop when they are wanted.
-    qint64 composeAheadFromBytes = qint64(1) << 40;
+    // threads, smaller ones on the event loop when they are wanted. Every
+    // part by default: the event loop then only sends and reads, while
+    // another core encodes the next article (at every part size, against
+    // every kind of server, the faster and no costlier per byte).
+    qint64 composeAheadFromBytes = 0;
     // The wait before an accepted article is checked; -1 takes the
     // PostCheckDelay setting (seconds).
     int checkDelayMs = -1;

@@ -59,7 +59,6 @@ protected:
         t.replyMs = 3000;
         t.connectMs = 3000;
         t.packetMs = 200;
-        t.composeAheadFromBytes = 0; // every run here composes ahead
         t.checkDelayMs = 20;
     }
     void TearDown() override

@@ -91,7 +91,6 @@ SoakReport runSoak(const SoakOptions &o)
     const PostTimeouts saved = PostTimeouts::current();
     PostTimeouts::current().replyMs = o.replyMs;
     PostTimeouts::current().restartMs = o.restartMs;
-    PostTimeouts::current().composeAheadFromBytes = 0; // the test files' parts are small
 
     QMap<QString, QByteArray> files;
     for (int i = 0; i < o.files; ++i) {
