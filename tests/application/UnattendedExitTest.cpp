@@ -8,6 +8,7 @@
 #include "storage/AppSettings.h"
 #include "storage/QueueFile.h"
 #include "storage/UploadQueue.h"
+#include "support/FakeDesktop.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/ProgramRun.h"
 #include "support/TestEnvironment.h"
@@ -52,35 +53,6 @@ struct Case
     QByteArray err;
     bool termSent = false;
 };
-
-// A private session bus with the fake secret store on it; its address, or
-// empty when either could not start.
-QString startSecretStore(const QStringList &storeArguments, std::vector<std::unique_ptr<QProcess>> *helpers)
-{
-    auto bus = std::make_unique<QProcess>();
-    bus->start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--nopidfile"_s, u"--print-address=1"_s});
-    if (!bus->waitForStarted(5000))
-        return {};
-    QByteArray address;
-    for (QDeadlineTimer d(5000); !address.contains('\n') && !d.hasExpired();)
-        if (bus->waitForReadyRead(100))
-            address += bus->readAllStandardOutput();
-    const QString addr = QString::fromUtf8(address).trimmed();
-    helpers->push_back(std::move(bus));
-    if (addr.isEmpty())
-        return {};
-    auto store = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, addr);
-    store->setProcessEnvironment(env);
-    store->start(QStringLiteral(TESSALY_FAKE_SECRETS), storeArguments);
-    QByteArray ready;
-    for (QDeadlineTimer d(5000); !ready.contains("ready") && !d.hasExpired();)
-        if (store->waitForReadyRead(100))
-            ready += store->readAllStandardOutput();
-    helpers->push_back(std::move(store));
-    return ready.contains("ready") ? addr : QString();
-}
 
 // The defaults, written by a run whose command line is bad.
 QByteArray programDefaults()
@@ -194,18 +166,10 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     QProcessEnvironment env = test::headlessEnvironment();
 
     const QByteArray defaults = programDefaults();
-    {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TESSALY_APP_PATH), {u"--version"_s});
-        ASSERT_TRUE(p.waitForFinished(20000));
-        EXPECT_EQ(p.exitCode(), 0);
-        EXPECT_TRUE(p.readAllStandardOutput().startsWith("Tessaly Poster "));
-    }
     ASSERT_FALSE(defaults.isEmpty());
 
     const quint16 deadPort = test::freePort();
-    std::vector<std::unique_ptr<QProcess>> helpers; // buses and secret stores, ended with the test
+    std::vector<std::unique_ptr<test::FakeDesktop>> stores; // private buses with a secret store, ended with the test
     std::vector<Case> cases;
     const auto add = [&](QString name, int expected, QStringList settings,
                          std::function<void(test::ScriptedNntpServer &)> script = {}) {
@@ -230,8 +194,6 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     cases.back().secretStore = {u"store"_s, u"--seed"_s, u"news server password=right"_s};
     add(u"locked secret store"_s, 2, {u"Login=1"_s, u"Username=someone"_s, u"Password="_s}, needsLogin);
     cases.back().secretStore = {u"store"_s, u"--locked"_s, u"--seed"_s, u"news server password=right"_s};
-    add(u"no server name"_s, 2, {u"Server="_s});
-    cases.back().errHas = "No newsserver specified! Set Server= in ";
     add(u"500 to POST"_s, 2, {}, [](auto &s) { s.postReply = "500 posting is off\r\n"; });
     add(u"480 and no login set"_s, 2, {}, [](auto &s) { s.user = "someone"; });
     add(u"login refused"_s, 2, {u"Login=1"_s, u"Username=someone"_s, u"Password=wrong"_s},
@@ -275,7 +237,6 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     cases.back().errHas = "Posted, not checked: ";
     add(u"SIGTERM"_s, 128 + SIGTERM, {u"MaxSpeed=200"_s});
     cases.back().sendTerm = true;
-    add(u"nothing listens"_s, 3, {u"RetryMinutes=1"_s, u"Port="_s + QString::number(deadPort)});
     add(u"never greets"_s, 3, {u"RetryMinutes=1"_s}, [](auto &s) { s.greeting = QByteArray(); });
     add(u"greets and hangs up"_s, 3, {u"RetryMinutes=1"_s, u"Connections=8"_s},
         [](auto &s) { s.greeting = "!close:200 hello\r\n"; });
@@ -315,9 +276,9 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
         if (!c.secretStore.isEmpty()) {
             QStringList args = c.secretStore;
             args[0] = c.home + u"/secrets.txt"_s;
-            const QString address = startSecretStore(args, &helpers);
-            ASSERT_FALSE(address.isEmpty()) << qPrintable(c.name);
-            caseEnv.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, address);
+            stores.push_back(std::make_unique<test::FakeDesktop>());
+            ASSERT_TRUE(stores.back()->startService(QStringLiteral(TESSALY_FAKE_SECRETS), args)) << qPrintable(c.name);
+            caseEnv.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, stores.back()->address());
         } else {
             caseEnv.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
         }
@@ -339,7 +300,8 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
             first.start(QStringLiteral(TESSALY_APP_PATH), arguments);
             ASSERT_TRUE(first.waitForFinished(20000));
             EXPECT_EQ(first.exitCode(), 2);
-            EXPECT_TRUE(first.readAllStandardError().contains("No newsserver specified")) << qPrintable(c.name);
+            EXPECT_TRUE(first.readAllStandardError().contains("No newsserver specified! Set Server= in "))
+                << qPrintable(c.name);
             test::writeAll(c.home + u"/Settings.ini"_s, test::withSettings(defaults, lines));
         }
         c.process->start(QStringLiteral(TESSALY_APP_PATH), arguments);
@@ -409,6 +371,13 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
                 return c;
         return cases.front();
     };
+    const auto subjectsOf = [](const Case &c) {
+        QByteArrayList subjects;
+        for (const test::ReceivedArticle &a : c.server->accepted())
+            if (const qsizetype at = a.raw.indexOf("Subject:"); at >= 0)
+                subjects << a.raw.mid(at, a.raw.indexOf('\r', at) - at);
+        return subjects;
+    };
     // Files are made as the user's umask says; Settings.ini (it holds the password) is private always.
     const auto modeOf = [](const QString &path) { return int(QFileInfo(path).permissions() & 0x7077); };
     const mode_t mask = ::umask(022);
@@ -446,9 +415,7 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     for (const QString &name :
          {u"unknown switch after the NZB name"_s, u"run again once the server is set"_s, u"NZB that cannot be written"_s}) {
         const Case &c = find(name);
-        QByteArrayList subjects;
-        for (const test::ReceivedArticle &a : c.server->accepted())
-            subjects << a.raw.mid(a.raw.indexOf("Subject:"), a.raw.indexOf('\r', a.raw.indexOf("Subject:")) - a.raw.indexOf("Subject:"));
+        const QByteArrayList subjects = subjectsOf(c);
         // The files' parts, posted once, and the NZB after them where it was written.
         EXPECT_EQ(subjects.size(), c.expected == 0 ? 6 : 5) << qPrintable(name) << ": " << subjects.join('\n').constData();
         EXPECT_EQ(subjects.contains("Subject: exit - [0/2] - \"summer.nzb\" yEnc (1/1)"), c.expected == 0);
@@ -458,9 +425,7 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     {
         const Case &c = find(u"the user's own NZB in the folder"_s);
         EXPECT_EQ(test::readAll(c.folder + u"/old.nzb"_s), QByteArray("<nzb>the user's own</nzb>\n"));
-        QByteArrayList subjects;
-        for (const test::ReceivedArticle &a : c.server->accepted())
-            subjects << a.raw.mid(a.raw.indexOf("Subject:"), a.raw.indexOf('\r', a.raw.indexOf("Subject:")) - a.raw.indexOf("Subject:"));
+        const QByteArrayList subjects = subjectsOf(c);
         EXPECT_TRUE(subjects.contains("Subject: exit - [3/3] - \"old.nzb\" yEnc (1/1)")) << subjects.join('\n').constData();
         EXPECT_TRUE(subjects.contains("Subject: exit - [0/3] - \"new.nzb\" yEnc (1/1)")) << subjects.join('\n').constData();
         EXPECT_EQ(subjects.size(), 3 + 2 + 1 + 1);
@@ -473,7 +438,7 @@ TEST(UnattendedRun, EveryFailureEndsTheRunWithItsOwnStatus)
     EXPECT_EQ(test::readAll(moved.home + u"/secrets.txt"_s), QByteArray("news server password=right\n"));
     EXPECT_TRUE(test::readAll(moved.home + u"/Settings.ini"_s).contains("\nPassword=\n"));
     EXPECT_TRUE(find(u"locked secret store"_s).err.contains("login")) << find(u"locked secret store"_s).err.constData();
-    EXPECT_TRUE(find(u"nothing listens"_s).err.contains("No progress for 1 minutes")) << find(u"nothing listens"_s).err.constData();
+    EXPECT_TRUE(find(u"never greets"_s).err.contains("No progress for 1 minutes")) << find(u"never greets"_s).err.constData();
     EXPECT_TRUE(find(u"441 to every article of one file"_s).err.contains("bad.bin"));
     EXPECT_FALSE(find(u"441 to every article of one file"_s).err.contains("good.bin"));
     EXPECT_TRUE(find(u"500 to POST"_s).err.contains("does not take articles"));

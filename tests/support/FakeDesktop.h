@@ -1,5 +1,5 @@
-// A private D-Bus bus with the fake login manager and notification service on
-// it, both ended with the object. Tests point the program (or themselves) at
+// A private D-Bus bus with the fake login manager and notification service (or
+// another fake service) on it, both ended with the object. Tests point the program (or themselves) at
 // it through DBUS_SYSTEM_BUS_ADDRESS and DBUS_SESSION_BUS_ADDRESS, so that
 // nothing ever reaches the real login manager of the machine.
 #pragma once
@@ -31,6 +31,15 @@ public:
     {
         record_ = record;
         QFile::remove(record_);
+        QStringList args{record_};
+        if (!notifications)
+            args << QStringLiteral("--no-notifications");
+        return startService(QStringLiteral(TESSALY_FAKE_DESKTOP), args);
+    }
+
+    // A private bus with another fake service on it, which says "ready" once it is.
+    bool startService(const QString &program, const QStringList &args)
+    {
         bus_ = std::make_unique<QProcess>();
         bus_->start(QStringLiteral("dbus-daemon"),
                     {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
@@ -48,10 +57,7 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
         service_->setProcessEnvironment(env);
-        QStringList args{record_};
-        if (!notifications)
-            args << QStringLiteral("--no-notifications");
-        service_->start(QStringLiteral(TESSALY_FAKE_DESKTOP), args);
+        service_->start(program, args);
         QByteArray ready;
         for (QDeadlineTimer d(5000); !ready.contains("ready") && !d.hasExpired();)
             if (service_->waitForReadyRead(100))
