@@ -211,10 +211,13 @@ void configure(quint16 port, int connections)
     // BENCH_PIPELINE=0: the POST for the next part waits for the answer to
     // the article before it (to compare).
     PostTimeouts::current().pipelinePosts = qEnvironmentVariable("BENCH_PIPELINE") != u"0"_s;
-    // BENCH_COMPOSE_AHEAD=N: only parts of N bytes or more are composed on
-    // the composing threads (a large N: all of them on the event loop).
-    if (qEnvironmentVariableIsSet("BENCH_COMPOSE_AHEAD"))
+    // BENCH_COMPOSE_AHEAD=N: parts of N bytes or more are composed on the
+    // composing threads always, the others on the event loop (0: every part
+    // ahead; a large N: none); unset, ahead while the event loop is busy.
+    if (qEnvironmentVariableIsSet("BENCH_COMPOSE_AHEAD")) {
         PostTimeouts::current().composeAheadFromBytes = qEnvironmentVariable("BENCH_COMPOSE_AHEAD").toLongLong();
+        PostTimeouts::current().composeAhead = ComposeAhead::Always;
+    }
 }
 
 // Queues random files of 100 MB (the last one smaller) adding up to `total`

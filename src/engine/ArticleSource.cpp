@@ -1,13 +1,53 @@
 #include "engine/ArticleSource.h"
 
+#include "platform/ThreadTime.h"
 #include "storage/MessageIds.h"
+
+#include <chrono>
 
 namespace tessaly {
 
-ArticleSource::ArticleSource(const ArticleIdentity &identity, qint64 partSize, qint64 aheadFromBytes, int links)
+PostingLoad::PostingLoad(std::function<double()> wallSeconds, std::function<double()> cpuSeconds)
+    : wall_(std::move(wallSeconds))
+    , cpu_(std::move(cpuSeconds))
+{
+}
+
+PostingLoad::PostingLoad()
+    : PostingLoad(
+          [] { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); },
+          threadCpuSeconds)
+{
+}
+
+bool PostingLoad::busy()
+{
+    const double now = wall_();
+    if (wallFrom_ < 0) {
+        wallFrom_ = now;
+        cpuFrom_ = cpu_();
+        return busy_;
+    }
+    if (now - wallFrom_ < kWindowSeconds)
+        return busy_;
+    const double cpu = cpu_();
+    const double share = (cpu - cpuFrom_) / (now - wallFrom_);
+    if (share >= kBusyFrom)
+        busy_ = true;
+    else if (share < kIdleBelow)
+        busy_ = false;
+    wallFrom_ = now;
+    cpuFrom_ = cpu;
+    return busy_;
+}
+
+ArticleSource::ArticleSource(const ArticleIdentity &identity, qint64 partSize, qint64 aheadFromBytes, int links,
+                             ComposeAhead when, PostingLoad load)
     : identity_(identity)
     , partSize_(partSize)
     , aheadFrom_(aheadFromBytes)
+    , when_(when)
+    , load_(std::move(load))
     , slots_(std::size_t(std::max(links, 1)))
 {
 }
@@ -53,7 +93,7 @@ void ArticleSource::prepare(int link, const UploadItem &item, int part)
 {
     Slot &s = slot(link);
     if (s.ahead.pending() || part < 1 || part > item.maxparts || part > item.messageids.size()
-        || partSize_ < aheadFrom_)
+        || partSize_ < aheadFrom_ || (when_ == ComposeAhead::WhenBusy && !load_.busy()))
         return;
     s.item = item.id;
     s.ahead = prepareArticle(item.path, part, item.maxparts, partSize_, fieldsFor(item, item.messageids.at(part - 1)),

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 namespace tessaly {
@@ -22,11 +23,43 @@ struct ArticleIdentity
     QString version;
 };
 
+enum class ComposeAhead
+{
+    Always,
+    WhenBusy, // while the thread that posts is busy (see PostingLoad)
+};
+
+// Whether the thread that posts is busy enough for composing ahead to pay:
+// its processor time over the time that passed, in windows of a twentieth of
+// a second. Ahead, another core encodes the next article while this thread
+// sends and reads. When the thread mostly waits (for a server slower than
+// this machine, or under a speed limit), composing on it costs no speed, and
+// saves the hand-over between threads and cores (about a sixth more
+// processor time per byte).
+class PostingLoad
+{
+public:
+    static constexpr double kWindowSeconds = 0.05;
+    static constexpr double kBusyFrom = 0.5; // ahead from here ...
+    static constexpr double kIdleBelow = 0.3; // ... until it falls below this
+
+    // Wall-clock and processor seconds (the calling thread's), as they go on.
+    PostingLoad(std::function<double()> wallSeconds, std::function<double()> cpuSeconds);
+    PostingLoad(); // the steady clock and this thread's processor time
+    bool busy();
+
+private:
+    std::function<double()> wall_, cpu_;
+    double wallFrom_ = -1, cpuFrom_ = 0;
+    bool busy_ = false;
+};
+
 class ArticleSource
 {
 public:
     // Parts of fewer than aheadFromBytes bytes are composed when wanted.
-    ArticleSource(const ArticleIdentity &identity, qint64 partSize, qint64 aheadFromBytes, int links);
+    ArticleSource(const ArticleIdentity &identity, qint64 partSize, qint64 aheadFromBytes, int links,
+                  ComposeAhead when = ComposeAhead::WhenBusy, PostingLoad load = {});
 
     ArticleFields fieldsFor(const UploadItem &item, const QString &messageId) const;
     // The article of the part under messageId for connection `link`.
@@ -52,6 +85,8 @@ private:
     ArticleIdentity identity_;
     qint64 partSize_;
     qint64 aheadFrom_;
+    ComposeAhead when_;
+    PostingLoad load_;
     std::vector<Slot> slots_;
 };
 

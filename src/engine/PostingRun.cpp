@@ -67,7 +67,8 @@ void PostingRun::start(const RunPlan &plan)
     checksGivenUp_.clear();
     ledger_.begin(plan.fill.has_value(), checks_);
     scheduler_.start(plan.fill, plan.link.pipelinePosts, checkServer);
-    source_ = std::make_unique<ArticleSource>(plan.identity, plan.partSize, plan.tuning.composeAheadFromBytes, count);
+    source_ = std::make_unique<ArticleSource>(plan.identity, plan.partSize, plan.tuning.composeAheadFromBytes, count,
+                                              plan.tuning.composeAhead);
     encodedPartSize_ = encodedPartSize(plan.partSize);
     lastProgressMs_ = Clock::instance().msecsSinceStart();
     setPostingInProgress(true);

@@ -51,6 +51,7 @@ RunPlan RunPlan::fromSettings(const AppSettings &s)
     p.tuning.packetMs = t.packetMs;
     p.tuning.statisticsMs = t.statisticsMs;
     p.tuning.composeAheadFromBytes = t.composeAheadFromBytes;
+    p.tuning.composeAhead = t.composeAhead;
     return p;
 }
 

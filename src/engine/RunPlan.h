@@ -26,11 +26,10 @@ struct PostTimeouts
     int packetMs = 1000;       // a changed speed limit takes effect after this
     int statisticsMs = 1000;
     // Parts of at least this many bytes are composed ahead on the composing
-    // threads, smaller ones on the event loop when they are wanted. Every
-    // part by default: the event loop then only sends and reads, while
-    // another core encodes the next article (at every part size, against
-    // every kind of server, the faster and no costlier per byte).
+    // threads (while the event loop is busy, or always), smaller ones on the
+    // event loop when they are wanted.
     qint64 composeAheadFromBytes = 0;
+    ComposeAhead composeAhead = ComposeAhead::WhenBusy;
     // The wait before an accepted article is checked; -1 takes the
     // PostCheckDelay setting (seconds).
     int checkDelayMs = -1;
@@ -64,6 +63,7 @@ struct RunTuning
     int packetMs = 1000;
     int statisticsMs = 1000;
     qint64 composeAheadFromBytes = 0;
+    ComposeAhead composeAhead = ComposeAhead::WhenBusy;
 };
 
 struct RunPlan

@@ -1,5 +1,7 @@
 #include "common/AppState.h"
 #include "engine/Article.h"
+#include "engine/ArticleSource.h"
+#include "platform/ThreadTime.h"
 #include "common/Crc32.h"
 #include "platform/PartFiles.h"
 #include "storage/AppSettings.h"
@@ -273,4 +275,25 @@ TEST_F(ArticleTest, ArticlesPreparedAheadAreUsedOnlyWhenTheyStillFit)
     EXPECT_FALSE(isOpen(dropped));
     closePartFiles();
 #endif
+}
+
+// Ahead while the thread that posts is busy, with a margin each way so that
+// the choice does not flip with every window.
+TEST(PostingLoad, AheadWhileThePostingThreadIsBusy)
+{
+    double wall = 0, cpu = 0;
+    PostingLoad load([&] { return wall; }, [&] { return cpu; });
+    const auto window = [&](double share) {
+        wall += PostingLoad::kWindowSeconds;
+        cpu += PostingLoad::kWindowSeconds * share;
+        return load.busy();
+    };
+    EXPECT_FALSE(load.busy()); // nothing measured yet: on the event loop
+    EXPECT_FALSE(window(0.45));
+    EXPECT_TRUE(window(0.55));
+    EXPECT_TRUE(window(0.35));
+    wall += PostingLoad::kWindowSeconds / 5; // within a window: as it was
+    EXPECT_TRUE(load.busy());
+    EXPECT_FALSE(window(0.2));
+    EXPECT_GT(threadCpuSeconds(), 0);
 }

@@ -59,6 +59,7 @@ protected:
         t.replyMs = 3000;
         t.connectMs = 3000;
         t.packetMs = 200;
+        t.composeAhead = ComposeAhead::Always; // the path the busy runs take
         t.checkDelayMs = 20;
     }
     void TearDown() override

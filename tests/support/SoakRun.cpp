@@ -91,6 +91,7 @@ SoakReport runSoak(const SoakOptions &o)
     const PostTimeouts saved = PostTimeouts::current();
     PostTimeouts::current().replyMs = o.replyMs;
     PostTimeouts::current().restartMs = o.restartMs;
+    PostTimeouts::current().composeAhead = ComposeAhead::Always; // and its hand-overs under every fault
 
     QMap<QString, QByteArray> files;
     for (int i = 0; i < o.files; ++i) {
