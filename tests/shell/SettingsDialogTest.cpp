@@ -33,6 +33,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace Qt::StringLiterals;
 using namespace tessaly;
 
@@ -173,24 +175,6 @@ TEST_F(Settings, OkWritesExactlyItsKeysAndCancelNothing)
                                     u"ConfirmSubject"_s, u"PostCheck"_s, u"PostCheckDelay"_s}));
 }
 
-TEST_F(Settings, ABadPortIsRefusedInTheDialogWithNothingStored)
-{
-    const QByteArray before = test::readAll(settingsFile().path());
-    for (const QString &bad : {u"99999"_s, u"0"_s}) {
-        frmSettings d;
-        d.txtServer->setText(u"news.example.org"_s);
-        d.txtPort->setText(bad);
-        Prompts::reset();
-        EXPECT_FALSE(d.run()) << qPrintable(bad);
-        ASSERT_EQ(Prompts::shown().size(), 1);
-        EXPECT_EQ(Prompts::shown()[0].text, u"The port must be a whole number from 1 to 65535 (not \"%1\")."_s.arg(bad));
-        EXPECT_EQ(d.tabs->currentIndex(), 0);
-    }
-    EXPECT_EQ(appSettings().Server, QString());
-    EXPECT_EQ(appSettings().Port, 119);
-    EXPECT_EQ(test::readAll(settingsFile().path()), before);
-}
-
 TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
 {
     QProcess install;
@@ -237,19 +221,44 @@ TEST_F(Settings, SslOnWritesTheTunnelConfigurationAndOffStopsTheTunnel)
     EXPECT_EQ(key(u"EnableSSL"_s), u"0"_s);
 }
 
-TEST_F(Settings, FingerprintIsCheckedBeforeAnythingIsStored)
+// What the dialog refuses is said, and nothing is stored: neither the bad
+// value nor anything else typed with it.
+TEST_F(Settings, ABadPortOrFingerprintIsRefusedWithNothingStored)
 {
     const QByteArray before = test::readAll(settingsFile().path());
-    frmSettings d;
-    Prompts::setNextAnswer(PromptAnswer::No); // keep the port
-    d.cboSslMode->setCurrentIndex(1);
-    EXPECT_TRUE(d.chkSSL->isChecked());
-    d.txtFingerprint->setText(u"AB:CD"_s);
-    EXPECT_FALSE(d.cmdOk_Click());
-    ASSERT_EQ(Prompts::shown().size(), 2);
-    EXPECT_EQ(Prompts::shown()[1].text,
-              u"A certificate fingerprint is 64 hex digits (colons allowed), not \"AB:CD\"."_s);
+    const struct
+    {
+        std::function<void(frmSettings &)> type;
+        QString said;
+    } cases[] = {
+        {[](frmSettings &d) { d.txtPort->setText(u"99999"_s); },
+         u"The port must be a whole number from 1 to 65535 (not \"99999\")."_s},
+        {[](frmSettings &d) { d.txtPort->setText(u"0"_s); }, u"The port must be a whole number from 1 to 65535 (not \"0\")."_s},
+        {[](frmSettings &d) {
+             Prompts::setNextAnswer(PromptAnswer::No); // SSL, keeping the port
+             d.cboSslMode->setCurrentIndex(int(SslMode::BuiltIn));
+             d.txtFingerprint->setText(u"AB:CD"_s);
+         },
+         u"A certificate fingerprint is 64 hex digits (colons allowed), not \"AB:CD\"."_s},
+    };
+    for (const auto &c : cases) {
+        frmSettings d;
+        d.txtServer->setText(u"news.example.org"_s);
+        c.type(d);
+        Prompts::reset();
+        EXPECT_FALSE(d.run()) << qPrintable(c.said);
+        ASSERT_EQ(Prompts::shown().size(), 1);
+        EXPECT_EQ(Prompts::shown()[0].text, c.said);
+        EXPECT_EQ(d.tabs->currentIndex(), 0);
+    }
+    EXPECT_EQ(appSettings().Server, QString());
     EXPECT_EQ(test::readAll(settingsFile().path()), before);
+
+    // A good fingerprint is stored, with the built-in TLS it belongs to.
+    frmSettings d;
+    Prompts::setNextAnswer(PromptAnswer::No);
+    d.cboSslMode->setCurrentIndex(int(SslMode::BuiltIn));
+    EXPECT_TRUE(d.chkSSL->isChecked());
     QString pin;
     for (int k = 0; k < 32; ++k)
         pin += (k ? u":"_s : QString()) + u"a5"_s;
@@ -258,7 +267,7 @@ TEST_F(Settings, FingerprintIsCheckedBeforeAnythingIsStored)
     EXPECT_EQ(key(u"SSLFingerprint"_s), pin);
     EXPECT_EQ(key(u"SSLTunnel"_s), u"0"_s);
     EXPECT_EQ(key(u"EnableSSL"_s), u"1"_s);
-    d.cboSslMode->setCurrentIndex(0);
+    d.cboSslMode->setCurrentIndex(int(SslMode::Plain));
     EXPECT_FALSE(d.chkSSL->isChecked());
 }
 
