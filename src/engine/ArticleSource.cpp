@@ -1,9 +1,8 @@
 #include "engine/ArticleSource.h"
 
+#include "common/Clock.h"
 #include "platform/ThreadTime.h"
 #include "storage/MessageIds.h"
-
-#include <chrono>
 
 namespace tessaly {
 
@@ -14,9 +13,7 @@ PostingLoad::PostingLoad(std::function<double()> wallSeconds, std::function<doub
 }
 
 PostingLoad::PostingLoad()
-    : PostingLoad(
-          [] { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); },
-          threadCpuSeconds)
+    : PostingLoad([] { return double(Clock::instance().msecsSinceStart()) / 1000.0; }, threadCpuSeconds)
 {
 }
 

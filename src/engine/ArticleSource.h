@@ -45,7 +45,7 @@ public:
 
     // Wall-clock and processor seconds (the calling thread's), as they go on.
     PostingLoad(std::function<double()> wallSeconds, std::function<double()> cpuSeconds);
-    PostingLoad(); // the steady clock and this thread's processor time
+    PostingLoad(); // the program's clock and this thread's processor time
     bool busy();
 
 private:
