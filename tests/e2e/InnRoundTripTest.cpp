@@ -301,26 +301,6 @@ protected:
 
 } // namespace
 
-TEST_F(InnRoundTrip, PlainPostingOverFourConnectionsWithAFileSharedByThem)
-{
-    const qint64 P = appSettings().PartSize;
-    QByteArray every;
-    for (int rep = 0; rep < 300; ++rep)
-        for (int b = 0; b < 256; ++b)
-            every += char(b);
-    queue(u"one-byte.bin"_s, randomData(1, 1));
-    queue(u"part-minus-one.bin"_s, randomData(P - 1, 2));
-    queue(u"part.bin"_s, randomData(P, 3));
-    queue(u"part-plus-one.bin"_s, randomData(P + 1, 4));
-    queue(u"seven-point-three.bin"_s, randomData(qint64(7.3 * double(P)), 5));
-    queue(u"every-byte.bin"_s, every);
-    queue(u"shared.bin"_s, randomData(qint64(11.5 * double(P)), 6)); // its parts spread over the connections
-    ASSERT_TRUE(post());
-    for (int i = 1; i <= uploadQueue().count(); ++i)
-        EXPECT_EQ(uploadQueue().item(i).state, UploadState::PostedOK) << qPrintable(uploadQueue().item(i).subject);
-    fetchAndCompare(u"plain"_s);
-}
-
 TEST_F(InnRoundTrip, PostingOverBuiltInTlsWithAuthinfo)
 {
     // A TLS front end (stunnel as a server, with a certificate of the test's
@@ -372,7 +352,9 @@ TEST_F(InnRoundTrip, PostingOverBuiltInTlsWithAuthinfo)
 TEST_F(InnRoundTrip, HeadlessCommandLineRun)
 {
     // The program itself, without a display: settings from a first start,
-    // then an unattended run that posts a folder with its NZB and closes.
+    // then an unattended run that posts a folder with its NZB and closes,
+    // over four connections: files around the part size, every byte value,
+    // and one whose parts the connections share.
     // (Its Rar & Par jobs and its refusals run against the scripted server.)
     const QString home = test::homeFile(u"program"_s);
     const QString folder = test::homeFile(u"My Holiday"_s);
@@ -383,6 +365,17 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
     // Whole parts only (its last segment is a full one), and an NZB of the user's own.
     files_.insert(u"exact.bin"_s, randomData(P * 2, 43));
     files_.insert(u"mine.nzb"_s, "<nzb>the user's own, not the collection's</nzb>\n");
+    QByteArray every;
+    for (int rep = 0; rep < 300; ++rep)
+        for (int b = 0; b < 256; ++b)
+            every += char(b);
+    files_.insert(u"one-byte.bin"_s, randomData(1, 1));
+    files_.insert(u"part-minus-one.bin"_s, randomData(P - 1, 2));
+    files_.insert(u"part.bin"_s, randomData(P, 3));
+    files_.insert(u"part-plus-one.bin"_s, randomData(P + 1, 4));
+    files_.insert(u"seven-point-three.bin"_s, randomData(qint64(7.3 * double(P)), 5));
+    files_.insert(u"shared.bin"_s, randomData(qint64(11.4 * double(P)), 6));
+    files_.insert(u"x-every-byte.bin"_s, every);
     for (auto it = files_.cbegin(); it != files_.cend(); ++it)
         test::writeAll(folder + u'/' + it.key(), it.value());
     // A name that is not UTF-8 (Latin-1 bytes): posted all the same.
@@ -403,9 +396,9 @@ TEST_F(InnRoundTrip, HeadlessCommandLineRun)
                                          env, 60000);
     ASSERT_EQ(ran.status, 0) << ran.err.constData();
     const QByteArray out = ran.out + ran.err;
-    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [1/5] - \"beach.jpg\" yEnc")) << out.constData();
-    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [4/5] - \"mine.nzb\" yEnc")) << out.constData();
-    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [0/5] - \"holiday.nzb\" yEnc"));
+    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [01/12] - \"beach.jpg\" yEnc")) << out.constData();
+    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [04/12] - \"mine.nzb\" yEnc")) << out.constData();
+    EXPECT_TRUE(out.contains("Successfully uploaded: Holiday Pics - [00/12] - \"holiday.nzb\" yEnc"));
     EXPECT_EQ(test::readAll(folder + u"/mine.nzb"_s), files_.value(u"mine.nzb"_s)); // untouched on disk
     EXPECT_FALSE(test::readAll(folder + u"/holiday.nzb"_s).contains("bytes=\"192000\"")); // exact.bin's last part is whole
     EXPECT_TRUE(out.contains("is not valid UTF-8")) << out.constData();
