@@ -5,8 +5,15 @@
 // output bytes) is spread out by one vpexpandb over a vector of "=": the
 // expand mask has a 1 for every output byte that carries data and a 0 for
 // the "=" in front of an escaped byte, and is made from the escape mask with
-// a pdep/pext pair. Line ends are handled as in the AVX2 kernel: a block that
-// reaches the end of the line is written whole, then cut where the line ends.
+// a pdep/pext pair.
+//
+// The input goes on by whole blocks whatever the lines do: where a line ends
+// inside a block, the block's output is stored twice, the second time two
+// bytes further on from the line end, and the CR LF goes in between. So the
+// next load never waits for this block's escape count, which would chain
+// the blocks one after the other. Only a "." that lands at the start of the
+// new line (it must be escaped there) sends the block back to be encoded
+// again from that byte.
 #include "engine/yEnc.h"
 #include "engine/yEncScalar.h"
 
@@ -40,11 +47,14 @@ inline std::uint64_t expandMask(std::uint32_t escapes)
     return _pext_u64(kOddBits, present);
 }
 
-// Output bytes of the first count input bytes of a 64-byte block.
-inline int outputAfter(std::uint64_t m, int count)
+// The bits of a 64-bit mask below k, and those from k on (k up to 64).
+inline std::uint64_t bitsBelow(int k)
 {
-    const std::uint64_t low = count >= 64 ? ~0ull : ((1ull << count) - 1);
-    return count + std::popcount(m & low);
+    return k >= 64 ? ~0ull : (1ull << k) - 1;
+}
+inline std::uint64_t bitsFrom(int k)
+{
+    return ~bitsBelow(k);
 }
 
 } // namespace
@@ -68,27 +78,50 @@ std::size_t encodeAvx512(const std::uint8_t *in, std::size_t n, std::uint8_t *ou
             m |= 1;
         const __m512i e = _mm512_mask_add_epi8(c, m, c, k64);
         const auto lo = std::uint32_t(m), hi = std::uint32_t(m >> 32);
+        const std::uint64_t loSlots = expandMask(lo), hiSlots = expandMask(hi);
         const int loLen = 32 + std::popcount(lo);
         const int outLen = loLen + 32 + std::popcount(hi);
-        _mm512_storeu_si512(out, _mm512_mask_expand_epi8(kEq, expandMask(lo), e));
+        const __m512i first = _mm512_mask_expand_epi8(kEq, loSlots, e);
         const __m512i upper = _mm512_maskz_shuffle_i64x2(0xFF, e, e, _MM_SHUFFLE(3, 2, 3, 2)); // bytes 32..63 first
-        _mm512_storeu_si512(out + loLen, _mm512_mask_expand_epi8(kEq, expandMask(hi), upper));
+        const __m512i second = _mm512_mask_expand_epi8(kEq, hiSlots, upper);
         if (col + outLen < LineLength) {
+            _mm512_storeu_si512(out, first);
+            _mm512_storeu_si512(out + loLen, second);
             out += outLen;
             col += outLen;
             i += 64;
             continue;
         }
-        // The line ends inside this block, after input byte j.
+        // The line ends after output byte `need`, or one later when that
+        // byte is the "=" of an escaped one (the pair stays on one line).
         const int need = LineLength - col;
-        int j = std::max(0, need - 1 - std::popcount(m));
-        while (outputAfter(m, j + 1) < need)
-            ++j;
-        out += outputAfter(m, j + 1);
-        *out++ = '\r';
-        *out++ = '\n';
-        col = 0;
-        i += std::size_t(j) + 1;
+        const bool inFirst = need <= loLen;
+        const int at = inFirst ? need - 1 : need - 1 - loLen;
+        const int cut = need + int(((inFirst ? loSlots : hiSlots) >> at & 1) == 0);
+        // Everything from the cut on goes two bytes further.
+        if (cut <= loLen) {
+            _mm512_storeu_si512(out, first);
+            _mm512_mask_storeu_epi8(out + 2, bitsFrom(cut), first);
+            _mm512_storeu_si512(out + loLen + 2, second);
+        } else {
+            _mm512_storeu_si512(out, first);
+            _mm512_storeu_si512(out + loLen, second);
+            _mm512_mask_storeu_epi8(out + loLen + 2, bitsFrom(cut - loLen), second);
+        }
+        out[cut] = '\r';
+        out[cut + 1] = '\n';
+        if (cut < outLen && out[cut + 2] == '.') {
+            // A "." starts the new line: encoded again from there, escaped.
+            const int taken = cut <= loLen ? std::popcount(loSlots & bitsBelow(cut))
+                                           : 32 + std::popcount(hiSlots & bitsBelow(cut - loLen));
+            out += cut + 2;
+            col = 0;
+            i += std::size_t(taken);
+            continue;
+        }
+        out += outLen + 2;
+        col = outLen - cut;
+        i += 64;
     }
     for (; i < n; ++i)
         col = detail::encodeByte(table, in[i], col, out);
