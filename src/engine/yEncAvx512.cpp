@@ -99,12 +99,11 @@ std::size_t encodeAvx512(const std::uint8_t *in, std::size_t n, std::uint8_t *ou
         const int at = inFirst ? need - 1 : need - 1 - loLen;
         const int cut = need + int(((inFirst ? loSlots : hiSlots) >> at & 1) == 0);
         // Everything from the cut on goes two bytes further.
+        _mm512_storeu_si512(out, first);
         if (cut <= loLen) {
-            _mm512_storeu_si512(out, first);
             _mm512_mask_storeu_epi8(out + 2, bitsFrom(cut), first);
             _mm512_storeu_si512(out + loLen + 2, second);
         } else {
-            _mm512_storeu_si512(out, first);
             _mm512_storeu_si512(out + loLen, second);
             _mm512_mask_storeu_epi8(out + loLen + 2, bitsFrom(cut - loLen), second);
         }
