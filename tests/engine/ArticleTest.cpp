@@ -13,6 +13,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -266,6 +269,15 @@ TEST_F(ArticleTest, ArticlesPreparedAheadAreUsedOnlyWhenTheyStillFit)
     test::writeAll(dropped, randomData(1000, 1));
     test::writeAll(wanted, randomData(1000, 2));
     closePartFiles();
+    // Jobs left over from above (taken meanwhile, so nothing to do) would
+    // make the next one the fourth in the queue, which wakes a worker at
+    // once, before it could be dropped: the loop waits once, and the
+    // workers empty the queue.
+    {
+        QEventLoop loop;
+        QTimer::singleShot(50, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     // Handed out from the event loop's thread, they wait for it to be idle
     // or for somebody to wait for one of them.
     prepareArticle(dropped, 1, 1, 128000, fields()); // dropped at once
